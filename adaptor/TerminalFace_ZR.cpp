@@ -1,0 +1,98 @@
+#include "TerminalFace_ZR.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+
+#include "Log.h"
+
+namespace ZR_Framework {
+namespace Face {
+
+namespace {
+// Where a fresh adaptor sends its requests: the service on this machine.
+constexpr const char* kInitialAddress = "127.0.0.1";
+constexpr const char* kInitialPort = "10003";
+constexpr std::chrono::milliseconds kPollerTick{100};
+}  // namespace
+
+TerminalFace_ZR::TerminalFace_ZR() : TerminalFace_ZR(kPollerTick) {}
+
+TerminalFace_ZR::TerminalFace_ZR(std::chrono::milliseconds /*pollerTick*/)
+    : m_strUrl(kInitialAddress), m_strPort(kInitialPort) {}
+
+TerminalFace_ZR::~TerminalFace_ZR() = default;
+
+bool TerminalFace_ZR::SetUrl(const std::string& url) {
+  std::lock_guard<std::mutex> lock(m_settingsMutex);
+  m_strUrl = url;
+  return true;
+}
+
+std::string TerminalFace_ZR::GetUrl() const {
+  std::lock_guard<std::mutex> lock(m_settingsMutex);
+  return m_strUrl;
+}
+
+bool TerminalFace_ZR::SetRequestPort(int port) {
+  if (static_cast<unsigned>(port) > 65535u) {
+    ZR_LOG("TerminalFace_ZR::SetRequestPortZorvan _iPort<0 || _iPort>65535");
+    return false;
+  }
+  char text[32] = {};
+  std::snprintf(text, sizeof text, "%d", port);
+  std::lock_guard<std::mutex> lock(m_settingsMutex);
+  m_strPort = text;
+  return true;
+}
+
+int TerminalFace_ZR::GetRequestPort() const {
+  std::lock_guard<std::mutex> lock(m_settingsMutex);
+  return std::atoi(m_strPort.c_str());
+}
+
+std::string TerminalFace_ZR::GetFullPostUrl(const std::string& path) const {
+  std::lock_guard<std::mutex> lock(m_settingsMutex);
+  std::string url;
+  url.reserve(7 + m_strUrl.size() + 1 + m_strPort.size() + 1 + path.size());
+  url += "http://";
+  url += m_strUrl;
+  url += ':';
+  url += m_strPort;
+  url += '/';
+  url += path;
+  return url;
+}
+
+void TerminalFace_ZR::SetHttpTimeouts(std::chrono::milliseconds connect,
+                                      std::chrono::milliseconds total) {
+  m_httpTool.SetTimeouts(connect, total);
+}
+
+bool TerminalFace_ZR::SetInitParamFace(ParamMap& /*params*/) {
+  return false;
+}
+
+bool TerminalFace_ZR::DelBiophoto(const std::string& /*id*/, const std::string& /*sn*/,
+                                  ParamMap& /*photo*/) {
+  return false;
+}
+
+}  // namespace Face
+}  // namespace ZR_Framework
+
+extern "C" {
+
+ZR_Framework::Face::CLS_TerminalFace_Base* CreateTerminalFace_ZR() {
+  try {
+    return new ZR_Framework::Face::TerminalFace_ZR();
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+void DestroyTerminalFace_ZR(ZR_Framework::Face::CLS_TerminalFace_Base* adaptor) {
+  delete adaptor;
+}
+
+}  // extern "C"

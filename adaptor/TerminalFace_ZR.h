@@ -1,0 +1,109 @@
+// TerminalFace_ZR: the face-terminal adaptor. Every operation is one
+// synchronous HTTP POST to the local facepad service, which talks to the
+// terminals; a poller thread owned by each adaptor fetches the service's
+// results and hands them to the host's callback.
+#ifndef TERMINALFACE_ZR_H
+#define TERMINALFACE_ZR_H
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "CLS_TerminalFace_Base.h"
+#include "Terminal_Http_Tool.h"
+#include "ZR_Export.h"
+
+namespace ZR_Framework {
+namespace Face {
+
+class ZR_API TerminalFace_ZR : public CLS_TerminalFace_Base {
+ public:
+  // Starts the result poller. Throws std::system_error when its thread cannot
+  // be started; no object exists then.
+  TerminalFace_ZR();
+  // Stops the poller and waits for it: a poll in flight ends first (bounded by
+  // the client's time-out), and the host's callback is not called any more.
+  ~TerminalFace_ZR() override;
+
+  TerminalFace_ZR(const TerminalFace_ZR&) = delete;
+  TerminalFace_ZR& operator=(const TerminalFace_ZR&) = delete;
+
+  // Persons and faces.
+  bool AddUser(const std::string& id, const std::string& sn, ParamMap& person) override;
+  bool DelUser(const std::string& id, const std::string& sn, ParamMap& person) override;
+  bool SetBiophoto(const std::string& id, const std::string& sn, ParamMap& photo) override;
+  // Does nothing; always false.
+  bool DelBiophoto(const std::string& id, const std::string& sn, ParamMap& photo) override;
+
+  // Result delivery.
+  bool SetResultCallbackFace(ResultCallback callback) override;
+
+  // Terminal administration.
+  bool SetListenPortFace(std::string& port, std::string& reset) override;
+  // Does nothing; always false.
+  bool SetInitParamFace(ParamMap& params) override;
+  bool GetAvailableFace(ParamMap& params) override;
+  bool BindTerminalFace(const std::string& sn, const int& channel, const std::string& ip,
+                        const std::string& port, const std::string& username,
+                        const std::string& password) override;
+  bool UnBindTerminalFace(const std::string& sn) override;
+  bool GetTerminalStatusFace(const std::string& sn) override;
+  // The third to fifth arguments are not read.
+  bool ControlDeviceFace(const std::string& id, const std::string& sn, const std::string& arg3,
+                         const std::string& arg4, const std::string& arg5) override;
+
+  // Settings: the service's address (a bare host, such as "127.0.0.1") and
+  // port. Safe to change from any thread; a change applies from the next
+  // request on, the poller's included.
+  bool SetUrl(const std::string& url) override;
+  std::string GetUrl() const;
+  bool SetRequestPort(int port);
+  int GetRequestPort() const;
+  // "http://" + address + ":" + port + "/" + path, unchecked.
+  std::string GetFullPostUrl(const std::string& path) const;
+
+  bool SetUser(const std::string& id, const std::string& sn, ParamMap& person);
+  bool Active(const std::string& id, const std::string& sn, const std::string& username,
+              const std::string& password, const std::string& userlevel);
+  bool ActivationStatus(const std::string& id, const std::string& sn);
+
+  // Merges a result array (JSON text) into `results`; true when at least one
+  // entry was stored.
+  bool JsonDataToMapData(const std::string& json, ResultMap& results);
+
+  // Time-outs of the adaptor's HTTP client (defaults: 5 s to connect, 30 s for
+  // a whole request).
+  void SetHttpTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds total);
+
+ protected:
+  // For tests and simulations: a poller whose tick is `pollerTick` instead of
+  // 100 ms. The poller's cadence is counted in ticks.
+  explicit TerminalFace_ZR(std::chrono::milliseconds pollerTick);
+
+ private:
+  // Posts `body` to the endpoint `path`. True when the service answered with
+  // status "200"; otherwise logs `postFailedText` (the post failed) or
+  // `statusFailedText` (another status), when not null, and returns false.
+  ZR_HIDDEN bool PostRequest(const char* path, const std::string& body, std::string& response,
+                             const char* postFailedText, const char* statusFailedText);
+
+  mutable std::mutex m_settingsMutex;  // guards m_strUrl and m_strPort
+  std::string m_strUrl;
+  std::string m_strPort;
+  ZR_Framework::Terminal_Http_Tool m_httpTool;
+  std::atomic<ResultCallback> m_pResultCallback{nullptr};
+};
+
+}  // namespace Face
+}  // namespace ZR_Framework
+
+// A factory pair for hosts that load the module with dlopen. Create returns
+// null instead of throwing when the adaptor cannot be made.
+extern "C" {
+ZR_API ZR_Framework::Face::CLS_TerminalFace_Base* CreateTerminalFace_ZR();
+ZR_API void DestroyTerminalFace_ZR(ZR_Framework::Face::CLS_TerminalFace_Base* adaptor);
+}
+
+#endif  // TERMINALFACE_ZR_H

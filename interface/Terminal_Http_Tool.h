@@ -1,0 +1,58 @@
+// The HTTP client through which the adaptor reaches the facepad service.
+//
+// One call, one POST. Connections are kept alive and reused across calls.
+// The client may be used from several threads at once: concurrent posts run
+// in parallel, and GetLastPostStatus() reports the status of the post last
+// made by the calling thread, so a post and the status read that follows it
+// stay paired without a lock held across the network call.
+#ifndef TERMINAL_HTTP_TOOL_H
+#define TERMINAL_HTTP_TOOL_H
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "ZR_Export.h"
+
+namespace ZR_Framework {
+
+class ZR_API Terminal_Http_Tool {
+ public:
+  static constexpr std::chrono::milliseconds kDefaultConnectTimeout{5000};
+  static constexpr std::chrono::milliseconds kDefaultTotalTimeout{30000};
+  // A larger answer fails the post instead of exhausting memory.
+  static constexpr std::size_t kMaxResponseBytes = 64u * 1024u * 1024u;
+
+  Terminal_Http_Tool();
+  ~Terminal_Http_Tool();
+  Terminal_Http_Tool(const Terminal_Http_Tool&) = delete;
+  Terminal_Http_Tool& operator=(const Terminal_Http_Tool&) = delete;
+
+  // Posts `body` (sent as "text/plain", unchanged) to the full URL `url` and
+  // replaces `response` with the answer's body. True when an HTTP answer was
+  // received, whatever its status; GetLastPostStatus() then reports the
+  // status. False when the request could not be carried out (no connection,
+  // time-out, answer too large); `response` is then empty.
+  //
+  // `bVerbose` selects a trace of the exchange (curl's verbose output) on
+  // stderr, for diagnosis; it does not change what is sent.
+  bool HttpPostRequest(const std::string& url, const std::string& body, std::string& response,
+                       bool bVerbose);
+
+  // The HTTP status code of the calling thread's last successful post on this
+  // client, as decimal text; "" when that thread has made none.
+  std::string GetLastPostStatus() const;
+
+  // Time-outs for later posts: to establish a connection, and for the whole
+  // request. A hung service never holds a caller longer than `total`.
+  void SetTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds total);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> m_impl;
+};
+
+}  // namespace ZR_Framework
+
+#endif  // TERMINAL_HTTP_TOOL_H

@@ -1,0 +1,225 @@
+// FacepadSimulator: a facepad service on a loopback port, for tests, demos and
+// benchmarks. It answers the service's twelve endpoints over real HTTP, keeps
+// the persons and terminals it was sent, queues a result for every accepted
+// request that names a terminal and a request id, journals every request, and
+// plays scripted faults.
+//
+// Binds and starts serving on construction; stops and joins on destruction.
+// All members are safe to call from any thread.
+#ifndef FACEPAD_SIMULATOR_H
+#define FACEPAD_SIMULATOR_H
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+struct json_object;
+
+namespace httplib {
+class Server;
+struct Request;
+struct Response;
+}  // namespace httplib
+
+namespace FacepadSim {
+
+struct SimulatorOptions {
+  std::string host = "127.0.0.1";
+  int port = 0;              // 0: any free port
+  std::size_t threads = 16;  // connections served at once
+  // Called with one line per request answered ("POST /facepad/adduser 200 ...").
+  std::function<void(const std::string&)> requestLog;
+};
+
+struct JournalEntry {
+  std::string method;
+  std::string path;  // without the leading "/", e.g. "facepad/adduser"
+  std::vector<std::pair<std::string, std::string>> headers;
+  std::string body;  // exactly the bytes received
+  std::string peer;  // the client's address and port: one per connection
+};
+
+// A scripted fault. It applies to the next `count` requests for `path` (every
+// path when empty), or to all of them while `count` is negative.
+struct Fault {
+  enum class Action {
+    Status,     // answer `status` with `body`, and change nothing
+    Delay,      // wait `delay` (cut short when the simulator stops), then answer normally
+    Close,      // close the connection without answering
+    Oversized,  // answer 200 with a body of `bytes` bytes
+  };
+  Action action = Action::Status;
+  int status = 500;
+  std::string body;
+  std::chrono::milliseconds delay{0};
+  std::size_t bytes = 0;
+  std::string path;
+  int count = -1;
+
+  static Fault Answer(int status, std::string body = {}) {
+    Fault fault;
+    fault.status = status;
+    fault.body = std::move(body);
+    return fault;
+  }
+  static Fault Delayed(std::chrono::milliseconds delay) {
+    Fault fault;
+    fault.action = Action::Delay;
+    fault.delay = delay;
+    return fault;
+  }
+  static Fault CloseConnection() {
+    Fault fault;
+    fault.action = Action::Close;
+    return fault;
+  }
+  static Fault OversizedAnswer(std::size_t bytes) {
+    Fault fault;
+    fault.action = Action::Oversized;
+    fault.bytes = bytes;
+    return fault;
+  }
+  Fault& On(std::string onlyPath) {
+    path = std::move(onlyPath);
+    return *this;
+  }
+  Fault& Times(int requests) {
+    count = requests;
+    return *this;
+  }
+};
+
+struct Person {
+  std::string record;   // the "data=" JSON text last accepted for the person
+  std::string facepic;  // the "facepic=" text of its adduser, if any
+  std::string photo;    // "content" of its last setfacepic
+  int photoSize = 0;    // "size" of its last setfacepic
+};
+
+struct Terminal {
+  bool activated = false;
+  std::string accountUser, accountPassword, accountLevel;
+  bool bound = false;
+  std::string channel, ip, port, username, password;
+};
+
+struct ResultEntry {
+  std::string id;
+  std::string code;
+};
+
+// Return codes that the simulator reports for requests.
+namespace Code {
+inline constexpr const char* kDone = "0";
+inline constexpr const char* kPersonExists = "101";
+inline constexpr const char* kPersonUnknown = "102";
+inline constexpr const char* kNoCertnum = "103";
+inline constexpr const char* kNoPhoto = "104";
+inline constexpr const char* kNotActivated = "105";
+inline constexpr const char* kNotBound = "106";
+}  // namespace Code
+
+class FacepadSimulator {
+ public:
+  // Throws std::runtime_error when it cannot bind.
+  explicit FacepadSimulator(SimulatorOptions options = {});
+  ~FacepadSimulator();
+  FacepadSimulator(const FacepadSimulator&) = delete;
+  FacepadSimulator& operator=(const FacepadSimulator&) = delete;
+
+  const std::string& Host() const { return m_options.host; }
+  int Port() const { return m_port; }
+  // Stops serving and joins the server's threads; a pending delay is cut short.
+  void Stop();
+
+  // Every request received, in arrival order.
+  std::vector<JournalEntry> Journal() const;
+  // The requests for one path, e.g. "facepad/adduser".
+  std::vector<JournalEntry> Requests(const std::string& path) const;
+  // The bodies of the requests other than result polls, in arrival order.
+  std::vector<JournalEntry> RequestsBesidesPolls() const;
+  void ClearJournal();
+  // How many distinct connections requests have arrived on.
+  std::size_t ConnectionCount() const;
+
+  void AddFault(Fault fault);
+  void ClearFaults();
+
+  // Queues a result as if a request with `id` for terminal `sn` had ended with `code`.
+  void QueueResult(const std::string& sn, const std::string& id, const std::string& code);
+  // The next result poll is answered with exactly `body` (pending results stay queued).
+  void QueueResultAnswer(std::string body);
+  // Results queued and not yet delivered, by serial number.
+  std::map<std::string, std::vector<ResultEntry>> PendingResults() const;
+
+  // Terminal status polls are answered with exactly `body` from now on;
+  // std::nullopt returns to answers built from the terminals' state.
+  void SetTerminalStatusAnswer(std::optional<std::string> body);
+
+  std::optional<Person> FindPerson(const std::string& sn, const std::string& certnum) const;
+  std::size_t PersonCount(const std::string& sn) const;
+  std::optional<Terminal> FindTerminal(const std::string& sn) const;
+  // The last "facepad/setport" request's port and reset texts.
+  std::optional<std::pair<std::string, std::string>> ListenPortRequest() const;
+
+ private:
+  using Fields = std::map<std::string, std::string>;
+  struct Answer {
+    int status = 200;
+    std::string body = "ok";
+  };
+
+  void Serve(const httplib::Request& request, httplib::Response& response);
+  // The fault for this request, consumed from its script, if any.
+  std::optional<Fault> TakeFault(const std::string& path);
+  bool WaitUnlessStopping(std::chrono::milliseconds delay);
+  Answer Handle(const std::string& path, const std::string& body);
+
+  // Endpoint behaviour, called with m_mutex held and the parsed "data=" object
+  // (null where the endpoint has none). Each returns the code to queue for the
+  // request's id, or null when it queues none.
+  const char* AddUser(const Fields& fields, json_object* data);
+  const char* SetUser(const Fields& fields, json_object* data);
+  const char* DelUser(const Fields& fields, json_object* data);
+  const char* SetFacePic(const Fields& fields, json_object* data);
+  const char* Activate(const Fields& fields, json_object* data);
+  const char* ActivationStatus(const Fields& fields, json_object* data);
+  const char* Bind(const Fields& fields, json_object* data);
+  const char* Unbind(const Fields& fields, json_object* data);
+  const char* SetListenPort(const Fields& fields, json_object* data);
+  const char* ControlDevice(const Fields& fields, json_object* data);
+  std::string ResultAnswer();
+  std::string TerminalStatusAnswer(const std::string& sn) const;
+
+  SimulatorOptions m_options;
+  std::unique_ptr<httplib::Server> m_server;
+  int m_port = 0;
+
+  mutable std::mutex m_mutex;  // guards everything below
+  std::condition_variable m_stopWake;
+  bool m_stopping = false;
+  std::vector<JournalEntry> m_journal;
+  std::vector<Fault> m_faults;
+  std::map<std::string, std::vector<ResultEntry>> m_pendingResults;
+  std::deque<std::string> m_resultAnswers;
+  std::optional<std::string> m_terminalStatusAnswer;
+  std::map<std::string, std::map<std::string, Person>> m_persons;  // by sn, then certnum
+  std::map<std::string, Terminal> m_terminals;
+  std::optional<std::pair<std::string, std::string>> m_listenPort;
+
+  std::thread m_listener;  // last: started once everything above exists
+};
+
+}  // namespace FacepadSim
+
+#endif  // FACEPAD_SIMULATOR_H

@@ -1,0 +1,94 @@
+// The HTTP client against the simulator: keep-alive, time-outs, size limit,
+// per-thread status.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "Terminal_Http_Tool.h"
+#include "TestAdaptor.h"
+
+using FacepadSim::Fault;
+using ZR_Framework::Terminal_Http_Tool;
+using namespace std::chrono_literals;
+
+class HttpClient : public ::testing::Test {
+ protected:
+  std::string Url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(simulator.Port()) + "/" + path;
+  }
+  FacepadSim::FacepadSimulator simulator;
+  Terminal_Http_Tool client;
+};
+
+TEST_F(HttpClient, ManyPostsShareOneConnection) {
+  std::string response;
+  for (int i = 0; i < 20; ++i) {
+    ASSERT_TRUE(client.HttpPostRequest(Url("facepad/active"), "", response, false));
+    EXPECT_EQ(client.GetLastPostStatus(), "200");
+  }
+  EXPECT_EQ(simulator.Journal().size(), 20u);
+  EXPECT_EQ(simulator.ConnectionCount(), 1u);
+}
+
+TEST_F(HttpClient, LargeBodyGoesOutUnchangedWithoutExpectRoundTrip) {
+  const std::string body = "SN=A\tid=1\tdata={}\tfacepic=" + std::string(300 * 1024, 'Q');
+  std::string response = "left over from before";
+  ASSERT_TRUE(client.HttpPostRequest(Url("facepad/adduser"), body, response, false));
+  EXPECT_EQ(response, "ok");  // replaced, not appended
+  const auto requests = simulator.Requests("facepad/adduser");
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].body, body);
+  for (const auto& [name, value] : requests[0].headers) {
+    EXPECT_NE(name, "Expect") << value;
+    if (name == "Content-Type") {
+      EXPECT_EQ(value, "text/plain");
+    }
+  }
+}
+
+TEST_F(HttpClient, TimeOutEndsAPostToAHungService) {
+  simulator.AddFault(Fault::Delayed(20s));
+  client.SetTimeouts(1s, 300ms);
+  std::string response;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(client.HttpPostRequest(Url("facepad/active"), "", response, false));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+  EXPECT_TRUE(response.empty());
+}
+
+TEST_F(HttpClient, OversizedAnswerFailsCleanly) {
+  simulator.AddFault(Fault::OversizedAnswer(Terminal_Http_Tool::kMaxResponseBytes + 1).Times(1));
+  std::string response;
+  EXPECT_FALSE(client.HttpPostRequest(Url("facepad/getresult"), "", response, false));
+  EXPECT_TRUE(response.empty());
+  simulator.AddFault(Fault::OversizedAnswer(1024 * 1024).Times(1));
+  ASSERT_TRUE(client.HttpPostRequest(Url("facepad/getresult"), "", response, false));
+  EXPECT_EQ(response.size(), 1024u * 1024u);
+}
+
+TEST_F(HttpClient, FailuresAreReportedNotThrown) {
+  std::string response;
+  EXPECT_FALSE(client.HttpPostRequest("http://127.0.0.1:" + std::to_string(UnusedPort()) + "/x", "",
+                                      response, false));
+  EXPECT_FALSE(client.HttpPostRequest("not a url", "", response, false));
+  EXPECT_FALSE(client.HttpPostRequest("", "", response, false));
+  simulator.AddFault(Fault::CloseConnection());
+  EXPECT_FALSE(client.HttpPostRequest(Url("facepad/active"), "", response, false));
+}
+
+TEST_F(HttpClient, EachThreadReadsTheStatusOfItsOwnPost) {
+  simulator.AddFault(Fault::Answer(500).On("refused"));
+  EXPECT_EQ(client.GetLastPostStatus(), "");
+  auto poster = [this](const std::string& path, const std::string& expected) {
+    std::string response;
+    for (int i = 0; i < 100; ++i) {
+      ASSERT_TRUE(client.HttpPostRequest(Url(path), "", response, false));
+      ASSERT_EQ(client.GetLastPostStatus(), expected) << path << " after " << i;
+    }
+  };
+  std::thread refused(poster, "refused", "500");
+  std::thread accepted(poster, "facepad/active", "200");
+  refused.join();
+  accepted.join();
+  EXPECT_EQ(client.GetLastPostStatus(), "");  // this thread has posted nothing
+}

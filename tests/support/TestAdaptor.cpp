@@ -1,0 +1,24 @@
+#include "TestAdaptor.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+int UnusedPort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = 0;
+  socklen_t size = sizeof address;
+  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+  close(fd);
+  return ntohs(address.sin_port);
+}
+
+std::vector<std::string> Bodies(const std::vector<FacepadSim::JournalEntry>& entries) {
+  std::vector<std::string> bodies;
+  for (const FacepadSim::JournalEntry& entry : entries) bodies.push_back(entry.body);
+  return bodies;
+}
