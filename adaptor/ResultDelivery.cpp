@@ -1,13 +1,55 @@
+#include "JsonDocument.h"
+#include "Log.h"
 #include "TerminalFace_ZR.h"
+#include "ToolKits.h"
 
 namespace ZR_Framework {
 namespace Face {
 
-bool TerminalFace_ZR::SetResultCallbackFace(ResultCallback) {
-  return false;
+bool TerminalFace_ZR::SetResultCallbackFace(ResultCallback callback) {
+  if (callback == nullptr) {
+    ZR_LOG("TerminalFace_ZR::SetResultCallbackFaceZorvan _pResultCallback == nullptr");
+    return false;
+  }
+  m_pResultCallback.store(callback);
+  return true;
 }
-bool TerminalFace_ZR::JsonDataToMapData(const std::string&, ResultMap&) {
-  return false;
+
+// The service's answers are not trusted: a document or entry list that is no
+// array counts as an empty one, and elements or entries that are no objects
+// are skipped.
+bool TerminalFace_ZR::JsonDataToMapData(const std::string& json, ResultMap& results) {
+  const JsonDocument document(json_tokener_parse(json.c_str()));
+  if (!document) {
+    ZR_LOG("TerminalFace_ZR::JsonDataToMapData jsonDataSn == nullptr");
+    return false;
+  }
+  bool stored = false;
+  const std::size_t elementCount = ArrayLength(document.get());
+  for (std::size_t i = 0; i < elementCount; ++i) {
+    json_object* element = json_object_array_get_idx(document.get(), i);
+    if (!json_object_is_type(element, json_type_object)) continue;
+    const std::string sn = json_object_get_field_string(element, "SN");
+    const std::string data = json_object_get_field_string(element, "data");
+    if (data.empty()) continue;
+
+    const JsonDocument entries(json_tokener_parse(data.c_str()));
+    if (!entries) {
+      ZR_LOG("TerminalFace_ZR::JsonDataToMapData jsonDataRet == nullptr");
+      continue;
+    }
+    ParamMap outcomes;
+    const std::size_t entryCount = ArrayLength(entries.get());
+    for (std::size_t j = 0; j < entryCount; ++j) {
+      json_object* entry = json_object_array_get_idx(entries.get(), j);
+      if (!json_object_is_type(entry, json_type_object)) continue;
+      outcomes[json_object_get_field_string(entry, "id")] =
+          json_object_get_field_string(entry, "return");
+      stored = true;
+    }
+    results[sn] = std::move(outcomes);  // a serial number's results are replaced as a whole
+  }
+  return stored;
 }
 
 }  // namespace Face

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "Log.h"
+#include "ResultPoller.h"
 
 namespace ZR_Framework {
 namespace Face {
@@ -18,10 +19,15 @@ constexpr std::chrono::milliseconds kPollerTick{100};
 
 TerminalFace_ZR::TerminalFace_ZR() : TerminalFace_ZR(kPollerTick) {}
 
-TerminalFace_ZR::TerminalFace_ZR(std::chrono::milliseconds /*pollerTick*/)
-    : m_strUrl(kInitialAddress), m_strPort(kInitialPort) {}
+TerminalFace_ZR::TerminalFace_ZR(std::chrono::milliseconds pollerTick)
+    : m_strUrl(kInitialAddress),
+      m_strPort(kInitialPort),
+      m_poller(std::make_unique<ResultPoller>(*this, pollerTick)) {}
 
-TerminalFace_ZR::~TerminalFace_ZR() = default;
+TerminalFace_ZR::~TerminalFace_ZR() {
+  // The poller goes first: it uses the client, the settings and the callback.
+  m_poller.reset();
+}
 
 bool TerminalFace_ZR::SetUrl(const std::string& url) {
   std::lock_guard<std::mutex> lock(m_settingsMutex);

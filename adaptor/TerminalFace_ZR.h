@@ -18,6 +18,8 @@
 namespace ZR_Framework {
 namespace Face {
 
+class ResultPoller;
+
 class ZR_API TerminalFace_ZR : public CLS_TerminalFace_Base {
  public:
   // Starts the result poller. Throws std::system_error when its thread cannot
@@ -83,6 +85,8 @@ class ZR_API TerminalFace_ZR : public CLS_TerminalFace_Base {
   explicit TerminalFace_ZR(std::chrono::milliseconds pollerTick);
 
  private:
+  friend class ResultPoller;
+
   // Posts `body` to the endpoint `path`. True when the service answered with
   // status "200"; otherwise logs `postFailedText` (the post failed) or
   // `statusFailedText` (another status), when not null, and returns false.
@@ -94,6 +98,7 @@ class ZR_API TerminalFace_ZR : public CLS_TerminalFace_Base {
   std::string m_strPort;
   ZR_Framework::Terminal_Http_Tool m_httpTool;
   std::atomic<ResultCallback> m_pResultCallback{nullptr};
+  std::unique_ptr<ResultPoller> m_poller;  // last: it uses everything above
 };
 
 }  // namespace Face

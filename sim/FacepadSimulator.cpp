@@ -153,7 +153,8 @@ void FacepadSimulator::Serve(const httplib::Request& request, httplib::Response&
                        path,
                        {},
                        request.body,
-                       request.remote_addr + ":" + std::to_string(request.remote_port)};
+                       request.remote_addr + ":" + std::to_string(request.remote_port),
+                       std::chrono::steady_clock::now()};
     for (const auto& header : request.headers) entry.headers.emplace_back(header);
     std::lock_guard<std::mutex> lock(m_mutex);
     m_journal.push_back(std::move(entry));

@@ -47,6 +47,7 @@ struct JournalEntry {
   std::vector<std::pair<std::string, std::string>> headers;
   std::string body;  // exactly the bytes received
   std::string peer;  // the client's address and port: one per connection
+  std::chrono::steady_clock::time_point received;
 };
 
 // A scripted fault. It applies to the next `count` requests for `path` (every

@@ -1,0 +1,35 @@
+// One owner for a json-c document (or a value not yet attached to one):
+// released with json_object_put on every path.
+#ifndef TERMINALFACE_ZR_JSON_DOCUMENT_H
+#define TERMINALFACE_ZR_JSON_DOCUMENT_H
+
+#include <json-c/json.h>
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+namespace ZR_Framework {
+namespace Face {
+
+struct JsonPut {
+  void operator()(json_object* object) const { json_object_put(object); }
+};
+using JsonDocument = std::unique_ptr<json_object, JsonPut>;
+
+// Elements of a JSON array; a value of any other type has none. (json-c
+// asserts when asked for the length of a non-array.)
+inline std::size_t ArrayLength(json_object* value) {
+  return json_object_is_type(value, json_type_array) ? json_object_array_length(value) : 0;
+}
+
+// json-c's default serialisation, copied out of the document.
+inline std::string JsonText(json_object* value) {
+  const char* text = json_object_to_json_string(value);
+  return text != nullptr ? text : "";
+}
+
+}  // namespace Face
+}  // namespace ZR_Framework
+
+#endif  // TERMINALFACE_ZR_JSON_DOCUMENT_H

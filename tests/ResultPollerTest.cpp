@@ -1,0 +1,232 @@
+// The result poller over real HTTP: delivery, lifecycle and cadence.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "LogCapture.h"
+#include "RecordedCallback.h"
+#include "TestAdaptor.h"
+
+using namespace std::chrono_literals;
+using FacepadSim::FacepadSimulator;
+using FacepadSim::Fault;
+using ZR_Framework::Face::ResultMap;
+using ZR_Framework::Face::TerminalFace_ZR;
+using Clock = std::chrono::steady_clock;
+using First = RecordedCallback<0>;
+using Second = RecordedCallback<1>;
+
+namespace {
+constexpr auto kTick = 10ms;  // polls 800 ms after start, then every 100 or 800 ms
+
+// The gaps between the result polls the simulator has seen.
+std::vector<Clock::duration> PollGaps(const FacepadSimulator& simulator) {
+  const auto polls = simulator.Requests("facepad/getresult");
+  std::vector<Clock::duration> gaps;
+  for (std::size_t i = 1; i < polls.size(); ++i) {
+    gaps.push_back(polls[i].received - polls[i - 1].received);
+  }
+  return gaps;
+}
+
+std::string OneResultAnswer(const std::string& sn, int id) {
+  return R"(result=[{"SN":")" + sn + R"(","data":"[{\"id\":\")" + std::to_string(id) +
+         R"(\",\"return\":\"0\"}]"}])";
+}
+}  // namespace
+
+class ResultDelivery : public ::testing::Test {
+ protected:
+  ResultDelivery() {
+    First::Reset();
+    Second::Reset();
+    PointAt(adaptor, simulator);
+  }
+  FacepadSimulator simulator;
+  FastPollingAdaptor adaptor{kTick};
+};
+
+TEST_F(ResultDelivery, ResultsReachTheCallbackOnThePollerThread) {
+  ASSERT_TRUE(adaptor.SetResultCallbackFace(First::Record));
+  simulator.QueueResult("A1", "7", "0");
+  simulator.QueueResult("A1", "8", "102");
+  ASSERT_TRUE(First::WaitForDeliveries(1));
+  EXPECT_EQ(First::Deliveries()[0], (ResultMap{{"A1", {{"7", "0"}, {"8", "102"}}}}));
+  EXPECT_NE(First::Threads()[0], std::this_thread::get_id());
+}
+
+TEST_F(ResultDelivery, TheMapAccumulatesUnlessTheHostEmptiesIt) {
+  adaptor.SetResultCallbackFace(First::Record);
+  simulator.QueueResult("A1", "7", "0");
+  ASSERT_TRUE(First::WaitForDeliveries(1));
+  simulator.QueueResult("B2", "9", "0");
+  ASSERT_TRUE(First::WaitForDeliveries(2));
+  EXPECT_EQ(First::Deliveries()[1], (ResultMap{{"A1", {{"7", "0"}}}, {"B2", {{"9", "0"}}}}));
+
+  First::Reset(/*emptyTheMap=*/true);
+  simulator.QueueResult("C3", "1", "0");
+  ASSERT_TRUE(First::WaitForDeliveries(1));
+  simulator.QueueResult("D4", "2", "0");
+  ASSERT_TRUE(First::WaitForDeliveries(2));
+  EXPECT_EQ(First::Deliveries()[1], (ResultMap{{"D4", {{"2", "0"}}}}));
+}
+
+TEST_F(ResultDelivery, ResultsBeforeACallbackWaitForOne) {
+  LogCapture log;
+  simulator.QueueResult("A1", "7", "0");
+  ASSERT_TRUE(WaitFor([&] { return simulator.PendingResults().empty(); }));
+  ASSERT_TRUE(WaitFor([&] { return simulator.Requests("facepad/getresult").size() >= 3; }));
+  EXPECT_EQ(log.Messages(),
+            std::vector<std::string>{"SlotTimerTimeout pResultCallback == nullptr"});
+
+  ASSERT_TRUE(adaptor.SetResultCallbackFace(First::Record));
+  ASSERT_TRUE(First::WaitForDeliveries(1));
+  EXPECT_EQ(First::Deliveries()[0], (ResultMap{{"A1", {{"7", "0"}}}}));
+  simulator.QueueResult("A1", "8", "0");  // and the poller goes on
+  ASSERT_TRUE(First::WaitForDeliveries(2));
+}
+
+TEST_F(ResultDelivery, NullCallbackIsRefusedAndTheEarlierOneKept) {
+  ASSERT_TRUE(adaptor.SetResultCallbackFace(First::Record));
+  LogCapture log;
+  EXPECT_FALSE(adaptor.SetResultCallbackFace(nullptr));
+  EXPECT_EQ(log.Messages(),
+            std::vector<std::string>{
+                "TerminalFace_ZR::SetResultCallbackFaceZorvan _pResultCallback == nullptr"});
+  simulator.QueueResult("A1", "7", "0");
+  ASSERT_TRUE(First::WaitForDeliveries(1));
+}
+
+TEST_F(ResultDelivery, ACallbackCanBeReplaced) {
+  adaptor.SetResultCallbackFace(First::Record);
+  adaptor.SetResultCallbackFace(Second::Record);
+  simulator.QueueResult("A1", "7", "0");
+  ASSERT_TRUE(Second::WaitForDeliveries(1));
+  EXPECT_TRUE(First::Deliveries().empty());
+}
+
+TEST(PollerLifecycle, DestructionWhileWaitingIsPromptAndSendsNothing) {
+  FacepadSimulator simulator;
+  for (auto tick : {100ms, 10ms}) {
+    auto adaptor = std::make_unique<FastPollingAdaptor>(tick);
+    PointAt(*adaptor, simulator);
+    std::this_thread::sleep_for(50ms);
+    const auto start = Clock::now();
+    adaptor.reset();
+    EXPECT_LT(Clock::now() - start, 500ms) << "tick " << tick.count() << " ms";
+  }
+  std::this_thread::sleep_for(200ms);
+  EXPECT_TRUE(simulator.Requests("facepad/getresult").empty());
+}
+
+TEST(PollerLifecycle, DestructionDuringAHungPollEndsWithTheClientTimeOut) {
+  FacepadSimulator simulator;
+  simulator.AddFault(Fault::Delayed(60s).On("facepad/getresult"));
+  auto adaptor = std::make_unique<FastPollingAdaptor>(kTick);
+  PointAt(*adaptor, simulator);
+  adaptor->SetHttpTimeouts(1s, 1s);
+  ASSERT_TRUE(WaitFor([&] { return !simulator.Requests("facepad/getresult").empty(); }));
+  const auto start = Clock::now();
+  adaptor.reset();
+  EXPECT_LT(Clock::now() - start, 5s);
+}
+
+TEST(PollerLifecycle, APollEndingDuringDestructionDeliversNothing) {
+  First::Reset();
+  FacepadSimulator simulator;
+  simulator.QueueResult("A1", "7", "0");
+  simulator.AddFault(Fault::Delayed(500ms).On("facepad/getresult"));
+  auto adaptor = std::make_unique<FastPollingAdaptor>(kTick);
+  PointAt(*adaptor, simulator);
+  adaptor->SetResultCallbackFace(First::Record);
+  ASSERT_TRUE(WaitFor([&] { return !simulator.Requests("facepad/getresult").empty(); }));
+  adaptor.reset();  // the poll in flight then brings the result
+  EXPECT_TRUE(simulator.PendingResults().empty());
+  EXPECT_TRUE(First::Deliveries().empty());
+}
+
+TEST(PollerLifecycle, TwoAdaptorsEachGetTheirOwnResults) {
+  First::Reset();
+  Second::Reset();
+  FacepadSimulator firstService;
+  FacepadSimulator secondService;
+  auto first = std::make_unique<FastPollingAdaptor>(kTick);
+  FastPollingAdaptor second(kTick);
+  PointAt(*first, firstService);
+  PointAt(second, secondService);
+  first->SetResultCallbackFace(First::Record);
+  second.SetResultCallbackFace(Second::Record);
+
+  firstService.QueueResult("A1", "1", "0");
+  secondService.QueueResult("B1", "2", "0");
+  ASSERT_TRUE(First::WaitForDeliveries(1));
+  ASSERT_TRUE(Second::WaitForDeliveries(1));
+  EXPECT_EQ(First::Deliveries()[0], (ResultMap{{"A1", {{"1", "0"}}}}));
+  EXPECT_EQ(Second::Deliveries()[0], (ResultMap{{"B1", {{"2", "0"}}}}));
+
+  first.reset();
+  secondService.QueueResult("B1", "3", "0");
+  ASSERT_TRUE(Second::WaitForDeliveries(2));
+  EXPECT_EQ(First::Deliveries().size(), 1u);
+}
+
+// The real tick: the first poll about 8 s after construction; after a failed
+// poll the next follows about 1 s later.
+TEST(PollerCadence, FirstPollAfterEightSecondsThenOneSecond) {
+  FacepadSimulator simulator;
+  simulator.AddFault(Fault::Answer(500).On("facepad/getresult").Times(1));
+  const auto start = Clock::now();
+  TerminalFace_ZR adaptor;
+  PointAt(adaptor, simulator);
+  ASSERT_TRUE(WaitFor([&] { return simulator.Requests("facepad/getresult").size() >= 2; }, 20s));
+  const auto polls = simulator.Requests("facepad/getresult");
+  EXPECT_GT(polls[0].received - start, 7500ms);
+  EXPECT_LT(polls[0].received - start, 10s);
+  EXPECT_GT(polls[1].received - polls[0].received, 800ms);
+  EXPECT_LT(polls[1].received - polls[0].received, 2500ms);
+}
+
+// In ticks: 10 between polls while results keep coming, 80 once ten polls in
+// a row left the map empty, and unchanged by a list written "[]".
+TEST(PollerCadence, IntervalFollowsTheIdleCount) {
+  struct Scenario {
+    const char* name;
+    bool hostEmptiesTheMap;
+    std::vector<std::string> answers;  // then "result=[]" for ever
+    std::size_t polls;
+    std::vector<bool> longGaps;  // expected gap after each poll: 80 ticks (true) or 10
+  };
+  std::vector<std::string> results;
+  for (int id = 1; id <= 11; ++id) results.push_back(OneResultAnswer("A1", id));
+  const Scenario scenarios[] = {
+      {"host empties the map",
+       true,
+       results,
+       12,
+       {false, false, false, false, false, false, false, false, false, true, true}},
+      {"host keeps the map",
+       false,
+       {results[0], "result=[ ]", "result=[ ]", "result=[ ]"},
+       5,
+       {false, false, false, false}},
+      {"nothing but []", false, {}, 3, {true, true}},
+  };
+  for (const Scenario& scenario : scenarios) {
+    First::Reset(scenario.hostEmptiesTheMap);
+    FacepadSimulator simulator;
+    for (const std::string& answer : scenario.answers) simulator.QueueResultAnswer(answer);
+    FastPollingAdaptor adaptor(kTick);
+    PointAt(adaptor, simulator);
+    adaptor.SetResultCallbackFace(First::Record);
+    ASSERT_TRUE(WaitFor(
+        [&] { return simulator.Requests("facepad/getresult").size() >= scenario.polls; }, 30s));
+    const auto gaps = PollGaps(simulator);
+    for (std::size_t i = 0; i < scenario.longGaps.size(); ++i) {
+      if (scenario.longGaps[i]) {
+        EXPECT_GT(gaps[i], 60 * kTick) << scenario.name << ", gap " << i;
+      } else {
+        EXPECT_LT(gaps[i], 40 * kTick) << scenario.name << ", gap " << i;
+      }
+    }
+  }
+}
