@@ -23,6 +23,22 @@ inline std::size_t ArrayLength(json_object* value) {
   return json_object_is_type(value, json_type_array) ? json_object_array_length(value) : 0;
 }
 
+// Attaches `value` to the object `parent` under `key`; the parent owns it
+// from then on. Should json-c fail to attach it, the value is released here.
+inline void AddMember(json_object* parent, const char* key, json_object* value) {
+  if (json_object_object_add(parent, key, value) != 0) json_object_put(value);
+}
+
+// Appends `value` to the array `parent`, which owns it from then on.
+inline void AppendElement(json_object* parent, json_object* value) {
+  if (json_object_array_add(parent, value) != 0) json_object_put(value);
+}
+
+// A JSON string of `text` up to its first NUL, as json-c takes it.
+inline json_object* NewString(const std::string& text) {
+  return json_object_new_string(text.c_str());
+}
+
 // json-c's default serialisation, copied out of the document.
 inline std::string JsonText(json_object* value) {
   const char* text = json_object_to_json_string(value);

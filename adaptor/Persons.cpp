@@ -1,19 +1,96 @@
+#include <cstdlib>
+
+#include "JsonDocument.h"
+#include "Log.h"
+#include "Request.h"
 #include "TerminalFace_ZR.h"
+#include "UserRecord.h"
 
 namespace ZR_Framework {
 namespace Face {
 
-bool TerminalFace_ZR::AddUser(const std::string&, const std::string&, ParamMap&) {
-  return false;
+namespace {
+
+// SetUser and DelUser log the texts that name AddUser, as the service's
+// operators know them.
+constexpr const char* kUserFailed = "TerminalFace_ZR::AddUserZorvan Call HttpPostRequest ret false";
+constexpr const char* kDelUserFailed = "TerminalFace_ZR::DelUser Call HttpPostRequest ret false";
+constexpr const char* kPhotoFailed =
+    "TerminalFace_ZR::SetBiophotoZorvan Call HttpPostRequest ret false";
+
+// The user record's text, or std::nullopt after logging which container
+// could not be made.
+std::optional<std::string> BuildUserRecordOrLog(ParamMap& person, UserRecordVariant variant) {
+  UserRecordFailure failure = UserRecordFailure::None;
+  std::optional<std::string> record = BuildUserRecord(person, variant, failure);
+  switch (failure) {
+    case UserRecordFailure::RecordObject:
+      ZR_LOG("TerminalFace_ZR::AddUserZorvan jsonData == nullptr");
+      break;
+    case UserRecordFailure::CardEntry:
+      ZR_LOG("TerminalFace_ZR::AddUserZorvan jsonData == nullptr");
+      break;
+    case UserRecordFailure::CardArray:
+      ZR_LOG("TerminalFace_ZR::AddUserZorvan jsonData == nullptr");
+      break;
+    case UserRecordFailure::None:
+      break;
+  }
+  return record;
 }
-bool TerminalFace_ZR::SetUser(const std::string&, const std::string&, ParamMap&) {
-  return false;
+
+}  // namespace
+
+bool TerminalFace_ZR::AddUser(const std::string& id, const std::string& sn, ParamMap& person) {
+  const std::optional<std::string> record = BuildUserRecordOrLog(person, UserRecordVariant::Add);
+  if (!record) return false;
+  std::string body = FormBody({{"SN", sn}, {"id", id}, {"data", *record}});
+  const auto facepic = person.find("facepic");  // a look-up that does not insert
+  if (facepic != person.end()) {
+    body += "\tfacepic=";
+    body += facepic->second.c_str();  // up to its first NUL
+  }
+  std::string response;
+  return PostRequest("facepad/adduser", body, response, kUserFailed, kUserFailed);
 }
-bool TerminalFace_ZR::DelUser(const std::string&, const std::string&, ParamMap&) {
-  return false;
+
+bool TerminalFace_ZR::SetUser(const std::string& id, const std::string& sn, ParamMap& person) {
+  const std::optional<std::string> record = BuildUserRecordOrLog(person, UserRecordVariant::Update);
+  if (!record) return false;
+  std::string response;
+  return PostRequest("facepad/setuser", FormBody({{"SN", sn}, {"id", id}, {"data", *record}}),
+                     response, kUserFailed, kUserFailed);
 }
-bool TerminalFace_ZR::SetBiophoto(const std::string&, const std::string&, ParamMap&) {
-  return false;
+
+bool TerminalFace_ZR::DelUser(const std::string& id, const std::string& sn, ParamMap& person) {
+  const JsonDocument document(json_object_new_object());
+  if (!document) {
+    ZR_LOG("TerminalFace_ZR::AddUserZorvan jsonData == nullptr");
+    return false;
+  }
+  AddMember(document.get(), "certnum", NewString(person["certnum"]));
+  std::string response;
+  return PostRequest("facepad/deluser",
+                     FormBody({{"SN", sn}, {"id", id}, {"data", JsonText(document.get())}}),
+                     response, kDelUserFailed, kDelUserFailed);
+}
+
+bool TerminalFace_ZR::SetBiophoto(const std::string& id, const std::string& sn, ParamMap& photo) {
+  const JsonDocument document(json_object_new_object());
+  if (!document) {
+    ZR_LOG("TerminalFace_ZR::SetBiophotoZorvan jsonData == nullptr");
+    return false;
+  }
+  json_object* certnum = NewString(photo["certnum"]);
+  json_object* size = json_object_new_int(std::atoi(photo["size"].c_str()));
+  json_object* content = NewString(photo["content"]);
+  AddMember(document.get(), "certnum", certnum);
+  AddMember(document.get(), "size", size);
+  AddMember(document.get(), "content", content);
+  std::string response;
+  return PostRequest("facepad/setfacepic",
+                     FormBody({{"SN", sn}, {"id", id}, {"data", JsonText(document.get())}}),
+                     response, kPhotoFailed, kPhotoFailed);
 }
 
 }  // namespace Face

@@ -1,0 +1,50 @@
+#include "UserRecord.h"
+
+#include <cstdlib>
+
+#include "JsonDocument.h"
+
+namespace ZR_Framework {
+namespace Face {
+
+std::optional<std::string> BuildUserRecord(ParamMap& person, UserRecordVariant variant,
+                                           UserRecordFailure& failure) {
+  // The containers come first, so that a failure leaves the map untouched.
+  const JsonDocument record(json_object_new_object());
+  if (!record) {
+    failure = UserRecordFailure::RecordObject;
+    return std::nullopt;
+  }
+  JsonDocument card(json_object_new_object());
+  if (!card) {
+    failure = UserRecordFailure::CardEntry;
+    return std::nullopt;
+  }
+  JsonDocument cards(json_object_new_array());
+  if (!cards) {
+    failure = UserRecordFailure::CardArray;
+    return std::nullopt;
+  }
+  failure = UserRecordFailure::None;
+
+  for (const char* key :
+       {"certtype", "certnum", "name", "password", "authmethod", "facetype", "roleplay"}) {
+    AddMember(record.get(), key, NewString(person[key]));
+  }
+  const std::string& num = person["num"];
+  const std::string& cardType = person["cardtype"];  // sent under the name "type"
+  if (variant == UserRecordVariant::Update || !num.empty()) {
+    AddMember(card.get(), "num", NewString(num));
+    AddMember(card.get(), "type",
+              variant == UserRecordVariant::Add ? json_object_new_int(std::atoi(cardType.c_str()))
+                                                : NewString(cardType));
+    AppendElement(cards.get(), card.release());
+  }
+  AddMember(record.get(), "cardinfo", cards.release());
+  AddMember(record.get(), "plantemplateno", NewString(person["plantemplateno"]));
+  AddMember(record.get(), "enablecover", NewString(person["enablecover"]));
+  return JsonText(record.get());
+}
+
+}  // namespace Face
+}  // namespace ZR_Framework

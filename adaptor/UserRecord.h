@@ -1,0 +1,33 @@
+// The user record: the JSON description of one person that AddUser and
+// SetUser send to the facepad service.
+#ifndef TERMINALFACE_ZR_USER_RECORD_H
+#define TERMINALFACE_ZR_USER_RECORD_H
+
+#include <optional>
+#include <string>
+
+#include "CLS_TerminalFace_Base.h"
+
+namespace ZR_Framework {
+namespace Face {
+
+enum class UserRecordVariant {
+  Add,     // card "type" an integer; no card entry when "num" is empty
+  Update,  // card "type" a string; always one card entry
+};
+
+// The container that could not be created when a build fails.
+enum class UserRecordFailure { None, RecordObject, CardEntry, CardArray };
+
+// Builds the record from `person` and returns json-c's default serialisation
+// of it. Every key the record reads is looked up with the map's subscript, so
+// `person` gains those it lacked, with empty values. Returns std::nullopt
+// when a container cannot be created; `failure` then names it, and `person`
+// is unchanged.
+std::optional<std::string> BuildUserRecord(ParamMap& person, UserRecordVariant variant,
+                                           UserRecordFailure& failure);
+
+}  // namespace Face
+}  // namespace ZR_Framework
+
+#endif  // TERMINALFACE_ZR_USER_RECORD_H

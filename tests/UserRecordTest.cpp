@@ -1,0 +1,133 @@
+// The user record, as exact text.
+#include <gtest/gtest.h>
+
+#include "JsonCreationFailure.h"
+#include "UserRecord.h"
+
+using ZR_Framework::Face::BuildUserRecord;
+using ZR_Framework::Face::ParamMap;
+using ZR_Framework::Face::UserRecordFailure;
+using ZR_Framework::Face::UserRecordVariant;
+
+namespace {
+
+const char* const kRecordKeys[] = {"certtype",   "certnum",        "name",       "password",
+                                   "authmethod", "facetype",       "roleplay",   "num",
+                                   "cardtype",   "plantemplateno", "enablecover"};
+
+// The record with every string member empty but `name`, and `cardinfo` as given.
+std::string RecordText(const std::string& name, const std::string& cardinfo) {
+  return R"({ "certtype": "", "certnum": "", "name": ")" + name +
+         R"(", "password": "", "authmethod": "", "facetype": "", "roleplay": "", "cardinfo": )" +
+         cardinfo + R"(, "plantemplateno": "", "enablecover": "" })";
+}
+
+std::string Build(ParamMap& person, UserRecordVariant variant) {
+  UserRecordFailure failure = UserRecordFailure::RecordObject;
+  const std::optional<std::string> text = BuildUserRecord(person, variant, failure);
+  EXPECT_EQ(failure, UserRecordFailure::None);
+  return text.value_or("<failed>");
+}
+
+}  // namespace
+
+TEST(UserRecord, EmptyMapGainsTheElevenKeys) {
+  for (auto variant : {UserRecordVariant::Add, UserRecordVariant::Update}) {
+    ParamMap person;
+    const std::string text = Build(person, variant);
+    EXPECT_EQ(text, variant == UserRecordVariant::Add
+                        ? R"({ "certtype": "", "certnum": "", "name": "", "password": "", )"
+                          R"("authmethod": "", "facetype": "", "roleplay": "", "cardinfo": [ ], )"
+                          R"("plantemplateno": "", "enablecover": "" })"
+                        : R"({ "certtype": "", "certnum": "", "name": "", "password": "", )"
+                          R"("authmethod": "", "facetype": "", "roleplay": "", "cardinfo": )"
+                          R"([ { "num": "", "type": "" } ], "plantemplateno": "", )"
+                          R"("enablecover": "" })");
+    ASSERT_EQ(person.size(), 11u);
+    for (const char* key : kRecordKeys) EXPECT_EQ(person.at(key), "") << key;
+  }
+}
+
+TEST(UserRecord, CardEntryRules) {
+  struct Case {
+    UserRecordVariant variant;
+    ParamMap person;
+    std::string cardinfo;
+  };
+  const auto add = UserRecordVariant::Add;
+  const auto update = UserRecordVariant::Update;
+  const Case cases[] = {
+      {add, {{"num", "C1"}}, R"([ { "num": "C1", "type": 0 } ])"},
+      {add, {{"num", "C1"}, {"cardtype", "12abc"}}, R"([ { "num": "C1", "type": 12 } ])"},
+      {add, {{"num", "C1"}, {"cardtype", " -3"}}, R"([ { "num": "C1", "type": -3 } ])"},
+      {add, {{"num", "C1"}, {"cardtype", "abc"}}, R"([ { "num": "C1", "type": 0 } ])"},
+      {add, {{"num", "C1"}, {"cardtype", "+7"}}, R"([ { "num": "C1", "type": 7 } ])"},
+      {add, {{"num", ""}, {"cardtype", "5"}}, "[ ]"},
+      {update, {{"num", "C1"}, {"cardtype", "12abc"}}, R"([ { "num": "C1", "type": "12abc" } ])"},
+      {update, {{"cardtype", "5"}}, R"([ { "num": "", "type": "5" } ])"},
+  };
+  for (Case c : cases) {
+    EXPECT_EQ(Build(c.person, c.variant), RecordText("", c.cardinfo))
+        << c.person["num"] << "/" << c.person["cardtype"];
+    EXPECT_EQ(c.person.count("cardtype"), 1u);
+  }
+}
+
+TEST(UserRecord, ValuesAreCarriedAsJsonStrings) {
+  struct Case {
+    std::string name;
+    std::string json;
+  };
+  const Case cases[] = {
+      {"Ann", "Ann"},
+      {"12", "12"},  // numbers stay strings
+      {"true", "true"},
+      {"a\"b\\c/d", R"(a\"b\\c\/d)"},
+      {"tab\there\nline\x01", R"(tab\there\nline\u0001)"},
+      {std::string("ab\0cd", 5), "ab"},  // up to the first NUL
+      {"Zo\xc3\xab", "Zo\xc3\xab"},
+  };
+  for (const Case& c : cases) {
+    ParamMap person{{"name", c.name}};
+    EXPECT_EQ(Build(person, UserRecordVariant::Add), RecordText(c.json, "[ ]"));
+  }
+}
+
+TEST(UserRecord, MembersInRecordOrderAndExtraKeysUntouched) {
+  ParamMap person{{"enablecover", "k"}, {"plantemplateno", "j"}, {"cardtype", "9"},
+                  {"num", "h"},         {"roleplay", "g"},       {"facetype", "f"},
+                  {"authmethod", "e"},  {"password", "d"},       {"name", "c"},
+                  {"certnum", "b"},     {"certtype", "a"},       {"facepic", "PIC"},
+                  {"zzz", "other"}};
+  EXPECT_EQ(Build(person, UserRecordVariant::Add),
+            R"({ "certtype": "a", "certnum": "b", "name": "c", "password": "d", )"
+            R"("authmethod": "e", "facetype": "f", "roleplay": "g", "cardinfo": )"
+            R"([ { "num": "h", "type": 9 } ], "plantemplateno": "j", "enablecover": "k" })");
+  EXPECT_EQ(person.at("facepic"), "PIC");
+  EXPECT_EQ(person.at("zzz"), "other");
+  EXPECT_EQ(person.size(), 13u);
+}
+
+// A container that cannot be created fails the build and leaves the map as it
+// was; nothing made for the record outlives the call (the ASan build checks).
+TEST(UserRecord, ContainerFailuresLeaveTheMapUnchanged) {
+  using Container = JsonCreationFailure::Container;
+  struct Case {
+    Container container;
+    int nth;
+    UserRecordFailure failure;
+  };
+  const Case cases[] = {{Container::Object, 1, UserRecordFailure::RecordObject},
+                        {Container::Object, 2, UserRecordFailure::CardEntry},
+                        {Container::Array, 1, UserRecordFailure::CardArray}};
+  for (const Case& c : cases) {
+    for (auto variant : {UserRecordVariant::Add, UserRecordVariant::Update}) {
+      ParamMap person{{"name", "Ann"}};
+      UserRecordFailure failure = UserRecordFailure::None;
+      JsonCreationFailure fail(c.container, c.nth);
+      EXPECT_FALSE(BuildUserRecord(person, variant, failure).has_value());
+      EXPECT_EQ(failure, c.failure);
+      EXPECT_EQ(person, (ParamMap{{"name", "Ann"}}));
+    }
+  }
+}
