@@ -1,17 +1,91 @@
+#include "TerminalStatus.h"
+
+#include "JsonDocument.h"
+#include "Log.h"
+#include "Request.h"
 #include "TerminalFace_ZR.h"
+#include "ToolKits.h"
 
 namespace ZR_Framework {
 namespace Face {
 
-bool TerminalFace_ZR::GetTerminalStatusFace(const std::string&) {
+namespace {
+// Activation logs the texts of the device-control operation, as the
+// service's operators know them.
+constexpr const char* kActivationPostFailed =
+    "TerminalFace_ZR::ControlDeviceFace Call HttpPostRequest ret false";
+constexpr const char* kActivationStatusFailed =
+    "TerminalFace_ZR::ControlDeviceFace Call GetLastPostStatus ret false";
+constexpr const char* kStatusPostFailed =
+    "TerminalFace_ZR::GetTerminalStatusFaceZorvan Call HttpPostRequest ret false";
+constexpr const char* kStatusRefused =
+    "TerminalFace_ZR::GetTerminalStatusFaceZorvan Call GetLastPostStatus ret false";
+constexpr std::size_t kWordLength = 4;  // "Data"
+}  // namespace
+
+TerminalStatus ReadTerminalStatus(const std::string& answer) {
+  const std::size_t word = answer.find("Data");
+  if (word == std::string::npos) return TerminalStatus::Unreadable;
+  const std::size_t list = word + kWordLength + 1;
+  if (list >= answer.size()) return TerminalStatus::Unreadable;
+  if (list + 1 < answer.size() && answer[list] == '[' && answer[list + 1] == ']') {
+    return TerminalStatus::EmptyList;
+  }
+  const JsonDocument entries(json_tokener_parse(answer.c_str() + list));
+  if (!json_object_is_type(entries.get(), json_type_array)) return TerminalStatus::Unreadable;
+  const std::size_t count = ArrayLength(entries.get());
+  for (std::size_t i = 0; i < count; ++i) {
+    json_object* entry = json_object_array_get_idx(entries.get(), i);
+    if (json_object_get_field_int(entry, "connstatus", -1) > 0) return TerminalStatus::Connected;
+  }
+  return TerminalStatus::NotConnected;
+}
+
+bool TerminalFace_ZR::GetTerminalStatusFace(const std::string& sn) {
+  std::string answer;
+  if (!PostRequest("facepad/getterminalstatus", FormBody({{"SN", sn}}), answer, kStatusPostFailed,
+                   kStatusRefused)) {
+    return false;
+  }
+  switch (ReadTerminalStatus(answer)) {
+    case TerminalStatus::Connected:
+      return true;
+    case TerminalStatus::NotConnected:
+      return false;
+    case TerminalStatus::EmptyList:
+      ZR_LOG(kStatusRefused);
+      return false;
+    case TerminalStatus::Unreadable:
+      ZR_LOG("TerminalFace_ZR::JsonDataToMapData jsonData array is nullptr");
+      return false;
+  }
   return false;
 }
-bool TerminalFace_ZR::Active(const std::string&, const std::string&, const std::string&,
-                             const std::string&, const std::string&) {
-  return false;
+
+bool TerminalFace_ZR::Active(const std::string& id, const std::string& sn,
+                             const std::string& username, const std::string& password,
+                             const std::string& userlevel) {
+  const JsonDocument account(json_object_new_object());
+  if (!account) {
+    ZR_LOG("TerminalFace_ZR::DelBiophotoZorvan jsonData == nullptr");
+    return false;
+  }
+  json_object* user = NewString(username);
+  json_object* secret = NewString(password);
+  json_object* level = NewString(userlevel);
+  AddMember(account.get(), "username", user);
+  AddMember(account.get(), "password", secret);
+  AddMember(account.get(), "userlevel", level);
+  std::string response;
+  return PostRequest("facepad/active",
+                     FormBody({{"SN", sn}, {"id", id}, {"data", JsonText(account.get())}}),
+                     response, kActivationPostFailed, kActivationStatusFailed);
 }
-bool TerminalFace_ZR::ActivationStatus(const std::string&, const std::string&) {
-  return false;
+
+bool TerminalFace_ZR::ActivationStatus(const std::string& id, const std::string& sn) {
+  std::string response;
+  return PostRequest("facepad/activationstatus", FormBody({{"SN", sn}, {"id", id}}), response,
+                     kActivationPostFailed, kActivationStatusFailed);
 }
 
 }  // namespace Face
