@@ -1,34 +1,395 @@
-// facepadctl: talks to a facepad service through the adaptor.
+// facepadctl: talks to a facepad service through the TerminalFace_ZR adaptor,
+// one operation per subcommand, and enrols persons in bulk from CSV files.
+//
+// Exit codes: 0 accepted (with --wait: the result was "0"), 1 refused or
+// failed, 2 usage error.
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
+#include <functional>
+#include <iostream>
+#include <optional>
+#include <random>
 
+#include "Import.h"
+#include "JsonLine.h"
+#include "PersonInput.h"
+#include "ResultBoard.h"
 #include "TerminalFace_ZR.h"
 #include "ToolKits.h"
 
-int main(int argc, char** argv) {
-  CLI::App app{"facepadctl: drive a facepad service through the TerminalFace_ZR adaptor"};
+namespace Facepadctl {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using ZR_Framework::Face::ParamMap;
+using ZR_Framework::Face::TerminalFace_ZR;
+
+constexpr int kAccepted = 0;
+constexpr int kFailed = 1;
+constexpr int kUsageError = 2;
+constexpr const char* kUsage =
+    "usage: facepadctl [--host HOST] [--port PORT] [--json] [-v] [--timeout SECONDS] COMMAND "
+    "[OPTIONS]\n       facepadctl COMMAND --help";
+
+struct Globals {
   std::string host = "127.0.0.1";
   int port = 10003;
+  bool json = false;
   bool verbose = false;
-  app.add_option("--host", host, "address of the facepad service")->capture_default_str();
-  app.add_option("--port", port, "port of the facepad service")
+  double timeoutSeconds = 30;
+  int pollTickMs = 100;  // hidden: tests shorten the poller's tick
+};
+
+// The options of the operations that carry a request id.
+struct RequestOptions {
+  std::string sn;
+  std::string id;
+  double waitSeconds = 0;
+};
+
+// The adaptor as facepadctl uses it: the protected constructor lets tests
+// shorten the poller's tick.
+class Adaptor : public TerminalFace_ZR {
+ public:
+  explicit Adaptor(const Globals& globals)
+      : TerminalFace_ZR(std::chrono::milliseconds(globals.pollTickMs)) {
+    SetUrl(globals.host);
+    SetRequestPort(globals.port);
+    const auto total =
+        std::chrono::milliseconds(static_cast<long long>(globals.timeoutSeconds * 1000));
+    SetHttpTimeouts(std::min<std::chrono::milliseconds>(total, std::chrono::seconds(5)), total);
+    SetResultCallbackFace(CollectResults);
+  }
+};
+
+std::string NewRequestId() {
+  std::random_device random;
+  char text[16];
+  std::snprintf(text, sizeof text, "req%08x", random());
+  return text;
+}
+
+void Print(const std::string& line) {
+  std::printf("%s\n", line.c_str());
+  std::fflush(stdout);
+}
+
+// Waits for the result of request `id` on terminal `sn`.
+std::optional<std::string> WaitForResult(const std::string& sn, const std::string& id,
+                                         std::chrono::milliseconds wait) {
+  const auto deadline = Clock::now() + wait;
+  InterruptOnSignals();
+  while (Clock::now() < deadline && !g_interrupted) {
+    for (const Result& result : TakeResults(std::chrono::milliseconds(100))) {
+      if (result.sn == sn && result.id == id) return result.code;
+    }
+  }
+  return std::nullopt;
+}
+
+// Reports whether a request was accepted and, with --wait, its result.
+int ReportRequest(const Globals& globals, const std::string& command, const RequestOptions& request,
+                  bool accepted) {
+  if (globals.json) {
+    Print(JsonLine()
+              .Add("command", command)
+              .Add("sn", request.sn)
+              .Add("id", request.id)
+              .Add("accepted", accepted)
+              .Text());
+  } else {
+    Print(command + " " + request.sn + " id " + request.id + ": " +
+          (accepted ? "accepted" : "refused (run with -v to see the adaptor's log)"));
+  }
+  if (!accepted) return kFailed;
+  if (request.waitSeconds <= 0) return kAccepted;
+
+  const auto wait = std::chrono::milliseconds(static_cast<long long>(request.waitSeconds * 1000));
+  const std::optional<std::string> code = WaitForResult(request.sn, request.id, wait);
+  if (globals.json) {
+    JsonLine line;
+    line.Add("sn", request.sn).Add("id", request.id);
+    code ? line.Add("result", *code) : line.AddNull("result").Add("waited", request.waitSeconds);
+    Print(line.Text());
+  } else if (code) {
+    Print("result " + request.sn + " id " + request.id + ": " + *code +
+          (*code == "0" ? " (done)" : ""));
+  } else {
+    Print("no result for id " + request.id + " within " +
+          CLI::detail::to_string(request.waitSeconds) +
+          " s (the first poll comes 8 s after start)");
+  }
+  return code && *code == "0" ? kAccepted : kFailed;
+}
+
+int ReportPlain(const Globals& globals, const std::string& command, bool ok, const char* okText,
+                const char* failedText) {
+  if (globals.json) {
+    Print(JsonLine().Add("command", command).Add("ok", ok).Text());
+  } else {
+    Print(command + ": " + (ok ? okText : failedText));
+  }
+  return ok ? kAccepted : kFailed;
+}
+
+// Adds the options of an operation that carries a request id.
+void AddRequestOptions(CLI::App* command, RequestOptions& request) {
+  command->add_option("--sn", request.sn, "the terminal's serial number")->required();
+  command->add_option("--id", request.id, "request id (generated when not given)");
+  command->add_option("--wait", request.waitSeconds, "wait up to SECONDS for the request's result")
+      ->check(CLI::NonNegativeNumber);
+}
+
+struct PersonOptions {
+  std::vector<std::string> fields;
+  std::string personFile;
+  std::string photo;
+  std::string certnum;
+};
+
+void AddPersonOptions(CLI::App* command, PersonOptions& person) {
+  command->add_option("--field", person.fields, "a person field as key=value (repeatable)");
+  command->add_option("--person", person.personFile, "a JSON file with the person's fields");
+}
+
+ParamMap ReadPerson(const PersonOptions& options) {
+  Person person = options.personFile.empty() ? Person{} : ReadPersonFile(options.personFile);
+  AddFields(person, options.fields);
+  if (!options.certnum.empty()) person["certnum"] = options.certnum;
+  return person;
+}
+
+int Run(int argc, char** argv) {
+  CLI::App app{"facepadctl: drive a facepad service through the TerminalFace_ZR adaptor"};
+  app.require_subcommand(0, 1);
+  app.fallthrough();
+  Globals globals;
+  app.add_option("--host", globals.host, "address of the facepad service")->capture_default_str();
+  app.add_option("--port", globals.port, "port of the facepad service")
       ->check(CLI::Range(0, 65535))
       ->capture_default_str();
-  app.add_flag("-v,--verbose", verbose, "print the adaptor's log records on stderr");
-  app.require_subcommand(1);
-  CLI::App* available = app.add_subcommand("available", "ask whether the service answers");
-  CLI11_PARSE(app, argc, argv);
+  app.add_flag("--json", globals.json, "machine-readable output: one JSON object per line");
+  app.add_flag("-v,--verbose", globals.verbose, "print the adaptor's log records on stderr");
+  app.add_option("--timeout", globals.timeoutSeconds, "HTTP time-out in seconds")
+      ->check(CLI::PositiveNumber)
+      ->capture_default_str();
+  app.add_option("--poll-tick-ms", globals.pollTickMs)->group("")->check(CLI::Range(1, 1000));
 
-  if (!verbose) ko_libos_log_debug_ex = nullptr;
-  ZR_Framework::Face::TerminalFace_ZR adaptor;
-  adaptor.SetUrl(host);
-  adaptor.SetRequestPort(port);
-  if (available->parsed()) {
-    ZR_Framework::Face::ParamMap params;
-    const bool ok = adaptor.GetAvailableFace(params);
-    std::printf("%s\n", ok ? "available" : "not available");
-    return ok ? 0 : 1;
+  RequestOptions request;
+  PersonOptions person;
+
+  CLI::App* available = app.add_subcommand("available", "ask whether the service answers");
+
+  CLI::App* addUser = app.add_subcommand("add-user", "add a person, optionally with a photo");
+  AddRequestOptions(addUser, request);
+  AddPersonOptions(addUser, person);
+  addUser->add_option("--photo", person.photo, "a JPEG or PNG face picture");
+
+  CLI::App* setUser = app.add_subcommand("set-user", "update a person");
+  AddRequestOptions(setUser, request);
+  AddPersonOptions(setUser, person);
+
+  CLI::App* delUser = app.add_subcommand("del-user", "delete a person");
+  AddRequestOptions(delUser, request);
+  delUser->add_option("--certnum", person.certnum, "the person's certnum")->required();
+
+  CLI::App* setPhoto = app.add_subcommand("set-photo", "set a person's face photo");
+  AddRequestOptions(setPhoto, request);
+  setPhoto->add_option("--certnum", person.certnum, "the person's certnum")->required();
+  setPhoto->add_option("--photo", person.photo, "a JPEG or PNG face picture")->required();
+
+  std::string bindSn, ip, devicePort, username, password, level = "Administrator";
+  int channel = 0;
+  CLI::App* bind = app.add_subcommand("bind", "bind a terminal (activating it first)");
+  bind->add_option("--sn", bindSn, "the terminal's serial number")->required();
+  bind->add_option("--channel", channel, "channel number")->capture_default_str();
+  bind->add_option("--ip", ip, "the terminal's address");
+  bind->add_option("--device-port", devicePort, "the terminal's port");
+  bind->add_option("--username", username, "account on the terminal");
+  bind->add_option("--password", password, "its password");
+
+  CLI::App* unbind = app.add_subcommand("unbind", "release a terminal");
+  unbind->add_option("--sn", bindSn, "the terminal's serial number")->required();
+
+  CLI::App* status = app.add_subcommand("status", "ask whether a terminal is connected");
+  status->add_option("--sn", bindSn, "the terminal's serial number")->required();
+
+  CLI::App* activate = app.add_subcommand("activate", "activate a terminal with an account");
+  AddRequestOptions(activate, request);
+  activate->add_option("--username", username, "account name");
+  activate->add_option("--password", password, "its password");
+  activate->add_option("--level", level, "user level")->capture_default_str();
+
+  CLI::App* activationStatus =
+      app.add_subcommand("activation-status", "ask for a terminal's activation status");
+  AddRequestOptions(activationStatus, request);
+
+  CLI::App* control = app.add_subcommand("control", "send a terminal the device-control command");
+  AddRequestOptions(control, request);
+
+  std::string listenPort, reset;
+  CLI::App* setListenPort =
+      app.add_subcommand("set-listen-port", "change the service's own listening port");
+  setListenPort->add_option("--listen-port", listenPort, "the new port, as text")->required();
+  setListenPort->add_option("--reset", reset, "the reset value, as text");
+
+  int watchCount = 0;
+  double watchSeconds = 0;
+  CLI::App* watch = app.add_subcommand("watch", "print results as they arrive, until Ctrl-C");
+  watch->add_option("--count", watchCount, "stop after this many results")
+      ->check(CLI::NonNegativeNumber);
+  watch->add_option("--for", watchSeconds, "stop after this many seconds")
+      ->check(CLI::NonNegativeNumber);
+
+  ImportOptions import;
+  double importWait = 30;
+  CLI::App* importCommand = app.add_subcommand("import", "add the persons of a CSV file");
+  importCommand->add_option("file", import.csvPath, "CSV file, one person per row")->required();
+  importCommand->add_option("--sn", import.sn, "the terminal's serial number")->required();
+  importCommand->add_option("--jobs", import.jobs, "requests in parallel")
+      ->check(CLI::Range(1, 64))
+      ->capture_default_str();
+  importCommand->add_option("--wait", importWait, "seconds to wait for results once all are sent")
+      ->check(CLI::NonNegativeNumber)
+      ->capture_default_str();
+  importCommand->add_option("--failures", import.failuresPath,
+                            "where to write the failed rows (default: FILE.failed.csv)");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    if (error.get_exit_code() == 0) return app.exit(error);  // --help
+    std::cerr << "facepadctl: " << error.what() << "\n" << kUsage << "\n";
+    return kUsageError;
   }
-  return 2;
+
+  if (app.get_subcommands().empty()) {
+    std::cerr << "facepadctl: no command given\n" << kUsage << "\n";
+    return kUsageError;
+  }
+  if (!globals.verbose) ko_libos_log_debug_ex = nullptr;
+  if (request.id.empty()) request.id = NewRequestId();
+  Adaptor adaptor(globals);
+
+  const auto requestCommand = [&](CLI::App* command, const std::function<bool()>& call) {
+    return ReportRequest(globals, command->get_name(), request, call());
+  };
+  if (available->parsed()) {
+    ParamMap params;
+    return ReportPlain(globals, "available", adaptor.GetAvailableFace(params), "available",
+                       "not available");
+  }
+  if (addUser->parsed()) {
+    ParamMap fields = ReadPerson(person);
+    if (!person.photo.empty()) fields["facepic"] = ReadPhoto(person.photo).base64;
+    return requestCommand(addUser, [&] { return adaptor.AddUser(request.id, request.sn, fields); });
+  }
+  if (setUser->parsed()) {
+    ParamMap fields = ReadPerson(person);
+    return requestCommand(setUser, [&] { return adaptor.SetUser(request.id, request.sn, fields); });
+  }
+  if (delUser->parsed()) {
+    ParamMap fields{{"certnum", person.certnum}};
+    return requestCommand(delUser, [&] { return adaptor.DelUser(request.id, request.sn, fields); });
+  }
+  if (setPhoto->parsed()) {
+    const Photo photo = ReadPhoto(person.photo);
+    ParamMap fields{{"certnum", person.certnum},
+                    {"size", std::to_string(photo.bytes)},
+                    {"content", photo.base64}};
+    return requestCommand(setPhoto,
+                          [&] { return adaptor.SetBiophoto(request.id, request.sn, fields); });
+  }
+  if (bind->parsed()) {
+    return ReportPlain(
+        globals, "bind " + bindSn,
+        adaptor.BindTerminalFace(bindSn, channel, ip, devicePort, username, password), "bound",
+        "refused");
+  }
+  if (unbind->parsed()) {
+    return ReportPlain(globals, "unbind " + bindSn, adaptor.UnBindTerminalFace(bindSn), "released",
+                       "refused");
+  }
+  if (status->parsed()) {
+    return ReportPlain(globals, "status " + bindSn, adaptor.GetTerminalStatusFace(bindSn),
+                       "connected", "not connected");
+  }
+  if (activate->parsed()) {
+    return requestCommand(activate, [&] {
+      return adaptor.Active(request.id, request.sn, username, password, level);
+    });
+  }
+  if (activationStatus->parsed()) {
+    return requestCommand(activationStatus,
+                          [&] { return adaptor.ActivationStatus(request.id, request.sn); });
+  }
+  if (control->parsed()) {
+    return requestCommand(
+        control, [&] { return adaptor.ControlDeviceFace(request.id, request.sn, "", "", ""); });
+  }
+  if (setListenPort->parsed()) {
+    return ReportPlain(globals, "set-listen-port " + listenPort,
+                       adaptor.SetListenPortFace(listenPort, reset), "accepted", "refused");
+  }
+  if (watch->parsed()) {
+    InterruptOnSignals();
+    const auto end =
+        watchSeconds > 0
+            ? Clock::now() + std::chrono::milliseconds(static_cast<long long>(watchSeconds * 1000))
+            : Clock::time_point::max();
+    int seen = 0;
+    while (!g_interrupted && Clock::now() < end && (watchCount == 0 || seen < watchCount)) {
+      for (const Result& result : TakeResults(std::chrono::milliseconds(100))) {
+        ++seen;
+        Print(globals.json ? JsonLine()
+                                 .Add("sn", result.sn)
+                                 .Add("id", result.id)
+                                 .Add("result", result.code)
+                                 .Text()
+                           : "result " + result.sn + " id " + result.id + ": " + result.code);
+      }
+    }
+    return kAccepted;
+  }
+  if (importCommand->parsed()) {
+    InterruptOnSignals();
+    import.json = globals.json;
+    import.wait = std::chrono::milliseconds(static_cast<long long>(importWait * 1000));
+    const ImportSummary summary = RunImport(adaptor, import);
+    if (globals.json) {
+      JsonLine line;
+      line.Add("rows", summary.rows).Add("bad", summary.bad).Add("sent", summary.sent);
+      line.Add("accepted", summary.accepted).Add("refused", summary.refused);
+      line.Add("succeeded", summary.succeeded).Add("without_result", summary.withoutResult);
+      line.Add("not_sent", summary.notSent);
+      json_object* failed = json_object_new_object();
+      for (const auto& [code, count] : summary.failedByCode) {
+        json_object_object_add(failed, code.c_str(), json_object_new_int(count));
+      }
+      line.AddObject("failed", failed).Add("failures", summary.failuresPath);
+      Print(JsonLine().AddObject("summary", json_tokener_parse(line.Text().c_str())).Text());
+    } else {
+      Print("import: " + SummaryText(summary));
+      if (!summary.failuresPath.empty()) Print("failed rows written to " + summary.failuresPath);
+    }
+    const bool allDone = summary.succeeded == summary.rows;
+    return allDone && !g_interrupted ? kAccepted : kFailed;
+  }
+  return kUsageError;
+}
+
+}  // namespace
+}  // namespace Facepadctl
+
+int main(int argc, char** argv) {
+  try {
+    return Facepadctl::Run(argc, argv);
+  } catch (const Facepadctl::InputError& error) {
+    std::cerr << "facepadctl: " << error.what() << "\n" << Facepadctl::kUsage << "\n";
+    return Facepadctl::kUsageError;
+  } catch (const std::exception& error) {
+    std::cerr << "facepadctl: " << error.what() << "\n";
+    return Facepadctl::kFailed;
+  }
 }

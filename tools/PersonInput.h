@@ -1,0 +1,40 @@
+// What facepadctl reads to describe a person: --field key=value options, a
+// JSON person file, and face photos.
+#ifndef FACEPADCTL_PERSON_INPUT_H
+#define FACEPADCTL_PERSON_INPUT_H
+
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace Facepadctl {
+
+using Person = std::map<std::string, std::string>;
+
+// A problem with what the user gave; its message names it.
+class InputError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Reads a JSON object of person fields; numbers and booleans become their text.
+Person ReadPersonFile(const std::string& path);
+
+// Adds "key=value" texts to `person`, replacing what is there.
+void AddFields(Person& person, const std::vector<std::string>& fields);
+
+struct Photo {
+  std::string base64;  // the image, encoded
+  std::size_t bytes;   // its size before encoding
+};
+
+// Reads a JPEG or PNG image (told by its signature) and encodes it.
+Photo ReadPhoto(const std::string& path);
+
+// Whether `bytes` start like a JPEG or PNG file.
+bool LooksLikeJpegOrPng(const std::string& bytes);
+
+}  // namespace Facepadctl
+
+#endif  // FACEPADCTL_PERSON_INPUT_H
