@@ -1,0 +1,337 @@
+// Every operation over real HTTP: the exact bytes on the wire, the texts it
+// logs when it fails, and its results coming back through the poller.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <ctime>
+#include <functional>
+#include <regex>
+
+#include "JsonCreationFailure.h"
+#include "LogCapture.h"
+#include "RecordedCallback.h"
+#include "TestAdaptor.h"
+
+using namespace std::chrono_literals;
+using FacepadSim::Fault;
+using ZR_Framework::Face::ParamMap;
+using ZR_Framework::Face::ResultMap;
+using ZR_Framework::Face::TerminalFace_ZR;
+using Container = JsonCreationFailure::Container;
+
+namespace {
+
+const ParamMap kAnn = {{"certnum", "C-1"}, {"name", "Ann"}, {"num", "77"}, {"cardtype", "2"}};
+// Ann's user record, with the card type written as `type`.
+std::string AnnRecord(const std::string& type) {
+  return R"({ "certtype": "", "certnum": "C-1", "name": "Ann", "password": "", "authmethod": "", )"
+         R"("facetype": "", "roleplay": "", "cardinfo": [ { "num": "77", "type": )" +
+         type + R"( } ], "plantemplateno": "", "enablecover": "" })";
+}
+const std::string kAnnRecord = AnnRecord("2");
+const std::string kControl = R"({ "type": 73795, "enable": "true", "value": 0 })";
+const std::string kUser = "TerminalFace_ZR::AddUserZorvan Call HttpPostRequest ret false";
+const std::string kControlPost =
+    "TerminalFace_ZR::ControlDeviceFace Call HttpPostRequest ret false";
+const std::string kControlStatus =
+    "TerminalFace_ZR::ControlDeviceFace Call GetLastPostStatus ret false";
+const std::string kNoDocument = "TerminalFace_ZR::DelBiophotoZorvan jsonData == nullptr";
+
+std::string Texts(const std::string& operation, const char* what) {
+  return "TerminalFace_ZR::" + operation + "Zorvan Call " + what + " ret false";
+}
+
+std::string Account(const std::string& user, const std::string& password,
+                    const std::string& level) {
+  return R"({ "username": ")" + user + R"(", "password": ")" + password + R"(", "userlevel": ")" +
+         level + "\" }";
+}
+
+// The activation id in the body of an "active" request.
+std::string ActivationId(const std::string& body) {
+  std::smatch match;
+  return std::regex_search(body, match, std::regex("\tid=([0-9]+)\t")) ? match[1].str() : "";
+}
+
+struct Operation {
+  const char* name;
+  const char* path;
+  std::function<bool(TerminalFace_ZR&)> call;
+  std::string body;  // exactly what goes over the wire
+  std::string postFailed;
+  std::string statusFailed;
+};
+
+const std::vector<Operation>& AllOperations() {
+  static const std::vector<Operation> operations = {
+      {"GetAvailableFace", "facepad/active",
+       [](TerminalFace_ZR& a) {
+         ParamMap p;
+         return a.GetAvailableFace(p);
+       },
+       "", Texts("GetAvailableFace", "HttpPostRequest"),
+       Texts("GetAvailableFace", "GetLastPostStatus")},
+      {"AddUser", "facepad/adduser",
+       [](TerminalFace_ZR& a) {
+         ParamMap p = kAnn;
+         return a.AddUser("7", "SN1", p);
+       },
+       "SN=SN1\tid=7\tdata=" + kAnnRecord, kUser, kUser},
+      {"SetUser", "facepad/setuser",
+       [](TerminalFace_ZR& a) {
+         ParamMap p = kAnn;
+         return a.SetUser("7", "SN1", p);
+       },
+       "SN=SN1\tid=7\tdata=" + AnnRecord("\"2\""), kUser, kUser},
+      {"DelUser", "facepad/deluser",
+       [](TerminalFace_ZR& a) {
+         ParamMap p = kAnn;
+         return a.DelUser("7", "SN1", p);
+       },
+       "SN=SN1\tid=7\tdata={ \"certnum\": \"C-1\" }",
+       "TerminalFace_ZR::DelUser Call HttpPostRequest ret false",
+       "TerminalFace_ZR::DelUser Call HttpPostRequest ret false"},
+      {"SetBiophoto", "facepad/setfacepic",
+       [](TerminalFace_ZR& a) {
+         ParamMap p{{"certnum", "C-1"}, {"size", "25abc"}, {"content", "a/b"}};
+         return a.SetBiophoto("7", "SN1", p);
+       },
+       "SN=SN1\tid=7\tdata="
+       R"({ "certnum": "C-1", "size": 25, "content": "a\/b" })",
+       Texts("SetBiophoto", "HttpPostRequest"), Texts("SetBiophoto", "HttpPostRequest")},
+      {"BindTerminalFace", "facepad/binding",
+       [](TerminalFace_ZR& a) { return a.BindTerminalFace("SN1", -1, "10.0.0.7", "80", "u", "p"); },
+       "SN=SN1\tch=-1\tip=10.0.0.7\tport=80\tusername=u\tpassword=p",
+       Texts("BindTerminalFace", "HttpPostRequest"),
+       Texts("BindTerminalFace", "GetLastPostStatus")},
+      {"UnBindTerminalFace", "facepad/unbinding",
+       [](TerminalFace_ZR& a) { return a.UnBindTerminalFace("SN1"); }, "SN=SN1",
+       Texts("UnBindTerminalFace", "HttpPostRequest"),
+       Texts("UnBindTerminalFace", "GetLastPostStatus")},
+      {"SetListenPortFace", "facepad/setport",
+       [](TerminalFace_ZR& a) {
+         std::string port = "abc", reset = "";
+         return a.SetListenPortFace(port, reset);
+       },
+       "port=abc\treset=", Texts("SetListenPortFace", "HttpPostRequest"),
+       Texts("SetListenPortFace", "GetLastPostStatus")},
+      {"ControlDeviceFace", "facepad/controldevice",
+       [](TerminalFace_ZR& a) { return a.ControlDeviceFace("7", "SN1", "open", "door", "{}"); },
+       "SN=SN1\tid=7\tdata=" + kControl, kControlPost, kControlStatus},
+      {"Active", "facepad/active",
+       [](TerminalFace_ZR& a) { return a.Active("7", "SN1", "op", "", "5"); },
+       "SN=SN1\tid=7\tdata=" + Account("op", "", "5"), kControlPost, kControlStatus},
+      {"ActivationStatus", "facepad/activationstatus",
+       [](TerminalFace_ZR& a) { return a.ActivationStatus("7", "SN1"); }, "SN=SN1\tid=7",
+       kControlPost, kControlStatus},
+      {"GetTerminalStatusFace", "facepad/getterminalstatus",
+       [](TerminalFace_ZR& a) { return a.GetTerminalStatusFace("SN1"); }, "SN=SN1",
+       Texts("GetTerminalStatusFace", "HttpPostRequest"),
+       Texts("GetTerminalStatusFace", "GetLastPostStatus")},
+  };
+  return operations;
+}
+
+const Operation& Find(const std::string& name) {
+  for (const Operation& operation : AllOperations()) {
+    if (operation.name == name) return operation;
+  }
+  throw std::logic_error(name);
+}
+
+}  // namespace
+
+class EveryOperation : public ::testing::Test {
+ protected:
+  EveryOperation() {
+    PointAt(adaptor, simulator);
+    simulator.SetTerminalStatusAnswer(R"(Data=[{"sn":"SN1","connstatus":1}])");
+  }
+  std::string LastBody(const std::string& path) const {
+    const auto requests = simulator.Requests(path);
+    return requests.empty() ? "<none>" : requests.back().body;
+  }
+  FacepadSim::FacepadSimulator simulator;
+  TerminalFace_ZR adaptor;
+  LogCapture log;
+};
+
+TEST_F(EveryOperation, EachSendsExactlyItsBody) {
+  for (const Operation& operation : AllOperations()) {
+    EXPECT_TRUE(operation.call(adaptor)) << operation.name;
+    EXPECT_EQ(LastBody(operation.path), operation.body) << operation.name;
+  }
+  EXPECT_TRUE(log.Records().empty());
+}
+
+TEST_F(EveryOperation, EachFailureLogsItsText) {
+  for (const Operation& operation : AllOperations()) {
+    for (int status : {201, 204, 500}) {
+      log.Clear();
+      simulator.AddFault(Fault::Answer(status).On(operation.path).Times(1));
+      EXPECT_FALSE(operation.call(adaptor)) << operation.name << " " << status;
+      EXPECT_EQ(log.Messages(), std::vector<std::string>{operation.statusFailed}) << operation.name;
+    }
+    log.Clear();
+    simulator.AddFault(Fault::CloseConnection().On(operation.path));
+    EXPECT_FALSE(operation.call(adaptor)) << operation.name;
+    EXPECT_EQ(log.Messages(), std::vector<std::string>{operation.postFailed}) << operation.name;
+    NoLogger silence;
+    EXPECT_FALSE(operation.call(adaptor)) << operation.name;
+    simulator.ClearFaults();
+  }
+  // Where the two failures share a text, they still come from different lines.
+  log.Clear();
+  simulator.AddFault(Fault::Answer(500).On("facepad/adduser").Times(1));
+  Find("AddUser").call(adaptor);
+  adaptor.SetRequestPort(UnusedPort());
+  Find("AddUser").call(adaptor);
+  ASSERT_EQ(log.Records().size(), 2u);
+  EXPECT_NE(log.Records()[0].line, log.Records()[1].line);
+}
+
+// A JSON document that cannot be made (memory ran out) sends nothing.
+TEST_F(EveryOperation, DocumentsThatCannotBeMadeSendNothing) {
+  const std::string noRecord = "TerminalFace_ZR::AddUserZorvan jsonData == nullptr";
+  const std::tuple<const char*, Container, int, std::string> cases[] = {
+      {"AddUser", Container::Object, 1, noRecord},
+      {"AddUser", Container::Object, 2, noRecord},
+      {"AddUser", Container::Array, 1, noRecord},
+      {"SetUser", Container::Array, 1, noRecord},
+      {"DelUser", Container::Object, 1, noRecord},
+      {"SetBiophoto", Container::Object, 1,
+       "TerminalFace_ZR::SetBiophotoZorvan jsonData == nullptr"},
+      {"ControlDeviceFace", Container::Object, 1, kNoDocument},
+      {"Active", Container::Object, 1, kNoDocument},
+  };
+  for (const auto& [name, container, nth, text] : cases) {
+    log.Clear();
+    JsonCreationFailure fail(container, nth);
+    EXPECT_FALSE(Find(name).call(adaptor)) << name;
+    EXPECT_EQ(log.Messages(), std::vector<std::string>{text}) << name;
+  }
+  EXPECT_TRUE(simulator.RequestsBesidesPolls().empty());
+}
+
+TEST_F(EveryOperation, PersonMapsAndArguments) {
+  const std::pair<ParamMap, std::string> pictures[] = {
+      {{{"facepic", "/9j/4A=="}}, "\tfacepic=/9j/4A=="},
+      {{{"facepic", ""}}, "\tfacepic="},
+      {{{"facepic", std::string("ab\0cd", 5)}}, "\tfacepic=ab"},
+  };
+  for (const auto& [extra, tail] : pictures) {
+    ParamMap person = kAnn;
+    person.insert(extra.begin(), extra.end());
+    ASSERT_TRUE(adaptor.AddUser("7", "SN1", person));
+    EXPECT_EQ(LastBody("facepad/adduser"), "SN=SN1\tid=7\tdata=" + kAnnRecord + tail);
+    ASSERT_TRUE(adaptor.SetUser("7", "SN1", person));
+    EXPECT_EQ(LastBody("facepad/setuser").find("facepic"), std::string::npos);
+  }
+  ParamMap person = kAnn;
+  ASSERT_TRUE(adaptor.AddUser("i\r\nd", "S&N=1\tx", person));
+  EXPECT_EQ(LastBody("facepad/adduser"), "SN=S&N=1\tx\tid=i\r\nd\tdata=" + kAnnRecord);
+  EXPECT_EQ(person.count("facepic"), 0u);  // looked up, never inserted
+  EXPECT_EQ(person.size(), 11u);
+
+  ParamMap empty;
+  ASSERT_TRUE(adaptor.DelUser("", "", empty));
+  EXPECT_EQ(LastBody("facepad/deluser"), "SN=\tid=\tdata={ \"certnum\": \"\" }");
+  EXPECT_EQ(empty, (ParamMap{{"certnum", ""}}));
+  ParamMap photo{{"other", "o"}};
+  ASSERT_TRUE(adaptor.SetBiophoto("1", "SN1", photo));
+  EXPECT_EQ(LastBody("facepad/setfacepic"),
+            "SN=SN1\tid=1\tdata="
+            R"({ "certnum": "", "size": 0, "content": "" })");
+  EXPECT_EQ(photo, (ParamMap{{"other", "o"}, {"certnum", ""}, {"size", ""}, {"content", ""}}));
+
+  std::string port = "70000", reset = "x";
+  ASSERT_TRUE(adaptor.SetListenPortFace(port, reset));
+  EXPECT_EQ(port + reset, "70000x");
+  EXPECT_EQ(adaptor.GetRequestPort(), simulator.Port());
+  ASSERT_TRUE(adaptor.ControlDeviceFace("", "", "", "", ""));
+  EXPECT_EQ(LastBody("facepad/controldevice"), "SN=\tid=\tdata=" + kControl);
+}
+
+TEST_F(EveryOperation, BindActivatesAsAdministratorFirst) {
+  const std::pair<int, std::string> channels[] = {
+      {0, "SN=\tch=0\tip=\tport=\tusername=\tpassword="},
+      {INT_MAX, "SN=\tch=2147483647\tip=\tport=\tusername=\tpassword="}};
+  for (const auto& [channel, binding] : channels) {
+    simulator.ClearJournal();
+    const std::time_t before = std::time(nullptr);
+    ASSERT_TRUE(adaptor.BindTerminalFace("", channel, "", "", "", ""));
+    ASSERT_TRUE(adaptor.BindTerminalFace("", channel, "", "", "", ""));
+    const auto sent = simulator.RequestsBesidesPolls();
+    ASSERT_EQ(sent.size(), 4u);
+    EXPECT_EQ(sent[0].path + " " + sent[1].path, "facepad/active facepad/binding");
+    EXPECT_EQ(sent[0].peer, sent[1].peer);
+    const std::string id = ActivationId(sent[0].body);
+    EXPECT_EQ(sent[0].body, "SN=\tid=" + id + "\tdata=" + Account("", "", "Administrator"));
+    EXPECT_EQ(sent[1].body, binding);
+    // The generator is reseeded with the time: binds in one second share the id.
+    if (std::time(nullptr) == before) {
+      EXPECT_EQ(ActivationId(sent[2].body), id);
+    }
+  }
+  // Whatever becomes of the activation, the binding goes ahead.
+  simulator.AddFault(Fault::Answer(500).On("facepad/active").Times(1));
+  EXPECT_TRUE(Find("BindTerminalFace").call(adaptor));
+  EXPECT_EQ(log.Messages(), std::vector<std::string>{kControlStatus});
+  log.Clear();
+  simulator.ClearJournal();
+  JsonCreationFailure fail(Container::Object, 1);
+  EXPECT_TRUE(Find("BindTerminalFace").call(adaptor));
+  EXPECT_EQ(log.Messages(), std::vector<std::string>{kNoDocument});
+  EXPECT_EQ(simulator.RequestsBesidesPolls().size(), 1u);
+}
+
+// Requests' results come back through the poller with the simulator's codes.
+TEST(OperationResults, ArriveWithTheSimulatorsCodes) {
+  using Results = RecordedCallback<0>;
+  Results::Reset(/*emptyTheMap=*/true);
+  FacepadSim::FacepadSimulator simulator;
+  FastPollingAdaptor adaptor(10ms);
+  PointAt(adaptor, simulator);
+  adaptor.SetResultCallbackFace(Results::Record);
+
+  ParamMap ann = kAnn;
+  ann["facepic"] = std::string(200 * 1024, 'A');
+  ParamMap photo{{"certnum", "C-1"}, {"size", "3"}, {"content", "QUJD"}};
+  ParamMap stranger{{"certnum", "C-9"}};
+  ParamMap unnamed;
+  ASSERT_TRUE(adaptor.ActivationStatus("1", "T1"));
+  ASSERT_TRUE(adaptor.ControlDeviceFace("2", "T1", "", "", ""));
+  ASSERT_TRUE(adaptor.BindTerminalFace("T1", 1, "10.0.0.9", "8000", "admin", "pw"));
+  ASSERT_TRUE(adaptor.ActivationStatus("3", "T1"));
+  ASSERT_TRUE(adaptor.ControlDeviceFace("4", "T1", "", "", ""));
+  ASSERT_TRUE(adaptor.AddUser("5", "T1", ann));
+  ASSERT_TRUE(adaptor.AddUser("6", "T1", ann));
+  ASSERT_TRUE(adaptor.SetUser("7", "T1", stranger));
+  ASSERT_TRUE(adaptor.SetBiophoto("8", "T1", photo));
+  ASSERT_TRUE(adaptor.AddUser("9", "T1", unnamed));
+  ASSERT_TRUE(adaptor.DelUser("10", "T1", ann));
+  ASSERT_TRUE(adaptor.DelUser("11", "T1", ann));
+  const std::string activation = ActivationId(simulator.Requests("facepad/active").at(0).body);
+
+  ParamMap seen;
+  ASSERT_TRUE(WaitFor([&] {
+    for (const ResultMap& delivery : Results::Deliveries()) {
+      for (const auto& [sn, outcomes] : delivery) seen.insert(outcomes.begin(), outcomes.end());
+    }
+    return seen.size() == 12;
+  }));
+  EXPECT_EQ(seen, (ParamMap{{"1", "105"},
+                            {"2", "106"},
+                            {activation, "0"},
+                            {"3", "0"},
+                            {"4", "0"},
+                            {"5", "0"},
+                            {"6", "101"},
+                            {"7", "102"},
+                            {"8", "0"},
+                            {"9", "103"},
+                            {"10", "0"},
+                            {"11", "102"}}));
+  EXPECT_EQ(simulator.FindTerminal("T1")->accountLevel, "Administrator");
+  EXPECT_EQ(simulator.PersonCount("T1"), 0u);
+}
