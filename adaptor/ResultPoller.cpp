@@ -23,7 +23,7 @@ int WaitTicksAfter(int idleCount) {
 
 ResultFrame FrameResultAnswer(const std::string& answer, std::string& list) {
   const std::size_t word = answer.find("result");
-  if (answer.size() < kWordLength || word == std::string::npos) return ResultFrame::None;
+  if (word == std::string::npos) return ResultFrame::None;
   const std::size_t bracket = word + kWordLength + 1;
   if (bracket >= answer.size() || answer[bracket] != '[') return ResultFrame::None;
   if (bracket + 1 < answer.size() && answer[bracket + 1] == ']') return ResultFrame::EmptyList;
