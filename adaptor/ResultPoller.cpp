@@ -51,8 +51,7 @@ void ResultPoller::SlotTimerTimeout() {
   try {
     while (WaitTicks(m_waitCount)) Poll();
   } catch (...) {
-    // Out of memory, or the host's callback threw: the poller ends quietly
-    // rather than taking the host down.
+    // Out of memory: the poller ends quietly rather than take the host down.
   }
 }
 
@@ -101,7 +100,11 @@ void ResultPoller::DeliverPending(bool fresh) {
   }
   if (Stopping()) return;
   m_undelivered = false;
-  callback(m_results);
+  try {
+    callback(m_results);
+  } catch (...) {
+    // An exception from the host's callback must not end the poller.
+  }
 }
 
 }  // namespace Face

@@ -99,6 +99,19 @@ TEST_F(ResultDelivery, NullCallbackIsRefusedAndTheEarlierOneKept) {
   EXPECT_TRUE(First::Deliveries().empty());
 }
 
+int RecordThenThrow(ResultMap& results) {
+  First::Record(results);
+  throw std::runtime_error("a fault in the host");
+}
+
+TEST_F(ResultDelivery, AThrowingCallbackDoesNotEndThePoller) {
+  adaptor.SetResultCallbackFace(RecordThenThrow);
+  simulator.QueueResult("A1", "7", "0");
+  ASSERT_TRUE(First::WaitForDeliveries(1));
+  simulator.QueueResult("A1", "8", "0");
+  ASSERT_TRUE(First::WaitForDeliveries(2));
+}
+
 TEST(PollerLifecycle, DestructionWhileWaitingIsPromptAndSendsNothing) {
   FacepadSimulator simulator;
   for (auto tick : {100ms, 10ms}) {
