@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <new>
 
 #include "Log.h"
 #include "ResultPoller.h"

@@ -44,6 +44,7 @@ struct Loopback {
     ko_libos_log_debug_ex = nullptr;
     FacepadSim::SimulatorOptions options;
     options.threads = 32;
+    options.journalLimit = 0;  // bodies of a long run would pile up
     simulator = std::make_unique<FacepadSim::FacepadSimulator>(options);
     adaptor = std::make_unique<TerminalFace_ZR>();
     adaptor->SetUrl(simulator->Host());

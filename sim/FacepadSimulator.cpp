@@ -158,6 +158,7 @@ void FacepadSimulator::Serve(const httplib::Request& request, httplib::Response&
     for (const auto& header : request.headers) entry.headers.emplace_back(header);
     std::lock_guard<std::mutex> lock(m_mutex);
     m_journal.push_back(std::move(entry));
+    while (m_journal.size() > m_options.journalLimit) m_journal.pop_front();
   }
 
   if (const std::optional<Fault> fault = TakeFault(path)) {
@@ -397,7 +398,7 @@ std::string FacepadSimulator::TerminalStatusAnswer(const std::string& sn) const 
 
 std::vector<JournalEntry> FacepadSimulator::Journal() const {
   std::lock_guard<std::mutex> lock(m_mutex);
-  return m_journal;
+  return {m_journal.begin(), m_journal.end()};
 }
 
 std::vector<JournalEntry> FacepadSimulator::Requests(const std::string& path) const {

@@ -37,6 +37,9 @@ struct SimulatorOptions {
   std::string host = "127.0.0.1";
   int port = 0;              // 0: any free port
   std::size_t threads = 16;  // connections served at once
+  // Journal entries kept, the oldest dropped first: a long-running simulator
+  // keeps a few, so that request bodies do not pile up.
+  std::size_t journalLimit = static_cast<std::size_t>(-1);
   // Called with one line per request answered ("POST /facepad/adduser 200 ...").
   std::function<void(const std::string&)> requestLog;
 };
@@ -209,7 +212,7 @@ class FacepadSimulator {
   mutable std::mutex m_mutex;  // guards everything below
   std::condition_variable m_stopWake;
   bool m_stopping = false;
-  std::vector<JournalEntry> m_journal;
+  std::deque<JournalEntry> m_journal;
   std::vector<Fault> m_faults;
   std::map<std::string, std::vector<ResultEntry>> m_pendingResults;
   std::deque<std::string> m_resultAnswers;

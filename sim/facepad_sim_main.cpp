@@ -29,6 +29,7 @@ int main(int argc, char** argv) {
   CLI::App app{"facepad-sim: a facepad service simulator on a local port"};
   FacepadSim::SimulatorOptions options;
   options.port = 10003;
+  options.journalLimit = 1000;  // it serves for as long as it is left running
   bool quiet = false;
   app.add_option("--host", options.host, "address to listen on")->capture_default_str();
   app.add_option("--port", options.port, "port to listen on (0: any free port)")
