@@ -45,25 +45,3 @@ TEST(SimulatorEndpoints, RefusesUnknownPathsAndMalformedBodies) {
     EXPECT_EQ(client.GetLastPostStatus(), c.status) << c.path << " " << c.body << ": " << response;
   }
 }
-
-TEST(SimulatorResults, QueuesPerTerminalAndDeliversOnce) {
-  FacepadSim::FacepadSimulator simulator;
-  ZR_Framework::Terminal_Http_Tool client;
-  const std::string url =
-      "http://127.0.0.1:" + std::to_string(simulator.Port()) + "/facepad/getresult";
-  std::string response;
-  ASSERT_TRUE(client.HttpPostRequest(url, "", response, false));
-  EXPECT_EQ(response, "result=[]");
-  simulator.QueueResult("A1", "7", "0");
-  simulator.QueueResult("A1", "8", "102");
-  simulator.QueueResult("B2", "9", "0");
-  ASSERT_TRUE(client.HttpPostRequest(url, "", response, false));
-  EXPECT_EQ(response,
-            R"(result=[{"SN":"A1","data":"[{\"id\":\"7\",\"return\":\"0\"},{\"id\":\"8\",)"
-            R"(\"return\":\"102\"}]"},{"SN":"B2","data":"[{\"id\":\"9\",\"return\":\"0\"}]"}])");
-  ASSERT_TRUE(client.HttpPostRequest(url, "", response, false));
-  EXPECT_EQ(response, "result=[]");
-  simulator.QueueResultAnswer("scripted");
-  ASSERT_TRUE(client.HttpPostRequest(url, "", response, false));
-  EXPECT_EQ(response, "scripted");
-}
