@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <iterator>
 #include <set>
 #include <stdexcept>
 
@@ -401,22 +402,20 @@ std::vector<JournalEntry> FacepadSimulator::Journal() const {
   return {m_journal.begin(), m_journal.end()};
 }
 
-std::vector<JournalEntry> FacepadSimulator::Requests(const std::string& path) const {
+std::vector<JournalEntry> FacepadSimulator::JournalWhere(
+    const std::function<bool(const JournalEntry&)>& keep) const {
   std::lock_guard<std::mutex> lock(m_mutex);
   std::vector<JournalEntry> matching;
-  for (const JournalEntry& entry : m_journal) {
-    if (entry.path == path) matching.push_back(entry);
-  }
+  std::copy_if(m_journal.begin(), m_journal.end(), std::back_inserter(matching), keep);
   return matching;
 }
 
+std::vector<JournalEntry> FacepadSimulator::Requests(const std::string& path) const {
+  return JournalWhere([&](const JournalEntry& entry) { return entry.path == path; });
+}
+
 std::vector<JournalEntry> FacepadSimulator::RequestsBesidesPolls() const {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  std::vector<JournalEntry> matching;
-  for (const JournalEntry& entry : m_journal) {
-    if (entry.path != "facepad/getresult") matching.push_back(entry);
-  }
-  return matching;
+  return JournalWhere([](const JournalEntry& entry) { return entry.path != "facepad/getresult"; });
 }
 
 void FacepadSimulator::ClearJournal() {

@@ -186,6 +186,8 @@ class FacepadSimulator {
   void Serve(const httplib::Request& request, httplib::Response& response);
   // The fault for this request, consumed from its script, if any.
   std::optional<Fault> TakeFault(const std::string& path);
+  std::vector<JournalEntry> JournalWhere(
+      const std::function<bool(const JournalEntry&)>& keep) const;
   bool WaitUnlessStopping(std::chrono::milliseconds delay);
   Answer Handle(const std::string& path, const std::string& body);
 

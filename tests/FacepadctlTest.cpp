@@ -4,7 +4,6 @@
 
 #include <fstream>
 #include <regex>
-#include <sstream>
 
 #include "Base64.h"
 #include "Subprocess.h"
@@ -15,13 +14,6 @@ using FacepadSim::Fault;
 
 namespace {
 const std::string kPhoto = ZR_SOURCE_DIR "/demo/photos/ann.png";
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
 
 void WriteFile(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;

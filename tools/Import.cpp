@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <mutex>
 #include <random>
 #include <sstream>
@@ -69,9 +68,7 @@ std::string RunPrefix() {
 }
 
 std::vector<Row> ReadRows(const std::string& csvPath, std::vector<std::string>& header) {
-  std::ifstream file(csvPath, std::ios::binary);
-  if (!file) throw InputError("cannot read " + csvPath);
-  std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  std::string text = ReadFile(csvPath);
   if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);  // a spreadsheet's BOM
   CsvDocument document = ParseCsv(text);
   if (!document.error.empty()) throw InputError(csvPath + ": " + document.error);
@@ -324,6 +321,18 @@ std::string SummaryText(const ImportSummary& summary) {
   text << ", " << summary.withoutResult << " without result";
   if (summary.notSent > 0) text << ", " << summary.notSent << " not sent";
   return text.str();
+}
+
+std::string SummaryJson(const ImportSummary& summary) {
+  JsonLine failed;
+  for (const auto& [code, count] : summary.failedByCode) failed.Add(code.c_str(), count);
+  JsonLine line;
+  line.Add("rows", summary.rows).Add("bad", summary.bad).Add("sent", summary.sent);
+  line.Add("accepted", summary.accepted).Add("refused", summary.refused);
+  line.Add("succeeded", summary.succeeded).Add("without_result", summary.withoutResult);
+  line.Add("not_sent", summary.notSent).AddObject("failed", failed.Take());
+  line.Add("failures", summary.failuresPath);
+  return JsonLine().AddObject("summary", line.Take()).Text();
 }
 
 }  // namespace Facepadctl

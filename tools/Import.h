@@ -38,8 +38,9 @@ struct ImportSummary {
 // prints each row's outcome and the summary on stdout, progress on stderr.
 ImportSummary RunImport(ZR_Framework::Face::TerminalFace_ZR& adaptor, const ImportOptions& options);
 
-// The summary as one line of text.
+// The summary as one line of text, and as one JSON object.
 std::string SummaryText(const ImportSummary& summary);
+std::string SummaryJson(const ImportSummary& summary);
 
 }  // namespace Facepadctl
 

@@ -24,6 +24,9 @@ class JsonLine {
   // Attaches `object`, which the line owns from then on.
   JsonLine& AddObject(const char* key, json_object* object) { return Set(key, object); }
 
+  // Hands the object over, for nesting it in another line.
+  json_object* Take() { return m_object.release(); }
+
   std::string Text() const {
     const char* text = json_object_to_json_string_ext(
         m_object.get(), JSON_C_TO_STRING_PLAIN | JSON_C_TO_STRING_NOSLASHESCAPE);

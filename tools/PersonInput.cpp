@@ -15,6 +15,8 @@ struct JsonPut {
   void operator()(json_object* object) const { json_object_put(object); }
 };
 
+}  // namespace
+
 std::string ReadFile(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   if (!file) throw InputError("cannot read " + path);
@@ -23,8 +25,6 @@ std::string ReadFile(const std::string& path) {
   if (file.bad()) throw InputError("cannot read " + path);
   return bytes.str();
 }
-
-}  // namespace
 
 Person ReadPersonFile(const std::string& path) {
   const std::string text = ReadFile(path);

@@ -18,6 +18,9 @@ class InputError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The bytes of a file; throws InputError when it cannot be read.
+std::string ReadFile(const std::string& path);
+
 // Reads a JSON object of person fields; numbers and booleans become their text.
 Person ReadPersonFile(const std::string& path);
 

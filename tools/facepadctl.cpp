@@ -10,6 +10,7 @@
 #include <iostream>
 #include <optional>
 #include <random>
+#include <sstream>
 
 #include "Import.h"
 #include "JsonLine.h"
@@ -116,8 +117,9 @@ int ReportRequest(const Globals& globals, const std::string& command, const Requ
     Print("result " + request.sn + " id " + request.id + ": " + *code +
           (*code == "0" ? " (done)" : ""));
   } else {
-    Print("no result for id " + request.id + " within " +
-          CLI::detail::to_string(request.waitSeconds) +
+    std::ostringstream seconds;
+    seconds << request.waitSeconds;
+    Print("no result for id " + request.id + " within " + seconds.str() +
           " s (the first poll comes 8 s after start)");
   }
   return code && *code == "0" ? kAccepted : kFailed;
@@ -358,17 +360,7 @@ int Run(int argc, char** argv) {
     import.wait = std::chrono::milliseconds(static_cast<long long>(importWait * 1000));
     const ImportSummary summary = RunImport(adaptor, import);
     if (globals.json) {
-      JsonLine line;
-      line.Add("rows", summary.rows).Add("bad", summary.bad).Add("sent", summary.sent);
-      line.Add("accepted", summary.accepted).Add("refused", summary.refused);
-      line.Add("succeeded", summary.succeeded).Add("without_result", summary.withoutResult);
-      line.Add("not_sent", summary.notSent);
-      json_object* failed = json_object_new_object();
-      for (const auto& [code, count] : summary.failedByCode) {
-        json_object_object_add(failed, code.c_str(), json_object_new_int(count));
-      }
-      line.AddObject("failed", failed).Add("failures", summary.failuresPath);
-      Print(JsonLine().AddObject("summary", json_tokener_parse(line.Text().c_str())).Text());
+      Print(SummaryJson(summary));
     } else {
       Print("import: " + SummaryText(summary));
       if (!summary.failuresPath.empty()) Print("failed rows written to " + summary.failuresPath);

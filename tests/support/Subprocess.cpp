@@ -15,14 +15,14 @@ std::string Quoted(const std::string& text) {
   return quoted + "'";
 }
 
-std::string Slurp(const std::string& path) {
+}  // namespace
+
+std::string ReadFile(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   std::ostringstream text;
   text << file.rdbuf();
   return text.str();
 }
-
-}  // namespace
 
 Finished RunToEnd(const std::string& program, const std::vector<std::string>& arguments,
                   double interruptAfterSeconds) {
@@ -37,7 +37,7 @@ Finished RunToEnd(const std::string& program, const std::vector<std::string>& ar
   for (const std::string& argument : arguments) command += " " + Quoted(argument);
   command += " </dev/null >" + out + " 2>" + err;
   const int status = std::system(command.c_str());
-  Finished finished{WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(out), Slurp(err)};
+  Finished finished{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
   unlink(out.c_str());
   unlink(err.c_str());
   rmdir(directory);

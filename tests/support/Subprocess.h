@@ -16,4 +16,7 @@ struct Finished {
 Finished RunToEnd(const std::string& program, const std::vector<std::string>& arguments,
                   double interruptAfterSeconds = 0);
 
+// The bytes of a file; empty when it cannot be read.
+std::string ReadFile(const std::string& path);
+
 #endif  // TESTS_SUBPROCESS_H
