@@ -48,7 +48,7 @@ bool TerminalFace_ZR::AddUser(const std::string& id, const std::string& sn, Para
   const auto facepic = person.find("facepic");  // a look-up that does not insert
   if (facepic != person.end()) {
     body += "\tfacepic=";
-    body += facepic->second.c_str();  // up to its first NUL
+    body.append(facepic->second, 0, facepic->second.find('\0'));  // up to its first NUL
   }
   std::string response;
   return PostRequest("facepad/adduser", body, response, kUserFailed, kUserFailed);

@@ -18,6 +18,7 @@ bool TerminalFace_ZR::SetResultCallbackFace(ResultCallback callback) {
 // The service's answers are not trusted: a document or entry list that is no
 // array counts as an empty one, and elements or entries that are no objects
 // are skipped.
+// NOLINTNEXTLINE(readability-convert-member-functions-to-static): the host calls it on an adaptor
 bool TerminalFace_ZR::JsonDataToMapData(const std::string& json, ResultMap& results) {
   const JsonDocument document(json_tokener_parse(json.c_str()));
   if (!document) {

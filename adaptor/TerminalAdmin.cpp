@@ -28,8 +28,8 @@ bool TerminalFace_ZR::BindTerminalFace(const std::string& sn, const int& channel
   // The terminal is activated with the administrator level first, under a
   // request id drawn afresh from a generator seeded with the time; whatever
   // comes of it, the binding goes ahead.
-  std::srand(static_cast<unsigned>(std::time(nullptr)));
-  const std::string activationId = DecimalText(std::rand());
+  std::srand(static_cast<unsigned>(std::time(nullptr)));      // NOLINT(concurrency-mt-unsafe)
+  const std::string activationId = DecimalText(std::rand());  // NOLINT(concurrency-mt-unsafe)
   Active(activationId, sn, username, password, "Administrator");
 
   std::string response;

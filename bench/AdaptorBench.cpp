@@ -40,15 +40,18 @@ std::string ResultAnswer(int count) {
 
 // One simulator and one adaptor pointed at it, shared by the request benchmarks.
 struct Loopback {
-  Loopback() {
+  Loopback()
+      : simulator(std::make_unique<FacepadSim::FacepadSimulator>(Options())),
+        adaptor(std::make_unique<TerminalFace_ZR>()) {
     ko_libos_log_debug_ex = nullptr;
+    adaptor->SetUrl(simulator->Host());
+    adaptor->SetRequestPort(simulator->Port());
+  }
+  static FacepadSim::SimulatorOptions Options() {
     FacepadSim::SimulatorOptions options;
     options.threads = 32;
     options.journalLimit = 0;  // bodies of a long run would pile up
-    simulator = std::make_unique<FacepadSim::FacepadSimulator>(options);
-    adaptor = std::make_unique<TerminalFace_ZR>();
-    adaptor->SetUrl(simulator->Host());
-    adaptor->SetRequestPort(simulator->Port());
+    return options;
   }
   std::unique_ptr<FacepadSim::FacepadSimulator> simulator;
   std::unique_ptr<TerminalFace_ZR> adaptor;

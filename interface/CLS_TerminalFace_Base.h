@@ -24,7 +24,7 @@ using ResultCallback = int (*)(ResultMap&);
 class ZR_API CLS_TerminalFace_Base {
  public:
   CLS_TerminalFace_Base();
-  virtual ~CLS_TerminalFace_Base() {}
+  virtual ~CLS_TerminalFace_Base() = default;
 
   virtual bool AddUser(const std::string& id, const std::string& sn, ParamMap& person) = 0;
   virtual bool DelUser(const std::string& id, const std::string& sn, ParamMap& person) = 0;

@@ -22,7 +22,7 @@ class ZR_API Terminal_Http_Tool {
   static constexpr std::chrono::milliseconds kDefaultConnectTimeout{5000};
   static constexpr std::chrono::milliseconds kDefaultTotalTimeout{30000};
   // A larger answer fails the post instead of exhausting memory.
-  static constexpr std::size_t kMaxResponseBytes = 64u * 1024u * 1024u;
+  static constexpr std::size_t kMaxResponseBytes = std::size_t{64} * 1024 * 1024;
 
   Terminal_Http_Tool();
   ~Terminal_Http_Tool();

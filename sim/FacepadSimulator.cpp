@@ -4,8 +4,8 @@
 #include <dirent.h>
 #include <json-c/json.h>
 #include <netinet/in.h>
-#include <signal.h>
 #include <sys/socket.h>
+#include <csignal>
 
 #include <httplib.h>
 
@@ -56,7 +56,8 @@ int SocketPort(const sockaddr_storage& address) {
 void ShutdownConnections(int localPort, int remotePort) {
   DIR* dir = opendir("/proc/self/fd");
   if (dir == nullptr) return;
-  while (const dirent* entry = readdir(dir)) {
+  // readdir is safe on a stream of our own.
+  while (const dirent* entry = readdir(dir)) {  // NOLINT(concurrency-mt-unsafe)
     char* end = nullptr;
     const long fd = std::strtol(entry->d_name, &end, 10);
     if (end == entry->d_name || *end != '\0' || fd == dirfd(dir)) continue;
@@ -181,7 +182,7 @@ void FacepadSimulator::Serve(const httplib::Request& request, httplib::Response&
         response.set_content_provider(
             fault->bytes, "text/plain",
             [](size_t /*offset*/, size_t length, httplib::DataSink& sink) {
-              static const std::string chunk(64 * 1024, 'x');
+              static const std::string chunk(std::size_t{64} * 1024, 'x');
               return sink.write(chunk.data(), std::min(length, chunk.size()));
             });
         return;

@@ -1,8 +1,8 @@
 // facepad-sim: the facepad service simulator as a program. Serves until
 // SIGINT or SIGTERM, logging one line per request.
 #include <pthread.h>
-#include <signal.h>
 #include <CLI/CLI.hpp>
+#include <csignal>
 
 #include <cstdio>
 #include <ctime>
@@ -25,7 +25,8 @@ void PrintLine(const std::string& line) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+// Only setting up the command line can throw here, when memory runs out.
+int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
   CLI::App app{"facepad-sim: a facepad service simulator on a local port"};
   FacepadSim::SimulatorOptions options;
   options.port = 10003;

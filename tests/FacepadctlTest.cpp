@@ -184,8 +184,8 @@ TEST_F(FacepadctlTool, HelpForTheToolAndEverySubcommand) {
                               "bind", "unbind", "status", "activate", "activation-status",
                               "control", "set-listen-port", "watch", "import"}) {
     std::vector<std::string> arguments;
-    if (*command != '\0') arguments.push_back(command);
-    arguments.push_back("--help");
+    if (*command != '\0') arguments.emplace_back(command);
+    arguments.emplace_back("--help");
     const Finished finished = RunToEnd(FACEPADCTL_PATH, arguments);
     EXPECT_EQ(finished.exitCode, 0) << command;
     EXPECT_NE(finished.out.find("Usage:"), std::string::npos) << command;

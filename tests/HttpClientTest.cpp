@@ -31,7 +31,8 @@ TEST_F(HttpClient, ManyPostsShareOneConnection) {
 }
 
 TEST_F(HttpClient, LargeBodyGoesOutUnchangedWithoutExpectRoundTrip) {
-  const std::string body = "SN=A\tid=1\tdata={}\tfacepic=" + std::string(300 * 1024, 'Q');
+  const std::string body =
+      "SN=A\tid=1\tdata={}\tfacepic=" + std::string(std::size_t{300} * 1024, 'Q');
   std::string response = "left over from before";
   ASSERT_TRUE(client.HttpPostRequest(Url("facepad/adduser"), body, response, false));
   EXPECT_EQ(response, "ok");  // replaced, not appended
@@ -61,7 +62,7 @@ TEST_F(HttpClient, OversizedAnswerFailsCleanly) {
   std::string response;
   EXPECT_FALSE(client.HttpPostRequest(Url("facepad/getresult"), "", response, false));
   EXPECT_TRUE(response.empty());
-  simulator.AddFault(Fault::OversizedAnswer(1024 * 1024).Times(1));
+  simulator.AddFault(Fault::OversizedAnswer(std::size_t{1024} * 1024).Times(1));
   ASSERT_TRUE(client.HttpPostRequest(Url("facepad/getresult"), "", response, false));
   EXPECT_EQ(response.size(), 1024u * 1024u);
 }

@@ -110,7 +110,8 @@ const std::vector<Operation>& AllOperations() {
        Texts("UnBindTerminalFace", "GetLastPostStatus")},
       {"SetListenPortFace", "facepad/setport",
        [](TerminalFace_ZR& a) {
-         std::string port = "abc", reset = "";
+         std::string port = "abc";
+         std::string reset;
          return a.SetListenPortFace(port, reset);
        },
        "port=abc\treset=", Texts("SetListenPortFace", "HttpPostRequest"),
@@ -244,7 +245,8 @@ TEST_F(EveryOperation, PersonMapsAndArguments) {
             R"({ "certnum": "", "size": 0, "content": "" })");
   EXPECT_EQ(photo, (ParamMap{{"other", "o"}, {"certnum", ""}, {"size", ""}, {"content", ""}}));
 
-  std::string port = "70000", reset = "x";
+  std::string port = "70000";
+  std::string reset = "x";
   ASSERT_TRUE(adaptor.SetListenPortFace(port, reset));
   EXPECT_EQ(port + reset, "70000x");
   EXPECT_EQ(adaptor.GetRequestPort(), simulator.Port());
@@ -295,7 +297,7 @@ TEST(OperationResults, ArriveWithTheSimulatorsCodes) {
   adaptor.SetResultCallbackFace(Results::Record);
 
   ParamMap ann = kAnn;
-  ann["facepic"] = std::string(200 * 1024, 'A');
+  ann["facepic"] = std::string(std::size_t{200} * 1024, 'A');
   ParamMap photo{{"certnum", "C-1"}, {"size", "3"}, {"content", "QUJD"}};
   ParamMap stranger{{"certnum", "C-9"}};
   ParamMap unnamed;

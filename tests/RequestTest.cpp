@@ -33,7 +33,7 @@ TEST(Availability, AnyAnswerWith200MeansAvailable) {
   FacepadSim::FacepadSimulator simulator;
   TerminalFace_ZR adaptor;
   PointAt(adaptor, simulator);
-  simulator.AddFault(Fault::Answer(200, "{\"error\": \"busy\"}").Times(1));
+  simulator.AddFault(Fault::Answer(200, R"({"error": "busy"})").Times(1));
   ParamMap params{{"keep", "me"}};
   EXPECT_TRUE(adaptor.GetAvailableFace(params));
   EXPECT_EQ(params, (ParamMap{{"keep", "me"}}));

@@ -157,7 +157,7 @@ TEST(ResultFraming, FindsTheArrayAfterTheFirstWord) {
     std::string list;
   };
   const Case cases[] = {
-      {"result=[{\"SN\":\"A1\"}]", ResultFrame::List, "[{\"SN\":\"A1\"}]"},
+      {R"(result=[{"SN":"A1"}])", ResultFrame::List, R"([{"SN":"A1"}])"},
       {"result:[1]", ResultFrame::List, "[1]"},
       {"xresult=[1]", ResultFrame::List, "[1]"},  // inside a longer word
       {"head result=[1] tail", ResultFrame::List, "[1] tail"},

@@ -104,7 +104,7 @@ std::vector<Row> ReadRows(const std::string& csvPath, std::vector<std::string>& 
         continue;
       }
       if (value.empty()) continue;
-      if (value.front() != '/') value = directory + value;
+      if (value.front() != '/') value.insert(0, directory);
       try {
         row.person["facepic"] = ReadPhoto(value).base64;
       } catch (const InputError& error) {
@@ -171,7 +171,7 @@ class Progress {
       std::fprintf(stderr, "progress: %d/%d sent\n", sent, m_total);
     }
   }
-  void Done() {
+  void Done() const {
     if (m_onTerminal) std::fprintf(stderr, "\n");
   }
 
@@ -186,7 +186,7 @@ void WriteFailures(const std::string& path, const std::vector<std::string>& head
   std::vector<std::string> columns = header;
   const auto errorColumn = std::find(columns.begin(), columns.end(), "error");
   const std::size_t errorIndex = static_cast<std::size_t>(errorColumn - columns.begin());
-  if (errorColumn == columns.end()) columns.push_back("error");
+  if (errorColumn == columns.end()) columns.emplace_back("error");
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   if (!file) throw InputError("cannot write " + path);
   file << CsvLine(columns) << "\n";

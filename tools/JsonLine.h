@@ -16,7 +16,7 @@ class JsonLine {
     return Set(key, json_object_new_string_len(value.data(), static_cast<int>(value.size())));
   }
   JsonLine& Add(const char* key, const char* value) { return Add(key, std::string(value)); }
-  JsonLine& Add(const char* key, bool value) { return Set(key, json_object_new_boolean(value)); }
+  JsonLine& Add(const char* key, bool value) { return Set(key, json_object_new_boolean(value ? 1 : 0)); }
   JsonLine& Add(const char* key, long long value) { return Set(key, json_object_new_int64(value)); }
   JsonLine& Add(const char* key, int value) { return Add(key, static_cast<long long>(value)); }
   JsonLine& Add(const char* key, double value) { return Set(key, json_object_new_double(value)); }

@@ -38,8 +38,8 @@ Person ReadPersonFile(const std::string& path) {
         json_object_is_type(value, json_type_array)) {
       throw InputError(path + ": the value of \"" + key + "\" is not a text or a number");
     }
-    const char* text = json_object_get_string(value);
-    person[key] = text != nullptr ? text : "";
+    const char* valueText = json_object_get_string(value);
+    person[key] = valueText != nullptr ? valueText : "";
   }
   return person;
 }

@@ -1,6 +1,6 @@
 #include "ResultBoard.h"
 
-#include <signal.h>
+#include <csignal>
 
 #include <condition_variable>
 #include <mutex>

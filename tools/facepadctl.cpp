@@ -201,7 +201,12 @@ int Run(int argc, char** argv) {
   setPhoto->add_option("--certnum", person.certnum, "the person's certnum")->required();
   setPhoto->add_option("--photo", person.photo, "a JPEG or PNG face picture")->required();
 
-  std::string bindSn, ip, devicePort, username, password, level = "Administrator";
+  std::string bindSn;
+  std::string ip;
+  std::string devicePort;
+  std::string username;
+  std::string password;
+  std::string level = "Administrator";
   int channel = 0;
   CLI::App* bind = app.add_subcommand("bind", "bind a terminal (activating it first)");
   bind->add_option("--sn", bindSn, "the terminal's serial number")->required();
@@ -230,7 +235,8 @@ int Run(int argc, char** argv) {
   CLI::App* control = app.add_subcommand("control", "send a terminal the device-control command");
   AddRequestOptions(control, request);
 
-  std::string listenPort, reset;
+  std::string listenPort;
+  std::string reset;
   CLI::App* setListenPort =
       app.add_subcommand("set-listen-port", "change the service's own listening port");
   setListenPort->add_option("--listen-port", listenPort, "the new port, as text")->required();

@@ -11,7 +11,10 @@ int UnusedPort() {
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   address.sin_port = 0;
   socklen_t size = sizeof address;
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    close(fd);
+    return 1;  // privileged: nothing of ours listens there
+  }
   getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
   close(fd);
   return ntohs(address.sin_port);
@@ -19,6 +22,7 @@ int UnusedPort() {
 
 std::vector<std::string> Bodies(const std::vector<FacepadSim::JournalEntry>& entries) {
   std::vector<std::string> bodies;
+  bodies.reserve(entries.size());
   for (const FacepadSim::JournalEntry& entry : entries) bodies.push_back(entry.body);
   return bodies;
 }
