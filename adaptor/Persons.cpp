@@ -1,5 +1,3 @@
-#include <cstdlib>
-
 #include "JsonDocument.h"
 #include "Log.h"
 #include "Request.h"
@@ -76,20 +74,13 @@ bool TerminalFace_ZR::DelUser(const std::string& id, const std::string& sn, Para
 }
 
 bool TerminalFace_ZR::SetBiophoto(const std::string& id, const std::string& sn, ParamMap& photo) {
-  const JsonDocument document(json_object_new_object());
-  if (!document) {
+  const std::optional<std::string> record = BuildPhotoRecord(photo);
+  if (!record) {
     ZR_LOG("TerminalFace_ZR::SetBiophotoZorvan jsonData == nullptr");
     return false;
   }
-  json_object* certnum = NewString(photo["certnum"]);
-  json_object* size = json_object_new_int(std::atoi(photo["size"].c_str()));
-  json_object* content = NewString(photo["content"]);
-  AddMember(document.get(), "certnum", certnum);
-  AddMember(document.get(), "size", size);
-  AddMember(document.get(), "content", content);
   std::string response;
-  return PostRequest("facepad/setfacepic",
-                     FormBody({{"SN", sn}, {"id", id}, {"data", JsonText(document.get())}}),
+  return PostRequest("facepad/setfacepic", FormBody({{"SN", sn}, {"id", id}, {"data", *record}}),
                      response, kPhotoFailed, kPhotoFailed);
 }
 

@@ -46,5 +46,17 @@ std::optional<std::string> BuildUserRecord(ParamMap& person, UserRecordVariant v
   return JsonText(record.get());
 }
 
+std::optional<std::string> BuildPhotoRecord(ParamMap& photo) {
+  const JsonDocument record(json_object_new_object());
+  if (!record) return std::nullopt;
+  json_object* certnum = NewString(photo["certnum"]);
+  json_object* size = json_object_new_int(std::atoi(photo["size"].c_str()));
+  json_object* content = NewString(photo["content"]);
+  AddMember(record.get(), "certnum", certnum);
+  AddMember(record.get(), "size", size);
+  AddMember(record.get(), "content", content);
+  return JsonText(record.get());
+}
+
 }  // namespace Face
 }  // namespace ZR_Framework

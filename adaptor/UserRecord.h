@@ -1,5 +1,5 @@
 // The user record: the JSON description of one person that AddUser and
-// SetUser send to the facepad service.
+// SetUser send to the facepad service; and the photo record of SetBiophoto.
 #ifndef TERMINALFACE_ZR_USER_RECORD_H
 #define TERMINALFACE_ZR_USER_RECORD_H
 
@@ -26,6 +26,11 @@ enum class UserRecordFailure { None, RecordObject, CardEntry, CardArray };
 // is unchanged.
 std::optional<std::string> BuildUserRecord(ParamMap& person, UserRecordVariant variant,
                                            UserRecordFailure& failure);
+
+// The photo record that SetBiophoto sends: "certnum", "size" (an integer, as
+// atoi reads it) and "content", looked up with the map's subscript like the
+// user record's keys. std::nullopt when its object cannot be created.
+std::optional<std::string> BuildPhotoRecord(ParamMap& photo);
 
 }  // namespace Face
 }  // namespace ZR_Framework

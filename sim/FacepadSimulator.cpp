@@ -49,11 +49,29 @@ int SocketPort(const sockaddr_storage& address) {
   return -1;
 }
 
-// Shuts down this process's accepted connections on `localPort` (only the one
-// from `remotePort` when it is not negative). The server still owns and closes
-// the descriptors; the client sees the connection end without an answer.
-// The server library does not expose its sockets, so they are found by address.
-void ShutdownConnections(int localPort, int remotePort) {
+// How a connection is ended under the server's feet. The server still owns
+// and closes the descriptor either way.
+enum class Ending {
+  Shutdown,  // the client sees the connection end (FIN)
+  Reset,     // the client sees it reset (RST)
+};
+
+void EndConnection(int fd, Ending ending) {
+  if (ending == Ending::Shutdown) {
+    shutdown(fd, SHUT_RDWR);
+    return;
+  }
+  // Connecting a TCP socket to AF_UNSPEC aborts its connection with a reset
+  // and leaves the descriptor open.
+  sockaddr unspecified{};
+  unspecified.sa_family = AF_UNSPEC;
+  connect(fd, &unspecified, sizeof unspecified);
+}
+
+// Ends this process's accepted connections on `localPort` (only the one from
+// `remotePort` when it is not negative). The server library does not expose
+// its sockets, so they are found by address.
+void EndConnections(int localPort, int remotePort, Ending ending = Ending::Shutdown) {
   DIR* dir = opendir("/proc/self/fd");
   if (dir == nullptr) return;
   // readdir is safe on a stream of our own.
@@ -70,7 +88,7 @@ void ShutdownConnections(int localPort, int remotePort) {
       continue;
     }
     if (SocketPort(local) == localPort && (remotePort < 0 || SocketPort(peer) == remotePort)) {
-      shutdown(static_cast<int>(fd), SHUT_RDWR);
+      EndConnection(static_cast<int>(fd), ending);
     }
   }
   closedir(dir);
@@ -144,7 +162,7 @@ void FacepadSimulator::Stop() {
   m_server->stop();
   // Connections idling between requests would otherwise hold the server's
   // threads until their keep-alive time-out.
-  ShutdownConnections(m_port, -1);
+  EndConnections(m_port, -1);
   if (m_listener.joinable()) m_listener.join();
 }
 
@@ -176,7 +194,7 @@ void FacepadSimulator::Serve(const httplib::Request& request, httplib::Response&
         }
         break;
       case Fault::Action::Close:
-        ShutdownConnections(request.local_port, request.remote_port);
+        EndConnections(request.local_port, request.remote_port);
         return;
       case Fault::Action::Oversized:
         response.set_content_provider(
@@ -184,6 +202,25 @@ void FacepadSimulator::Serve(const httplib::Request& request, httplib::Response&
             [](size_t /*offset*/, size_t length, httplib::DataSink& sink) {
               static const std::string chunk(std::size_t{64} * 1024, 'x');
               return sink.write(chunk.data(), std::min(length, chunk.size()));
+            });
+        return;
+      case Fault::Action::Reset:
+        // Half the body goes out, then the connection is reset.
+        response.set_content_provider(
+            fault->body.size(), "text/plain",
+            [body = fault->body, local = request.local_port, remote = request.remote_port](
+                size_t offset, size_t /*length*/, httplib::DataSink& sink) {
+              if (offset == 0) sink.write(body.data(), body.size() / 2);
+              EndConnections(local, remote, Ending::Reset);
+              return false;
+            });
+        return;
+      case Fault::Action::Drip:
+        response.set_content_provider(
+            fault->body.size(), "text/plain",
+            [this, body = fault->body, delay = fault->delay](size_t offset, size_t /*length*/,
+                                                             httplib::DataSink& sink) {
+              return sink.write(body.data() + offset, 1) && WaitUnlessStopping(delay);
             });
         return;
     }

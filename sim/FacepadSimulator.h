@@ -61,6 +61,8 @@ struct Fault {
     Delay,      // wait `delay` (cut short when the simulator stops), then answer normally
     Close,      // close the connection without answering
     Oversized,  // answer 200 with a body of `bytes` bytes
+    Reset,      // answer 200 announcing `body`, send half of it, then reset the connection
+    Drip,       // answer 200 with `body`, one byte every `delay`
   };
   Action action = Action::Status;
   int status = 500;
@@ -91,6 +93,19 @@ struct Fault {
     Fault fault;
     fault.action = Action::Oversized;
     fault.bytes = bytes;
+    return fault;
+  }
+  static Fault ResetMidAnswer(std::string body) {
+    Fault fault;
+    fault.action = Action::Reset;
+    fault.body = std::move(body);
+    return fault;
+  }
+  static Fault Drip(std::string body, std::chrono::milliseconds delay) {
+    Fault fault;
+    fault.action = Action::Drip;
+    fault.body = std::move(body);
+    fault.delay = delay;
     return fault;
   }
   Fault& On(std::string onlyPath) {

@@ -1,0 +1,192 @@
+// What the service can do wrong, and what every operation makes of it: each
+// fails cleanly with its log record within the client's time-out, and the
+// next request after the fault succeeds without the host doing anything.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "LogCapture.h"
+#include "Operations.h"
+#include "RecordedCallback.h"
+#include "TestAdaptor.h"
+
+using namespace std::chrono_literals;
+using FacepadSim::FacepadSimulator;
+using FacepadSim::Fault;
+using operations::AllOperations;
+using operations::Operation;
+using ZR_Framework::Face::ResultMap;
+
+namespace {
+
+constexpr std::chrono::milliseconds kTimeOut = 400ms;
+// What a loaded machine, or valgrind, may add to the time-out.
+constexpr std::chrono::milliseconds kSlack = 4s;
+const std::string kConnected = R"(Data=[{"sn":"SN1","connstatus":1}])";
+
+std::chrono::milliseconds TimeOf(const std::function<void()>& action) {
+  const auto start = std::chrono::steady_clock::now();
+  action();
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                               start);
+}
+
+}  // namespace
+
+class InjectedFault : public ::testing::Test {
+ protected:
+  InjectedFault() {
+    Restart(0);
+    adaptor.SetResultCallbackFace(Consume);
+  }
+  static int Consume(ResultMap& results) {
+    results.clear();
+    return 0;
+  }
+
+  // A new simulator on `port` (any free port when 0), pointed at.
+  void Restart(int port) {
+    simulator.reset();
+    FacepadSim::SimulatorOptions options;
+    options.port = port;
+    simulator = std::make_unique<FacepadSimulator>(options);
+    simulator->SetTerminalStatusAnswer(kConnected);
+    PointAt(adaptor, *simulator);
+    adaptor.SetHttpTimeouts(kTimeOut, kTimeOut);
+  }
+
+  // Calls `operation`, which must fail within the time-out and log `texts`.
+  void ExpectFailure(const Operation& operation, const std::vector<std::string>& texts,
+                     const char* fault) {
+    log.Clear();
+    bool accepted = true;
+    const auto took = TimeOf([&] { accepted = operation.call(adaptor); });
+    EXPECT_FALSE(accepted) << operation.name << ": " << fault;
+    EXPECT_LT(took, kTimeOut + kSlack) << operation.name << ": " << fault;
+    EXPECT_EQ(log.Messages(), texts) << operation.name << ": " << fault;
+  }
+
+  std::unique_ptr<FacepadSimulator> simulator;
+  // The poller runs through every fault too.
+  FastPollingAdaptor adaptor{2ms};
+  LogCapture log;
+};
+
+struct Injection {
+  const char* name;
+  Fault fault;        // armed for the operation's path only
+  bool statusFailed;  // an answer came, with a status other than 200
+};
+
+class EveryOperationUnder : public InjectedFault,
+                            public ::testing::WithParamInterface<Injection> {};
+
+TEST_P(EveryOperationUnder, AFaultFailsCleanlyAndTheNextRequestSucceeds) {
+  const Injection& injection = GetParam();
+  for (const Operation& operation : AllOperations()) {
+    Fault fault = injection.fault;
+    simulator->AddFault(fault.On(operation.path));
+    ExpectFailure(operation,
+                  {injection.statusFailed ? operation.statusFailed : operation.postFailed},
+                  injection.name);
+    simulator->ClearFaults();
+    EXPECT_TRUE(operation.call(adaptor)) << operation.name << " after: " << injection.name;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, EveryOperationUnder,
+    ::testing::Values(
+        Injection{"NeverAnswering", Fault::Delayed(2s), false},
+        Injection{"ClosingWithoutAnswer", Fault::CloseConnection(), false},
+        Injection{"ResettingMidAnswer", Fault::ResetMidAnswer(std::string(4096, 'r')), false},
+        Injection{"DrippingByteByByte", Fault::Drip(std::string(100, 'd'), 20ms), false},
+        Injection{"AnsweringTooMuch",
+                  Fault::OversizedAnswer(ZR_Framework::Terminal_Http_Tool::kMaxResponseBytes + 1),
+                  false},
+        Injection{"Status100", Fault::Answer(100), false},
+        Injection{"Status302", Fault::Answer(302, "elsewhere"), true},
+        Injection{"Status404", Fault::Answer(404), true},
+        Injection{"Status503", Fault::Answer(503, "busy"), true}),
+    [](const ::testing::TestParamInfo<Injection>& info) { return info.param.name; });
+
+TEST_F(InjectedFault, AnAnswerDrippedWithinTheTimeOutIsTaken) {
+  simulator->AddFault(Fault::Drip(kConnected, 5ms).On("facepad/getterminalstatus"));
+  EXPECT_TRUE(adaptor.GetTerminalStatusFace("SN1"));
+}
+
+TEST_F(InjectedFault, ServiceDownThenBackOnTheSamePort) {
+  const int port = simulator->Port();
+  simulator.reset();
+  for (const Operation& operation : AllOperations()) {
+    std::vector<std::string> texts{operation.postFailed};
+    // Binding activates the terminal first, which fails too.
+    if (operation.name == std::string("BindTerminalFace")) {
+      texts.insert(texts.begin(), operations::kControlPost);
+    }
+    ExpectFailure(operation, texts, "service down");
+  }
+  Restart(port);
+  for (const Operation& operation : AllOperations()) {
+    EXPECT_TRUE(operation.call(adaptor)) << operation.name;
+  }
+}
+
+TEST_F(InjectedFault, ServiceRestartingBetweenTwoCalls) {
+  for (const Operation& operation : AllOperations()) {
+    ASSERT_TRUE(operation.call(adaptor)) << operation.name;
+    Restart(simulator->Port());  // the client's kept-alive connection is gone
+    EXPECT_TRUE(operation.call(adaptor)) << operation.name;
+  }
+  EXPECT_TRUE(log.Records().empty());
+}
+
+// Answers to the two queries whose bodies the adaptor reads.
+const std::string kBadAnswers[] = {
+    "",
+    "\xff\xfe\x00garbage",
+    "result",
+    "result=",
+    "result=[",
+    "result=[{",
+    R"(result=[{"SN":"A","data":"[{\"id\":\"1\",\"return\":\"0\"}]"})",  // no closing bracket
+    R"(result=[{"SN":"A","data":"[{\"id\":\"1\",)",
+    R"(result=[{"SN":"A","data":"[{\"id\":\"1\",\"return\":\"0\"}"}])",  // inner one truncated
+    R"(result=[1,"two",null,[],{}])",
+    R"(result=[{"SN":7,"data":{"id":"1"}}])",
+    R"(result={"SN":"A"})",
+    std::string("result=[\0]", 10),
+    "result=" + std::string(100000, '['),
+    "Data",
+    "Data=",
+    "Data=[",
+    R"(Data=[{"sn":"SN1","connstatus":)",
+    R"(Data={"connstatus":1})",
+    "Data=" + std::string(100000, '['),
+    "Data=[" + std::string(100000, '{'),
+};
+
+TEST_F(InjectedFault, GarbageAndTruncatedAnswersToResultPolls) {
+  using Results = RecordedCallback<0>;
+  Results::Reset(/*emptyTheMap=*/true);
+  adaptor.SetResultCallbackFace(Results::Record);
+  for (const std::string& answer : kBadAnswers) simulator->QueueResultAnswer(answer);
+  simulator->QueueResult("T1", "after", "0");
+  ASSERT_TRUE(Results::WaitForDeliveries(1));
+  // An element whose "data" holds no entries leaves its serial number with none.
+  ResultMap delivered = Results::Deliveries().at(0);
+  EXPECT_EQ(delivered["T1"], (ZR_Framework::Face::ParamMap{{"after", "0"}}));
+  delivered.erase("T1");
+  for (const auto& [sn, outcomes] : delivered) EXPECT_TRUE(outcomes.empty()) << sn;
+}
+
+TEST_F(InjectedFault, GarbageAndTruncatedAnswersToStatusQueries) {
+  for (const std::string& answer : kBadAnswers) {
+    simulator->SetTerminalStatusAnswer(answer);
+    log.Clear();
+    EXPECT_FALSE(adaptor.GetTerminalStatusFace("SN1")) << answer.substr(0, 40);
+    EXPECT_EQ(log.Records().size(), 1u) << answer.substr(0, 40);
+  }
+  simulator->SetTerminalStatusAnswer(kConnected);
+  EXPECT_TRUE(adaptor.GetTerminalStatusFace("SN1"));
+}
