@@ -4,6 +4,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
+
 int UnusedPort() {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
@@ -18,6 +21,12 @@ int UnusedPort() {
   getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
   close(fd);
   return ntohs(address.sin_port);
+}
+
+std::chrono::milliseconds Scaled(std::chrono::milliseconds time) {
+  const char* scale = std::getenv("ZR_TIME_SCALE");
+  const int factor = scale != nullptr ? std::atoi(scale) : 1;
+  return time * std::max(factor, 1);
 }
 
 std::vector<std::string> Bodies(const std::vector<FacepadSim::JournalEntry>& entries) {

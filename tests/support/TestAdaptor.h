@@ -29,10 +29,14 @@ int UnusedPort();
 // The bodies of the journal entries, in order.
 std::vector<std::string> Bodies(const std::vector<FacepadSim::JournalEntry>& entries);
 
+// `time` stretched by ZR_TIME_SCALE (default 1), for runs under valgrind,
+// which is many times slower.
+std::chrono::milliseconds Scaled(std::chrono::milliseconds time);
+
 // Polls `condition` every few milliseconds until it holds or `limit` passes.
 template <typename Condition>
 bool WaitFor(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
+  const auto deadline = std::chrono::steady_clock::now() + Scaled(limit);
   while (!condition()) {
     if (std::chrono::steady_clock::now() > deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
