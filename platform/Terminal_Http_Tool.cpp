@@ -65,12 +65,12 @@ CurlList MakeRequestHeaders() {
 }  // namespace
 
 struct Terminal_Http_Tool::Impl {
-  std::mutex mutex;  // guards everything below
+  const CurlList headers = MakeRequestHeaders();  // read-only; outlives the handles
+  std::mutex mutex;                               // guards everything below
   std::vector<CurlEasy> idleHandles;
   std::unordered_map<std::thread::id, std::string> lastStatusByThread;
   std::chrono::milliseconds connectTimeout = kDefaultConnectTimeout;
   std::chrono::milliseconds totalTimeout = kDefaultTotalTimeout;
-  const CurlList headers = MakeRequestHeaders();  // read-only once made
 
   CurlEasy AcquireHandle() {
     {
@@ -81,7 +81,22 @@ struct Terminal_Http_Tool::Impl {
         return handle;
       }
     }
-    return CurlEasy(curl_easy_init());
+    return NewHandle();
+  }
+
+  // A handle with the options every post shares, set once for its lifetime.
+  CurlEasy NewHandle() const {
+    CurlEasy handle(curl_easy_init());
+    CURL* curl = handle.get();
+    if (curl == nullptr) return handle;
+    curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(curl, CURLOPT_POST, 1L);
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, AppendToSink);
+    curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxResponseBytes));
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);  // never raise signals in the host
+    curl_easy_setopt(curl, CURLOPT_PROXY, "");     // the service is local: ignore proxy settings
+    return handle;
   }
 
   void ReleaseHandle(CurlEasy handle) {
@@ -110,22 +125,16 @@ bool Terminal_Http_Tool::HttpPostRequest(const std::string& url, const std::stri
     totalTimeout = m_impl->totalTimeout;
   }
 
+  // The options that differ from post to post; the body is sent from where
+  // it lies, without a copy.
   ResponseSink sink{&response};
   CURL* curl = handle.get();
-  curl_easy_reset(curl);  // options only; open connections stay
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-  curl_easy_setopt(curl, CURLOPT_POST, 1L);
   curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
   curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, m_impl->headers.get());
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, AppendToSink);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
-  curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxResponseBytes));
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connectTimeout.count()));
   curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(totalTimeout.count()));
-  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);  // never raise signals in the host
-  curl_easy_setopt(curl, CURLOPT_PROXY, "");     // the service is local: ignore proxy settings
   curl_easy_setopt(curl, CURLOPT_VERBOSE, bVerbose ? 1L : 0L);
 
   const CURLcode result = curl_easy_perform(curl);

@@ -65,7 +65,7 @@ void EndConnection(int fd, Ending ending) {
   // and leaves the descriptor open.
   sockaddr unspecified{};
   unspecified.sa_family = AF_UNSPEC;
-  connect(fd, &unspecified, sizeof unspecified);
+  static_cast<void>(connect(fd, &unspecified, sizeof unspecified));  // gone already: fine
 }
 
 // Ends this process's accepted connections on `localPort` (only the one from

@@ -1,0 +1,81 @@
+// What the benchmarks share: the floors they are measured against, a loopback
+// simulator with an adaptor, percentiles, and the table of goals that the
+// benchmark program prints at the end.
+//
+// Every figure is a ratio to a floor measured in the same run on the same
+// server, because the machines these run on are shared and noisy.
+#ifndef BENCH_SUPPORT_H
+#define BENCH_SUPPORT_H
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "FacepadSimulator.h"
+#include "TerminalFace_ZR.h"
+
+namespace Bench {
+
+using Clock = std::chrono::steady_clock;
+
+double Microseconds(Clock::duration duration);
+// The `fraction` (0..1) percentile of `samples`, which it sorts.
+double Percentile(std::vector<double>& samples, double fraction);
+long ResidentKiB();
+long PeakResidentKiB();
+
+// The floor for a request: a bare libcurl handle that keeps its connection
+// and its options, and posts the given bytes with the adaptor's headers.
+class RawPoster {
+ public:
+  RawPoster();
+  ~RawPoster();
+  RawPoster(const RawPoster&) = delete;
+  RawPoster& operator=(const RawPoster&) = delete;
+  // True on an answer with status 200.
+  bool Post(const std::string& url, const std::string& body);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> m_impl;
+};
+
+// A simulator that forgets request bodies, and an adaptor pointed at it whose
+// results are consumed as they arrive.
+struct Loopback {
+  Loopback();
+  std::string Url(const std::string& path) const;
+  std::unique_ptr<FacepadSim::FacepadSimulator> simulator;
+  std::unique_ptr<ZR_Framework::Face::TerminalFace_ZR> adaptor;
+};
+Loopback& SharedLoopback();
+
+// A goal: counter `counter` of the benchmark run whose name starts with `run`,
+// compared with `target`.
+struct Goal {
+  std::string what;
+  std::string run;
+  std::string counter;
+  enum class Kind { AtMost, AtLeast } kind;
+  double target;
+  std::string unit;
+};
+void AddGoal(Goal goal);
+
+// Prints the console output as usual and keeps every run for the table.
+class TableReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override;
+  // The goals, each with its figure and whether it is met.
+  void PrintGoals() const;
+
+ private:
+  std::vector<Run> m_runs;
+};
+
+}  // namespace Bench
+
+#endif  // BENCH_SUPPORT_H
