@@ -148,7 +148,7 @@ TEST_F(InjectedFault, ServiceRestartingBetweenTwoCalls) {
 // Answers to the two queries whose bodies the adaptor reads.
 const std::string kBadAnswers[] = {
     "",
-    "\xff\xfe\x00garbage",
+    std::string("\xff\xfe\0garbage", 10),
     "result",
     "result=",
     "result=[",

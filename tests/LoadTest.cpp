@@ -128,6 +128,7 @@ TEST(Load, FourThreadsOfMixedOperationsOnOneAdaptor) {
   const auto runRound = [&](int round, int perThread) {
     g_deliveries.Start(round, perThread);
     std::vector<std::thread> threads;
+    threads.reserve(kThreads);
     for (int t = 0; t < kThreads; ++t) {
       threads.emplace_back([&, t] {
         const std::string sn = "LOAD-" + std::to_string(t % 2);
