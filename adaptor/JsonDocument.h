@@ -25,8 +25,11 @@ inline std::size_t ArrayLength(json_object* value) {
 
 // Attaches `value` to the object `parent` under `key`; the parent owns it
 // from then on. Should json-c fail to attach it, the value is released here.
+// `key` must be a string literal that the object does not hold yet: json-c
+// then keeps the pointer instead of a copy and skips the look-up.
 inline void AddMember(json_object* parent, const char* key, json_object* value) {
-  if (json_object_object_add(parent, key, value) != 0) json_object_put(value);
+  constexpr unsigned kLiteralNewKey = JSON_C_OBJECT_ADD_KEY_IS_NEW | JSON_C_OBJECT_KEY_IS_CONSTANT;
+  if (json_object_object_add_ex(parent, key, value, kLiteralNewKey) != 0) json_object_put(value);
 }
 
 // Appends `value` to the array `parent`, which owns it from then on.
@@ -41,8 +44,9 @@ inline json_object* NewString(const std::string& text) {
 
 // json-c's default serialisation, copied out of the document.
 inline std::string JsonText(json_object* value) {
-  const char* text = json_object_to_json_string(value);
-  return text != nullptr ? text : "";
+  std::size_t length = 0;
+  const char* text = json_object_to_json_string_length(value, JSON_C_TO_STRING_SPACED, &length);
+  return text != nullptr ? std::string(text, length) : std::string();
 }
 
 }  // namespace Face

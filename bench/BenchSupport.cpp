@@ -84,6 +84,9 @@ namespace {
 FacepadSim::SimulatorOptions LoopbackOptions() {
   FacepadSim::SimulatorOptions options;
   options.journalLimit = 0;  // a long run's bodies would pile up
+  // A server thread serves one kept-alive connection at a time, and the
+  // adaptor keeps up to eight idle ones: plenty, so that no client waits.
+  options.threads = 64;
   return options;
 }
 

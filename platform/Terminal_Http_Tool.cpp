@@ -68,20 +68,33 @@ struct Terminal_Http_Tool::Impl {
   const CurlList headers = MakeRequestHeaders();  // read-only; outlives the handles
   std::mutex mutex;                               // guards everything below
   std::vector<CurlEasy> idleHandles;
-  std::unordered_map<std::thread::id, std::string> lastStatusByThread;
+  std::unordered_map<std::thread::id, long> lastStatusByThread;
   std::chrono::milliseconds connectTimeout = kDefaultConnectTimeout;
   std::chrono::milliseconds totalTimeout = kDefaultTotalTimeout;
 
-  CurlEasy AcquireHandle() {
+  // A handle for one post, with the time-outs in force: one lock per post to
+  // take them, one to give the handle back, so that threads posting at once
+  // rarely meet on the mutex.
+  struct Lease {
+    CurlEasy handle;
+    std::chrono::milliseconds connectTimeout;
+    std::chrono::milliseconds totalTimeout;
+  };
+
+  Lease AcquireHandle() {
+    Lease lease;
     {
       std::lock_guard<std::mutex> lock(mutex);
+      lease.connectTimeout = connectTimeout;
+      lease.totalTimeout = totalTimeout;
       if (!idleHandles.empty()) {
-        CurlEasy handle = std::move(idleHandles.back());
+        lease.handle = std::move(idleHandles.back());
         idleHandles.pop_back();
-        return handle;
+        return lease;
       }
     }
-    return NewHandle();
+    lease.handle = NewHandle();
+    return lease;
   }
 
   // A handle with the options every post shares, set once for its lifetime.
@@ -99,9 +112,12 @@ struct Terminal_Http_Tool::Impl {
     return handle;
   }
 
-  void ReleaseHandle(CurlEasy handle) {
+  // Takes the handle back; `status` is recorded as the calling thread's
+  // last one when the post got an answer (0: it did not).
+  void ReleaseHandle(CurlEasy handle, long status) {
     std::lock_guard<std::mutex> lock(mutex);
     if (idleHandles.size() < kMaxIdleHandles) idleHandles.push_back(std::move(handle));
+    if (status != 0) lastStatusByThread[std::this_thread::get_id()] = status;
   }
 };
 
@@ -114,48 +130,43 @@ Terminal_Http_Tool::~Terminal_Http_Tool() = default;
 bool Terminal_Http_Tool::HttpPostRequest(const std::string& url, const std::string& body,
                                          std::string& response, bool bVerbose) {
   response.clear();
-  CurlEasy handle = m_impl->AcquireHandle();
-  if (!handle) return false;
-
-  std::chrono::milliseconds connectTimeout;
-  std::chrono::milliseconds totalTimeout;
-  {
-    std::lock_guard<std::mutex> lock(m_impl->mutex);
-    connectTimeout = m_impl->connectTimeout;
-    totalTimeout = m_impl->totalTimeout;
-  }
+  Impl::Lease lease = m_impl->AcquireHandle();
+  if (!lease.handle) return false;
 
   // The options that differ from post to post; the body is sent from where
   // it lies, without a copy.
   ResponseSink sink{&response};
-  CURL* curl = handle.get();
+  CURL* curl = lease.handle.get();
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
   curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
   curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
-  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connectTimeout.count()));
-  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(totalTimeout.count()));
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS,
+                   static_cast<long>(lease.connectTimeout.count()));
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(lease.totalTimeout.count()));
   curl_easy_setopt(curl, CURLOPT_VERBOSE, bVerbose ? 1L : 0L);
 
   const CURLcode result = curl_easy_perform(curl);
+  const bool answered = result == CURLE_OK && !sink.tooLarge;
   long status = 0;
-  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-  m_impl->ReleaseHandle(std::move(handle));
-
-  if (result != CURLE_OK || sink.tooLarge) {
+  if (answered) curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+  m_impl->ReleaseHandle(std::move(lease.handle), answered ? status : 0);
+  if (!answered) {
     response.clear();
     response.shrink_to_fit();
-    return false;
   }
-  std::lock_guard<std::mutex> lock(m_impl->mutex);
-  m_impl->lastStatusByThread[std::this_thread::get_id()] = std::to_string(status);
-  return true;
+  return answered;
 }
 
 std::string Terminal_Http_Tool::GetLastPostStatus() const {
-  std::lock_guard<std::mutex> lock(m_impl->mutex);
-  const auto found = m_impl->lastStatusByThread.find(std::this_thread::get_id());
-  return found != m_impl->lastStatusByThread.end() ? found->second : std::string();
+  long status = 0;
+  {
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    const auto found = m_impl->lastStatusByThread.find(std::this_thread::get_id());
+    if (found == m_impl->lastStatusByThread.end()) return std::string();
+    status = found->second;
+  }
+  return std::to_string(status);
 }
 
 void Terminal_Http_Tool::SetTimeouts(std::chrono::milliseconds connect,

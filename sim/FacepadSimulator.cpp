@@ -121,6 +121,15 @@ FacepadSimulator::FacepadSimulator(SimulatorOptions options)
   m_server->set_keep_alive_max_count(kKeepAliveRequests);
   m_server->set_keep_alive_timeout(kKeepAliveSeconds);
   m_server->set_tcp_nodelay(true);  // answers go out at once, not after a delayed ACK
+  // The server library listens with a backlog of a few connections: clients
+  // connecting at once beyond it wait a second for their SYN to be resent.
+  // The listening socket is noted here and given a full backlog once bound.
+  int listening = -1;
+  m_server->set_socket_options([&listening](int socket) {
+    const int yes = 1;
+    setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    listening = socket;
+  });
 
   const auto serve = [this](const httplib::Request& request, httplib::Response& response) {
     Serve(request, response);
@@ -145,6 +154,7 @@ FacepadSimulator::FacepadSimulator(SimulatorOptions options)
     throw std::runtime_error("facepad simulator: cannot listen on " + m_options.host + ":" +
                              std::to_string(m_options.port));
   }
+  if (listening >= 0) listen(listening, SOMAXCONN);  // a second listen() only resizes the backlog
   m_listener = std::thread([this] { m_server->listen_after_bind(); });
   while (!m_server->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
