@@ -163,7 +163,7 @@ std::string Terminal_Http_Tool::GetLastPostStatus() const {
   {
     std::lock_guard<std::mutex> lock(m_impl->mutex);
     const auto found = m_impl->lastStatusByThread.find(std::this_thread::get_id());
-    if (found == m_impl->lastStatusByThread.end()) return std::string();
+    if (found == m_impl->lastStatusByThread.end()) return {};
     status = found->second;
   }
   return std::to_string(status);
