@@ -66,10 +66,10 @@ class InjectedFault : public ::testing::Test {
     EXPECT_EQ(log.Messages(), texts) << operation.name << ": " << fault;
   }
 
+  LogCapture log;  // installed before the poller's thread starts, as hosts must
   std::unique_ptr<FacepadSimulator> simulator;
   // The poller runs through every fault too.
   FastPollingAdaptor adaptor{2ms};
-  LogCapture log;
 };
 
 struct Injection {

@@ -32,9 +32,9 @@ class EveryOperation : public ::testing::Test {
     const auto requests = simulator.Requests(path);
     return requests.empty() ? "<none>" : requests.back().body;
   }
+  LogCapture log;  // installed before the poller's thread starts, as hosts must
   FacepadSim::FacepadSimulator simulator;
   TerminalFace_ZR adaptor;
-  LogCapture log;
 };
 
 TEST_F(EveryOperation, EachSendsExactlyItsBody) {

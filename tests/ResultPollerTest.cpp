@@ -42,6 +42,8 @@ class ResultDelivery : public ::testing::Test {
     Second::Reset();
     PointAt(adaptor, simulator);
   }
+  // The logger is installed before the poller's thread starts, as hosts must.
+  LogCapture log;
   FacepadSimulator simulator;
   FastPollingAdaptor adaptor{kTick};
 };
@@ -67,7 +69,6 @@ TEST_F(ResultDelivery, TheMapAccumulatesUnlessTheHostEmptiesIt) {
 }
 
 TEST_F(ResultDelivery, ResultsBeforeACallbackWaitForOne) {
-  LogCapture log;
   simulator.QueueResult("A1", "7", "0");
   ASSERT_TRUE(WaitFor([&] { return simulator.PendingResults().empty(); }));
   ASSERT_TRUE(WaitFor([&] { return simulator.Requests("facepad/getresult").size() >= 3; }));
@@ -84,7 +85,7 @@ TEST_F(ResultDelivery, ResultsBeforeACallbackWaitForOne) {
 TEST_F(ResultDelivery, NullCallbackIsRefusedAndTheEarlierOneKept) {
   ASSERT_TRUE(adaptor.SetResultCallbackFace(First::Record));
   ASSERT_TRUE(adaptor.SetResultCallbackFace(Second::Record));  // replaces the first
-  LogCapture log;
+  log.Clear();
   EXPECT_FALSE(adaptor.SetResultCallbackFace(nullptr));
   EXPECT_EQ(log.Messages(),
             std::vector<std::string>{
