@@ -103,7 +103,7 @@ Loopback::Loopback()
   adaptor->SetUrl(simulator->Host());
   adaptor->SetRequestPort(simulator->Port());
   adaptor->SetResultCallbackFace(Consume);
-  simulator->SetTerminalStatusAnswer(R"(Data=[{"sn":"SN1","connstatus":1}])");
+  simulator->SetTerminalStatusAnswer(kConnectedAnswer);
 }
 
 std::string Loopback::Url(const std::string& path) const {

@@ -21,6 +21,9 @@ namespace Bench {
 
 using Clock = std::chrono::steady_clock;
 
+// The status answer under which GetTerminalStatusFace("SN1") succeeds.
+inline constexpr const char* kConnectedAnswer = R"(Data=[{"sn":"SN1","connstatus":1}])";
+
 double Microseconds(Clock::duration duration);
 // The `fraction` (0..1) percentile of `samples`, which it sorts.
 double Percentile(std::vector<double>& samples, double fraction);

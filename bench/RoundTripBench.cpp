@@ -87,7 +87,7 @@ const std::vector<Operation>& Operations() {
 // keeps its journal: (path, body) pairs, result polls left out.
 std::vector<std::pair<std::string, std::string>> RecordRequests(const Operation& operation) {
   FacepadSim::FacepadSimulator recorder;
-  recorder.SetTerminalStatusAnswer(R"(Data=[{"sn":"SN1","connstatus":1}])");
+  recorder.SetTerminalStatusAnswer(kConnectedAnswer);
   TerminalFace_ZR adaptor;
   adaptor.SetUrl(recorder.Host());
   adaptor.SetRequestPort(recorder.Port());

@@ -22,7 +22,7 @@ namespace {
 // The client's time-out, and what a loaded machine may add to it.
 const std::chrono::milliseconds kTimeOut = Scaled(400ms);
 const std::chrono::milliseconds kSlack = Scaled(4s);
-const std::string kConnected = R"(Data=[{"sn":"SN1","connstatus":1}])";
+using operations::kConnectedAnswer;
 
 std::chrono::milliseconds TimeOf(const std::function<void()>& action) {
   const auto start = std::chrono::steady_clock::now();
@@ -50,7 +50,7 @@ class InjectedFault : public ::testing::Test {
     FacepadSim::SimulatorOptions options;
     options.port = port;
     simulator = std::make_unique<FacepadSimulator>(options);
-    simulator->SetTerminalStatusAnswer(kConnected);
+    simulator->SetTerminalStatusAnswer(kConnectedAnswer);
     PointAt(adaptor, *simulator);
     adaptor.SetHttpTimeouts(kTimeOut, kTimeOut);
   }
@@ -109,15 +109,17 @@ INSTANTIATE_TEST_SUITE_P(
                   Fault::OversizedAnswer(ZR_Framework::Terminal_Http_Tool::kMaxResponseBytes + 1),
                   false},
         Injection{"Status100", Fault::Answer(100), false},
+        Injection{"Status201", Fault::Answer(201), true},
+        Injection{"Status204", Fault::Answer(204), true},
         Injection{"Status302", Fault::Answer(302, "elsewhere"), true},
         Injection{"Status404", Fault::Answer(404), true},
-        Injection{"Status503", Fault::Answer(503, "busy"), true}),
+        Injection{"Status500", Fault::Answer(500, "busy"), true}),
     [](const ::testing::TestParamInfo<Injection>& info) { return info.param.name; });
 
 TEST_F(InjectedFault, AnAnswerDrippedWithinTheTimeOutIsTaken) {
   // About a tenth of the time-out in all, whatever the machine's load.
   adaptor.SetHttpTimeouts(kTimeOut, kTimeOut * 10);
-  simulator->AddFault(Fault::Drip(kConnected, kTimeOut / 40).On("facepad/getterminalstatus"));
+  simulator->AddFault(Fault::Drip(kConnectedAnswer, kTimeOut / 40).On("facepad/getterminalstatus"));
   EXPECT_TRUE(adaptor.GetTerminalStatusFace("SN1"));
 }
 
@@ -193,6 +195,6 @@ TEST_F(InjectedFault, GarbageAndTruncatedAnswersToStatusQueries) {
     EXPECT_FALSE(adaptor.GetTerminalStatusFace("SN1")) << answer.substr(0, 40);
     EXPECT_EQ(log.Records().size(), 1u) << answer.substr(0, 40);
   }
-  simulator->SetTerminalStatusAnswer(kConnected);
+  simulator->SetTerminalStatusAnswer(kConnectedAnswer);
   EXPECT_TRUE(adaptor.GetTerminalStatusFace("SN1"));
 }

@@ -25,6 +25,8 @@ inline std::string AnnRecord(const std::string& type) {
          type + R"( } ], "plantemplateno": "", "enablecover": "" })";
 }
 inline const std::string kAnnRecord = AnnRecord("2");
+// The status answer under which GetTerminalStatusFace("SN1") succeeds.
+inline const std::string kConnectedAnswer = R"(Data=[{"sn":"SN1","connstatus":1}])";
 inline const std::string kControl = R"({ "type": 73795, "enable": "true", "value": 0 })";
 inline const std::string kUser = "TerminalFace_ZR::AddUserZorvan Call HttpPostRequest ret false";
 inline const std::string kControlPost =
