@@ -12,10 +12,17 @@ namespace Face {
 constexpr int kLogLevel = 4;
 constexpr const char* kLogSource = "TerminalFace_ZR";
 
-// The logger variable is read afresh for every record; null skips it.
-inline void LogRecord(int line, const char* message) {
+// The logger variable is read afresh for every record; null skips it. The
+// logger is the host's: whatever it throws stays here, so that logging never
+// changes what an operation returns or ends the poller.
+inline void LogRecord(int line, const char* message) noexcept {
   const ko_libos_log_fn log = ko_libos_log_debug_ex;
-  if (log != nullptr) log(kLogLevel, kLogSource, line, message);
+  if (log == nullptr) return;
+  try {
+    log(kLogLevel, kLogSource, line, message);
+  } catch (...) {
+    // The record is lost; the library goes on.
+  }
 }
 
 }  // namespace Face

@@ -37,24 +37,38 @@ std::optional<std::string> BuildUserRecordOrLog(ParamMap& person, UserRecordVari
   return record;
 }
 
+// The serial number, the id and the record's strings, in the order sent.
+bool UserFieldsFit(const char* operation, const std::string& sn, const std::string& id,
+                   const ParamMap& person, UserRecordVariant variant) {
+  if (!FormValuesFit(operation, {{"SN", sn}, {"id", id}})) return false;
+  const char* member = UserRecordMemberWithNul(person, variant);
+  return member == nullptr || RefuseField(operation, member);
+}
+
 }  // namespace
 
 bool TerminalFace_ZR::AddUser(const std::string& id, const std::string& sn, ParamMap& person) {
   const std::optional<std::string> record = BuildUserRecordOrLog(person, UserRecordVariant::Add);
   if (!record) return false;
-  std::string body = FormBody({{"SN", sn}, {"id", id}, {"data", *record}});
   const auto facepic = person.find("facepic");  // a look-up that does not insert
-  if (facepic != person.end()) {
-    body += "\tfacepic=";
-    body.append(facepic->second, 0, facepic->second.find('\0'));  // up to its first NUL
+  const bool hasPicture = facepic != person.end();
+  const std::string_view picture = hasPicture ? std::string_view(facepic->second) : "";
+  if (!UserFieldsFit("AddUser", sn, id, person, UserRecordVariant::Add) ||
+      !FormValuesFit("AddUser", {{"facepic", picture, hasPicture}})) {
+    return false;
   }
   std::string response;
-  return PostRequest("facepad/adduser", body, response, kUserFailed, kUserFailed);
+  return PostRequest(
+      "facepad/adduser",
+      FormBody({{"SN", sn}, {"id", id}, {"data", *record}, {"facepic", picture, hasPicture}}),
+      response, kUserFailed, kUserFailed);
 }
 
 bool TerminalFace_ZR::SetUser(const std::string& id, const std::string& sn, ParamMap& person) {
   const std::optional<std::string> record = BuildUserRecordOrLog(person, UserRecordVariant::Update);
-  if (!record) return false;
+  if (!record || !UserFieldsFit("SetUser", sn, id, person, UserRecordVariant::Update)) {
+    return false;
+  }
   std::string response;
   return PostRequest("facepad/setuser", FormBody({{"SN", sn}, {"id", id}, {"data", *record}}),
                      response, kUserFailed, kUserFailed);
@@ -66,7 +80,12 @@ bool TerminalFace_ZR::DelUser(const std::string& id, const std::string& sn, Para
     ZR_LOG("TerminalFace_ZR::AddUserZorvan jsonData == nullptr");
     return false;
   }
-  AddMember(document.get(), "certnum", NewString(person["certnum"]));
+  const std::string& certnum = person["certnum"];
+  if (!FormValuesFit("DelUser", {{"SN", sn}, {"id", id}}) ||
+      !JsonStringsFit("DelUser", {{"certnum", certnum}})) {
+    return false;
+  }
+  AddMember(document.get(), "certnum", NewString(certnum));
   std::string response;
   return PostRequest("facepad/deluser",
                      FormBody({{"SN", sn}, {"id", id}, {"data", JsonText(document.get())}}),
@@ -77,6 +96,11 @@ bool TerminalFace_ZR::SetBiophoto(const std::string& id, const std::string& sn, 
   const std::optional<std::string> record = BuildPhotoRecord(photo);
   if (!record) {
     ZR_LOG("TerminalFace_ZR::SetBiophotoZorvan jsonData == nullptr");
+    return false;
+  }
+  if (!FormValuesFit("SetBiophoto", {{"SN", sn}, {"id", id}}) ||
+      !JsonStringsFit("SetBiophoto",
+                      {{"certnum", photo["certnum"]}, {"content", photo["content"]}})) {
     return false;
   }
   std::string response;

@@ -13,11 +13,24 @@ namespace Face {
 struct FormField {
   const char* name;  // without the "="
   std::string_view value;
+  bool present = true;  // an optional field the host did not give is left out
 };
 
 // "name=value" fields joined by single tabs, values copied byte for byte:
-// nothing is escaped, quoted or encoded.
+// nothing is escaped, quoted or encoded. Made with one allocation.
 std::string FormBody(std::initializer_list<FormField> fields);
+
+// Values that would break the body are refused before anything is sent: a
+// tab in a form value forges fields, a NUL cuts them at the service, and
+// json-c cuts a JSON string at a NUL (it escapes tabs). Each check returns
+// true when every value may be sent; otherwise it logs "TerminalFace_ZR::"
+// `operation` " refused: field " name " holds a tab or NUL" for the first
+// value that may not, and returns false.
+bool FormValuesFit(const char* operation, std::initializer_list<FormField> fields);
+bool JsonStringsFit(const char* operation, std::initializer_list<FormField> members);
+// Logs the refusal of `field` as above; returns false.
+bool RefuseField(const char* operation, const char* field);
+bool HoldsNul(std::string_view value);
 
 // A request succeeded only when the status text is exactly "200".
 bool IsAcceptedStatus(const std::string& status);

@@ -25,6 +25,9 @@ bool TerminalFace_ZR::JsonDataToMapData(const std::string& json, ResultMap& resu
     ZR_LOG("TerminalFace_ZR::JsonDataToMapData jsonDataSn == nullptr");
     return false;
   }
+  // Parsed apart first, so that elements with the same serial number add up
+  // and only then replace what `results` held.
+  ResultMap parsed;
   bool stored = false;
   const std::size_t elementCount = ArrayLength(document.get());
   for (std::size_t i = 0; i < elementCount; ++i) {
@@ -39,7 +42,7 @@ bool TerminalFace_ZR::JsonDataToMapData(const std::string& json, ResultMap& resu
       ZR_LOG("TerminalFace_ZR::JsonDataToMapData jsonDataRet == nullptr");
       continue;
     }
-    ParamMap outcomes;
+    ParamMap& outcomes = parsed[sn];  // an empty list still names the serial number
     const std::size_t entryCount = ArrayLength(entries.get());
     for (std::size_t j = 0; j < entryCount; ++j) {
       json_object* entry = json_object_array_get_idx(entries.get(), j);
@@ -48,8 +51,9 @@ bool TerminalFace_ZR::JsonDataToMapData(const std::string& json, ResultMap& resu
           json_object_get_field_string(entry, "return");
       stored = true;
     }
-    results[sn] = std::move(outcomes);  // a serial number's results are replaced as a whole
   }
+  results.merge(parsed);  // takes over the serial numbers new to `results`
+  for (auto& [sn, outcomes] : parsed) results[sn] = std::move(outcomes);  // replaces the others
   return stored;
 }
 

@@ -1,6 +1,8 @@
 #include "ResultPoller.h"
 
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 
 #include "Log.h"
 #include "TerminalFace_ZR.h"
@@ -32,79 +34,159 @@ ResultFrame FrameResultAnswer(const std::string& answer, std::string& list) {
   return ResultFrame::List;
 }
 
+void MergeResults(ResultMap& fresh, ResultMap& pending) {
+  for (auto& [sn, outcomes] : fresh) {
+    ParamMap& waiting = pending[sn];
+    if (waiting.empty()) {
+      waiting.swap(outcomes);
+      continue;
+    }
+    for (auto& [id, outcome] : outcomes) waiting[id] = std::move(outcome);
+  }
+}
+
+struct ResultPoller::State {
+  State(TerminalFace_ZR& owner, std::chrono::milliseconds pollTick)
+      : adaptor(owner), tick(pollTick) {}
+
+  void SlotTimerTimeout();  // the thread's body
+  // Waits `ticks` ticks; false when asked to stop meanwhile.
+  bool WaitTicks(int ticks);
+  void Poll();
+  // Hands the pending results to the callback when they hold an entry not
+  // handed over yet. `fresh`: entries arrived in this poll (a missing
+  // callback is then logged).
+  void DeliverPending(bool fresh);
+  // Marks a callback as running, unless the poller is stopping.
+  bool BeginCallback();
+  void EndCallback();
+
+  // Used by the thread only inside a poll, which the destructor either waits
+  // for or (inside the callback) lets finish without touching it again.
+  TerminalFace_ZR& adaptor;
+  const std::chrono::milliseconds tick;
+
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool quit = false;        // guarded by mutex
+  bool inCallback = false;  // guarded by mutex
+
+  // The thread's own.
+  ResultMap results;  // the host's map, kept for the poller's whole life
+  ResultMap pending;  // parsed and not yet handed over
+  bool undelivered = false;
+  int idleCount = 0;
+  int waitCount = kFirstWaitTicks;
+};
+
 ResultPoller::ResultPoller(TerminalFace_ZR& adaptor, std::chrono::milliseconds tick)
-    : m_adaptor(adaptor),
-      m_tick(tick),
-      m_waitCount(kFirstWaitTicks),
-      m_thread(&ResultPoller::SlotTimerTimeout, this) {}
+    : m_state(std::make_shared<State>(adaptor, tick)),
+      m_thread([state = m_state] { state->SlotTimerTimeout(); }) {}
 
 ResultPoller::~ResultPoller() {
+  const bool onPollerThread = std::this_thread::get_id() == m_thread.get_id();
   {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_quit = true;
+    std::unique_lock<std::mutex> lock(m_state->mutex);
+    // A callback that has started is waited for (unless this is it); none
+    // starts once the flag is up.
+    if (!onPollerThread) m_state->changed.wait(lock, [this] { return !m_state->inCallback; });
+    m_state->quit = true;
   }
-  m_wake.notify_all();
-  m_thread.join();
-}
-
-void ResultPoller::SlotTimerTimeout() {
-  try {
-    while (WaitTicks(m_waitCount)) Poll();
-  } catch (...) {
-    // Out of memory: the poller ends quietly rather than take the host down.
+  m_state->changed.notify_all();
+  m_state->adaptor.m_httpTool.InterruptPosts();
+  if (onPollerThread) {
+    // The host is destroying the adaptor inside its own callback, on this
+    // thread, which cannot join itself. Once the callback returns, the thread
+    // touches nothing but the state it shares, sees the flag and ends: the
+    // one thread of ours that is not joined.
+    m_thread.detach();
+  } else {
+    m_thread.join();
   }
 }
 
-bool ResultPoller::WaitTicks(int ticks) {
-  const auto deadline = std::chrono::steady_clock::now() + ticks * m_tick;
-  std::unique_lock<std::mutex> lock(m_mutex);
-  return !m_wake.wait_until(lock, deadline, [this] { return m_quit; });
+void ResultPoller::State::SlotTimerTimeout() {
+  while (WaitTicks(waitCount)) {
+    try {
+      Poll();
+    } catch (...) {
+      // Out of memory, most likely: this poll is lost, and the poller goes on
+      // at its cadence.
+      ZR_LOG("SlotTimerTimeout poll failed with an exception");
+    }
+  }
 }
 
-bool ResultPoller::Stopping() {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  return m_quit;
+bool ResultPoller::State::WaitTicks(int ticks) {
+  const auto deadline = std::chrono::steady_clock::now() + ticks * tick;
+  std::unique_lock<std::mutex> lock(mutex);
+  return !changed.wait_until(lock, deadline, [this] { return quit; });
 }
 
-void ResultPoller::Poll() {
+void ResultPoller::State::Poll() {
   std::string answer;
-  const bool answered =
-      m_adaptor.PostRequest("facepad/getresult", std::string(), answer, nullptr, nullptr);
   std::string list;
-  switch (answered ? FrameResultAnswer(answer, list) : ResultFrame::None) {
+  switch (adaptor.PostResultPoll(answer) ? FrameResultAnswer(answer, list) : ResultFrame::None) {
     case ResultFrame::None:
-      m_waitCount = WaitTicksAfter(m_idleCount);
-      break;
+      waitCount = WaitTicksAfter(idleCount);
+      DeliverPending(false);
+      return;
     case ResultFrame::EmptyList:
-      break;  // the wait count stays as it is
+      DeliverPending(false);  // the wait count stays as it is
+      return;
     case ResultFrame::List: {
-      const bool fresh = m_adaptor.JsonDataToMapData(list, m_results);
-      m_undelivered = m_undelivered || fresh;
-      DeliverPending(fresh);
+      ResultMap fresh;
+      const bool stored = adaptor.JsonDataToMapData(list, fresh);
+      MergeResults(fresh, pending);
+      undelivered = undelivered || stored;
+      DeliverPending(stored);
       // Counted after the callback, which may have emptied the map.
-      m_idleCount = m_results.empty() ? m_idleCount + 1 : 0;
-      m_waitCount = WaitTicksAfter(m_idleCount);
+      idleCount = results.empty() && pending.empty() ? idleCount + 1 : 0;
+      waitCount = WaitTicksAfter(idleCount);
       return;
     }
   }
-  DeliverPending(false);
 }
 
-void ResultPoller::DeliverPending(bool fresh) {
-  if (!m_undelivered) return;
-  const ResultCallback callback = m_adaptor.m_pResultCallback.load();
+void ResultPoller::State::DeliverPending(bool fresh) {
+  if (!undelivered) return;
+  const ResultCallback callback = adaptor.m_pResultCallback.load();
   if (callback == nullptr) {
-    // The results stay in the map for the first callback the host registers.
+    // The results wait for the first callback the host registers.
     if (fresh) ZR_LOG("SlotTimerTimeout pResultCallback == nullptr");
     return;
   }
-  if (Stopping()) return;
-  m_undelivered = false;
+  // The adaptor is being destroyed: the host is going away.
+  if (!BeginCallback()) return;
+  struct CallbackScope {
+    State& state;
+    ~CallbackScope() { state.EndCallback(); }
+  } scope{*this};
+  for (auto& [sn, outcomes] : pending) results[sn] = std::move(outcomes);
+  pending.clear();
+  undelivered = false;
+  // The callback may destroy the adaptor: from here on, only this state is
+  // touched.
   try {
-    callback(m_results);
+    callback(results);
   } catch (...) {
     // An exception from the host's callback must not end the poller.
   }
+}
+
+bool ResultPoller::State::BeginCallback() {
+  std::lock_guard<std::mutex> lock(mutex);
+  if (quit) return false;
+  inCallback = true;
+  return true;
+}
+
+void ResultPoller::State::EndCallback() {
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    inCallback = false;
+  }
+  changed.notify_all();
 }
 
 }  // namespace Face

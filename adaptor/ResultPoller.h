@@ -1,16 +1,16 @@
 // ResultPoller fetches the facepad service's results on a thread of its own
 // and hands them to its adaptor's result callback.
 //
-// Creates the thread on construction; stops and joins it on destruction. The
-// destructor wakes a waiting poller at once and returns as soon as a poll in
-// flight ends (the HTTP client's time-out bounds it). Once the destructor has
-// begun, the callback is not called any more.
+// Creates the thread on construction; stops it on destruction. The destructor
+// wakes a waiting poller and interrupts a poll in flight at once, waits for a
+// callback that is running, and no callback starts after it. Run on the
+// poller's own thread (the host destroyed the adaptor inside its callback),
+// it lets the thread end by itself as soon as the callback returns.
 #ifndef TERMINALFACE_ZR_RESULT_POLLER_H
 #define TERMINALFACE_ZR_RESULT_POLLER_H
 
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -33,6 +33,11 @@ enum class ResultFrame {
 // bracket to the end of the answer (or to its first zero byte).
 ResultFrame FrameResultAnswer(const std::string& answer, std::string& list);
 
+// Adds the results of one answer, `fresh`, to those not yet handed over:
+// per serial number, entries add up and an id reported again keeps its
+// latest outcome; a serial number without entries is added when new.
+void MergeResults(ResultMap& fresh, ResultMap& pending);
+
 class ResultPoller {
  public:
   // Polls are `tick` x 80 apart at first, then `tick` x 10 or x 80.
@@ -42,29 +47,12 @@ class ResultPoller {
   ResultPoller& operator=(const ResultPoller&) = delete;
 
  private:
-  void SlotTimerTimeout();  // the thread's body
-  // Waits `ticks` ticks; false when asked to stop meanwhile.
-  bool WaitTicks(int ticks);
-  void Poll();
-  // Hands the result map to the callback when it holds undelivered results.
-  // `fresh`: results arrived in this poll (a missing callback is then logged).
-  void DeliverPending(bool fresh);
-  bool Stopping();
+  // What the thread and its owner share. The thread holds it too, so that it
+  // outlives an adaptor destroyed inside the callback.
+  struct State;
 
-  TerminalFace_ZR& m_adaptor;
-  const std::chrono::milliseconds m_tick;
-
-  std::mutex m_mutex;
-  std::condition_variable m_wake;
-  bool m_quit = false;  // guarded by m_mutex
-
-  // The poller thread's own state.
-  ResultMap m_results;  // kept for the poller's whole life
-  int m_idleCount = 0;
-  int m_waitCount;
-  bool m_undelivered = false;
-
-  std::thread m_thread;  // last: starts once everything above exists
+  std::shared_ptr<State> m_state;
+  std::thread m_thread;  // last: starts once the state exists
 };
 
 }  // namespace Face

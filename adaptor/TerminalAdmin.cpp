@@ -27,7 +27,15 @@ bool TerminalFace_ZR::BindTerminalFace(const std::string& sn, const int& channel
                                        const std::string& username, const std::string& password) {
   // The terminal is activated with the administrator level first, under a
   // request id drawn afresh from a generator seeded with the time; whatever
-  // comes of it, the binding goes ahead.
+  // comes of it, the binding goes ahead. Values that may not be sent stop
+  // both.
+  if (!FormValuesFit("BindTerminalFace", {{"SN", sn},
+                                          {"ip", ip},
+                                          {"port", port},
+                                          {"username", username},
+                                          {"password", password}})) {
+    return false;
+  }
   std::srand(static_cast<unsigned>(std::time(nullptr)));      // NOLINT(concurrency-mt-unsafe)
   const std::string activationId = DecimalText(std::rand());  // NOLINT(concurrency-mt-unsafe)
   Active(activationId, sn, username, password, "Administrator");
@@ -46,6 +54,7 @@ bool TerminalFace_ZR::BindTerminalFace(const std::string& sn, const int& channel
 }
 
 bool TerminalFace_ZR::UnBindTerminalFace(const std::string& sn) {
+  if (!FormValuesFit("UnBindTerminalFace", {{"SN", sn}})) return false;
   std::string response;
   return PostRequest("facepad/unbinding", FormBody({{"SN", sn}}), response,
                      "TerminalFace_ZR::UnBindTerminalFaceZorvan Call HttpPostRequest ret false",
@@ -53,6 +62,7 @@ bool TerminalFace_ZR::UnBindTerminalFace(const std::string& sn) {
 }
 
 bool TerminalFace_ZR::SetListenPortFace(std::string& port, std::string& reset) {
+  if (!FormValuesFit("SetListenPortFace", {{"port", port}, {"reset", reset}})) return false;
   std::string response;
   return PostRequest("facepad/setport", FormBody({{"port", port}, {"reset", reset}}), response,
                      "TerminalFace_ZR::SetListenPortFaceZorvan Call HttpPostRequest ret false",
@@ -62,6 +72,7 @@ bool TerminalFace_ZR::SetListenPortFace(std::string& port, std::string& reset) {
 bool TerminalFace_ZR::ControlDeviceFace(const std::string& id, const std::string& sn,
                                         const std::string& /*arg3*/, const std::string& /*arg4*/,
                                         const std::string& /*arg5*/) {
+  if (!FormValuesFit("ControlDeviceFace", {{"SN", sn}, {"id", id}})) return false;
   const JsonDocument command(json_object_new_object());
   if (!command) {
     ZR_LOG("TerminalFace_ZR::DelBiophotoZorvan jsonData == nullptr");

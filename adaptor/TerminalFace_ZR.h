@@ -25,8 +25,9 @@ class ZR_API TerminalFace_ZR : public CLS_TerminalFace_Base {
   // Starts the result poller. Throws std::system_error when its thread cannot
   // be started; no object exists then.
   TerminalFace_ZR();
-  // Stops the poller and waits for it: a poll in flight ends first (bounded by
-  // the client's time-out), and the host's callback is not called any more.
+  // Stops the poller at once, interrupting a poll in flight; waits for the
+  // host's callback if it is running, and calls it no more. May be called
+  // from inside the callback.
   ~TerminalFace_ZR() override;
 
   TerminalFace_ZR(const TerminalFace_ZR&) = delete;
@@ -71,8 +72,10 @@ class ZR_API TerminalFace_ZR : public CLS_TerminalFace_Base {
               const std::string& password, const std::string& userlevel);
   bool ActivationStatus(const std::string& id, const std::string& sn);
 
-  // Merges a result array (JSON text) into `results`; true when at least one
-  // entry was stored.
+  // Parses a result array (JSON text) into `results`: each serial number it
+  // names gets its entries, replacing what `results` held for it (elements
+  // with the same serial number add up). True when at least one entry was
+  // stored.
   bool JsonDataToMapData(const std::string& json, ResultMap& results);
 
   // Time-outs of the adaptor's HTTP client (defaults: 5 s to connect, 30 s for
@@ -92,6 +95,9 @@ class ZR_API TerminalFace_ZR : public CLS_TerminalFace_Base {
   // `statusFailedText` (another status), when not null, and returns false.
   ZR_HIDDEN bool PostRequest(const char* path, const std::string& body, std::string& response,
                              const char* postFailedText, const char* statusFailedText);
+  // The poller's request to "facepad/getresult": logs nothing, and the
+  // poller's destructor can interrupt it.
+  ZR_HIDDEN bool PostResultPoll(std::string& answer);
 
   mutable std::mutex m_settingsMutex;  // guards m_strUrl and m_strPort
   std::string m_strUrl;

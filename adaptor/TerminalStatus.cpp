@@ -42,6 +42,7 @@ TerminalStatus ReadTerminalStatus(const std::string& answer) {
 }
 
 bool TerminalFace_ZR::GetTerminalStatusFace(const std::string& sn) {
+  if (!FormValuesFit("GetTerminalStatusFace", {{"SN", sn}})) return false;
   std::string answer;
   if (!PostRequest("facepad/getterminalstatus", FormBody({{"SN", sn}}), answer, kStatusPostFailed,
                    kStatusRefused)) {
@@ -65,6 +66,11 @@ bool TerminalFace_ZR::GetTerminalStatusFace(const std::string& sn) {
 bool TerminalFace_ZR::Active(const std::string& id, const std::string& sn,
                              const std::string& username, const std::string& password,
                              const std::string& userlevel) {
+  if (!FormValuesFit("Active", {{"SN", sn}, {"id", id}}) ||
+      !JsonStringsFit("Active",
+                      {{"username", username}, {"password", password}, {"userlevel", userlevel}})) {
+    return false;
+  }
   const JsonDocument account(json_object_new_object());
   if (!account) {
     ZR_LOG("TerminalFace_ZR::DelBiophotoZorvan jsonData == nullptr");
@@ -83,6 +89,7 @@ bool TerminalFace_ZR::Active(const std::string& id, const std::string& sn,
 }
 
 bool TerminalFace_ZR::ActivationStatus(const std::string& id, const std::string& sn) {
+  if (!FormValuesFit("ActivationStatus", {{"SN", sn}, {"id", id}})) return false;
   std::string response;
   return PostRequest("facepad/activationstatus", FormBody({{"SN", sn}, {"id", id}}), response,
                      kActivationPostFailed, kActivationStatusFailed);

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "JsonDocument.h"
+#include "Request.h"
 
 namespace ZR_Framework {
 namespace Face {
@@ -44,6 +45,33 @@ std::optional<std::string> BuildUserRecord(ParamMap& person, UserRecordVariant v
   AddMember(record.get(), "plantemplateno", NewString(person["plantemplateno"]));
   AddMember(record.get(), "enablecover", NewString(person["enablecover"]));
   return JsonText(record.get());
+}
+
+const char* UserRecordMemberWithNul(const ParamMap& person, UserRecordVariant variant) {
+  struct Member {
+    const char* name;  // as sent
+    const char* key;   // in the person's map
+  };
+  static constexpr Member kStrings[] = {
+      {"certtype", "certtype"},
+      {"certnum", "certnum"},
+      {"name", "name"},
+      {"password", "password"},
+      {"authmethod", "authmethod"},
+      {"facetype", "facetype"},
+      {"roleplay", "roleplay"},
+      {"num", "num"},
+      {"type", "cardtype"},
+      {"plantemplateno", "plantemplateno"},
+      {"enablecover", "enablecover"},
+  };
+  for (const Member& member : kStrings) {
+    // An added card's type is sent as a number.
+    if (variant == UserRecordVariant::Add && member.key == std::string_view("cardtype")) continue;
+    const auto found = person.find(member.key);
+    if (found != person.end() && HoldsNul(found->second)) return member.name;
+  }
+  return nullptr;
 }
 
 std::optional<std::string> BuildPhotoRecord(ParamMap& photo) {

@@ -27,6 +27,11 @@ enum class UserRecordFailure { None, RecordObject, CardEntry, CardArray };
 std::optional<std::string> BuildUserRecord(ParamMap& person, UserRecordVariant variant,
                                            UserRecordFailure& failure);
 
+// The name, as sent, of the record's first string member whose text holds a
+// NUL (json-c would cut it there), or null. Reads `person` as BuildUserRecord
+// left it.
+const char* UserRecordMemberWithNul(const ParamMap& person, UserRecordVariant variant);
+
 // The photo record that SetBiophoto sends: "certnum", "size" (an integer, as
 // atoi reads it) and "content", looked up with the map's subscript like the
 // user record's keys. std::nullopt when its object cannot be created.

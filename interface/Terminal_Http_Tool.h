@@ -48,6 +48,18 @@ class ZR_API Terminal_Http_Tool {
   // request. A hung service never holds a caller longer than `total`.
   void SetTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds total);
 
+  // A post that InterruptPosts() can end at once, for a caller that must stop
+  // promptly whatever the service does (the adaptor's result poller). As
+  // HttpPostRequest otherwise, without the trace; such posts run one at a
+  // time, on connections of their own.
+  bool HttpPostRequestInterruptible(const std::string& url, const std::string& body,
+                                    std::string& response);
+
+  // Ends the interruptible post in flight, if any, at once (it returns false),
+  // and makes every later one fail without being sent. Safe from any thread;
+  // cannot be undone. Posts made with HttpPostRequest are not affected.
+  void InterruptPosts();
+
  private:
   struct Impl;
   std::unique_ptr<Impl> m_impl;

@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 #include <thread>
 #include <unordered_map>
@@ -22,6 +23,11 @@ struct CurlListFree {
 };
 using CurlList = std::unique_ptr<curl_slist, CurlListFree>;
 
+struct CurlMultiCleanup {
+  void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+};
+using CurlMulti = std::unique_ptr<CURLM, CurlMultiCleanup>;
+
 // Idle handles kept for reuse; each holds its own open connections.
 constexpr std::size_t kMaxIdleHandles = 8;
 
@@ -30,20 +36,44 @@ void InitCurlOnce() {
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-// Where curl writes an answer's body; refuses to grow it past the limit.
+// Below this size an answer of unknown length grows by doubling; past it,
+// straight to the limit.
+constexpr std::size_t kSmallAnswerBytes = std::size_t{1} << 20;
+
+// Where curl writes an answer's body. It refuses to grow the body past the
+// limit, and grows it so that even an answer at the limit costs about the
+// limit: to the announced length at once when there is one; otherwise by
+// doubling while small, then to the limit in one step, whose pages cost
+// memory only as they are written. (Doubling all the way would hold the old
+// and the new buffer at once: 1.5 times the limit.)
 struct ResponseSink {
   std::string* body;
+  CURL* handle;
   bool tooLarge = false;
 };
+
+std::size_t CapacityFor(const ResponseSink& sink, std::size_t needed) {
+  curl_off_t announced = -1;
+  if (sink.body->empty() &&
+      curl_easy_getinfo(sink.handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK &&
+      announced >= static_cast<curl_off_t>(needed) &&
+      announced <= static_cast<curl_off_t>(Terminal_Http_Tool::kMaxResponseBytes)) {
+    return static_cast<std::size_t>(announced);
+  }
+  if (needed > kSmallAnswerBytes) return Terminal_Http_Tool::kMaxResponseBytes;
+  return std::max(needed, 2 * sink.body->capacity());
+}
 
 size_t AppendToSink(char* data, size_t size, size_t count, void* user) {
   auto* sink = static_cast<ResponseSink*>(user);
   const size_t bytes = size * count;
-  if (sink->body->size() + bytes > Terminal_Http_Tool::kMaxResponseBytes) {
+  const size_t needed = sink->body->size() + bytes;
+  if (needed > Terminal_Http_Tool::kMaxResponseBytes) {
     sink->tooLarge = true;
     return 0;  // anything but `bytes` aborts the transfer
   }
   try {
+    if (needed > sink->body->capacity()) sink->body->reserve(CapacityFor(*sink, needed));
     sink->body->append(data, bytes);
   } catch (...) {
     return 0;
@@ -62,31 +92,74 @@ CurlList MakeRequestHeaders() {
   return CurlList(list);
 }
 
+// What a post needs besides its handle, read under the client's lock.
+struct Timeouts {
+  std::chrono::milliseconds connect;
+  std::chrono::milliseconds total;
+};
+
+// The options that differ from post to post. The body is sent from where it
+// lies, without a copy.
+void SetPostOptions(CURL* curl, const std::string& url, const std::string& body, ResponseSink& sink,
+                    Timeouts timeouts, bool verbose) {
+  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
+  curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeouts.connect.count()));
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(timeouts.total.count()));
+  curl_easy_setopt(curl, CURLOPT_VERBOSE, verbose ? 1L : 0L);
+}
+
+// The answer's HTTP status, or 0 when the transfer brought no answer that
+// counts; `response` is then emptied and its memory released.
+long AnswerStatus(CURL* curl, CURLcode result, const ResponseSink& sink, std::string& response) {
+  long status = 0;
+  if (result == CURLE_OK && !sink.tooLarge)
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+  if (status == 0) {
+    response.clear();
+    response.shrink_to_fit();
+  }
+  return status;
+}
+
+// How long an interruptible post sleeps at most before it looks again; curl's
+// own time-outs and InterruptPosts() wake it sooner.
+constexpr int kLongestSleepMs = 1000;
+
 }  // namespace
 
 struct Terminal_Http_Tool::Impl {
   const CurlList headers = MakeRequestHeaders();  // read-only; outlives the handles
-  std::mutex mutex;                               // guards everything below
+  std::mutex mutex;                               // guards the next four
   std::vector<CurlEasy> idleHandles;
   std::unordered_map<std::thread::id, long> lastStatusByThread;
   std::chrono::milliseconds connectTimeout = kDefaultConnectTimeout;
   std::chrono::milliseconds totalTimeout = kDefaultTotalTimeout;
+
+  // Interruptible posts run one at a time, through a multi handle whose wait
+  // InterruptPosts() can wake, with a handle of their own. The multi handle
+  // keeps their connections, and is declared after the handle so that it is
+  // cleaned up first.
+  std::mutex interruptibleMutex;  // held for a whole interruptible post
+  CurlEasy interruptibleHandle;   // guarded by interruptibleMutex
+  const CurlMulti multi{curl_multi_init()};
+  std::atomic<bool> interrupted{false};
 
   // A handle for one post, with the time-outs in force: one lock per post to
   // take them, one to give the handle back, so that threads posting at once
   // rarely meet on the mutex.
   struct Lease {
     CurlEasy handle;
-    std::chrono::milliseconds connectTimeout;
-    std::chrono::milliseconds totalTimeout;
+    Timeouts timeouts;
   };
 
   Lease AcquireHandle() {
     Lease lease;
     {
       std::lock_guard<std::mutex> lock(mutex);
-      lease.connectTimeout = connectTimeout;
-      lease.totalTimeout = totalTimeout;
+      lease.timeouts = {connectTimeout, totalTimeout};
       if (!idleHandles.empty()) {
         lease.handle = std::move(idleHandles.back());
         idleHandles.pop_back();
@@ -95,6 +168,11 @@ struct Terminal_Http_Tool::Impl {
     }
     lease.handle = NewHandle();
     return lease;
+  }
+
+  Timeouts CurrentTimeouts() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return {connectTimeout, totalTimeout};
   }
 
   // A handle with the options every post shares, set once for its lifetime.
@@ -119,6 +197,41 @@ struct Terminal_Http_Tool::Impl {
     if (idleHandles.size() < kMaxIdleHandles) idleHandles.push_back(std::move(handle));
     if (status != 0) lastStatusByThread[std::this_thread::get_id()] = status;
   }
+
+  void RecordStatus(long status) {
+    if (status == 0) return;
+    std::lock_guard<std::mutex> lock(mutex);
+    lastStatusByThread[std::this_thread::get_id()] = status;
+  }
+
+  // Runs the transfer of `curl` on the multi handle until it ends or
+  // InterruptPosts() is called. Called with interruptibleMutex held.
+  CURLcode PerformInterruptible(CURL* curl) {
+    CURLM* waiter = multi.get();
+    if (curl_multi_add_handle(waiter, curl) != CURLM_OK) return CURLE_FAILED_INIT;
+    CURLcode result = CURLE_ABORTED_BY_CALLBACK;  // unless the transfer ends first
+    while (!interrupted.load()) {
+      int running = 0;
+      if (curl_multi_perform(waiter, &running) != CURLM_OK) {
+        result = CURLE_FAILED_INIT;
+        break;
+      }
+      if (running == 0) {
+        int queued = 0;
+        const CURLMsg* message = curl_multi_info_read(waiter, &queued);
+        result = message != nullptr && message->msg == CURLMSG_DONE ? message->data.result
+                                                                    : CURLE_FAILED_INIT;
+        break;
+      }
+      if (curl_multi_poll(waiter, nullptr, 0, kLongestSleepMs, nullptr) != CURLM_OK) {
+        result = CURLE_FAILED_INIT;
+        break;
+      }
+    }
+    // An unfinished transfer's connection is closed here.
+    curl_multi_remove_handle(waiter, curl);
+    return result;
+  }
 };
 
 Terminal_Http_Tool::Terminal_Http_Tool() : m_impl(std::make_unique<Impl>()) {
@@ -132,30 +245,34 @@ bool Terminal_Http_Tool::HttpPostRequest(const std::string& url, const std::stri
   response.clear();
   Impl::Lease lease = m_impl->AcquireHandle();
   if (!lease.handle) return false;
-
-  // The options that differ from post to post; the body is sent from where
-  // it lies, without a copy.
-  ResponseSink sink{&response};
   CURL* curl = lease.handle.get();
-  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
-  curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
-  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS,
-                   static_cast<long>(lease.connectTimeout.count()));
-  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(lease.totalTimeout.count()));
-  curl_easy_setopt(curl, CURLOPT_VERBOSE, bVerbose ? 1L : 0L);
+  ResponseSink sink{&response, curl};
+  SetPostOptions(curl, url, body, sink, lease.timeouts, bVerbose);
+  const long status = AnswerStatus(curl, curl_easy_perform(curl), sink, response);
+  m_impl->ReleaseHandle(std::move(lease.handle), status);
+  return status != 0;
+}
 
-  const CURLcode result = curl_easy_perform(curl);
-  const bool answered = result == CURLE_OK && !sink.tooLarge;
-  long status = 0;
-  if (answered) curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-  m_impl->ReleaseHandle(std::move(lease.handle), answered ? status : 0);
-  if (!answered) {
-    response.clear();
-    response.shrink_to_fit();
-  }
-  return answered;
+bool Terminal_Http_Tool::HttpPostRequestInterruptible(const std::string& url,
+                                                      const std::string& body,
+                                                      std::string& response) {
+  response.clear();
+  std::lock_guard<std::mutex> oneAtATime(m_impl->interruptibleMutex);
+  if (m_impl->interrupted.load() || !m_impl->multi) return false;
+  if (!m_impl->interruptibleHandle) m_impl->interruptibleHandle = m_impl->NewHandle();
+  CURL* curl = m_impl->interruptibleHandle.get();
+  if (curl == nullptr) return false;
+  ResponseSink sink{&response, curl};
+  SetPostOptions(curl, url, body, sink, m_impl->CurrentTimeouts(), false);
+  const long status = AnswerStatus(curl, m_impl->PerformInterruptible(curl), sink, response);
+  m_impl->RecordStatus(status);
+  return status != 0;
+}
+
+void Terminal_Http_Tool::InterruptPosts() {
+  m_impl->interrupted.store(true);
+  // Wakes a post asleep in curl_multi_poll, or the next one to sleep there.
+  if (m_impl->multi) curl_multi_wakeup(m_impl->multi.get());
 }
 
 std::string Terminal_Http_Tool::GetLastPostStatus() const {

@@ -214,6 +214,14 @@ void FacepadSimulator::Serve(const httplib::Request& request, httplib::Response&
               return sink.write(chunk.data(), std::min(length, chunk.size()));
             });
         return;
+      case Fault::Action::Endless:
+        // Chunked, so that the client cannot tell the size from the headers.
+        response.set_chunked_content_provider(
+            "text/plain", [this](size_t /*offset*/, httplib::DataSink& sink) {
+              static const std::string chunk(std::size_t{64} * 1024, 'x');
+              return !Stopping() && sink.write(chunk.data(), chunk.size());
+            });
+        return;
       case Fault::Action::Reset:
         // Half the body goes out, then the connection is reset.
         response.set_content_provider(
@@ -255,6 +263,11 @@ std::optional<Fault> FacepadSimulator::TakeFault(const std::string& path) {
     return fault;
   }
   return std::nullopt;
+}
+
+bool FacepadSimulator::Stopping() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_stopping;
 }
 
 bool FacepadSimulator::WaitUnlessStopping(std::chrono::milliseconds delay) {

@@ -63,6 +63,7 @@ struct Fault {
     Oversized,  // answer 200 with a body of `bytes` bytes
     Reset,      // answer 200 announcing `body`, send half of it, then reset the connection
     Drip,       // answer 200 with `body`, one byte every `delay`
+    Endless,    // answer 200 with a body of no announced length that never ends
   };
   Action action = Action::Status;
   int status = 500;
@@ -106,6 +107,11 @@ struct Fault {
     fault.action = Action::Drip;
     fault.body = std::move(body);
     fault.delay = delay;
+    return fault;
+  }
+  static Fault EndlessAnswer() {
+    Fault fault;
+    fault.action = Action::Endless;
     return fault;
   }
   Fault& On(std::string onlyPath) {
@@ -204,6 +210,7 @@ class FacepadSimulator {
   std::vector<JournalEntry> JournalWhere(
       const std::function<bool(const JournalEntry&)>& keep) const;
   bool WaitUnlessStopping(std::chrono::milliseconds delay);
+  bool Stopping() const;
   Answer Handle(const std::string& path, const std::string& body);
 
   // Endpoint behaviour, called with m_mutex held and the parsed "data=" object

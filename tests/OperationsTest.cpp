@@ -86,11 +86,107 @@ TEST_F(EveryOperation, DocumentsThatCannotBeMadeSendNothing) {
   EXPECT_TRUE(simulator.RequestsBesidesPolls().empty());
 }
 
+// A value holding a tab would forge fields and one holding a NUL would be cut:
+// the operation refuses it, sends nothing (a bind not even its activation),
+// and says which field.
+TEST_F(EveryOperation, ValuesThatWouldBreakTheBodyAreRefused) {
+  const std::string tab = "FP-1\tid=forged\tdata={}";
+  const std::string nul("C-1\0junk", 8);
+  const auto ann = [](const char* key, const std::string& value) {
+    ParamMap person = kAnn;
+    person[key] = value;
+    return person;
+  };
+  struct Refusal {
+    const char* operation;
+    const char* field;  // as sent
+    std::function<bool(TerminalFace_ZR&)> call;
+  };
+  const Refusal refusals[] = {
+      {"AddUser", "SN",
+       [&](TerminalFace_ZR& a) {
+         ParamMap p = kAnn;
+         return a.AddUser("7", tab, p);
+       }},
+      {"AddUser", "id",
+       [&](TerminalFace_ZR& a) {
+         ParamMap p = kAnn;
+         return a.AddUser(nul, "SN1", p);
+       }},
+      {"AddUser", "certnum",
+       [&](TerminalFace_ZR& a) {
+         ParamMap p = ann("certnum", nul);
+         return a.AddUser("7", "SN1", p);
+       }},
+      {"AddUser", "facepic",
+       [&](TerminalFace_ZR& a) {
+         ParamMap p = ann("facepic", nul);
+         return a.AddUser("7", "SN1", p);
+       }},
+      {"AddUser", "facepic",
+       [&](TerminalFace_ZR& a) {
+         ParamMap p = ann("facepic", tab);
+         return a.AddUser("7", "SN1", p);
+       }},
+      {"SetUser", "type",
+       [&](TerminalFace_ZR& a) {
+         ParamMap p = ann("cardtype", nul);
+         return a.SetUser("7", "SN1", p);
+       }},
+      {"SetUser", "enablecover",
+       [&](TerminalFace_ZR& a) {
+         ParamMap p = ann("enablecover", nul);
+         return a.SetUser("7", "SN1", p);
+       }},
+      {"DelUser", "certnum",
+       [&](TerminalFace_ZR& a) {
+         ParamMap p = ann("certnum", nul);
+         return a.DelUser("7", "SN1", p);
+       }},
+      {"SetBiophoto", "content",
+       [&](TerminalFace_ZR& a) {
+         ParamMap p{{"certnum", "C-1"}, {"content", nul}};
+         return a.SetBiophoto("7", "SN1", p);
+       }},
+      {"BindTerminalFace", "ip",
+       [&](TerminalFace_ZR& a) { return a.BindTerminalFace("SN1", 1, tab, "80", "u", "p"); }},
+      {"BindTerminalFace", "password",
+       [&](TerminalFace_ZR& a) { return a.BindTerminalFace("SN1", 1, "ip", "80", "u", nul); }},
+      {"UnBindTerminalFace", "SN", [&](TerminalFace_ZR& a) { return a.UnBindTerminalFace(tab); }},
+      {"SetListenPortFace", "reset",
+       [&](TerminalFace_ZR& a) {
+         std::string port = "10004";
+         std::string reset = tab;
+         return a.SetListenPortFace(port, reset);
+       }},
+      {"ControlDeviceFace", "id",
+       [&](TerminalFace_ZR& a) { return a.ControlDeviceFace(tab, "SN1", "", "", ""); }},
+      {"Active", "userlevel",
+       [&](TerminalFace_ZR& a) { return a.Active("7", "SN1", "op", "pw", nul); }},
+      {"ActivationStatus", "SN", [&](TerminalFace_ZR& a) { return a.ActivationStatus("7", nul); }},
+      {"GetTerminalStatusFace", "SN",
+       [&](TerminalFace_ZR& a) { return a.GetTerminalStatusFace(tab); }},
+  };
+  for (const Refusal& refusal : refusals) {
+    log.Clear();
+    const std::string row = std::string(refusal.operation) + " " + refusal.field;
+    EXPECT_FALSE(refusal.call(adaptor)) << row;
+    EXPECT_EQ(log.Messages(),
+              std::vector<std::string>{"TerminalFace_ZR::" + std::string(refusal.operation) +
+                                       " refused: field " + refusal.field + " holds a tab or NUL"})
+        << row;
+  }
+  EXPECT_TRUE(simulator.RequestsBesidesPolls().empty());
+  ParamMap person{{"certnum", nul}};
+  EXPECT_FALSE(adaptor.AddUser("7", "SN1", person));
+  EXPECT_EQ(person.size(), 11u);  // the record's keys are added all the same
+}
+
 TEST_F(EveryOperation, PersonMapsAndArguments) {
   const std::pair<ParamMap, std::string> pictures[] = {
       {{{"facepic", "/9j/4A=="}}, "\tfacepic=/9j/4A=="},
       {{{"facepic", ""}}, "\tfacepic="},
-      {{{"facepic", std::string("ab\0cd", 5)}}, "\tfacepic=ab"},
+      {{{"facepic", "QUJD\r\nRUZH\n"}}, "\tfacepic=QUJD\r\nRUZH\n"},  // line-wrapped base64
   };
   for (const auto& [extra, tail] : pictures) {
     ParamMap person = kAnn;
@@ -101,8 +197,8 @@ TEST_F(EveryOperation, PersonMapsAndArguments) {
     EXPECT_EQ(LastBody("facepad/setuser").find("facepic"), std::string::npos);
   }
   ParamMap person = kAnn;
-  ASSERT_TRUE(adaptor.AddUser("i\r\nd", "S&N=1\tx", person));
-  EXPECT_EQ(LastBody("facepad/adduser"), "SN=S&N=1\tx\tid=i\r\nd\tdata=" + kAnnRecord);
+  ASSERT_TRUE(adaptor.AddUser("i\r\nd", "S&N=\"1\" \xC3\xBC", person));
+  EXPECT_EQ(LastBody("facepad/adduser"), "SN=S&N=\"1\" \xC3\xBC\tid=i\r\nd\tdata=" + kAnnRecord);
   EXPECT_EQ(person.count("facepic"), 0u);  // looked up, never inserted
   EXPECT_EQ(person.size(), 11u);
 

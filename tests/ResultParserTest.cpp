@@ -83,12 +83,12 @@ INSTANTIATE_TEST_SUITE_P(
                    {{"B2", {{"7", "0"}, {"8", "1"}}}},
                    true,
                    {kRetNull}},
-        ParserCase{"LaterDuplicatesWin",
+        ParserCase{"LaterIdWinsElementsOfOneSerialNumberAddUp",
                    {},
                    "[" + Element("A1", R"([{"id":"7","return":"0"},{"id":"7","return":"3"}])") +
                        "," + Element("B2", R"([{"id":"1","return":"0"}])") + "," +
                        Element("B2", R"([{"id":"2","return":"0"}])") + "]",
-                   {{"A1", {{"7", "3"}}}, {"B2", {{"2", "0"}}}},
+                   {{"A1", {{"7", "3"}}}, {"B2", {{"1", "0"}, {"2", "0"}}}},
                    true,
                    {}},
         ParserCase{"NotJson", kEarlier, "result", kEarlier, false, {kSnNull}},

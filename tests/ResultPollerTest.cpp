@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <filesystem>
 
 #include "LogCapture.h"
 #include "RecordedCallback.h"
@@ -82,6 +84,94 @@ TEST_F(ResultDelivery, ResultsBeforeACallbackWaitForOne) {
   ASSERT_TRUE(First::WaitForDeliveries(2));
 }
 
+// What the service reported waits, merged, until the host is handed it: polls
+// before a callback add up, an id reported again keeps its latest outcome,
+// and an empty or unreadable list takes nothing away.
+TEST(ResultsWaiting, NothingIsLostBeforeTheHostIsHandedIt) {
+  const auto answer = [](std::initializer_list<std::pair<const char*, const char*>> elements) {
+    std::string text = "result=[";
+    for (const auto& [sn, data] : elements) {
+      if (text.back() != '[') text += ',';
+      text += std::string(R"({"SN":")") + sn + R"(","data":)" + data + "}";
+    }
+    return text + "]";
+  };
+  const char* one = R"([{"id":"1","return":"0"}])";
+  const char* two = R"([{"id":"2","return":"101"}])";
+  const char* oneAgain = R"([{"id":"1","return":"102"}])";
+  struct Scenario {
+    const char* name;
+    std::vector<std::string> answers;  // all polled before a callback is registered
+    ResultMap delivered;
+  };
+  const Scenario scenarios[] = {
+      {"polls add up",
+       {answer({{"A", one}}), answer({{"A", two}})},
+       {{"A", {{"1", "0"}, {"2", "101"}}}}},
+      {"an id again keeps its latest outcome",
+       {answer({{"A", one}}), answer({{"A", oneAgain}})},
+       {{"A", {{"1", "102"}}}}},
+      {"an empty list takes nothing",
+       {answer({{"A", one}}), answer({{"A", "[]"}})},
+       {{"A", {{"1", "0"}}}}},
+      {"an unreadable list takes nothing",
+       {answer({{"A", one}}), answer({{"A", R"("not json")"}})},
+       {{"A", {{"1", "0"}}}}},
+      {"elements of one answer add up",
+       {answer({{"A", one}, {"A", two}})},
+       {{"A", {{"1", "0"}, {"2", "101"}}}}},
+      {"an empty list names its serial number",
+       {answer({{"B", "[]"}}), answer({{"A", one}})},
+       {{"A", {{"1", "0"}}}, {"B", {}}}},
+  };
+  for (const Scenario& scenario : scenarios) {
+    First::Reset();
+    FacepadSimulator simulator;
+    for (const std::string& text : scenario.answers) simulator.QueueResultAnswer(text);
+    FastPollingAdaptor adaptor(5ms);
+    PointAt(adaptor, simulator);
+    // One poll more than there are answers: the last answer has been parsed.
+    ASSERT_TRUE(WaitFor([&] {
+      return simulator.Requests("facepad/getresult").size() > scenario.answers.size();
+    })) << scenario.name;
+    adaptor.SetResultCallbackFace(First::Record);
+    ASSERT_TRUE(First::WaitForDeliveries(1)) << scenario.name;
+    EXPECT_EQ(First::Deliveries()[0], scenario.delivered) << scenario.name;
+  }
+}
+
+namespace {
+int ThrowingLogger(int /*level*/, const char* /*source*/, int /*line*/, const char* /*format*/,
+                   ...) {
+  throw std::runtime_error("the host's logger is broken");
+}
+}  // namespace
+
+// The logger is the host's: whatever it throws, operations return what they
+// would have returned, and the poller goes on delivering.
+TEST(ThrowingLogger, HurtsNothing) {
+  First::Reset();
+  const ko_libos_log_fn previous = ko_libos_log_debug_ex;
+  ko_libos_log_debug_ex = ThrowingLogger;  // before the poller starts, as hosts must
+  {
+    FacepadSimulator simulator;
+    simulator.QueueResult("A1", "7", "0");
+    FastPollingAdaptor adaptor(kTick);
+    PointAt(adaptor, simulator);
+    // No callback yet: the poller logs that, and the logger throws.
+    ASSERT_TRUE(WaitFor([&] { return simulator.PendingResults().empty(); }));
+    EXPECT_FALSE(adaptor.SetResultCallbackFace(nullptr));
+    simulator.AddFault(Fault::Answer(500).On("facepad/unbinding"));
+    EXPECT_FALSE(adaptor.UnBindTerminalFace("SN1"));
+    ASSERT_TRUE(adaptor.SetResultCallbackFace(First::Record));
+    ASSERT_TRUE(First::WaitForDeliveries(1));
+    simulator.QueueResult("A1", "8", "0");
+    ASSERT_TRUE(First::WaitForDeliveries(2));
+    EXPECT_EQ(First::Deliveries()[1], (ResultMap{{"A1", {{"8", "0"}}}}));
+  }
+  ko_libos_log_debug_ex = previous;
+}
+
 TEST_F(ResultDelivery, NullCallbackIsRefusedAndTheEarlierOneKept) {
   ASSERT_TRUE(adaptor.SetResultCallbackFace(First::Record));
   ASSERT_TRUE(adaptor.SetResultCallbackFace(Second::Record));  // replaces the first
@@ -122,30 +212,97 @@ TEST(PollerLifecycle, DestructionWhileWaitingIsPromptAndSendsNothing) {
   EXPECT_TRUE(simulator.Requests("facepad/getresult").empty());
 }
 
-TEST(PollerLifecycle, DestructionDuringAHungPollEndsWithTheClientTimeOut) {
-  FacepadSimulator simulator;
-  simulator.AddFault(Fault::Delayed(60s).On("facepad/getresult"));
-  auto adaptor = std::make_unique<FastPollingAdaptor>(kTick);
-  PointAt(*adaptor, simulator);
-  adaptor->SetHttpTimeouts(1s, 1s);
-  ASSERT_TRUE(WaitFor([&] { return !simulator.Requests("facepad/getresult").empty(); }));
-  const auto start = Clock::now();
-  adaptor.reset();
-  EXPECT_LT(Clock::now() - start, 5s);
-}
-
-TEST(PollerLifecycle, APollEndingDuringDestructionDeliversNothing) {
+// Destruction interrupts a poll that the service never answers: it does not
+// wait for the client's time-out (30 s here), and the poll delivers nothing.
+TEST(PollerLifecycle, DestructionDuringAHungPollIsPromptAndDeliversNothing) {
   First::Reset();
   FacepadSimulator simulator;
   simulator.QueueResult("A1", "7", "0");
-  simulator.AddFault(Fault::Delayed(500ms).On("facepad/getresult"));
+  simulator.AddFault(Fault::Delayed(60s).On("facepad/getresult"));
   auto adaptor = std::make_unique<FastPollingAdaptor>(kTick);
   PointAt(*adaptor, simulator);
   adaptor->SetResultCallbackFace(First::Record);
   ASSERT_TRUE(WaitFor([&] { return !simulator.Requests("facepad/getresult").empty(); }));
-  adaptor.reset();  // the poll in flight then brings the result
-  EXPECT_TRUE(simulator.PendingResults().empty());
+  const auto start = Clock::now();
+  adaptor.reset();
+  EXPECT_LT(Clock::now() - start, 2s);
   EXPECT_TRUE(First::Deliveries().empty());
+}
+
+namespace {
+std::atomic<bool> g_callbackEntered{false};
+std::atomic<bool> g_callbackReturned{false};
+
+int SlowCallback(ResultMap& results) {
+  First::Record(results);
+  g_callbackEntered = true;
+  std::this_thread::sleep_for(300ms);
+  g_callbackReturned = true;
+  return 0;
+}
+}  // namespace
+
+// A running callback is waited for, and none starts afterwards.
+TEST(PollerLifecycle, DestructionWaitsForARunningCallbackAndNoneFollows) {
+  First::Reset();
+  FacepadSimulator simulator;
+  auto adaptor = std::make_unique<FastPollingAdaptor>(kTick);
+  PointAt(*adaptor, simulator);
+  adaptor->SetResultCallbackFace(SlowCallback);
+  simulator.QueueResult("A1", "7", "0");
+  ASSERT_TRUE(WaitFor([] { return g_callbackEntered.load(); }));
+  simulator.QueueResult("A1", "8", "0");  // ready for a poll the destructor must prevent
+  adaptor.reset();
+  EXPECT_TRUE(g_callbackReturned);
+  std::this_thread::sleep_for(200ms);
+  EXPECT_EQ(First::Deliveries().size(), 1u);
+}
+
+namespace {
+// Threads of this process.
+std::size_t ThreadCount() {
+  std::size_t count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
+    static_cast<void>(entry);
+    ++count;
+  }
+  return count;
+}
+
+TerminalFace_ZR* g_doomed = nullptr;
+bool g_viaFactory = false;
+ResultMap g_seenAfterDestruction;
+
+int DestroyTheAdaptor(ResultMap& results) {
+  if (g_viaFactory) {
+    DestroyTerminalFace_ZR(g_doomed);
+  } else {
+    delete g_doomed;
+  }
+  g_seenAfterDestruction = results;  // the map stays valid until the callback returns
+  return 0;
+}
+}  // namespace
+
+// A host may end the adaptor from inside its callback: the destruction
+// completes, the callback returns, and the poller thread ends without
+// another poll.
+TEST(PollerLifecycle, DestructionInsideTheCallback) {
+  FacepadSimulator simulator;
+  for (bool viaFactory : {false, true}) {
+    const std::size_t threadsBefore = ThreadCount();
+    g_seenAfterDestruction.clear();
+    g_viaFactory = viaFactory;
+    g_doomed = new FastPollingAdaptor(kTick);
+    PointAt(*g_doomed, simulator);
+    g_doomed->SetResultCallbackFace(DestroyTheAdaptor);
+    simulator.QueueResult("A1", "7", "0");
+    ASSERT_TRUE(WaitFor([&] { return ThreadCount() == threadsBefore; })) << viaFactory;
+    EXPECT_EQ(g_seenAfterDestruction, (ResultMap{{"A1", {{"7", "0"}}}}));
+    const std::size_t polls = simulator.Requests("facepad/getresult").size();
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(simulator.Requests("facepad/getresult").size(), polls);
+  }
 }
 
 TEST(PollerLifecycle, TwoAdaptorsEachGetTheirOwnResults) {
