@@ -44,6 +44,12 @@ const std::vector<Operation>& Operations() {
          thread_local ParamMap p = kPerson;
          return a.AddUser("7", "SN1", p);
        }},
+      {"AddUser20KiB",
+       [](TerminalFace_ZR& a) {
+         static const std::string picture(std::size_t{20} * 1024, 'A');
+         thread_local ParamMap p = WithPicture(kPerson, picture);
+         return a.AddUser("7", "SN1", p);
+       }},
       {"AddUser200KiB",
        [](TerminalFace_ZR& a) {
          static const std::string picture(std::size_t{200} * 1024, 'A');

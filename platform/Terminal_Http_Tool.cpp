@@ -1,6 +1,7 @@
 #include "Terminal_Http_Tool.h"
 
 #include <curl/curl.h>
+#include <poll.h>
 
 #include <algorithm>
 #include <atomic>
@@ -124,6 +125,19 @@ long AnswerStatus(CURL* curl, CURLcode result, const ResponseSink& sink, std::st
   return status;
 }
 
+// A kept-alive connection waiting for its next request has nothing to read.
+// When it has, the service sent an answer nobody asked for (or closed it):
+// the next request must not take that answer for its own.
+bool HasUnsolicitedInput(CURL* curl) {
+  curl_socket_t socket = CURL_SOCKET_BAD;
+  if (curl_easy_getinfo(curl, CURLINFO_ACTIVESOCKET, &socket) != CURLE_OK ||
+      socket == CURL_SOCKET_BAD) {
+    return false;
+  }
+  pollfd waiting{socket, POLLIN, 0};
+  return poll(&waiting, 1, 0) > 0;
+}
+
 // How long an interruptible post sleeps at most before it looks again; curl's
 // own time-outs and InterruptPosts() wake it sooner.
 constexpr int kLongestSleepMs = 1000;
@@ -163,10 +177,10 @@ struct Terminal_Http_Tool::Impl {
       if (!idleHandles.empty()) {
         lease.handle = std::move(idleHandles.back());
         idleHandles.pop_back();
-        return lease;
       }
     }
-    lease.handle = NewHandle();
+    // The handle goes, with its connections, when it cannot be trusted.
+    if (!lease.handle || HasUnsolicitedInput(lease.handle.get())) lease.handle = NewHandle();
     return lease;
   }
 

@@ -222,6 +222,16 @@ void FacepadSimulator::Serve(const httplib::Request& request, httplib::Response&
               return !Stopping() && sink.write(chunk.data(), chunk.size());
             });
         return;
+      case Fault::Action::Unsolicited:
+        // The extra answer follows the announced body on the same connection.
+        response.status = fault->status;
+        response.set_content_provider(
+            fault->body.size(), "text/plain",
+            [body = fault->body](size_t /*offset*/, size_t /*length*/, httplib::DataSink& sink) {
+              static const std::string extra = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+              return sink.write(body.data(), body.size()) && sink.write(extra.data(), extra.size());
+            });
+        return;
       case Fault::Action::Reset:
         // Half the body goes out, then the connection is reset.
         response.set_content_provider(

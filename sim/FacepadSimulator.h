@@ -57,13 +57,14 @@ struct JournalEntry {
 // path when empty), or to all of them while `count` is negative.
 struct Fault {
   enum class Action {
-    Status,     // answer `status` with `body`, and change nothing
-    Delay,      // wait `delay` (cut short when the simulator stops), then answer normally
-    Close,      // close the connection without answering
-    Oversized,  // answer 200 with a body of `bytes` bytes
-    Reset,      // answer 200 announcing `body`, send half of it, then reset the connection
-    Drip,       // answer 200 with `body`, one byte every `delay`
-    Endless,    // answer 200 with a body of no announced length that never ends
+    Status,       // answer `status` with `body`, and change nothing
+    Delay,        // wait `delay` (cut short when the simulator stops), then answer normally
+    Close,        // close the connection without answering
+    Oversized,    // answer 200 with a body of `bytes` bytes
+    Reset,        // answer 200 announcing `body`, send half of it, then reset the connection
+    Drip,         // answer 200 with `body`, one byte every `delay`
+    Endless,      // answer 200 with a body of no announced length that never ends
+    Unsolicited,  // answer `status` with `body`, then send a 200 answer nobody asked for
   };
   Action action = Action::Status;
   int status = 500;
@@ -107,6 +108,13 @@ struct Fault {
     fault.action = Action::Drip;
     fault.body = std::move(body);
     fault.delay = delay;
+    return fault;
+  }
+  static Fault AnswerAndAnUnsolicitedOne(int status) {
+    Fault fault;
+    fault.action = Action::Unsolicited;
+    fault.status = status;
+    fault.body = "asked";
     return fault;
   }
   static Fault EndlessAnswer() {

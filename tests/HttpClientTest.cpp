@@ -71,6 +71,20 @@ TEST_F(HttpClient, OversizedAnswerFailsCleanly) {
   EXPECT_EQ(response.size(), 1024u * 1024u);
 }
 
+// HTTP/1.1 cannot tell which request an answer belongs to: a kept-alive
+// connection that holds an answer before anything was asked is dropped.
+TEST_F(HttpClient, AnAnswerNobodyAskedForIsNotTakenForTheNext) {
+  simulator.AddFault(Fault::AnswerAndAnUnsolicitedOne(500).Times(1));
+  simulator.AddFault(Fault::Answer(500).Times(1));
+  std::string response;
+  ASSERT_TRUE(client.HttpPostRequest(Url("facepad/active"), "", response, false));
+  EXPECT_EQ(client.GetLastPostStatus(), "500");
+  std::this_thread::sleep_for(50ms);  // the extra answer has arrived
+  ASSERT_TRUE(client.HttpPostRequest(Url("facepad/active"), "", response, false));
+  EXPECT_EQ(client.GetLastPostStatus(), "500");
+  EXPECT_EQ(simulator.Journal().size(), 2u);
+}
+
 TEST_F(HttpClient, FailuresAreReportedNotThrown) {
   std::string response;
   EXPECT_FALSE(client.HttpPostRequest("http://127.0.0.1:" + std::to_string(UnusedPort()) + "/x", "",
