@@ -48,28 +48,12 @@ std::optional<std::string> BuildUserRecord(ParamMap& person, UserRecordVariant v
 }
 
 const char* UserRecordMemberWithNul(const ParamMap& person, UserRecordVariant variant) {
-  struct Member {
-    const char* name;  // as sent
-    const char* key;   // in the person's map
-  };
-  static constexpr Member kStrings[] = {
-      {"certtype", "certtype"},
-      {"certnum", "certnum"},
-      {"name", "name"},
-      {"password", "password"},
-      {"authmethod", "authmethod"},
-      {"facetype", "facetype"},
-      {"roleplay", "roleplay"},
-      {"num", "num"},
-      {"type", "cardtype"},
-      {"plantemplateno", "plantemplateno"},
-      {"enablecover", "enablecover"},
-  };
-  for (const Member& member : kStrings) {
-    // An added card's type is sent as a number.
-    if (variant == UserRecordVariant::Add && member.key == std::string_view("cardtype")) continue;
-    const auto found = person.find(member.key);
-    if (found != person.end() && HoldsNul(found->second)) return member.name;
+  for (const char* key : {"certtype", "certnum", "name", "password", "authmethod", "facetype",
+                          "roleplay", "num", "cardtype", "plantemplateno", "enablecover"}) {
+    const bool cardType = std::string_view(key) == "cardtype";    // sent under the name "type"
+    if (cardType && variant == UserRecordVariant::Add) continue;  // then sent as a number
+    const auto found = person.find(key);
+    if (found != person.end() && HoldsNul(found->second)) return cardType ? "type" : key;
   }
   return nullptr;
 }

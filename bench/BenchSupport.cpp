@@ -1,11 +1,14 @@
 #include "BenchSupport.h"
 
 #include <curl/curl.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 #include "ToolKits.h"
@@ -21,6 +24,30 @@ double Percentile(std::vector<double>& samples, double fraction) {
   std::sort(samples.begin(), samples.end());
   const auto index = static_cast<std::size_t>(fraction * static_cast<double>(samples.size() - 1));
   return samples[index];
+}
+
+namespace {
+// Sets the CPUs of every thread of this process (new threads inherit them).
+void SetAffinityOfAllThreads(const cpu_set_t& cpus) {
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    const pid_t thread = std::atoi(task.path().filename().c_str());
+    sched_setaffinity(thread, sizeof cpus, &cpus);
+  }
+}
+}  // namespace
+
+OneCpu::OneCpu() {
+  cpu_set_t cpus;
+  CPU_ZERO(&cpus);
+  CPU_SET(sched_getcpu() >= 0 ? sched_getcpu() : 0, &cpus);
+  SetAffinityOfAllThreads(cpus);
+}
+
+OneCpu::~OneCpu() {
+  cpu_set_t cpus;
+  CPU_ZERO(&cpus);
+  for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) CPU_SET(cpu, &cpus);
+  SetAffinityOfAllThreads(cpus);
 }
 
 long ResidentKiB() {

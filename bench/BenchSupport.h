@@ -25,6 +25,19 @@ using Clock = std::chrono::steady_clock;
 inline constexpr const char* kConnectedAnswer = R"(Data=[{"sn":"SN1","connstatus":1}])";
 
 double Microseconds(Clock::duration duration);
+
+// Keeps every thread of this process on one CPU while it lives, then lets
+// them all run anywhere again. A round trip over loopback takes about half
+// as long again when client and server wake each other across CPUs, and the
+// scheduler places each connection's server thread as it likes: pinned, the
+// adaptor and its floor meet the same placement.
+class OneCpu {
+ public:
+  OneCpu();
+  ~OneCpu();
+  OneCpu(const OneCpu&) = delete;
+  OneCpu& operator=(const OneCpu&) = delete;
+};
 // The `fraction` (0..1) percentile of `samples`, which it sorts.
 double Percentile(std::vector<double>& samples, double fraction);
 long ResidentKiB();

@@ -112,6 +112,7 @@ void BM_RoundTrip(benchmark::State& state, const Operation& operation) {
     floorRequests.emplace_back(loopback.Url(path), body);
   }
   RawPoster floor;
+  const OneCpu pinned;
   std::vector<double> adaptorSamples;
   std::vector<double> floorSamples;
   const auto timeAdaptor = [&] {

@@ -116,8 +116,9 @@ void SetPostOptions(CURL* curl, const std::string& url, const std::string& body,
 // counts; `response` is then emptied and its memory released.
 long AnswerStatus(CURL* curl, CURLcode result, const ResponseSink& sink, std::string& response) {
   long status = 0;
-  if (result == CURLE_OK && !sink.tooLarge)
+  if (result == CURLE_OK && !sink.tooLarge) {
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+  }
   if (status == 0) {
     response.clear();
     response.shrink_to_fit();

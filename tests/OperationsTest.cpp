@@ -92,10 +92,18 @@ TEST_F(EveryOperation, DocumentsThatCannotBeMadeSendNothing) {
 TEST_F(EveryOperation, ValuesThatWouldBreakTheBodyAreRefused) {
   const std::string tab = "FP-1\tid=forged\tdata={}";
   const std::string nul("C-1\0junk", 8);
-  const auto ann = [](const char* key, const std::string& value) {
-    ParamMap person = kAnn;
-    person[key] = value;
-    return person;
+  // A person operation whose map holds `value` under `key`, or whose id or
+  // serial number is `value` when `key` names one.
+  using PersonOperation =
+      bool (TerminalFace_ZR::*)(const std::string&, const std::string&, ParamMap&);
+  const auto person = [](PersonOperation operation, const char* key, const std::string& value) {
+    return [=](TerminalFace_ZR& a) {
+      ParamMap p = kAnn;
+      if (key == std::string("id")) return (a.*operation)(value, "SN1", p);
+      if (key == std::string("SN")) return (a.*operation)("7", value, p);
+      p[key] = value;
+      return (a.*operation)("7", "SN1", p);
+    };
   };
   struct Refusal {
     const char* operation;
@@ -103,51 +111,15 @@ TEST_F(EveryOperation, ValuesThatWouldBreakTheBodyAreRefused) {
     std::function<bool(TerminalFace_ZR&)> call;
   };
   const Refusal refusals[] = {
-      {"AddUser", "SN",
-       [&](TerminalFace_ZR& a) {
-         ParamMap p = kAnn;
-         return a.AddUser("7", tab, p);
-       }},
-      {"AddUser", "id",
-       [&](TerminalFace_ZR& a) {
-         ParamMap p = kAnn;
-         return a.AddUser(nul, "SN1", p);
-       }},
-      {"AddUser", "certnum",
-       [&](TerminalFace_ZR& a) {
-         ParamMap p = ann("certnum", nul);
-         return a.AddUser("7", "SN1", p);
-       }},
-      {"AddUser", "facepic",
-       [&](TerminalFace_ZR& a) {
-         ParamMap p = ann("facepic", nul);
-         return a.AddUser("7", "SN1", p);
-       }},
-      {"AddUser", "facepic",
-       [&](TerminalFace_ZR& a) {
-         ParamMap p = ann("facepic", tab);
-         return a.AddUser("7", "SN1", p);
-       }},
-      {"SetUser", "type",
-       [&](TerminalFace_ZR& a) {
-         ParamMap p = ann("cardtype", nul);
-         return a.SetUser("7", "SN1", p);
-       }},
-      {"SetUser", "enablecover",
-       [&](TerminalFace_ZR& a) {
-         ParamMap p = ann("enablecover", nul);
-         return a.SetUser("7", "SN1", p);
-       }},
-      {"DelUser", "certnum",
-       [&](TerminalFace_ZR& a) {
-         ParamMap p = ann("certnum", nul);
-         return a.DelUser("7", "SN1", p);
-       }},
-      {"SetBiophoto", "content",
-       [&](TerminalFace_ZR& a) {
-         ParamMap p{{"certnum", "C-1"}, {"content", nul}};
-         return a.SetBiophoto("7", "SN1", p);
-       }},
+      {"AddUser", "SN", person(&TerminalFace_ZR::AddUser, "SN", tab)},
+      {"AddUser", "id", person(&TerminalFace_ZR::AddUser, "id", nul)},
+      {"AddUser", "certnum", person(&TerminalFace_ZR::AddUser, "certnum", nul)},
+      {"AddUser", "facepic", person(&TerminalFace_ZR::AddUser, "facepic", nul)},
+      {"AddUser", "facepic", person(&TerminalFace_ZR::AddUser, "facepic", tab)},
+      {"SetUser", "type", person(&TerminalFace_ZR::SetUser, "cardtype", nul)},
+      {"SetUser", "enablecover", person(&TerminalFace_ZR::SetUser, "enablecover", nul)},
+      {"DelUser", "certnum", person(&TerminalFace_ZR::DelUser, "certnum", nul)},
+      {"SetBiophoto", "content", person(&TerminalFace_ZR::SetBiophoto, "content", nul)},
       {"BindTerminalFace", "ip",
        [&](TerminalFace_ZR& a) { return a.BindTerminalFace("SN1", 1, tab, "80", "u", "p"); }},
       {"BindTerminalFace", "password",
@@ -177,9 +149,9 @@ TEST_F(EveryOperation, ValuesThatWouldBreakTheBodyAreRefused) {
         << row;
   }
   EXPECT_TRUE(simulator.RequestsBesidesPolls().empty());
-  ParamMap person{{"certnum", nul}};
-  EXPECT_FALSE(adaptor.AddUser("7", "SN1", person));
-  EXPECT_EQ(person.size(), 11u);  // the record's keys are added all the same
+  ParamMap sparse{{"certnum", nul}};
+  EXPECT_FALSE(adaptor.AddUser("7", "SN1", sparse));
+  EXPECT_EQ(sparse.size(), 11u);  // the record's keys are added all the same
 }
 
 TEST_F(EveryOperation, PersonMapsAndArguments) {

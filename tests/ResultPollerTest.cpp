@@ -1,9 +1,12 @@
 // The result poller over real HTTP: delivery, lifecycle and cadence.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <mutex>
 
 #include "LogCapture.h"
 #include "RecordedCallback.h"
@@ -259,19 +262,15 @@ TEST(PollerLifecycle, DestructionWaitsForARunningCallbackAndNoneFollows) {
 }
 
 namespace {
-// Threads of this process.
-std::size_t ThreadCount() {
-  std::size_t count = 0;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
-    static_cast<void>(entry);
-    ++count;
-  }
-  return count;
-}
-
 TerminalFace_ZR* g_doomed = nullptr;
 bool g_viaFactory = false;
-ResultMap g_seenAfterDestruction;
+std::mutex g_seenMutex;
+ResultMap g_seenAfterDestruction;  // guarded by g_seenMutex
+pid_t g_pollerThread = 0;          // guarded by g_seenMutex
+
+bool ThreadAlive(pid_t thread) {
+  return std::filesystem::exists("/proc/self/task/" + std::to_string(thread));
+}
 
 int DestroyTheAdaptor(ResultMap& results) {
   if (g_viaFactory) {
@@ -279,7 +278,9 @@ int DestroyTheAdaptor(ResultMap& results) {
   } else {
     delete g_doomed;
   }
+  std::lock_guard<std::mutex> lock(g_seenMutex);
   g_seenAfterDestruction = results;  // the map stays valid until the callback returns
+  g_pollerThread = gettid();
   return 0;
 }
 }  // namespace
@@ -290,15 +291,27 @@ int DestroyTheAdaptor(ResultMap& results) {
 TEST(PollerLifecycle, DestructionInsideTheCallback) {
   FacepadSimulator simulator;
   for (bool viaFactory : {false, true}) {
-    const std::size_t threadsBefore = ThreadCount();
-    g_seenAfterDestruction.clear();
+    {
+      std::lock_guard<std::mutex> lock(g_seenMutex);
+      g_seenAfterDestruction.clear();
+      g_pollerThread = 0;
+    }
     g_viaFactory = viaFactory;
     g_doomed = new FastPollingAdaptor(kTick);
     PointAt(*g_doomed, simulator);
     g_doomed->SetResultCallbackFace(DestroyTheAdaptor);
     simulator.QueueResult("A1", "7", "0");
-    ASSERT_TRUE(WaitFor([&] { return ThreadCount() == threadsBefore; })) << viaFactory;
-    EXPECT_EQ(g_seenAfterDestruction, (ResultMap{{"A1", {{"7", "0"}}}}));
+    pid_t poller = 0;
+    ASSERT_TRUE(WaitFor([&] {
+      std::lock_guard<std::mutex> lock(g_seenMutex);
+      poller = g_pollerThread;
+      return poller != 0;
+    }));
+    ASSERT_TRUE(WaitFor([&] { return !ThreadAlive(poller); })) << viaFactory;
+    {
+      std::lock_guard<std::mutex> lock(g_seenMutex);
+      EXPECT_EQ(g_seenAfterDestruction, (ResultMap{{"A1", {{"7", "0"}}}}));
+    }
     const std::size_t polls = simulator.Requests("facepad/getresult").size();
     std::this_thread::sleep_for(200ms);
     EXPECT_EQ(simulator.Requests("facepad/getresult").size(), polls);

@@ -1,5 +1,6 @@
 // One answer of "facepad/getresult" as the poller handles it: framed, parsed
-// and merged into a result map that persists from one input to the next.
+// and merged into the results waiting for the host, which persist from one
+// input to the next.
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -21,16 +22,18 @@ class QuietAdaptor : public ZR_Framework::Face::TerminalFace_ZR {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static QuietAdaptor adaptor;
-  static ZR_Framework::Face::ResultMap results;
+  static ZR_Framework::Face::ResultMap pending;
   ko_libos_log_debug_ex = nullptr;
 
   const std::string answer(reinterpret_cast<const char*>(data), size);
   std::string list;
   if (ZR_Framework::Face::FrameResultAnswer(answer, list) ==
       ZR_Framework::Face::ResultFrame::List) {
-    const bool stored = adaptor.JsonDataToMapData(list, results);
-    if (stored && results.empty()) __builtin_trap();
+    ZR_Framework::Face::ResultMap fresh;
+    const bool stored = adaptor.JsonDataToMapData(list, fresh);
+    if (stored && fresh.empty()) __builtin_trap();
+    ZR_Framework::Face::MergeResults(fresh, pending);
   }
-  if (results.size() > 10000) results.clear();  // as a host that consumes them would
+  if (pending.size() > 10000) pending.clear();  // as a delivery would
   return 0;
 }
