@@ -1,5 +1,7 @@
 #include "ResultPoller.h"
 
+#include <dlfcn.h>
+
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -20,6 +22,18 @@ constexpr std::size_t kWordLength = 6;  // "result"
 
 int WaitTicksAfter(int idleCount) {
   return idleCount < kIdlePollsBeforeSlowing ? kBusyWaitTicks : kIdleWaitTicks;
+}
+
+// Keeps the shared object this code is in from being unloaded, for a thread
+// that still runs in it after its adaptor has gone. Where the adaptor is
+// linked into the program itself there is nothing to keep.
+void PinThisModule() {
+  Dl_info self{};
+  if (dladdr(reinterpret_cast<void*>(&PinThisModule), &self) == 0 || self.dli_fname == nullptr) {
+    return;
+  }
+  // The handle is never closed: the module's count of users stays raised.
+  static_cast<void>(dlopen(self.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE));
 }
 }  // namespace
 
@@ -57,9 +71,7 @@ struct ResultPoller::State {
   // handed over yet. `fresh`: entries arrived in this poll (a missing
   // callback is then logged).
   void DeliverPending(bool fresh);
-  // Marks a callback as running, unless the poller is stopping.
-  bool BeginCallback();
-  void EndCallback();
+  bool Stopping();
 
   // Used by the thread only inside a poll, which the destructor either waits
   // for or (inside the callback) lets finish without touching it again.
@@ -68,8 +80,7 @@ struct ResultPoller::State {
 
   std::mutex mutex;
   std::condition_variable changed;
-  bool quit = false;        // guarded by mutex
-  bool inCallback = false;  // guarded by mutex
+  bool quit = false;  // guarded by mutex
 
   // The thread's own.
   ResultMap results;  // the host's map, kept for the poller's whole life
@@ -86,11 +97,8 @@ ResultPoller::ResultPoller(TerminalFace_ZR& adaptor, std::chrono::milliseconds t
 ResultPoller::~ResultPoller() {
   const bool onPollerThread = std::this_thread::get_id() == m_thread.get_id();
   {
-    std::unique_lock<std::mutex> lock(m_state->mutex);
-    // A callback that has started is waited for (unless this is it); none
-    // starts once the flag is up.
-    if (!onPollerThread) m_state->changed.wait(lock, [this] { return !m_state->inCallback; });
-    m_state->quit = true;
+    std::lock_guard<std::mutex> lock(m_state->mutex);
+    m_state->quit = true;  // no callback starts from here on
   }
   m_state->changed.notify_all();
   m_state->adaptor.m_httpTool.InterruptPosts();
@@ -98,10 +106,12 @@ ResultPoller::~ResultPoller() {
     // The host is destroying the adaptor inside its own callback, on this
     // thread, which cannot join itself. Once the callback returns, the thread
     // touches nothing but the state it shares, sees the flag and ends: the
-    // one thread of ours that is not joined.
+    // one thread of ours that is not joined. The module it runs in stays
+    // loaded until then, even if the host unloads it.
+    PinThisModule();
     m_thread.detach();
   } else {
-    m_thread.join();
+    m_thread.join();  // after a callback that had started, if any
   }
 }
 
@@ -157,12 +167,12 @@ void ResultPoller::State::DeliverPending(bool fresh) {
     return;
   }
   // The adaptor is being destroyed: the host is going away.
-  if (!BeginCallback()) return;
-  struct CallbackScope {
-    State& state;
-    ~CallbackScope() { state.EndCallback(); }
-  } scope{*this};
-  for (auto& [sn, outcomes] : pending) results[sn] = std::move(outcomes);
+  if (Stopping()) return;
+  // Without allocating, so that no results are lost half-way: the serial
+  // numbers new to the host's map move over with their nodes, the others
+  // swap their entries in.
+  results.merge(pending);
+  for (auto& [sn, outcomes] : pending) results[sn].swap(outcomes);
   pending.clear();
   undelivered = false;
   // The callback may destroy the adaptor: from here on, only this state is
@@ -174,19 +184,9 @@ void ResultPoller::State::DeliverPending(bool fresh) {
   }
 }
 
-bool ResultPoller::State::BeginCallback() {
+bool ResultPoller::State::Stopping() {
   std::lock_guard<std::mutex> lock(mutex);
-  if (quit) return false;
-  inCallback = true;
-  return true;
-}
-
-void ResultPoller::State::EndCallback() {
-  {
-    std::lock_guard<std::mutex> lock(mutex);
-    inCallback = false;
-  }
-  changed.notify_all();
+  return quit;
 }
 
 }  // namespace Face

@@ -2,10 +2,11 @@
 // and hands them to its adaptor's result callback.
 //
 // Creates the thread on construction; stops it on destruction. The destructor
-// wakes a waiting poller and interrupts a poll in flight at once, waits for a
-// callback that is running, and no callback starts after it. Run on the
-// poller's own thread (the host destroyed the adaptor inside its callback),
-// it lets the thread end by itself as soon as the callback returns.
+// raises a flag that no callback starts after, wakes a waiting poller,
+// interrupts a poll in flight, and joins the thread (so a callback already
+// under way is waited for). Run on the poller's own thread (the host
+// destroyed the adaptor inside its callback), it lets the thread end by
+// itself as soon as the callback returns.
 #ifndef TERMINALFACE_ZR_RESULT_POLLER_H
 #define TERMINALFACE_ZR_RESULT_POLLER_H
 

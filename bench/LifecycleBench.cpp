@@ -7,6 +7,7 @@
 #include <malloc.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <thread>
@@ -38,6 +39,7 @@ int AnswerMemoryRun(int answers) {
   const std::string url = "http://127.0.0.1:" + std::to_string(simulator.Port()) + "/x";
   const long before = ResidentKiB();
   std::vector<std::thread> threads;
+  threads.reserve(static_cast<std::size_t>(std::max(answers, 0)));
   std::atomic<int> refused{0};
   for (int i = 0; i < answers; ++i) {
     threads.emplace_back([&] {

@@ -122,6 +122,8 @@ long AnswerStatus(CURL* curl, CURLcode result, const ResponseSink& sink, std::st
   if (status == 0) {
     response.clear();
     response.shrink_to_fit();
+  } else if (response.capacity() > kSmallAnswerBytes && response.capacity() > 2 * response.size()) {
+    response.shrink_to_fit();  // an answer of unknown length was given room up to the limit
   }
   return status;
 }
@@ -146,6 +148,7 @@ constexpr int kLongestSleepMs = 1000;
 }  // namespace
 
 struct Terminal_Http_Tool::Impl {
+  const bool curlReady = (InitCurlOnce(), true);  // first: before any handle is made
   const CurlList headers = MakeRequestHeaders();  // read-only; outlives the handles
   std::mutex mutex;                               // guards the next four
   std::vector<CurlEasy> idleHandles;
@@ -249,9 +252,7 @@ struct Terminal_Http_Tool::Impl {
   }
 };
 
-Terminal_Http_Tool::Terminal_Http_Tool() : m_impl(std::make_unique<Impl>()) {
-  InitCurlOnce();
-}
+Terminal_Http_Tool::Terminal_Http_Tool() : m_impl(std::make_unique<Impl>()) {}
 
 Terminal_Http_Tool::~Terminal_Http_Tool() = default;
 
@@ -274,7 +275,13 @@ bool Terminal_Http_Tool::HttpPostRequestInterruptible(const std::string& url,
   response.clear();
   std::lock_guard<std::mutex> oneAtATime(m_impl->interruptibleMutex);
   if (m_impl->interrupted.load() || !m_impl->multi) return false;
-  if (!m_impl->interruptibleHandle) m_impl->interruptibleHandle = m_impl->NewHandle();
+  if (!m_impl->interruptibleHandle) {
+    m_impl->interruptibleHandle = m_impl->NewHandle();
+    // An interrupted post does not wait for a name lookup still under way.
+    if (m_impl->interruptibleHandle) {
+      curl_easy_setopt(m_impl->interruptibleHandle.get(), CURLOPT_QUICK_EXIT, 1L);
+    }
+  }
   CURL* curl = m_impl->interruptibleHandle.get();
   if (curl == nullptr) return false;
   ResponseSink sink{&response, curl};

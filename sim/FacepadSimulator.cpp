@@ -227,9 +227,13 @@ void FacepadSimulator::Serve(const httplib::Request& request, httplib::Response&
         response.status = fault->status;
         response.set_content_provider(
             fault->body.size(), "text/plain",
-            [body = fault->body](size_t /*offset*/, size_t /*length*/, httplib::DataSink& sink) {
+            [this, body = fault->body](size_t /*offset*/, size_t /*length*/,
+                                       httplib::DataSink& sink) {
               static const std::string extra = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
-              return sink.write(body.data(), body.size()) && sink.write(extra.data(), extra.size());
+              // A pause first, so that the client has read the answer it asked for.
+              return sink.write(body.data(), body.size()) &&
+                     WaitUnlessStopping(std::chrono::milliseconds(20)) &&
+                     sink.write(extra.data(), extra.size());
             });
         return;
       case Fault::Action::Reset:

@@ -64,7 +64,7 @@ struct Fault {
     Reset,        // answer 200 announcing `body`, send half of it, then reset the connection
     Drip,         // answer 200 with `body`, one byte every `delay`
     Endless,      // answer 200 with a body of no announced length that never ends
-    Unsolicited,  // answer `status` with `body`, then send a 200 answer nobody asked for
+    Unsolicited,  // answer `status` with `body`, then (20 ms later) a 200 nobody asked for
   };
   Action action = Action::Status;
   int status = 500;

@@ -2,17 +2,22 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include "CLS_TerminalFace_Base.h"
 #include "FacepadSimulator.h"
 
+using namespace std::chrono_literals;
 using ZR_Framework::Face::CLS_TerminalFace_Base;
+using Create = CLS_TerminalFace_Base* (*)();
+using Destroy = void (*)(CLS_TerminalFace_Base*);
 
 TEST(Factory, LoadedModuleMakesRequests) {
   FacepadSim::FacepadSimulator simulator;
   void* module = dlopen(ZR_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
   ASSERT_NE(module, nullptr) << dlerror();
-  using Create = CLS_TerminalFace_Base* (*)();
-  using Destroy = void (*)(CLS_TerminalFace_Base*);
   const auto create = reinterpret_cast<Create>(dlsym(module, "CreateTerminalFace_ZR"));
   const auto destroy = reinterpret_cast<Destroy>(dlsym(module, "DestroyTerminalFace_ZR"));
   ASSERT_NE(create, nullptr);
@@ -32,4 +37,38 @@ TEST(Factory, LoadedModuleMakesRequests) {
 
   EXPECT_EQ(simulator.Requests("facepad/active").size(), 1u);
   dlclose(module);
+}
+
+namespace {
+Destroy g_destroy = nullptr;
+CLS_TerminalFace_Base* g_adaptor = nullptr;
+std::atomic<bool> g_destroyed{false};
+
+int DestroyInside(ZR_Framework::Face::ResultMap& /*results*/) {
+  g_destroy(g_adaptor);
+  g_destroyed = true;
+  std::this_thread::sleep_for(100ms);  // the host unloads the module meanwhile
+  return 0;
+}
+}  // namespace
+
+// A host may destroy the adaptor inside its callback and unload the module at
+// once: the poller thread still returns through the module's code, which
+// keeps itself loaded for it.
+TEST(Factory, DestroyedInsideItsCallbackThenUnloaded) {
+  FacepadSim::FacepadSimulator simulator;
+  simulator.QueueResult("A1", "7", "0");
+  void* module = dlopen(ZR_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(module, nullptr) << dlerror();
+  const auto create = reinterpret_cast<Create>(dlsym(module, "CreateTerminalFace_ZR"));
+  g_destroy = reinterpret_cast<Destroy>(dlsym(module, "DestroyTerminalFace_ZR"));
+  g_adaptor = create();
+  ASSERT_NE(g_adaptor, nullptr);
+  // Every request, the poll included, goes to the result endpoint (see above).
+  g_adaptor->SetUrl("127.0.0.1:" + std::to_string(simulator.Port()) + "/facepad/getresult#");
+  g_adaptor->SetResultCallbackFace(DestroyInside);
+  for (int i = 0; i < 400 && !g_destroyed; ++i) std::this_thread::sleep_for(50ms);  // about 8 s
+  ASSERT_TRUE(g_destroyed);
+  dlclose(module);
+  std::this_thread::sleep_for(300ms);  // the callback returns into the module, and its thread ends
 }

@@ -79,7 +79,7 @@ TEST_F(HttpClient, AnAnswerNobodyAskedForIsNotTakenForTheNext) {
   std::string response;
   ASSERT_TRUE(client.HttpPostRequest(Url("facepad/active"), "", response, false));
   EXPECT_EQ(client.GetLastPostStatus(), "500");
-  std::this_thread::sleep_for(50ms);  // the extra answer has arrived
+  std::this_thread::sleep_for(Scaled(200ms));  // the extra answer has arrived
   ASSERT_TRUE(client.HttpPostRequest(Url("facepad/active"), "", response, false));
   EXPECT_EQ(client.GetLastPostStatus(), "500");
   EXPECT_EQ(simulator.Journal().size(), 2u);
@@ -127,7 +127,7 @@ TEST_F(HttpClient, InterruptionEndsAHungPostAtOnce) {
   const auto start = std::chrono::steady_clock::now();
   client.InterruptPosts();
   poller.join();
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, Scaled(2s));
   EXPECT_FALSE(answered);
   EXPECT_TRUE(response.empty());
 
