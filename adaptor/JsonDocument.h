@@ -23,13 +23,28 @@ inline std::size_t ArrayLength(json_object* value) {
   return json_object_is_type(value, json_type_array) ? json_object_array_length(value) : 0;
 }
 
-// Attaches `value` to the object `parent` under `key`; the parent owns it
-// from then on. Should json-c fail to attach it, the value is released here.
-// `key` must be a string literal that the object does not hold yet: json-c
-// then keeps the pointer instead of a copy and skips the look-up.
-inline void AddMember(json_object* parent, const char* key, json_object* value) {
+// A member's name that json-c may keep by pointer instead of copying it: only
+// a string literal converts to it, and a literal lives as long as the program.
+class LiteralKey {
+ public:
+  template <std::size_t N>
+  constexpr LiteralKey(
+      const char (&text)[N])  // NOLINT(google-explicit-constructor): literals convert
+      : m_text(text) {}
+  constexpr const char* c_str() const { return m_text; }
+
+ private:
+  const char* m_text;
+};
+
+// Attaches `value` to the object `parent` under `key`, which the object must
+// not hold yet (json-c skips the look-up); the parent owns the value from
+// then on. Should json-c fail to attach it, the value is released here.
+inline void AddMember(json_object* parent, LiteralKey key, json_object* value) {
   constexpr unsigned kLiteralNewKey = JSON_C_OBJECT_ADD_KEY_IS_NEW | JSON_C_OBJECT_KEY_IS_CONSTANT;
-  if (json_object_object_add_ex(parent, key, value, kLiteralNewKey) != 0) json_object_put(value);
+  if (json_object_object_add_ex(parent, key.c_str(), value, kLiteralNewKey) != 0) {
+    json_object_put(value);
+  }
 }
 
 // Appends `value` to the array `parent`, which owns it from then on.

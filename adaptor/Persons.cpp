@@ -9,33 +9,12 @@ namespace Face {
 
 namespace {
 
-// SetUser and DelUser log the texts that name AddUser, as the service's
-// operators know them.
+// SetUser logs the texts that name AddUser, as the service's operators know
+// them; DelUser names itself, but for a document it cannot make.
 constexpr const char* kUserFailed = "TerminalFace_ZR::AddUserZorvan Call HttpPostRequest ret false";
 constexpr const char* kDelUserFailed = "TerminalFace_ZR::DelUser Call HttpPostRequest ret false";
 constexpr const char* kPhotoFailed =
     "TerminalFace_ZR::SetBiophotoZorvan Call HttpPostRequest ret false";
-
-// The user record's text, or std::nullopt after logging which container
-// could not be made.
-std::optional<std::string> BuildUserRecordOrLog(ParamMap& person, UserRecordVariant variant) {
-  UserRecordFailure failure = UserRecordFailure::None;
-  std::optional<std::string> record = BuildUserRecord(person, variant, failure);
-  switch (failure) {
-    case UserRecordFailure::RecordObject:
-      ZR_LOG("TerminalFace_ZR::AddUserZorvan jsonData == nullptr");
-      break;
-    case UserRecordFailure::CardEntry:
-      ZR_LOG("TerminalFace_ZR::AddUserZorvan jsonData == nullptr");
-      break;
-    case UserRecordFailure::CardArray:
-      ZR_LOG("TerminalFace_ZR::AddUserZorvan jsonData == nullptr");
-      break;
-    case UserRecordFailure::None:
-      break;
-  }
-  return record;
-}
 
 // The serial number, the id and the record's strings, in the order sent.
 bool UserFieldsFit(const char* operation, const std::string& sn, const std::string& id,
@@ -48,64 +27,72 @@ bool UserFieldsFit(const char* operation, const std::string& sn, const std::stri
 }  // namespace
 
 bool TerminalFace_ZR::AddUser(const std::string& id, const std::string& sn, ParamMap& person) {
-  const std::optional<std::string> record = BuildUserRecordOrLog(person, UserRecordVariant::Add);
-  if (!record) return false;
-  const auto facepic = person.find("facepic");  // a look-up that does not insert
-  const bool hasPicture = facepic != person.end();
-  const std::string_view picture = hasPicture ? std::string_view(facepic->second) : "";
-  if (!UserFieldsFit("AddUser", sn, id, person, UserRecordVariant::Add) ||
-      !FormValuesFit("AddUser", {{"facepic", picture, hasPicture}})) {
-    return false;
-  }
-  std::string response;
-  return PostRequest(
-      "facepad/adduser",
-      FormBody({{"SN", sn}, {"id", id}, {"data", *record}, {"facepic", picture, hasPicture}}),
-      response, kUserFailed, kUserFailed);
+  return Guarded("AddUser", [&] {
+    const std::optional<std::string> record = BuildUserRecord(person, UserRecordVariant::Add);
+    if (!record) return false;
+    const auto facepic = person.find("facepic");  // a look-up that does not insert
+    const bool hasPicture = facepic != person.end();
+    const std::string_view picture = hasPicture ? std::string_view(facepic->second) : "";
+    if (!UserFieldsFit("AddUser", sn, id, person, UserRecordVariant::Add) ||
+        !FormValuesFit("AddUser", {{"facepic", picture, hasPicture}})) {
+      return false;
+    }
+    std::string response;
+    return PostRequest(
+        "facepad/adduser",
+        FormBody({{"SN", sn}, {"id", id}, {"data", *record}, {"facepic", picture, hasPicture}}),
+        response, kUserFailed, kUserFailed);
+  });
 }
 
 bool TerminalFace_ZR::SetUser(const std::string& id, const std::string& sn, ParamMap& person) {
-  const std::optional<std::string> record = BuildUserRecordOrLog(person, UserRecordVariant::Update);
-  if (!record || !UserFieldsFit("SetUser", sn, id, person, UserRecordVariant::Update)) {
-    return false;
-  }
-  std::string response;
-  return PostRequest("facepad/setuser", FormBody({{"SN", sn}, {"id", id}, {"data", *record}}),
-                     response, kUserFailed, kUserFailed);
+  return Guarded("SetUser", [&] {
+    const std::optional<std::string> record = BuildUserRecord(person, UserRecordVariant::Update);
+    if (!record || !UserFieldsFit("SetUser", sn, id, person, UserRecordVariant::Update)) {
+      return false;
+    }
+    std::string response;
+    return PostRequest("facepad/setuser", FormBody({{"SN", sn}, {"id", id}, {"data", *record}}),
+                       response, kUserFailed, kUserFailed);
+  });
 }
 
 bool TerminalFace_ZR::DelUser(const std::string& id, const std::string& sn, ParamMap& person) {
-  const JsonDocument document(json_object_new_object());
-  if (!document) {
-    ZR_LOG("TerminalFace_ZR::AddUserZorvan jsonData == nullptr");
-    return false;
-  }
-  const std::string& certnum = person["certnum"];
-  if (!FormValuesFit("DelUser", {{"SN", sn}, {"id", id}}) ||
-      !JsonStringsFit("DelUser", {{"certnum", certnum}})) {
-    return false;
-  }
-  AddMember(document.get(), "certnum", NewString(certnum));
-  std::string response;
-  return PostRequest("facepad/deluser",
-                     FormBody({{"SN", sn}, {"id", id}, {"data", JsonText(document.get())}}),
-                     response, kDelUserFailed, kDelUserFailed);
+  return Guarded("DelUser", [&] {
+    const JsonDocument document(json_object_new_object());
+    if (!document) {
+      ZR_LOG("TerminalFace_ZR::AddUserZorvan jsonData == nullptr");  // names AddUser, as known
+      return false;
+    }
+    const std::string& certnum = person["certnum"];
+    if (!FormValuesFit("DelUser", {{"SN", sn}, {"id", id}}) ||
+        !JsonStringsFit("DelUser", {{"certnum", certnum}})) {
+      return false;
+    }
+    AddMember(document.get(), "certnum", NewString(certnum));
+    std::string response;
+    return PostRequest("facepad/deluser",
+                       FormBody({{"SN", sn}, {"id", id}, {"data", JsonText(document.get())}}),
+                       response, kDelUserFailed, kDelUserFailed);
+  });
 }
 
 bool TerminalFace_ZR::SetBiophoto(const std::string& id, const std::string& sn, ParamMap& photo) {
-  const std::optional<std::string> record = BuildPhotoRecord(photo);
-  if (!record) {
-    ZR_LOG("TerminalFace_ZR::SetBiophotoZorvan jsonData == nullptr");
-    return false;
-  }
-  if (!FormValuesFit("SetBiophoto", {{"SN", sn}, {"id", id}}) ||
-      !JsonStringsFit("SetBiophoto",
-                      {{"certnum", photo["certnum"]}, {"content", photo["content"]}})) {
-    return false;
-  }
-  std::string response;
-  return PostRequest("facepad/setfacepic", FormBody({{"SN", sn}, {"id", id}, {"data", *record}}),
-                     response, kPhotoFailed, kPhotoFailed);
+  return Guarded("SetBiophoto", [&] {
+    const std::optional<std::string> record = BuildPhotoRecord(photo);
+    if (!record) {
+      ZR_LOG("TerminalFace_ZR::SetBiophotoZorvan jsonData == nullptr");
+      return false;
+    }
+    if (!FormValuesFit("SetBiophoto", {{"SN", sn}, {"id", id}}) ||
+        !JsonStringsFit("SetBiophoto",
+                        {{"certnum", photo["certnum"]}, {"content", photo["content"]}})) {
+      return false;
+    }
+    std::string response;
+    return PostRequest("facepad/setfacepic", FormBody({{"SN", sn}, {"id", id}, {"data", *record}}),
+                       response, kPhotoFailed, kPhotoFailed);
+  });
 }
 
 }  // namespace Face

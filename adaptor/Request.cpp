@@ -1,6 +1,8 @@
 #include "Request.h"
 
+#include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "Log.h"
 #include "TerminalFace_ZR.h"
@@ -57,6 +59,22 @@ bool JsonStringsFit(const char* operation, std::initializer_list<FormField> memb
   return true;
 }
 
+std::size_t ListAfterWord(const std::string& answer, std::string_view word) {
+  const std::size_t found = answer.find(word);
+  if (found == std::string::npos) return std::string::npos;
+  const std::size_t list = found + word.size() + 1;
+  return list < answer.size() ? list : std::string::npos;
+}
+
+void LogFailure(const char* operation, const std::exception& failure) noexcept {
+  // Made without allocating: memory may be what ran out.
+  char message[128];
+  const bool outOfMemory = dynamic_cast<const std::bad_alloc*>(&failure) != nullptr;
+  std::snprintf(message, sizeof message, "TerminalFace_ZR::%s failed: %s", operation,
+                outOfMemory ? "out of memory" : "an exception was thrown");
+  ZR_LOG(message);  // no '%' in our names: the text is safe as a format
+}
+
 bool IsAcceptedStatus(const std::string& status) {
   return status == "200";
 }
@@ -82,10 +100,12 @@ bool TerminalFace_ZR::PostResultPoll(std::string& answer) {
 }
 
 bool TerminalFace_ZR::GetAvailableFace(ParamMap& /*params*/) {
-  std::string response;
-  return PostRequest("facepad/active", std::string(), response,
-                     "TerminalFace_ZR::GetAvailableFaceZorvan Call HttpPostRequest ret false",
-                     "TerminalFace_ZR::GetAvailableFaceZorvan Call GetLastPostStatus ret false");
+  return Guarded("GetAvailableFace", [&] {
+    std::string response;
+    return PostRequest("facepad/active", std::string(), response,
+                       "TerminalFace_ZR::GetAvailableFaceZorvan Call HttpPostRequest ret false",
+                       "TerminalFace_ZR::GetAvailableFaceZorvan Call GetLastPostStatus ret false");
+  });
 }
 
 }  // namespace Face

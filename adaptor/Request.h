@@ -3,6 +3,7 @@
 #ifndef TERMINALFACE_ZR_REQUEST_H
 #define TERMINALFACE_ZR_REQUEST_H
 
+#include <exception>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -31,6 +32,27 @@ bool JsonStringsFit(const char* operation, std::initializer_list<FormField> memb
 // Logs the refusal of `field` as above; returns false.
 bool RefuseField(const char* operation, const char* field);
 bool HoldsNul(std::string_view value);
+
+// Where the list in an answer the adaptor reads begins: one character (the
+// "=") after the first `word`, such as "result" or "Data". npos when the word
+// is missing or the answer ends there.
+std::size_t ListAfterWord(const std::string& answer, std::string_view word);
+
+void LogFailure(const char* operation, const std::exception& failure) noexcept;
+
+// Runs the body of the operation named `operation`. An exception from within
+// (a string or map that could not grow: memory ran out) ends the operation
+// with false and the record "TerminalFace_ZR::" `operation` " failed: out of
+// memory", and never reaches the host.
+template <typename Body>
+bool Guarded(const char* operation, Body body) {
+  try {
+    return body();
+  } catch (const std::exception& failure) {
+    LogFailure(operation, failure);
+    return false;
+  }
+}
 
 // A request succeeded only when the status text is exactly "200".
 bool IsAcceptedStatus(const std::string& status);

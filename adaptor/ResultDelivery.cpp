@@ -1,5 +1,6 @@
 #include "JsonDocument.h"
 #include "Log.h"
+#include "Request.h"
 #include "TerminalFace_ZR.h"
 #include "ToolKits.h"
 
@@ -20,41 +21,43 @@ bool TerminalFace_ZR::SetResultCallbackFace(ResultCallback callback) {
 // are skipped.
 // NOLINTNEXTLINE(readability-convert-member-functions-to-static): the host calls it on an adaptor
 bool TerminalFace_ZR::JsonDataToMapData(const std::string& json, ResultMap& results) {
-  const JsonDocument document(json_tokener_parse(json.c_str()));
-  if (!document) {
-    ZR_LOG("TerminalFace_ZR::JsonDataToMapData jsonDataSn == nullptr");
-    return false;
-  }
-  // Parsed apart first, so that elements with the same serial number add up
-  // and only then replace what `results` held.
-  ResultMap parsed;
-  bool stored = false;
-  const std::size_t elementCount = ArrayLength(document.get());
-  for (std::size_t i = 0; i < elementCount; ++i) {
-    json_object* element = json_object_array_get_idx(document.get(), i);
-    if (!json_object_is_type(element, json_type_object)) continue;
-    const std::string sn = json_object_get_field_string(element, "SN");
-    const std::string data = json_object_get_field_string(element, "data");
-    if (data.empty()) continue;
+  return Guarded("JsonDataToMapData", [&] {
+    const JsonDocument document(json_tokener_parse(json.c_str()));
+    if (!document) {
+      ZR_LOG("TerminalFace_ZR::JsonDataToMapData jsonDataSn == nullptr");
+      return false;
+    }
+    // Parsed apart first, so that elements with the same serial number add up
+    // and only then replace what `results` held.
+    ResultMap parsed;
+    bool stored = false;
+    const std::size_t elementCount = ArrayLength(document.get());
+    for (std::size_t i = 0; i < elementCount; ++i) {
+      json_object* element = json_object_array_get_idx(document.get(), i);
+      if (!json_object_is_type(element, json_type_object)) continue;
+      const std::string sn = json_object_get_field_string(element, "SN");
+      const std::string data = json_object_get_field_string(element, "data");
+      if (data.empty()) continue;
 
-    const JsonDocument entries(json_tokener_parse(data.c_str()));
-    if (!entries) {
-      ZR_LOG("TerminalFace_ZR::JsonDataToMapData jsonDataRet == nullptr");
-      continue;
+      const JsonDocument entries(json_tokener_parse(data.c_str()));
+      if (!entries) {
+        ZR_LOG("TerminalFace_ZR::JsonDataToMapData jsonDataRet == nullptr");
+        continue;
+      }
+      ParamMap& outcomes = parsed[sn];  // an empty list still names the serial number
+      const std::size_t entryCount = ArrayLength(entries.get());
+      for (std::size_t j = 0; j < entryCount; ++j) {
+        json_object* entry = json_object_array_get_idx(entries.get(), j);
+        if (!json_object_is_type(entry, json_type_object)) continue;
+        outcomes[json_object_get_field_string(entry, "id")] =
+            json_object_get_field_string(entry, "return");
+        stored = true;
+      }
     }
-    ParamMap& outcomes = parsed[sn];  // an empty list still names the serial number
-    const std::size_t entryCount = ArrayLength(entries.get());
-    for (std::size_t j = 0; j < entryCount; ++j) {
-      json_object* entry = json_object_array_get_idx(entries.get(), j);
-      if (!json_object_is_type(entry, json_type_object)) continue;
-      outcomes[json_object_get_field_string(entry, "id")] =
-          json_object_get_field_string(entry, "return");
-      stored = true;
-    }
-  }
-  results.merge(parsed);  // takes over the serial numbers new to `results`
-  for (auto& [sn, outcomes] : parsed) results[sn] = std::move(outcomes);  // replaces the others
-  return stored;
+    results.merge(parsed);  // takes over the serial numbers new to `results`
+    for (auto& [sn, outcomes] : parsed) results[sn] = std::move(outcomes);  // replaces the others
+    return stored;
+  });
 }
 
 }  // namespace Face

@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "Log.h"
+#include "Request.h"
 #include "TerminalFace_ZR.h"
 
 namespace ZR_Framework {
@@ -18,7 +19,6 @@ constexpr int kBusyWaitTicks = 10;
 constexpr int kIdleWaitTicks = 80;
 // Polls in a row that left the map empty before the poller slows down.
 constexpr int kIdlePollsBeforeSlowing = 10;
-constexpr std::size_t kWordLength = 6;  // "result"
 
 int WaitTicksAfter(int idleCount) {
   return idleCount < kIdlePollsBeforeSlowing ? kBusyWaitTicks : kIdleWaitTicks;
@@ -38,10 +38,8 @@ void PinThisModule() {
 }  // namespace
 
 ResultFrame FrameResultAnswer(const std::string& answer, std::string& list) {
-  const std::size_t word = answer.find("result");
-  if (word == std::string::npos) return ResultFrame::None;
-  const std::size_t bracket = word + kWordLength + 1;
-  if (bracket >= answer.size() || answer[bracket] != '[') return ResultFrame::None;
+  const std::size_t bracket = ListAfterWord(answer, "result");
+  if (bracket == std::string::npos || answer[bracket] != '[') return ResultFrame::None;
   if (bracket + 1 < answer.size() && answer[bracket + 1] == ']') return ResultFrame::EmptyList;
   const char* start = answer.c_str() + bracket;
   list.assign(start, strnlen(start, answer.size() - bracket));

@@ -25,70 +25,81 @@ std::string DecimalText(int value) {
 bool TerminalFace_ZR::BindTerminalFace(const std::string& sn, const int& channel,
                                        const std::string& ip, const std::string& port,
                                        const std::string& username, const std::string& password) {
-  // The terminal is activated with the administrator level first, under a
-  // request id drawn afresh from a generator seeded with the time; whatever
-  // comes of it, the binding goes ahead. Values that may not be sent stop
-  // both.
-  if (!FormValuesFit("BindTerminalFace", {{"SN", sn},
-                                          {"ip", ip},
-                                          {"port", port},
-                                          {"username", username},
-                                          {"password", password}})) {
-    return false;
-  }
-  std::srand(static_cast<unsigned>(std::time(nullptr)));      // NOLINT(concurrency-mt-unsafe)
-  const std::string activationId = DecimalText(std::rand());  // NOLINT(concurrency-mt-unsafe)
-  Active(activationId, sn, username, password, "Administrator");
+  return Guarded("BindTerminalFace", [&] {
+    // The terminal is activated with the administrator level first, under a
+    // request id drawn afresh from a generator seeded with the time; whatever
+    // comes of it, the binding goes ahead. Values that may not be sent stop
+    // both.
+    if (!FormValuesFit("BindTerminalFace", {{"SN", sn},
+                                            {"ip", ip},
+                                            {"port", port},
+                                            {"username", username},
+                                            {"password", password}})) {
+      return false;
+    }
+    std::srand(static_cast<unsigned>(std::time(nullptr)));      // NOLINT(concurrency-mt-unsafe)
+    const std::string activationId = DecimalText(std::rand());  // NOLINT(concurrency-mt-unsafe)
+    Active(activationId, sn, username, password, "Administrator");
 
-  std::string response;
-  return PostRequest("facepad/binding",
-                     FormBody({{"SN", sn},
-                               {"ch", DecimalText(channel)},
-                               {"ip", ip},
-                               {"port", port},
-                               {"username", username},
-                               {"password", password}}),
-                     response,
-                     "TerminalFace_ZR::BindTerminalFaceZorvan Call HttpPostRequest ret false",
-                     "TerminalFace_ZR::BindTerminalFaceZorvan Call GetLastPostStatus ret false");
+    std::string response;
+    return PostRequest("facepad/binding",
+                       FormBody({{"SN", sn},
+                                 {"ch", DecimalText(channel)},
+                                 {"ip", ip},
+                                 {"port", port},
+                                 {"username", username},
+                                 {"password", password}}),
+                       response,
+                       "TerminalFace_ZR::BindTerminalFaceZorvan Call HttpPostRequest ret false",
+                       "TerminalFace_ZR::BindTerminalFaceZorvan Call GetLastPostStatus ret false");
+  });
 }
 
 bool TerminalFace_ZR::UnBindTerminalFace(const std::string& sn) {
-  if (!FormValuesFit("UnBindTerminalFace", {{"SN", sn}})) return false;
-  std::string response;
-  return PostRequest("facepad/unbinding", FormBody({{"SN", sn}}), response,
-                     "TerminalFace_ZR::UnBindTerminalFaceZorvan Call HttpPostRequest ret false",
-                     "TerminalFace_ZR::UnBindTerminalFaceZorvan Call GetLastPostStatus ret false");
+  return Guarded("UnBindTerminalFace", [&] {
+    if (!FormValuesFit("UnBindTerminalFace", {{"SN", sn}})) return false;
+    std::string response;
+    return PostRequest(
+        "facepad/unbinding", FormBody({{"SN", sn}}), response,
+        "TerminalFace_ZR::UnBindTerminalFaceZorvan Call HttpPostRequest ret false",
+        "TerminalFace_ZR::UnBindTerminalFaceZorvan Call GetLastPostStatus ret false");
+  });
 }
 
 bool TerminalFace_ZR::SetListenPortFace(std::string& port, std::string& reset) {
-  if (!FormValuesFit("SetListenPortFace", {{"port", port}, {"reset", reset}})) return false;
-  std::string response;
-  return PostRequest("facepad/setport", FormBody({{"port", port}, {"reset", reset}}), response,
-                     "TerminalFace_ZR::SetListenPortFaceZorvan Call HttpPostRequest ret false",
-                     "TerminalFace_ZR::SetListenPortFaceZorvan Call GetLastPostStatus ret false");
+  return Guarded("SetListenPortFace", [&] {
+    if (!FormValuesFit("SetListenPortFace", {{"port", port}, {"reset", reset}})) return false;
+    std::string response;
+    return PostRequest("facepad/setport", FormBody({{"port", port}, {"reset", reset}}), response,
+                       "TerminalFace_ZR::SetListenPortFaceZorvan Call HttpPostRequest ret false",
+                       "TerminalFace_ZR::SetListenPortFaceZorvan Call GetLastPostStatus ret false");
+  });
 }
 
 bool TerminalFace_ZR::ControlDeviceFace(const std::string& id, const std::string& sn,
                                         const std::string& /*arg3*/, const std::string& /*arg4*/,
                                         const std::string& /*arg5*/) {
-  if (!FormValuesFit("ControlDeviceFace", {{"SN", sn}, {"id", id}})) return false;
-  const JsonDocument command(json_object_new_object());
-  if (!command) {
-    ZR_LOG("TerminalFace_ZR::DelBiophotoZorvan jsonData == nullptr");
-    return false;
-  }
-  json_object* type = json_object_new_int(kControlType);
-  json_object* value = json_object_new_int(kControlValue);
-  json_object* enable = json_object_new_string("true");  // the text, not the JSON literal
-  AddMember(command.get(), "type", type);
-  AddMember(command.get(), "enable", enable);
-  AddMember(command.get(), "value", value);
-  std::string response;
-  return PostRequest("facepad/controldevice",
-                     FormBody({{"SN", sn}, {"id", id}, {"data", JsonText(command.get())}}),
-                     response, "TerminalFace_ZR::ControlDeviceFace Call HttpPostRequest ret false",
-                     "TerminalFace_ZR::ControlDeviceFace Call GetLastPostStatus ret false");
+  return Guarded("ControlDeviceFace", [&] {
+    if (!FormValuesFit("ControlDeviceFace", {{"SN", sn}, {"id", id}})) return false;
+    const JsonDocument command(json_object_new_object());
+    if (!command) {
+      ZR_LOG(
+          "TerminalFace_ZR::DelBiophotoZorvan jsonData == nullptr");  // names DelBiophoto, as known
+      return false;
+    }
+    json_object* type = json_object_new_int(kControlType);
+    json_object* value = json_object_new_int(kControlValue);
+    json_object* enable = json_object_new_string("true");  // the text, not the JSON literal
+    AddMember(command.get(), "type", type);
+    AddMember(command.get(), "enable", enable);
+    AddMember(command.get(), "value", value);
+    std::string response;
+    return PostRequest("facepad/controldevice",
+                       FormBody({{"SN", sn}, {"id", id}, {"data", JsonText(command.get())}}),
+                       response,
+                       "TerminalFace_ZR::ControlDeviceFace Call HttpPostRequest ret false",
+                       "TerminalFace_ZR::ControlDeviceFace Call GetLastPostStatus ret false");
+  });
 }
 
 }  // namespace Face

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "Log.h"
+#include "Request.h"
 #include "ResultPoller.h"
 
 namespace ZR_Framework {
@@ -29,9 +30,11 @@ TerminalFace_ZR::~TerminalFace_ZR() {
 }
 
 bool TerminalFace_ZR::SetUrl(const std::string& url) {
-  std::lock_guard<std::mutex> lock(m_settingsMutex);
-  m_strUrl = url;
-  return true;
+  return Guarded("SetUrl", [&] {
+    std::lock_guard<std::mutex> lock(m_settingsMutex);
+    m_strUrl = url;
+    return true;
+  });
 }
 
 std::string TerminalFace_ZR::GetUrl() const {
@@ -40,15 +43,17 @@ std::string TerminalFace_ZR::GetUrl() const {
 }
 
 bool TerminalFace_ZR::SetRequestPort(int port) {
-  if (static_cast<unsigned>(port) > 65535u) {
-    ZR_LOG("TerminalFace_ZR::SetRequestPortZorvan _iPort<0 || _iPort>65535");
-    return false;
-  }
-  char text[32] = {};
-  std::snprintf(text, sizeof text, "%d", port);
-  std::lock_guard<std::mutex> lock(m_settingsMutex);
-  m_strPort = text;
-  return true;
+  return Guarded("SetRequestPort", [&] {
+    if (static_cast<unsigned>(port) > 65535u) {
+      ZR_LOG("TerminalFace_ZR::SetRequestPortZorvan _iPort<0 || _iPort>65535");
+      return false;
+    }
+    char text[32] = {};
+    std::snprintf(text, sizeof text, "%d", port);
+    std::lock_guard<std::mutex> lock(m_settingsMutex);
+    m_strPort = text;
+    return true;
+  });
 }
 
 int TerminalFace_ZR::GetRequestPort() const {

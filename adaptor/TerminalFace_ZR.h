@@ -83,7 +83,7 @@ class ZR_API TerminalFace_ZR : public CLS_TerminalFace_Base {
   void SetHttpTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds total);
 
  protected:
-  // For tests and simulations: a poller whose tick is `pollerTick` instead of
+  // For tools and tests (facepadctl uses it): a poller whose tick is `pollerTick` instead of
   // 100 ms. The poller's cadence is counted in ticks.
   explicit TerminalFace_ZR(std::chrono::milliseconds pollerTick);
 

@@ -20,14 +20,11 @@ constexpr const char* kStatusPostFailed =
     "TerminalFace_ZR::GetTerminalStatusFaceZorvan Call HttpPostRequest ret false";
 constexpr const char* kStatusRefused =
     "TerminalFace_ZR::GetTerminalStatusFaceZorvan Call GetLastPostStatus ret false";
-constexpr std::size_t kWordLength = 4;  // "Data"
 }  // namespace
 
 TerminalStatus ReadTerminalStatus(const std::string& answer) {
-  const std::size_t word = answer.find("Data");
-  if (word == std::string::npos) return TerminalStatus::Unreadable;
-  const std::size_t list = word + kWordLength + 1;
-  if (list >= answer.size()) return TerminalStatus::Unreadable;
+  const std::size_t list = ListAfterWord(answer, "Data");
+  if (list == std::string::npos) return TerminalStatus::Unreadable;
   if (list + 1 < answer.size() && answer[list] == '[' && answer[list + 1] == ']') {
     return TerminalStatus::EmptyList;
   }
@@ -42,57 +39,65 @@ TerminalStatus ReadTerminalStatus(const std::string& answer) {
 }
 
 bool TerminalFace_ZR::GetTerminalStatusFace(const std::string& sn) {
-  if (!FormValuesFit("GetTerminalStatusFace", {{"SN", sn}})) return false;
-  std::string answer;
-  if (!PostRequest("facepad/getterminalstatus", FormBody({{"SN", sn}}), answer, kStatusPostFailed,
-                   kStatusRefused)) {
+  return Guarded("GetTerminalStatusFace", [&] {
+    if (!FormValuesFit("GetTerminalStatusFace", {{"SN", sn}})) return false;
+    std::string answer;
+    if (!PostRequest("facepad/getterminalstatus", FormBody({{"SN", sn}}), answer, kStatusPostFailed,
+                     kStatusRefused)) {
+      return false;
+    }
+    switch (ReadTerminalStatus(answer)) {
+      case TerminalStatus::Connected:
+        return true;
+      case TerminalStatus::NotConnected:
+        return false;
+      case TerminalStatus::EmptyList:
+        ZR_LOG(kStatusRefused);
+        return false;
+      case TerminalStatus::Unreadable:
+        // Names the result parser, as the service's operators know the text.
+        ZR_LOG("TerminalFace_ZR::JsonDataToMapData jsonData array is nullptr");
+        return false;
+    }
     return false;
-  }
-  switch (ReadTerminalStatus(answer)) {
-    case TerminalStatus::Connected:
-      return true;
-    case TerminalStatus::NotConnected:
-      return false;
-    case TerminalStatus::EmptyList:
-      ZR_LOG(kStatusRefused);
-      return false;
-    case TerminalStatus::Unreadable:
-      ZR_LOG("TerminalFace_ZR::JsonDataToMapData jsonData array is nullptr");
-      return false;
-  }
-  return false;
+  });
 }
 
 bool TerminalFace_ZR::Active(const std::string& id, const std::string& sn,
                              const std::string& username, const std::string& password,
                              const std::string& userlevel) {
-  if (!FormValuesFit("Active", {{"SN", sn}, {"id", id}}) ||
-      !JsonStringsFit("Active",
-                      {{"username", username}, {"password", password}, {"userlevel", userlevel}})) {
-    return false;
-  }
-  const JsonDocument account(json_object_new_object());
-  if (!account) {
-    ZR_LOG("TerminalFace_ZR::DelBiophotoZorvan jsonData == nullptr");
-    return false;
-  }
-  json_object* user = NewString(username);
-  json_object* secret = NewString(password);
-  json_object* level = NewString(userlevel);
-  AddMember(account.get(), "username", user);
-  AddMember(account.get(), "password", secret);
-  AddMember(account.get(), "userlevel", level);
-  std::string response;
-  return PostRequest("facepad/active",
-                     FormBody({{"SN", sn}, {"id", id}, {"data", JsonText(account.get())}}),
-                     response, kActivationPostFailed, kActivationStatusFailed);
+  return Guarded("Active", [&] {
+    if (!FormValuesFit("Active", {{"SN", sn}, {"id", id}}) ||
+        !JsonStringsFit(
+            "Active", {{"username", username}, {"password", password}, {"userlevel", userlevel}})) {
+      return false;
+    }
+    const JsonDocument account(json_object_new_object());
+    if (!account) {
+      ZR_LOG(
+          "TerminalFace_ZR::DelBiophotoZorvan jsonData == nullptr");  // names DelBiophoto, as known
+      return false;
+    }
+    json_object* user = NewString(username);
+    json_object* secret = NewString(password);
+    json_object* level = NewString(userlevel);
+    AddMember(account.get(), "username", user);
+    AddMember(account.get(), "password", secret);
+    AddMember(account.get(), "userlevel", level);
+    std::string response;
+    return PostRequest("facepad/active",
+                       FormBody({{"SN", sn}, {"id", id}, {"data", JsonText(account.get())}}),
+                       response, kActivationPostFailed, kActivationStatusFailed);
+  });
 }
 
 bool TerminalFace_ZR::ActivationStatus(const std::string& id, const std::string& sn) {
-  if (!FormValuesFit("ActivationStatus", {{"SN", sn}, {"id", id}})) return false;
-  std::string response;
-  return PostRequest("facepad/activationstatus", FormBody({{"SN", sn}, {"id", id}}), response,
-                     kActivationPostFailed, kActivationStatusFailed);
+  return Guarded("ActivationStatus", [&] {
+    if (!FormValuesFit("ActivationStatus", {{"SN", sn}, {"id", id}})) return false;
+    std::string response;
+    return PostRequest("facepad/activationstatus", FormBody({{"SN", sn}, {"id", id}}), response,
+                       kActivationPostFailed, kActivationStatusFailed);
+  });
 }
 
 }  // namespace Face

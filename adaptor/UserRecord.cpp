@@ -3,34 +3,40 @@
 #include <cstdlib>
 
 #include "JsonDocument.h"
+#include "Log.h"
 #include "Request.h"
 
 namespace ZR_Framework {
 namespace Face {
 
-std::optional<std::string> BuildUserRecord(ParamMap& person, UserRecordVariant variant,
-                                           UserRecordFailure& failure) {
+namespace {
+// SetUser logs the text that names AddUser, as the service's operators know
+// it. Each container's failure is logged from a line of its own.
+constexpr const char* kNoContainer = "TerminalFace_ZR::AddUserZorvan jsonData == nullptr";
+}  // namespace
+
+std::optional<std::string> BuildUserRecord(ParamMap& person, UserRecordVariant variant) {
   // The containers come first, so that a failure leaves the map untouched.
   const JsonDocument record(json_object_new_object());
   if (!record) {
-    failure = UserRecordFailure::RecordObject;
+    ZR_LOG(kNoContainer);
     return std::nullopt;
   }
   JsonDocument card(json_object_new_object());
   if (!card) {
-    failure = UserRecordFailure::CardEntry;
+    ZR_LOG(kNoContainer);
     return std::nullopt;
   }
   JsonDocument cards(json_object_new_array());
   if (!cards) {
-    failure = UserRecordFailure::CardArray;
+    ZR_LOG(kNoContainer);
     return std::nullopt;
   }
-  failure = UserRecordFailure::None;
 
-  for (const char* key :
-       {"certtype", "certnum", "name", "password", "authmethod", "facetype", "roleplay"}) {
-    AddMember(record.get(), key, NewString(person[key]));
+  static constexpr LiteralKey kStrings[] = {"certtype",   "certnum",  "name",    "password",
+                                            "authmethod", "facetype", "roleplay"};
+  for (const LiteralKey key : kStrings) {
+    AddMember(record.get(), key, NewString(person[key.c_str()]));
   }
   const std::string& num = person["num"];
   const std::string& cardType = person["cardtype"];  // sent under the name "type"

@@ -16,16 +16,13 @@ enum class UserRecordVariant {
   Update,  // card "type" a string; always one card entry
 };
 
-// The container that could not be created when a build fails.
-enum class UserRecordFailure { None, RecordObject, CardEntry, CardArray };
-
 // Builds the record from `person` and returns json-c's default serialisation
 // of it. Every key the record reads is looked up with the map's subscript, so
 // `person` gains those it lacked, with empty values. Returns std::nullopt
-// when a container cannot be created; `failure` then names it, and `person`
-// is unchanged.
-std::optional<std::string> BuildUserRecord(ParamMap& person, UserRecordVariant variant,
-                                           UserRecordFailure& failure);
+// when a container cannot be created (running out of memory), after logging
+// "TerminalFace_ZR::AddUserZorvan jsonData == nullptr" from the line of the
+// container's check; `person` is then unchanged.
+std::optional<std::string> BuildUserRecord(ParamMap& person, UserRecordVariant variant);
 
 // The name, as sent, of the record's first string member whose text holds a
 // NUL (json-c would cut it there), or null. Reads `person` as BuildUserRecord

@@ -125,9 +125,8 @@ void BM_UserRecord(benchmark::State& state) {
   std::vector<double> floorSamples;
   for (auto _ : state) {
     adaptorSamples.push_back(TimeCalls(kBatch, [&] {
-      ZR_Framework::Face::UserRecordFailure failure;
-      benchmark::DoNotOptimize(ZR_Framework::Face::BuildUserRecord(
-          person, ZR_Framework::Face::UserRecordVariant::Add, failure));
+      benchmark::DoNotOptimize(
+          ZR_Framework::Face::BuildUserRecord(person, ZR_Framework::Face::UserRecordVariant::Add));
     }));
     floorSamples.push_back(
         TimeCalls(kBatch, [&] { benchmark::DoNotOptimize(BuildDirectly(person)); }));

@@ -40,8 +40,10 @@ class ZR_API Terminal_Http_Tool {
   bool HttpPostRequest(const std::string& url, const std::string& body, std::string& response,
                        bool bVerbose);
 
-  // The HTTP status code of the calling thread's last successful post on this
-  // client, as decimal text; "" when that thread has made none.
+  // The HTTP status code of the calling thread's last post on this client, as
+  // decimal text; "" when that post got no answer, or when the thread has
+  // made none. (A thread remembers its last post on each of the last four
+  // clients it posted through.)
   std::string GetLastPostStatus() const;
 
   // Time-outs for later posts: to establish a connection, and for the whole

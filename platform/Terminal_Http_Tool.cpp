@@ -4,10 +4,10 @@
 #include <poll.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
+#include <cstdint>
 #include <mutex>
-#include <thread>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -141,6 +141,41 @@ bool HasUnsolicitedInput(CURL* curl) {
   return poll(&waiting, 1, 0) > 0;
 }
 
+// The status of each thread's last post, per client, in a few slots per
+// thread: a thread rarely posts through more than a couple of clients, and
+// the slots go with the thread, so nothing grows with threads that have come
+// and gone. Clients are told apart by an id that is never reused.
+struct StatusSlot {
+  std::uint64_t client = 0;
+  long status = 0;  // 0: that post got no answer
+};
+constexpr std::size_t kStatusSlots = 4;
+thread_local std::array<StatusSlot, kStatusSlots> t_statuses{};
+thread_local std::size_t t_oldestSlot = 0;
+
+void RecordStatus(std::uint64_t client, long status) {
+  for (StatusSlot& slot : t_statuses) {
+    if (slot.client == client) {
+      slot.status = status;
+      return;
+    }
+  }
+  t_statuses[t_oldestSlot] = {client, status};
+  t_oldestSlot = (t_oldestSlot + 1) % kStatusSlots;
+}
+
+long LastStatus(std::uint64_t client) {
+  for (const StatusSlot& slot : t_statuses) {
+    if (slot.client == client) return slot.status;
+  }
+  return 0;
+}
+
+std::uint64_t NewClientId() {
+  static std::atomic<std::uint64_t> next{1};
+  return next.fetch_add(1);
+}
+
 // How long an interruptible post sleeps at most before it looks again; curl's
 // own time-outs and InterruptPosts() wake it sooner.
 constexpr int kLongestSleepMs = 1000;
@@ -150,9 +185,9 @@ constexpr int kLongestSleepMs = 1000;
 struct Terminal_Http_Tool::Impl {
   const bool curlReady = (InitCurlOnce(), true);  // first: before any handle is made
   const CurlList headers = MakeRequestHeaders();  // read-only; outlives the handles
-  std::mutex mutex;                               // guards the next four
+  const std::uint64_t id = NewClientId();
+  std::mutex mutex;  // guards the next three
   std::vector<CurlEasy> idleHandles;
-  std::unordered_map<std::thread::id, long> lastStatusByThread;
   std::chrono::milliseconds connectTimeout = kDefaultConnectTimeout;
   std::chrono::milliseconds totalTimeout = kDefaultTotalTimeout;
 
@@ -208,18 +243,9 @@ struct Terminal_Http_Tool::Impl {
     return handle;
   }
 
-  // Takes the handle back; `status` is recorded as the calling thread's
-  // last one when the post got an answer (0: it did not).
-  void ReleaseHandle(CurlEasy handle, long status) {
+  void ReleaseHandle(CurlEasy handle) {
     std::lock_guard<std::mutex> lock(mutex);
     if (idleHandles.size() < kMaxIdleHandles) idleHandles.push_back(std::move(handle));
-    if (status != 0) lastStatusByThread[std::this_thread::get_id()] = status;
-  }
-
-  void RecordStatus(long status) {
-    if (status == 0) return;
-    std::lock_guard<std::mutex> lock(mutex);
-    lastStatusByThread[std::this_thread::get_id()] = status;
   }
 
   // Runs the transfer of `curl` on the multi handle until it ends or
@@ -265,7 +291,8 @@ bool Terminal_Http_Tool::HttpPostRequest(const std::string& url, const std::stri
   ResponseSink sink{&response, curl};
   SetPostOptions(curl, url, body, sink, lease.timeouts, bVerbose);
   const long status = AnswerStatus(curl, curl_easy_perform(curl), sink, response);
-  m_impl->ReleaseHandle(std::move(lease.handle), status);
+  m_impl->ReleaseHandle(std::move(lease.handle));
+  RecordStatus(m_impl->id, status);
   return status != 0;
 }
 
@@ -287,7 +314,7 @@ bool Terminal_Http_Tool::HttpPostRequestInterruptible(const std::string& url,
   ResponseSink sink{&response, curl};
   SetPostOptions(curl, url, body, sink, m_impl->CurrentTimeouts(), false);
   const long status = AnswerStatus(curl, m_impl->PerformInterruptible(curl), sink, response);
-  m_impl->RecordStatus(status);
+  RecordStatus(m_impl->id, status);
   return status != 0;
 }
 
@@ -298,14 +325,8 @@ void Terminal_Http_Tool::InterruptPosts() {
 }
 
 std::string Terminal_Http_Tool::GetLastPostStatus() const {
-  long status = 0;
-  {
-    std::lock_guard<std::mutex> lock(m_impl->mutex);
-    const auto found = m_impl->lastStatusByThread.find(std::this_thread::get_id());
-    if (found == m_impl->lastStatusByThread.end()) return {};
-    status = found->second;
-  }
-  return std::to_string(status);
+  const long status = LastStatus(m_impl->id);
+  return status != 0 ? std::to_string(status) : std::string();
 }
 
 void Terminal_Http_Tool::SetTimeouts(std::chrono::milliseconds connect,

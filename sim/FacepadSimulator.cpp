@@ -20,6 +20,8 @@
 namespace FacepadSim {
 namespace {
 
+// The simulator stands in for the service and shares no code with the
+// adaptor, so that a fault on one side cannot hide one on the other.
 struct JsonPut {
   void operator()(json_object* object) const { json_object_put(object); }
 };

@@ -179,7 +179,7 @@ class FacepadSimulator {
   std::vector<JournalEntry> Journal() const;
   // The requests for one path, e.g. "facepad/adduser".
   std::vector<JournalEntry> Requests(const std::string& path) const;
-  // The bodies of the requests other than result polls, in arrival order.
+  // The requests other than result polls, in arrival order.
   std::vector<JournalEntry> RequestsBesidesPolls() const;
   void ClearJournal();
   // How many distinct connections requests have arrived on.

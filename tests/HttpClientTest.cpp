@@ -87,12 +87,14 @@ TEST_F(HttpClient, AnAnswerNobodyAskedForIsNotTakenForTheNext) {
 
 TEST_F(HttpClient, FailuresAreReportedNotThrown) {
   std::string response;
+  ASSERT_TRUE(client.HttpPostRequest(Url("facepad/active"), "", response, false));
   EXPECT_FALSE(client.HttpPostRequest("http://127.0.0.1:" + std::to_string(UnusedPort()) + "/x", "",
                                       response, false));
   EXPECT_FALSE(client.HttpPostRequest("not a url", "", response, false));
   EXPECT_FALSE(client.HttpPostRequest("", "", response, false));
   simulator.AddFault(Fault::CloseConnection());
   EXPECT_FALSE(client.HttpPostRequest(Url("facepad/active"), "", response, false));
+  EXPECT_EQ(client.GetLastPostStatus(), "");  // the last post got no answer
 }
 
 TEST_F(HttpClient, EachThreadReadsTheStatusOfItsOwnPost) {

@@ -9,6 +9,12 @@
 
 namespace Facepadctl {
 
+// One owner for a json-c document: released with json_object_put.
+struct JsonPut {
+  void operator()(json_object* object) const { json_object_put(object); }
+};
+using JsonPtr = std::unique_ptr<json_object, JsonPut>;
+
 class JsonLine {
  public:
   JsonLine() : m_object(json_object_new_object()) {}
@@ -16,7 +22,9 @@ class JsonLine {
     return Set(key, json_object_new_string_len(value.data(), static_cast<int>(value.size())));
   }
   JsonLine& Add(const char* key, const char* value) { return Add(key, std::string(value)); }
-  JsonLine& Add(const char* key, bool value) { return Set(key, json_object_new_boolean(value ? 1 : 0)); }
+  JsonLine& Add(const char* key, bool value) {
+    return Set(key, json_object_new_boolean(value ? 1 : 0));
+  }
   JsonLine& Add(const char* key, long long value) { return Set(key, json_object_new_int64(value)); }
   JsonLine& Add(const char* key, int value) { return Add(key, static_cast<long long>(value)); }
   JsonLine& Add(const char* key, double value) { return Set(key, json_object_new_double(value)); }
@@ -34,14 +42,11 @@ class JsonLine {
   }
 
  private:
-  struct Put {
-    void operator()(json_object* object) const { json_object_put(object); }
-  };
   JsonLine& Set(const char* key, json_object* value) {
     if (json_object_object_add(m_object.get(), key, value) != 0) json_object_put(value);
     return *this;
   }
-  std::unique_ptr<json_object, Put> m_object;
+  JsonPtr m_object;
 };
 
 }  // namespace Facepadctl

@@ -7,15 +7,9 @@
 #include <sstream>
 
 #include "Base64.h"
+#include "JsonLine.h"
 
 namespace Facepadctl {
-namespace {
-
-struct JsonPut {
-  void operator()(json_object* object) const { json_object_put(object); }
-};
-
-}  // namespace
 
 std::string ReadFile(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
@@ -28,7 +22,7 @@ std::string ReadFile(const std::string& path) {
 
 Person ReadPersonFile(const std::string& path) {
   const std::string text = ReadFile(path);
-  const std::unique_ptr<json_object, JsonPut> document(json_tokener_parse(text.c_str()));
+  const JsonPtr document(json_tokener_parse(text.c_str()));
   if (!json_object_is_type(document.get(), json_type_object)) {
     throw InputError(path + " does not hold a JSON object");
   }

@@ -5,7 +5,9 @@
 // failed, 2 usage error.
 #include <CLI/CLI.hpp>
 
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <iostream>
 #include <optional>
@@ -42,6 +44,31 @@ struct Globals {
   int pollTickMs = 100;  // hidden: tests shorten the poller's tick
 };
 
+// Waits and time-outs are given in seconds, up to a day: every wait ends.
+constexpr double kLongestSeconds = 24 * 60 * 60;
+
+std::chrono::milliseconds Milliseconds(double seconds) {
+  return std::chrono::milliseconds(std::llround(seconds * 1000));
+}
+
+// Checks a number of seconds, saying in plain words what is wrong with it.
+CLI::Validator Seconds(bool zeroAllowed) {
+  return CLI::Validator(
+      [zeroAllowed](std::string& text) -> std::string {
+        char* end = nullptr;
+        const double value = std::strtod(text.c_str(), &end);
+        if (end == text.c_str() || *end != '\0' || !std::isfinite(value)) {
+          return "'" + text + "' is not a number of seconds";
+        }
+        if (value < 0 || (value == 0 && !zeroAllowed)) {
+          return "give " + std::string(zeroAllowed ? "0 or more" : "more than 0") + " seconds";
+        }
+        if (value > kLongestSeconds) return text + " s is more than a day (86400 s)";
+        return {};
+      },
+      "SECONDS");
+}
+
 // The options of the operations that carry a request id.
 struct RequestOptions {
   std::string sn;
@@ -57,8 +84,7 @@ class Adaptor : public TerminalFace_ZR {
       : TerminalFace_ZR(std::chrono::milliseconds(globals.pollTickMs)) {
     SetUrl(globals.host);
     SetRequestPort(globals.port);
-    const auto total =
-        std::chrono::milliseconds(static_cast<long long>(globals.timeoutSeconds * 1000));
+    const auto total = Milliseconds(globals.timeoutSeconds);
     SetHttpTimeouts(std::min<std::chrono::milliseconds>(total, std::chrono::seconds(5)), total);
     SetResultCallbackFace(CollectResults);
   }
@@ -106,8 +132,8 @@ int ReportRequest(const Globals& globals, const std::string& command, const Requ
   if (!accepted) return kFailed;
   if (request.waitSeconds <= 0) return kAccepted;
 
-  const auto wait = std::chrono::milliseconds(static_cast<long long>(request.waitSeconds * 1000));
-  const std::optional<std::string> code = WaitForResult(request.sn, request.id, wait);
+  const std::optional<std::string> code =
+      WaitForResult(request.sn, request.id, Milliseconds(request.waitSeconds));
   if (globals.json) {
     JsonLine line;
     line.Add("sn", request.sn).Add("id", request.id);
@@ -140,7 +166,7 @@ void AddRequestOptions(CLI::App* command, RequestOptions& request) {
   command->add_option("--sn", request.sn, "the terminal's serial number")->required();
   command->add_option("--id", request.id, "request id (generated when not given)");
   command->add_option("--wait", request.waitSeconds, "wait up to SECONDS for the request's result")
-      ->check(CLI::NonNegativeNumber);
+      ->check(Seconds(true));
 }
 
 struct PersonOptions {
@@ -174,7 +200,7 @@ int Run(int argc, char** argv) {
   app.add_flag("--json", globals.json, "machine-readable output: one JSON object per line");
   app.add_flag("-v,--verbose", globals.verbose, "print the adaptor's log records on stderr");
   app.add_option("--timeout", globals.timeoutSeconds, "HTTP time-out in seconds")
-      ->check(CLI::PositiveNumber)
+      ->check(Seconds(false))
       ->capture_default_str();
   app.add_option("--poll-tick-ms", globals.pollTickMs)->group("")->check(CLI::Range(1, 1000));
 
@@ -247,8 +273,7 @@ int Run(int argc, char** argv) {
   CLI::App* watch = app.add_subcommand("watch", "print results as they arrive, until Ctrl-C");
   watch->add_option("--count", watchCount, "stop after this many results")
       ->check(CLI::NonNegativeNumber);
-  watch->add_option("--for", watchSeconds, "stop after this many seconds")
-      ->check(CLI::NonNegativeNumber);
+  watch->add_option("--for", watchSeconds, "stop after this many seconds")->check(Seconds(true));
 
   ImportOptions import;
   double importWait = 30;
@@ -259,7 +284,7 @@ int Run(int argc, char** argv) {
       ->check(CLI::Range(1, 64))
       ->capture_default_str();
   importCommand->add_option("--wait", importWait, "seconds to wait for results once all are sent")
-      ->check(CLI::NonNegativeNumber)
+      ->check(Seconds(true))
       ->capture_default_str();
   importCommand->add_option("--failures", import.failuresPath,
                             "where to write the failed rows (default: FILE.failed.csv)");
@@ -343,9 +368,7 @@ int Run(int argc, char** argv) {
   if (watch->parsed()) {
     InterruptOnSignals();
     const auto end =
-        watchSeconds > 0
-            ? Clock::now() + std::chrono::milliseconds(static_cast<long long>(watchSeconds * 1000))
-            : Clock::time_point::max();
+        watchSeconds > 0 ? Clock::now() + Milliseconds(watchSeconds) : Clock::time_point::max();
     int seen = 0;
     while (!g_interrupted && Clock::now() < end && (watchCount == 0 || seen < watchCount)) {
       for (const Result& result : TakeResults(std::chrono::milliseconds(100))) {
@@ -363,7 +386,7 @@ int Run(int argc, char** argv) {
   if (importCommand->parsed()) {
     InterruptOnSignals();
     import.json = globals.json;
-    import.wait = std::chrono::milliseconds(static_cast<long long>(importWait * 1000));
+    import.wait = Milliseconds(importWait);
     const ImportSummary summary = RunImport(adaptor, import);
     if (globals.json) {
       Print(SummaryJson(summary));

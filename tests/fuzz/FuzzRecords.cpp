@@ -61,8 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const auto variant : {ZR_Framework::Face::UserRecordVariant::Add,
                              ZR_Framework::Face::UserRecordVariant::Update}) {
     ParamMap person = map;
-    ZR_Framework::Face::UserRecordFailure failure;
-    const auto record = ZR_Framework::Face::BuildUserRecord(person, variant, failure);
+    const auto record = ZR_Framework::Face::BuildUserRecord(person, variant);
     if (!record) __builtin_trap();
     CheckRecord(*record, "name", person["name"]);
   }

@@ -28,10 +28,3 @@ std::chrono::milliseconds Scaled(std::chrono::milliseconds time) {
   const int factor = scale != nullptr ? std::atoi(scale) : 1;
   return time * std::max(factor, 1);
 }
-
-std::vector<std::string> Bodies(const std::vector<FacepadSim::JournalEntry>& entries) {
-  std::vector<std::string> bodies;
-  bodies.reserve(entries.size());
-  for (const FacepadSim::JournalEntry& entry : entries) bodies.push_back(entry.body);
-  return bodies;
-}

@@ -26,9 +26,6 @@ inline void PointAt(ZR_Framework::Face::TerminalFace_ZR& adaptor,
 // A loopback port on which nothing listens (it was free a moment ago).
 int UnusedPort();
 
-// The bodies of the journal entries, in order.
-std::vector<std::string> Bodies(const std::vector<FacepadSim::JournalEntry>& entries);
-
 // `time` stretched by ZR_TIME_SCALE (default 1), for runs under valgrind,
 // which is many times slower.
 std::chrono::milliseconds Scaled(std::chrono::milliseconds time);
