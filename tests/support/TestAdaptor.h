@@ -5,7 +5,6 @@
 #include <chrono>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "FacepadSimulator.h"
 #include "TerminalFace_ZR.h"
