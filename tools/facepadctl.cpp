@@ -48,7 +48,7 @@ struct Globals {
 constexpr double kLongestSeconds = 24 * 60 * 60;
 
 std::chrono::milliseconds Milliseconds(double seconds) {
-  return std::chrono::milliseconds(std::llround(seconds * 1000));
+  return std::chrono::milliseconds{std::llround(seconds * 1000)};
 }
 
 // Checks a number of seconds, saying in plain words what is wrong with it.
