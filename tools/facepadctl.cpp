@@ -53,20 +53,19 @@ std::chrono::milliseconds Milliseconds(double seconds) {
 
 // Checks a number of seconds, saying in plain words what is wrong with it.
 CLI::Validator Seconds(bool zeroAllowed) {
-  return CLI::Validator(
-      [zeroAllowed](std::string& text) -> std::string {
-        char* end = nullptr;
-        const double value = std::strtod(text.c_str(), &end);
-        if (end == text.c_str() || *end != '\0' || !std::isfinite(value)) {
-          return "'" + text + "' is not a number of seconds";
-        }
-        if (value < 0 || (value == 0 && !zeroAllowed)) {
-          return "give " + std::string(zeroAllowed ? "0 or more" : "more than 0") + " seconds";
-        }
-        if (value > kLongestSeconds) return text + " s is more than a day (86400 s)";
-        return {};
-      },
-      "SECONDS");
+  return {[zeroAllowed](std::string& text) -> std::string {
+            char* end = nullptr;
+            const double value = std::strtod(text.c_str(), &end);
+            if (end == text.c_str() || *end != '\0' || !std::isfinite(value)) {
+              return "'" + text + "' is not a number of seconds";
+            }
+            if (value < 0 || (value == 0 && !zeroAllowed)) {
+              return "give " + std::string(zeroAllowed ? "0 or more" : "more than 0") + " seconds";
+            }
+            if (value > kLongestSeconds) return text + " s is more than a day (86400 s)";
+            return {};
+          },
+          "SECONDS"};
 }
 
 // The options of the operations that carry a request id.
