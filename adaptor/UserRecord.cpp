@@ -67,12 +67,14 @@ const char* UserRecordMemberWithNul(const ParamMap& person, UserRecordVariant va
 std::optional<std::string> BuildPhotoRecord(ParamMap& photo) {
   const JsonDocument record(json_object_new_object());
   if (!record) return std::nullopt;
-  json_object* certnum = NewString(photo["certnum"]);
-  json_object* size = json_object_new_int(std::atoi(photo["size"].c_str()));
-  json_object* content = NewString(photo["content"]);
-  AddMember(record.get(), "certnum", certnum);
-  AddMember(record.get(), "size", size);
-  AddMember(record.get(), "content", content);
+  // The map is read first: a look-up that runs out of memory throws, and
+  // must not leave values made for the record unowned.
+  const std::string& certnum = photo["certnum"];
+  const std::string& size = photo["size"];
+  const std::string& content = photo["content"];
+  AddMember(record.get(), "certnum", NewString(certnum));
+  AddMember(record.get(), "size", json_object_new_int(std::atoi(size.c_str())));
+  AddMember(record.get(), "content", NewString(content));
   return JsonText(record.get());
 }
 
