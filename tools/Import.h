@@ -8,7 +8,7 @@
 #include <map>
 #include <string>
 
-#include "TerminalFace_ZR.h"
+#include <TerminalFace_ZR/TerminalFace_ZR.h>
 
 namespace Facepadctl {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "CLS_TerminalFace_Base.h"
+#include <TerminalFace_ZR/CLS_TerminalFace_Base.h>
 
 namespace Facepadctl {
 

@@ -14,12 +14,13 @@
 #include <random>
 #include <sstream>
 
+#include <TerminalFace_ZR/TerminalFace_ZR.h>
+#include <TerminalFace_ZR/ToolKits.h>
+
 #include "Import.h"
 #include "JsonLine.h"
 #include "PersonInput.h"
 #include "ResultBoard.h"
-#include "TerminalFace_ZR.h"
-#include "ToolKits.h"
 
 namespace Facepadctl {
 namespace {
@@ -288,6 +289,7 @@ int Run(int argc, char** argv) {
   importCommand->add_option("--failures", import.failuresPath,
                             "where to write the failed rows (default: FILE.failed.csv)");
 
+  app.set_version_flag("--version", "facepadctl " ZR_VERSION);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
