@@ -14,14 +14,25 @@ namespace ZR_Framework {
 namespace Face {
 
 namespace {
-constexpr int kFirstWaitTicks = 80;
-constexpr int kBusyWaitTicks = 10;
-constexpr int kIdleWaitTicks = 80;
 // Polls in a row that left the map empty before the poller slows down.
 constexpr int kIdlePollsBeforeSlowing = 10;
 
-int WaitTicksAfter(int idleCount) {
-  return idleCount < kIdlePollsBeforeSlowing ? kBusyWaitTicks : kIdleWaitTicks;
+enum class Wait { First, Busy, Idle };
+
+Wait WaitAfter(int idleCount) {
+  return idleCount < kIdlePollsBeforeSlowing ? Wait::Busy : Wait::Idle;
+}
+
+std::chrono::milliseconds Interval(const PollerTiming& timing, Wait wait) {
+  switch (wait) {
+    case Wait::First:
+      return timing.first;
+    case Wait::Busy:
+      return timing.busy;
+    case Wait::Idle:
+      return timing.idle;
+  }
+  return timing.idle;
 }
 
 // Keeps the shared object this code is in from being unloaded, for a thread
@@ -58,12 +69,12 @@ void MergeResults(ResultMap& fresh, ResultMap& pending) {
 }
 
 struct ResultPoller::State {
-  State(TerminalFace_ZR& owner, std::chrono::milliseconds pollTick)
-      : adaptor(owner), tick(pollTick) {}
+  State(TerminalFace_ZR& owner, PollerTiming pollTiming) : adaptor(owner), timing(pollTiming) {}
 
   void SlotTimerTimeout();  // the thread's body
-  // Waits `ticks` ticks; false when asked to stop meanwhile.
-  bool WaitTicks(int ticks);
+  // Waits the interval of `next`, as the timing stands; false when asked to
+  // stop meanwhile.
+  bool WaitFor(Wait wait);
   void Poll();
   // Hands the pending results to the callback when they hold an entry not
   // handed over yet. `fresh`: entries arrived in this poll (a missing
@@ -74,23 +85,33 @@ struct ResultPoller::State {
   // Used by the thread only inside a poll, which the destructor either waits
   // for or (inside the callback) lets finish without touching it again.
   TerminalFace_ZR& adaptor;
-  const std::chrono::milliseconds tick;
 
   std::mutex mutex;
   std::condition_variable changed;
-  bool quit = false;  // guarded by mutex
+  bool quit = false;      // guarded by mutex
+  PollerTiming timing;    // guarded by mutex
+  int timingChanges = 0;  // guarded by mutex
 
   // The thread's own.
   ResultMap results;  // the host's map, kept for the poller's whole life
   ResultMap pending;  // parsed and not yet handed over
   bool undelivered = false;
   int idleCount = 0;
-  int waitCount = kFirstWaitTicks;
+  Wait next = Wait::First;
 };
 
-ResultPoller::ResultPoller(TerminalFace_ZR& adaptor, std::chrono::milliseconds tick)
-    : m_state(std::make_shared<State>(adaptor, tick)),
+ResultPoller::ResultPoller(TerminalFace_ZR& adaptor, PollerTiming timing)
+    : m_state(std::make_shared<State>(adaptor, timing)),
       m_thread([state = m_state] { state->SlotTimerTimeout(); }) {}
+
+void ResultPoller::SetTiming(PollerTiming timing) {
+  {
+    std::lock_guard<std::mutex> lock(m_state->mutex);
+    m_state->timing = timing;
+    ++m_state->timingChanges;
+  }
+  m_state->changed.notify_all();
+}
 
 ResultPoller::~ResultPoller() {
   const bool onPollerThread = std::this_thread::get_id() == m_thread.get_id();
@@ -114,7 +135,7 @@ ResultPoller::~ResultPoller() {
 }
 
 void ResultPoller::State::SlotTimerTimeout() {
-  while (WaitTicks(waitCount)) {
+  while (WaitFor(next)) {
     try {
       Poll();
     } catch (...) {
@@ -125,10 +146,18 @@ void ResultPoller::State::SlotTimerTimeout() {
   }
 }
 
-bool ResultPoller::State::WaitTicks(int ticks) {
-  const auto deadline = std::chrono::steady_clock::now() + ticks * tick;
+bool ResultPoller::State::WaitFor(Wait wait) {
+  const auto start = std::chrono::steady_clock::now();
   std::unique_lock<std::mutex> lock(mutex);
-  return !changed.wait_until(lock, deadline, [this] { return quit; });
+  for (;;) {
+    const int changesSeen = timingChanges;
+    const auto deadline = start + Interval(timing, wait);
+    if (changed.wait_until(lock, deadline, [&] { return quit || timingChanges != changesSeen; })) {
+      if (quit) return false;
+      continue;  // the timing changed: measured again from the start
+    }
+    return true;
+  }
 }
 
 void ResultPoller::State::Poll() {
@@ -136,11 +165,11 @@ void ResultPoller::State::Poll() {
   std::string list;
   switch (adaptor.PostResultPoll(answer) ? FrameResultAnswer(answer, list) : ResultFrame::None) {
     case ResultFrame::None:
-      waitCount = WaitTicksAfter(idleCount);
+      next = WaitAfter(idleCount);
       DeliverPending(false);
       return;
     case ResultFrame::EmptyList:
-      DeliverPending(false);  // the wait count stays as it is
+      DeliverPending(false);  // the interval stays as it is
       return;
     case ResultFrame::List: {
       ResultMap fresh;
@@ -150,7 +179,7 @@ void ResultPoller::State::Poll() {
       DeliverPending(stored);
       // Counted after the callback, which may have emptied the map.
       idleCount = results.empty() && pending.empty() ? idleCount + 1 : 0;
-      waitCount = WaitTicksAfter(idleCount);
+      next = WaitAfter(idleCount);
       return;
     }
   }

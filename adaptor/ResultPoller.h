@@ -16,11 +16,10 @@
 #include <thread>
 
 #include "CLS_TerminalFace_Base.h"
+#include "TerminalFace_ZR.h"
 
 namespace ZR_Framework {
 namespace Face {
-
-class TerminalFace_ZR;
 
 // Where the result array stands in an answer of "facepad/getresult": after
 // the first "result" and one more character, from an opening bracket.
@@ -39,13 +38,18 @@ ResultFrame FrameResultAnswer(const std::string& answer, std::string& list);
 // latest outcome; a serial number without entries is added when new.
 void MergeResults(ResultMap& fresh, ResultMap& pending);
 
+using PollerTiming = TerminalFace_ZR::PollerTiming;
+
 class ResultPoller {
  public:
-  // Polls are `tick` x 80 apart at first, then `tick` x 10 or x 80.
-  ResultPoller(TerminalFace_ZR& adaptor, std::chrono::milliseconds tick);
+  ResultPoller(TerminalFace_ZR& adaptor, PollerTiming timing);
   ~ResultPoller();
   ResultPoller(const ResultPoller&) = delete;
   ResultPoller& operator=(const ResultPoller&) = delete;
+
+  // From the wait under way on: a wait is measured from its start again
+  // with the new interval (and ends at once if that has passed).
+  void SetTiming(PollerTiming timing);
 
  private:
   // What the thread and its owner share. The thread holds it too, so that it

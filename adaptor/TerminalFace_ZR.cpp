@@ -14,7 +14,11 @@ namespace {
 // Where a fresh adaptor sends its requests: the service on this machine.
 constexpr const char* kInitialAddress = "127.0.0.1";
 constexpr const char* kInitialPort = "10003";
+// The default timing in ticks: 80, 10 and 80 of them.
 constexpr std::chrono::milliseconds kPollerTick{100};
+static_assert(kPollerTick * 80 == TerminalFace_ZR::kDefaultPollerTiming.first &&
+              kPollerTick * 10 == TerminalFace_ZR::kDefaultPollerTiming.busy &&
+              kPollerTick * 80 == TerminalFace_ZR::kDefaultPollerTiming.idle);
 }  // namespace
 
 TerminalFace_ZR::TerminalFace_ZR() : TerminalFace_ZR(kPollerTick) {}
@@ -22,7 +26,12 @@ TerminalFace_ZR::TerminalFace_ZR() : TerminalFace_ZR(kPollerTick) {}
 TerminalFace_ZR::TerminalFace_ZR(std::chrono::milliseconds pollerTick)
     : m_strUrl(kInitialAddress),
       m_strPort(kInitialPort),
-      m_poller(std::make_unique<ResultPoller>(*this, pollerTick)) {}
+      m_poller(std::make_unique<ResultPoller>(
+          *this, PollerTiming{pollerTick * 80, pollerTick * 10, pollerTick * 80})) {}
+
+void TerminalFace_ZR::SetPollerTiming(const PollerTiming& timing) {
+  m_poller->SetTiming(timing);
+}
 
 TerminalFace_ZR::~TerminalFace_ZR() {
   // The poller goes first: it uses the client, the settings and the callback.

@@ -82,9 +82,27 @@ class ZR_API TerminalFace_ZR : public CLS_TerminalFace_Base {
   // a whole request).
   void SetHttpTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds total);
 
+  // When the poller polls: `first` after the adaptor was made, then `busy`
+  // after a poll that brought results or failed, and `idle` once ten polls in
+  // a row left the map empty (an answer with an empty list keeps the
+  // interval as it was).
+  struct PollerTiming {
+    std::chrono::milliseconds first;
+    std::chrono::milliseconds busy;
+    std::chrono::milliseconds idle;
+  };
+  // What a host gets unless it says otherwise: 8 s, 1 s, 8 s.
+  static constexpr PollerTiming kDefaultPollerTiming{
+      std::chrono::seconds(8), std::chrono::seconds(1), std::chrono::seconds(8)};
+  // Changes the poller's timing from the wait under way on, which is measured
+  // again from its start (and ends at once if the new interval has passed).
+  // Safe from any thread. A tool that awaits its own results polls sooner;
+  // one that awaits none can keep the first wait longer than it runs.
+  void SetPollerTiming(const PollerTiming& timing);
+
  protected:
-  // For tools and tests (facepadctl uses it): a poller whose tick is `pollerTick` instead of
-  // 100 ms. The poller's cadence is counted in ticks.
+  // For tests: a poller whose timing is scaled down, `pollerTick` standing for
+  // 100 ms (first 80 ticks, then 10 or 80).
   explicit TerminalFace_ZR(std::chrono::milliseconds pollerTick);
 
  private:

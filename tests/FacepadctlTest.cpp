@@ -31,10 +31,9 @@ int CountLines(const std::string& text) {
 
 class FacepadctlTool : public ::testing::Test {
  protected:
-  // The tool against this test's simulator, with a short poller tick.
+  // The tool against this test's simulator.
   std::vector<std::string> Arguments(const std::vector<std::string>& arguments) const {
-    std::vector<std::string> all = {"--port", std::to_string(simulator.Port()), "--poll-tick-ms",
-                                    "10"};
+    std::vector<std::string> all = {"--port", std::to_string(simulator.Port())};
     all.insert(all.end(), arguments.begin(), arguments.end());
     return all;
   }

@@ -363,6 +363,22 @@ TEST(PollerCadence, FirstPollAfterEightSecondsThenOneSecond) {
   EXPECT_LT(polls[1].received - polls[0].received, 2500ms);
 }
 
+// A host's own timing applies at once: a first wait longer than the host
+// runs keeps it from polling; a short one makes it poll soon, measured from
+// construction.
+TEST(PollerCadence, TimingSetByTheHostAppliesAtOnce) {
+  FacepadSimulator simulator;
+  TerminalFace_ZR adaptor;  // 8 s before the first poll
+  PointAt(adaptor, simulator);
+  adaptor.SetPollerTiming({std::chrono::hours(1), 50ms, 50ms});
+  std::this_thread::sleep_for(300ms);
+  EXPECT_TRUE(simulator.Requests("facepad/getresult").empty());
+  adaptor.SetPollerTiming({200ms, 50ms, 50ms});
+  // Answers with an empty list keep the first interval.
+  ASSERT_TRUE(WaitFor([&] { return simulator.Requests("facepad/getresult").size() >= 3; }, 3s));
+  for (const auto gap : PollGaps(simulator)) EXPECT_GT(gap, 150ms);
+}
+
 // In ticks: 10 between polls while results keep coming, 80 once ten polls in
 // a row left the map empty, and unchanged by a list written "[]".
 TEST(PollerCadence, IntervalFollowsTheIdleCount) {
