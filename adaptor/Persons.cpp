@@ -61,6 +61,7 @@ bool TerminalFace_ZR::DelUser(const std::string& id, const std::string& sn, Para
   return Guarded("DelUser", [&] {
     const JsonDocument document(json_object_new_object());
     if (!document) {
+      SetFailure(Failure::NoDocument);
       ZR_LOG("TerminalFace_ZR::AddUserZorvan jsonData == nullptr");  // names AddUser, as known
       return false;
     }
@@ -81,6 +82,7 @@ bool TerminalFace_ZR::SetBiophoto(const std::string& id, const std::string& sn, 
   return Guarded("SetBiophoto", [&] {
     const std::optional<std::string> record = BuildPhotoRecord(photo);
     if (!record) {
+      SetFailure(Failure::NoDocument);
       ZR_LOG("TerminalFace_ZR::SetBiophotoZorvan jsonData == nullptr");
       return false;
     }

@@ -1,6 +1,7 @@
 #include "Request.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -34,6 +35,7 @@ bool HoldsNul(std::string_view value) {
 }
 
 bool RefuseField(const char* operation, const char* field) {
+  SetFailure(TerminalFace_ZR::Failure::RefusedValue);
   const std::string message = std::string("TerminalFace_ZR::") + operation + " refused: field " +
                               field + " holds a tab or NUL";
   ZR_LOG(message.c_str());  // no '%' in our names: the text is safe as a format
@@ -66,7 +68,20 @@ std::size_t ListAfterWord(const std::string& answer, std::string_view word) {
   return list < answer.size() ? list : std::string::npos;
 }
 
+namespace {
+thread_local TerminalFace_ZR::FailureReason t_lastFailure;
+}  // namespace
+
+void SetFailure(TerminalFace_ZR::Failure failure, int status) noexcept {
+  t_lastFailure = {failure, status};
+}
+
+TerminalFace_ZR::FailureReason TerminalFace_ZR::LastFailure() {
+  return t_lastFailure;
+}
+
 void LogFailure(const char* operation, const std::exception& failure) noexcept {
+  SetFailure(TerminalFace_ZR::Failure::OutOfMemory);
   // Made without allocating: memory may be what ran out.
   char message[128];
   const bool outOfMemory = dynamic_cast<const std::bad_alloc*>(&failure) != nullptr;
@@ -79,14 +94,32 @@ bool IsAcceptedStatus(const std::string& status) {
   return status == "200";
 }
 
+namespace {
+TerminalFace_ZR::Failure FailureOf(Terminal_Http_Tool::PostFailure failure) {
+  switch (failure) {
+    case Terminal_Http_Tool::PostFailure::NotReached:
+      return TerminalFace_ZR::Failure::NotReached;
+    case Terminal_Http_Tool::PostFailure::TimedOut:
+      return TerminalFace_ZR::Failure::TimedOut;
+    case Terminal_Http_Tool::PostFailure::None:
+    case Terminal_Http_Tool::PostFailure::Broken:
+      break;
+  }
+  return TerminalFace_ZR::Failure::NoAnswer;
+}
+}  // namespace
+
 bool TerminalFace_ZR::PostRequest(const char* path, const std::string& body, std::string& response,
                                   const char* postFailedText, const char* statusFailedText) {
   const std::string url = GetFullPostUrl(path);
   if (!m_httpTool.HttpPostRequest(url, body, response, false)) {
+    SetFailure(FailureOf(m_httpTool.GetLastPostFailure()));
     if (postFailedText != nullptr) ZR_LOG(postFailedText);
     return false;
   }
-  if (!IsAcceptedStatus(m_httpTool.GetLastPostStatus())) {
+  const std::string status = m_httpTool.GetLastPostStatus();
+  if (!IsAcceptedStatus(status)) {
+    SetFailure(Failure::Status, std::atoi(status.c_str()));
     if (statusFailedText != nullptr) ZR_LOG(statusFailedText);
     return false;
   }

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "TerminalFace_ZR.h"
+
 namespace ZR_Framework {
 namespace Face {
 
@@ -38,16 +40,27 @@ bool HoldsNul(std::string_view value);
 // is missing or the answer ends there.
 std::size_t ListAfterWord(const std::string& answer, std::string_view word);
 
+// Records why the operation under way on this thread fails, for
+// TerminalFace_ZR::LastFailure().
+void SetFailure(TerminalFace_ZR::Failure failure, int status = 0) noexcept;
+
+// Logs an exception that ended `operation`, and records it as its failure.
 void LogFailure(const char* operation, const std::exception& failure) noexcept;
 
-// Runs the body of the operation named `operation`. An exception from within
-// (a string or map that could not grow: memory ran out) ends the operation
-// with false and the record "TerminalFace_ZR::" `operation` " failed: out of
-// memory", and never reaches the host.
+// Runs the body of the operation named `operation`, and keeps its failure (or
+// none) for LastFailure(). An exception from within (a string or map that
+// could not grow: memory ran out) ends the operation with false and the
+// record "TerminalFace_ZR::" `operation` " failed: out of memory", and never
+// reaches the host.
 template <typename Body>
 bool Guarded(const char* operation, Body body) {
+  SetFailure(TerminalFace_ZR::Failure::None);
   try {
-    return body();
+    const bool done = body();
+    // An operation that succeeds has no failure, even if one it made on the
+    // way (a bind's activation) had.
+    if (done) SetFailure(TerminalFace_ZR::Failure::None);
+    return done;
   } catch (const std::exception& failure) {
     LogFailure(operation, failure);
     return false;

@@ -9,10 +9,12 @@ namespace Face {
 
 bool TerminalFace_ZR::SetResultCallbackFace(ResultCallback callback) {
   if (callback == nullptr) {
+    SetFailure(Failure::RefusedValue);
     ZR_LOG("TerminalFace_ZR::SetResultCallbackFaceZorvan _pResultCallback == nullptr");
     return false;
   }
   m_pResultCallback.store(callback);
+  SetFailure(Failure::None);
   return true;
 }
 
@@ -24,6 +26,7 @@ bool TerminalFace_ZR::JsonDataToMapData(const std::string& json, ResultMap& resu
   return Guarded("JsonDataToMapData", [&] {
     const JsonDocument document(json_tokener_parse(json.c_str()));
     if (!document) {
+      SetFailure(Failure::UnreadableAnswer);
       ZR_LOG("TerminalFace_ZR::JsonDataToMapData jsonDataSn == nullptr");
       return false;
     }

@@ -83,6 +83,7 @@ bool TerminalFace_ZR::ControlDeviceFace(const std::string& id, const std::string
     if (!FormValuesFit("ControlDeviceFace", {{"SN", sn}, {"id", id}})) return false;
     const JsonDocument command(json_object_new_object());
     if (!command) {
+      SetFailure(Failure::NoDocument);
       ZR_LOG(
           "TerminalFace_ZR::DelBiophotoZorvan jsonData == nullptr");  // names DelBiophoto, as known
       return false;

@@ -54,6 +54,7 @@ std::string TerminalFace_ZR::GetUrl() const {
 bool TerminalFace_ZR::SetRequestPort(int port) {
   return Guarded("SetRequestPort", [&] {
     if (static_cast<unsigned>(port) > 65535u) {
+      SetFailure(Failure::RefusedValue);
       ZR_LOG("TerminalFace_ZR::SetRequestPortZorvan _iPort<0 || _iPort>65535");
       return false;
     }
@@ -89,11 +90,13 @@ void TerminalFace_ZR::SetHttpTimeouts(std::chrono::milliseconds connect,
 }
 
 bool TerminalFace_ZR::SetInitParamFace(ParamMap& /*params*/) {
+  SetFailure(Failure::NotSupported);
   return false;
 }
 
 bool TerminalFace_ZR::DelBiophoto(const std::string& /*id*/, const std::string& /*sn*/,
                                   ParamMap& /*photo*/) {
+  SetFailure(Failure::NotSupported);
   return false;
 }
 

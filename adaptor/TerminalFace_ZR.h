@@ -82,6 +82,28 @@ class ZR_API TerminalFace_ZR : public CLS_TerminalFace_Base {
   // a whole request).
   void SetHttpTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds total);
 
+  // Why the last operation on the calling thread returned false, for hosts
+  // that tell their operators more than the log records do. Each operation
+  // sets it when it ends (None after a success), on its own thread only.
+  enum class Failure {
+    None,              // it succeeded, or no operation has ended on this thread
+    NotReached,        // no connection to the service could be made
+    TimedOut,          // the service did not answer within the time-out
+    NoAnswer,          // the connection failed mid-way, or the answer was too large
+    Status,            // the service answered with a status other than 200: `status`
+    RefusedValue,      // a value was refused (a tab or NUL, a port out of range, ...)
+    NoDocument,        // a JSON document could not be made; nothing was sent
+    OutOfMemory,       // memory ran out
+    NotConnected,      // GetTerminalStatusFace: the terminal is not connected
+    UnreadableAnswer,  // GetTerminalStatusFace: the answer had no readable list
+    NotSupported,      // DelBiophoto and SetInitParamFace, which do nothing
+  };
+  struct FailureReason {
+    Failure failure = Failure::None;
+    int status = 0;  // with Failure::Status
+  };
+  static FailureReason LastFailure();
+
   // When the poller polls: `first` after the adaptor was made, then `busy`
   // after a poll that brought results or failed, and `idle` once ten polls in
   // a row left the map empty (an answer with an empty list keeps the

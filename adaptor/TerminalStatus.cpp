@@ -50,11 +50,14 @@ bool TerminalFace_ZR::GetTerminalStatusFace(const std::string& sn) {
       case TerminalStatus::Connected:
         return true;
       case TerminalStatus::NotConnected:
+        SetFailure(Failure::NotConnected);
         return false;
       case TerminalStatus::EmptyList:
+        SetFailure(Failure::NotConnected);
         ZR_LOG(kStatusRefused);
         return false;
       case TerminalStatus::Unreadable:
+        SetFailure(Failure::UnreadableAnswer);
         // Names the result parser, as the service's operators know the text.
         ZR_LOG("TerminalFace_ZR::JsonDataToMapData jsonData array is nullptr");
         return false;
@@ -74,6 +77,7 @@ bool TerminalFace_ZR::Active(const std::string& id, const std::string& sn,
     }
     const JsonDocument account(json_object_new_object());
     if (!account) {
+      SetFailure(Failure::NoDocument);
       ZR_LOG(
           "TerminalFace_ZR::DelBiophotoZorvan jsonData == nullptr");  // names DelBiophoto, as known
       return false;

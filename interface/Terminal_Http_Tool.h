@@ -46,6 +46,16 @@ class ZR_API Terminal_Http_Tool {
   // clients it posted through.)
   std::string GetLastPostStatus() const;
 
+  // Why the calling thread's last post on this client got no answer.
+  enum class PostFailure {
+    None,        // it got one (or the thread has made none)
+    NotReached,  // no connection could be made (nothing listening, no such host)
+    TimedOut,    // the time-out ran out
+    Broken,      // the connection failed mid-way, the answer was too large, or the post was
+                 // interrupted
+  };
+  PostFailure GetLastPostFailure() const;
+
   // Time-outs for later posts: to establish a connection, and for the whole
   // request. A hung service never holds a caller longer than `total`.
   void SetTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds total);

@@ -112,20 +112,47 @@ void SetPostOptions(CURL* curl, const std::string& url, const std::string& body,
   curl_easy_setopt(curl, CURLOPT_VERBOSE, verbose ? 1L : 0L);
 }
 
-// The answer's HTTP status, or 0 when the transfer brought no answer that
-// counts; `response` is then emptied and its memory released.
-long AnswerStatus(CURL* curl, CURLcode result, const ResponseSink& sink, std::string& response) {
+using PostFailure = Terminal_Http_Tool::PostFailure;
+
+// What came of a post: the answer's HTTP status, or 0 and why there was none.
+struct Outcome {
   long status = 0;
-  if (result == CURLE_OK && !sink.tooLarge) {
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+  PostFailure failure = PostFailure::Broken;
+};
+
+PostFailure FailureOf(CURLcode result) {
+  switch (result) {
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_URL_MALFORMAT:
+    case CURLE_UNSUPPORTED_PROTOCOL:
+      return PostFailure::NotReached;
+    case CURLE_OPERATION_TIMEDOUT:
+      return PostFailure::TimedOut;
+    default:
+      return PostFailure::Broken;
   }
-  if (status == 0) {
+}
+
+// The outcome of a transfer. Without an answer that counts, `response` is
+// emptied and its memory released.
+Outcome OutcomeOf(CURL* curl, CURLcode result, const ResponseSink& sink, std::string& response) {
+  Outcome outcome;
+  if (result == CURLE_OK && !sink.tooLarge) {
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &outcome.status);
+  }
+  if (outcome.status == 0) {
+    outcome.failure = sink.tooLarge ? PostFailure::Broken : FailureOf(result);
     response.clear();
     response.shrink_to_fit();
-  } else if (response.capacity() > kSmallAnswerBytes && response.capacity() > 2 * response.size()) {
-    response.shrink_to_fit();  // an answer of unknown length was given room up to the limit
+  } else {
+    outcome.failure = PostFailure::None;
+    if (response.capacity() > kSmallAnswerBytes && response.capacity() > 2 * response.size()) {
+      response.shrink_to_fit();  // an answer of unknown length was given room up to the limit
+    }
   }
-  return status;
+  return outcome;
 }
 
 // A kept-alive connection waiting for its next request has nothing to read.
@@ -141,34 +168,36 @@ bool HasUnsolicitedInput(CURL* curl) {
   return poll(&waiting, 1, 0) > 0;
 }
 
-// The status of each thread's last post, per client, in a few slots per
+// The outcome of each thread's last post, per client, in a few slots per
 // thread: a thread rarely posts through more than a couple of clients, and
 // the slots go with the thread, so nothing grows with threads that have come
 // and gone. Clients are told apart by an id that is never reused.
-struct StatusSlot {
+struct OutcomeSlot {
   std::uint64_t client = 0;
-  long status = 0;  // 0: that post got no answer
+  Outcome outcome;
 };
-constexpr std::size_t kStatusSlots = 4;
-thread_local std::array<StatusSlot, kStatusSlots> t_statuses{};
+constexpr std::size_t kOutcomeSlots = 4;
+thread_local std::array<OutcomeSlot, kOutcomeSlots> t_outcomes{};
 thread_local std::size_t t_oldestSlot = 0;
 
-void RecordStatus(std::uint64_t client, long status) {
-  for (StatusSlot& slot : t_statuses) {
+void RecordOutcome(std::uint64_t client, Outcome outcome) {
+  for (OutcomeSlot& slot : t_outcomes) {
     if (slot.client == client) {
-      slot.status = status;
+      slot.outcome = outcome;
       return;
     }
   }
-  t_statuses[t_oldestSlot] = {client, status};
-  t_oldestSlot = (t_oldestSlot + 1) % kStatusSlots;
+  t_outcomes[t_oldestSlot] = {client, outcome};
+  t_oldestSlot = (t_oldestSlot + 1) % kOutcomeSlots;
 }
 
-long LastStatus(std::uint64_t client) {
-  for (const StatusSlot& slot : t_statuses) {
-    if (slot.client == client) return slot.status;
+// The calling thread's last outcome on `client`; no status and no failure
+// when it has made no post there.
+Outcome LastOutcome(std::uint64_t client) {
+  for (const OutcomeSlot& slot : t_outcomes) {
+    if (slot.client == client) return slot.outcome;
   }
-  return 0;
+  return {0, PostFailure::None};
 }
 
 std::uint64_t NewClientId() {
@@ -286,14 +315,17 @@ bool Terminal_Http_Tool::HttpPostRequest(const std::string& url, const std::stri
                                          std::string& response, bool bVerbose) {
   response.clear();
   Impl::Lease lease = m_impl->AcquireHandle();
-  if (!lease.handle) return false;
+  if (!lease.handle) {
+    RecordOutcome(m_impl->id, {});
+    return false;
+  }
   CURL* curl = lease.handle.get();
   ResponseSink sink{&response, curl};
   SetPostOptions(curl, url, body, sink, lease.timeouts, bVerbose);
-  const long status = AnswerStatus(curl, curl_easy_perform(curl), sink, response);
+  const Outcome outcome = OutcomeOf(curl, curl_easy_perform(curl), sink, response);
   m_impl->ReleaseHandle(std::move(lease.handle));
-  RecordStatus(m_impl->id, status);
-  return status != 0;
+  RecordOutcome(m_impl->id, outcome);
+  return outcome.status != 0;
 }
 
 bool Terminal_Http_Tool::HttpPostRequestInterruptible(const std::string& url,
@@ -301,6 +333,7 @@ bool Terminal_Http_Tool::HttpPostRequestInterruptible(const std::string& url,
                                                       std::string& response) {
   response.clear();
   std::lock_guard<std::mutex> oneAtATime(m_impl->interruptibleMutex);
+  RecordOutcome(m_impl->id, {});  // until the post has one
   if (m_impl->interrupted.load() || !m_impl->multi) return false;
   if (!m_impl->interruptibleHandle) {
     m_impl->interruptibleHandle = m_impl->NewHandle();
@@ -313,9 +346,9 @@ bool Terminal_Http_Tool::HttpPostRequestInterruptible(const std::string& url,
   if (curl == nullptr) return false;
   ResponseSink sink{&response, curl};
   SetPostOptions(curl, url, body, sink, m_impl->CurrentTimeouts(), false);
-  const long status = AnswerStatus(curl, m_impl->PerformInterruptible(curl), sink, response);
-  RecordStatus(m_impl->id, status);
-  return status != 0;
+  const Outcome outcome = OutcomeOf(curl, m_impl->PerformInterruptible(curl), sink, response);
+  RecordOutcome(m_impl->id, outcome);
+  return outcome.status != 0;
 }
 
 void Terminal_Http_Tool::InterruptPosts() {
@@ -325,8 +358,12 @@ void Terminal_Http_Tool::InterruptPosts() {
 }
 
 std::string Terminal_Http_Tool::GetLastPostStatus() const {
-  const long status = LastStatus(m_impl->id);
+  const long status = LastOutcome(m_impl->id).status;
   return status != 0 ? std::to_string(status) : std::string();
+}
+
+Terminal_Http_Tool::PostFailure Terminal_Http_Tool::GetLastPostFailure() const {
+  return LastOutcome(m_impl->id).failure;
 }
 
 void Terminal_Http_Tool::SetTimeouts(std::chrono::milliseconds connect,

@@ -16,6 +16,8 @@ using FacepadSim::Fault;
 using operations::AllOperations;
 using operations::Operation;
 using ZR_Framework::Face::ResultMap;
+using ZR_Framework::Face::TerminalFace_ZR;
+using Failure = TerminalFace_ZR::Failure;
 
 namespace {
 
@@ -55,15 +57,19 @@ class InjectedFault : public ::testing::Test {
     adaptor.SetHttpTimeouts(kTimeOut, kTimeOut);
   }
 
-  // Calls `operation`, which must fail within the time-out and log `texts`.
+  // Calls `operation`, which must fail within the time-out, log `texts` and
+  // give `failure` (with `status`) as its reason.
   void ExpectFailure(const Operation& operation, const std::vector<std::string>& texts,
-                     const char* fault) {
+                     const char* fault, Failure failure, int status = 0) {
     log.Clear();
     bool accepted = true;
     const auto took = TimeOf([&] { accepted = operation.call(adaptor); });
     EXPECT_FALSE(accepted) << operation.name << ": " << fault;
     EXPECT_LT(took, kTimeOut + kSlack) << operation.name << ": " << fault;
     EXPECT_EQ(log.Messages(), texts) << operation.name << ": " << fault;
+    const TerminalFace_ZR::FailureReason reason = TerminalFace_ZR::LastFailure();
+    EXPECT_EQ(reason.failure, failure) << operation.name << ": " << fault;
+    EXPECT_EQ(reason.status, status) << operation.name << ": " << fault;
   }
 
   LogCapture log;  // installed before the poller's thread starts, as hosts must
@@ -74,8 +80,9 @@ class InjectedFault : public ::testing::Test {
 
 struct Injection {
   const char* name;
-  Fault fault;        // armed for the operation's path only
-  bool statusFailed;  // an answer came, with a status other than 200
+  Fault fault;      // armed for the operation's path only
+  Failure failure;  // the reason the operation gives
+  int status;       // the status it was answered with, for Failure::Status
 };
 
 void PrintTo(const Injection& injection, std::ostream* out) {
@@ -90,30 +97,33 @@ TEST_P(EveryOperationUnder, AFaultFailsCleanlyAndTheNextRequestSucceeds) {
   for (const Operation& operation : AllOperations()) {
     Fault fault = injection.fault;
     simulator->AddFault(fault.On(operation.path));
-    ExpectFailure(operation,
-                  {injection.statusFailed ? operation.statusFailed : operation.postFailed},
-                  injection.name);
+    const bool answered = injection.failure == Failure::Status;
+    ExpectFailure(operation, {answered ? operation.statusFailed : operation.postFailed},
+                  injection.name, injection.failure, injection.status);
     simulator->ClearFaults();
     EXPECT_TRUE(operation.call(adaptor)) << operation.name << " after: " << injection.name;
+    EXPECT_EQ(TerminalFace_ZR::LastFailure().failure, Failure::None) << operation.name;
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, EveryOperationUnder,
     ::testing::Values(
-        Injection{"NeverAnswering", Fault::Delayed(kTimeOut * 5), false},
-        Injection{"ClosingWithoutAnswer", Fault::CloseConnection(), false},
-        Injection{"ResettingMidAnswer", Fault::ResetMidAnswer(std::string(4096, 'r')), false},
-        Injection{"DrippingByteByByte", Fault::Drip(std::string(100, 'd'), kTimeOut / 20), false},
+        Injection{"NeverAnswering", Fault::Delayed(kTimeOut * 5), Failure::TimedOut, 0},
+        Injection{"ClosingWithoutAnswer", Fault::CloseConnection(), Failure::NoAnswer, 0},
+        Injection{"ResettingMidAnswer", Fault::ResetMidAnswer(std::string(4096, 'r')),
+                  Failure::NoAnswer, 0},
+        Injection{"DrippingByteByByte", Fault::Drip(std::string(100, 'd'), kTimeOut / 20),
+                  Failure::TimedOut, 0},
         Injection{"AnsweringTooMuch",
                   Fault::OversizedAnswer(ZR_Framework::Terminal_Http_Tool::kMaxResponseBytes + 1),
-                  false},
-        Injection{"Status100", Fault::Answer(100), false},
-        Injection{"Status201", Fault::Answer(201), true},
-        Injection{"Status204", Fault::Answer(204), true},
-        Injection{"Status302", Fault::Answer(302, "elsewhere"), true},
-        Injection{"Status404", Fault::Answer(404), true},
-        Injection{"Status500", Fault::Answer(500, "busy"), true}),
+                  Failure::NoAnswer, 0},
+        Injection{"Status100", Fault::Answer(100), Failure::TimedOut, 0},
+        Injection{"Status201", Fault::Answer(201), Failure::Status, 201},
+        Injection{"Status204", Fault::Answer(204), Failure::Status, 204},
+        Injection{"Status302", Fault::Answer(302, "elsewhere"), Failure::Status, 302},
+        Injection{"Status404", Fault::Answer(404), Failure::Status, 404},
+        Injection{"Status500", Fault::Answer(500, "busy"), Failure::Status, 500}),
     [](const ::testing::TestParamInfo<Injection>& info) { return info.param.name; });
 
 TEST_F(InjectedFault, AnAnswerDrippedWithinTheTimeOutIsTaken) {
@@ -132,7 +142,7 @@ TEST_F(InjectedFault, ServiceDownThenBackOnTheSamePort) {
     if (operation.name == std::string("BindTerminalFace")) {
       texts.insert(texts.begin(), operations::kControlPost);
     }
-    ExpectFailure(operation, texts, "service down");
+    ExpectFailure(operation, texts, "service down", Failure::NotReached);
   }
   Restart(port);
   for (const Operation& operation : AllOperations()) {

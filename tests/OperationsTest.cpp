@@ -82,6 +82,7 @@ TEST_F(EveryOperation, DocumentsThatCannotBeMadeSendNothing) {
     JsonCreationFailure fail(container, nth);
     EXPECT_FALSE(Find(name).call(adaptor)) << name;
     EXPECT_EQ(log.Messages(), std::vector<std::string>{text}) << name;
+    EXPECT_EQ(TerminalFace_ZR::LastFailure().failure, TerminalFace_ZR::Failure::NoDocument) << name;
   }
   EXPECT_TRUE(simulator.RequestsBesidesPolls().empty());
 }
@@ -143,6 +144,8 @@ TEST_F(EveryOperation, ValuesThatWouldBreakTheBodyAreRefused) {
     log.Clear();
     const std::string row = std::string(refusal.operation) + " " + refusal.field;
     EXPECT_FALSE(refusal.call(adaptor)) << row;
+    EXPECT_EQ(TerminalFace_ZR::LastFailure().failure, TerminalFace_ZR::Failure::RefusedValue)
+        << row;
     EXPECT_EQ(log.Messages(),
               std::vector<std::string>{"TerminalFace_ZR::" + std::string(refusal.operation) +
                                        " refused: field " + refusal.field + " holds a tab or NUL"})

@@ -67,6 +67,7 @@ TEST(Settings, RequestPortAcceptsOnlyZeroTo65535) {
   }
   NoLogger silence;
   EXPECT_FALSE(adaptor.SetRequestPort(70000));
+  EXPECT_EQ(TerminalFace_ZR::LastFailure().failure, TerminalFace_ZR::Failure::RefusedValue);
 }
 
 TEST(Settings, DoNothingOperationsSendNothingAndLeaveTheMap) {
@@ -78,6 +79,7 @@ TEST(Settings, DoNothingOperationsSendNothingAndLeaveTheMap) {
     const ParamMap before = params;
     EXPECT_FALSE(adaptor.SetInitParamFace(params));
     EXPECT_FALSE(adaptor.DelBiophoto("id", "SN1", params));
+    EXPECT_EQ(TerminalFace_ZR::LastFailure().failure, TerminalFace_ZR::Failure::NotSupported);
     EXPECT_EQ(params, before);
   }
   EXPECT_TRUE(simulator.RequestsBesidesPolls().empty());

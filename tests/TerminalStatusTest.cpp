@@ -60,23 +60,26 @@ TEST(TerminalStatusOverHttp, AnswersAndTheirLogs) {
   EXPECT_TRUE(adaptor.GetTerminalStatusFace("T1"));
   EXPECT_TRUE(log.Records().empty());
 
+  using Failure = TerminalFace_ZR::Failure;
   struct Case {
     std::string answer;
     bool connected;
     std::vector<std::string> logged;
+    Failure failure;  // the reason a host is given
   };
   const Case cases[] = {
-      {R"(Data=[{"sn":"X","connstatus":1}])", true, {}},
-      {"Data=[]", false, {emptyList}},
-      {"Data=[ ]", false, {}},
-      {R"({"Data":[{"connstatus":1}]})", false, {unreadable}},
-      {"nothing", false, {unreadable}},
+      {R"(Data=[{"sn":"X","connstatus":1}])", true, {}, Failure::None},
+      {"Data=[]", false, {emptyList}, Failure::NotConnected},
+      {"Data=[ ]", false, {}, Failure::NotConnected},
+      {R"({"Data":[{"connstatus":1}]})", false, {unreadable}, Failure::UnreadableAnswer},
+      {"nothing", false, {unreadable}, Failure::UnreadableAnswer},
   };
   for (const Case& c : cases) {
     log.Clear();
     simulator.SetTerminalStatusAnswer(c.answer);
     EXPECT_EQ(adaptor.GetTerminalStatusFace("T1"), c.connected) << c.answer;
     EXPECT_EQ(log.Messages(), c.logged) << c.answer;
+    EXPECT_EQ(TerminalFace_ZR::LastFailure().failure, c.failure) << c.answer;
     NoLogger silence;
     EXPECT_EQ(adaptor.GetTerminalStatusFace("T1"), c.connected) << c.answer;
   }
