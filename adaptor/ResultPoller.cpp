@@ -72,8 +72,8 @@ struct ResultPoller::State {
   State(TerminalFace_ZR& owner, PollerTiming pollTiming) : adaptor(owner), timing(pollTiming) {}
 
   void SlotTimerTimeout();  // the thread's body
-  // Waits the interval of `next`, as the timing stands; false when asked to
-  // stop meanwhile.
+  // Waits the interval of `wait`, as the timing stands (and as it changes
+  // meanwhile); false when asked to stop.
   bool WaitFor(Wait wait);
   void Poll();
   // Hands the pending results to the callback when they hold an entry not

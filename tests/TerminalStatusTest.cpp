@@ -63,16 +63,16 @@ TEST(TerminalStatusOverHttp, AnswersAndTheirLogs) {
   using Failure = TerminalFace_ZR::Failure;
   struct Case {
     std::string answer;
-    bool connected;
     std::vector<std::string> logged;
     Failure failure;  // the reason a host is given
+    bool connected;
   };
   const Case cases[] = {
-      {R"(Data=[{"sn":"X","connstatus":1}])", true, {}, Failure::None},
-      {"Data=[]", false, {emptyList}, Failure::NotConnected},
-      {"Data=[ ]", false, {}, Failure::NotConnected},
-      {R"({"Data":[{"connstatus":1}]})", false, {unreadable}, Failure::UnreadableAnswer},
-      {"nothing", false, {unreadable}, Failure::UnreadableAnswer},
+      {R"(Data=[{"sn":"X","connstatus":1}])", {}, Failure::None, true},
+      {"Data=[]", {emptyList}, Failure::NotConnected, false},
+      {"Data=[ ]", {}, Failure::NotConnected, false},
+      {R"({"Data":[{"connstatus":1}]})", {unreadable}, Failure::UnreadableAnswer, false},
+      {"nothing", {unreadable}, Failure::UnreadableAnswer, false},
   };
   for (const Case& c : cases) {
     log.Clear();
