@@ -51,16 +51,19 @@ TEST_F(FacepadctlTool, EverySubcommandAcceptedAndRefused) {
     std::string refused;
   };
   const Case cases[] = {
-      {{"available"}, "facepad/active", "available: available", "available: not available"},
+      {{"available"},
+       "facepad/active",
+       "available: available",
+       "available: not available: refused by the service (status 500)"},
       {{"bind", "--sn", "T1", "--channel", "2", "--ip", "10.0.0.1", "--device-port", "80",
         "--username", "u", "--password", "p"},
        "facepad/binding",
        "bind T1: bound",
-       "bind T1: refused"},
+       "bind T1: refused by the service (status 500)"},
       {{"status", "--sn", "T1"},
        "facepad/getterminalstatus",
        "status T1: connected",
-       "status T1: not connected"},
+       "status T1: refused by the service (status 500)"},
       {{"add-user", "--sn", "T1", "--id", "a1", "--field", "certnum=C1", "--photo", kPhoto},
        "facepad/adduser",
        "add-user T1 id a1: accepted",
@@ -92,8 +95,11 @@ TEST_F(FacepadctlTool, EverySubcommandAcceptedAndRefused) {
       {{"set-listen-port", "--listen-port", "10004", "--reset", "1"},
        "facepad/setport",
        "set-listen-port 10004: accepted",
-       "set-listen-port 10004: refused"},
-      {{"unbind", "--sn", "T1"}, "facepad/unbinding", "unbind T1: released", "unbind T1: refused"},
+       "set-listen-port 10004: refused by the service (status 500)"},
+      {{"unbind", "--sn", "T1"},
+       "facepad/unbinding",
+       "unbind T1: released",
+       "unbind T1: refused by the service (status 500)"},
   };
   for (const Case& c : cases) {
     const Finished finished = Ctl(c.arguments);
@@ -115,7 +121,8 @@ TEST_F(FacepadctlTool, EverySubcommandAcceptedAndRefused) {
     EXPECT_EQ(finished.exitCode, 1) << c.arguments[0];
     const std::string refused = c.refused.empty()
                                     ? c.accepted.substr(0, c.accepted.rfind(':')) +
-                                          ": refused (run with -v to see the adaptor's log)"
+                                          ": refused by the service (status 500) (run with -v "
+                                          "to see the adaptor's log)"
                                     : c.refused;
     EXPECT_EQ(finished.out, refused + "\n");
     EXPECT_EQ(finished.err, "") << "silent without -v";
@@ -152,6 +159,31 @@ TEST_F(FacepadctlTool, WaitPrintsTheResultOfTheRequest) {
   EXPECT_TRUE(
       std::regex_match(finished.out, std::regex("add-user T1 id req[0-9a-f]{8}: accepted\n")))
       << finished.out;
+}
+
+// A service that is not there, one that does not answer, a refused value and
+// a refused status are told apart (the log records cannot); -v drops the hint.
+TEST_F(FacepadctlTool, FailuresSayWhatHappened) {
+  simulator.AddFault(Fault::Delayed(std::chrono::seconds(5)).On("facepad/unbinding"));
+  const std::string port = std::to_string(UnusedPort());
+  struct Case {
+    std::vector<std::string> arguments;
+    const char* says;
+  };
+  const Case cases[] = {
+      {{"--port", port, "status", "--sn", "T1"}, "could not be reached"},
+      {{"--port", port, "import", ZR_SOURCE_DIR "/demo/persons.csv", "--sn", "T1", "--wait", "0",
+        "--failures", "/dev/null"},
+       "could not be reached"},
+      {Arguments({"--timeout", "0.3", "unbind", "--sn", "T1"}), "no answer within the time-out"},
+      {Arguments({"set-user", "--sn", "T\t1", "--field", "certnum=C1"}), "not sent"},
+      {Arguments({"-v", "activate", "--sn", "T\t1"}), "not sent: a value holds a tab or NUL\n"},
+  };
+  for (const Case& c : cases) {
+    const Finished finished = RunToEnd(FACEPADCTL_PATH, c.arguments);
+    EXPECT_EQ(finished.exitCode, 1) << c.says;
+    EXPECT_NE(finished.out.find(c.says), std::string::npos) << finished.out;
+  }
 }
 
 TEST_F(FacepadctlTool, UsageErrorsSayWhatWasWrong) {

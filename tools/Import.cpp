@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "Csv.h"
+#include "FailureText.h"
 #include "JsonLine.h"
 #include "PersonInput.h"
 #include "ResultBoard.h"
@@ -31,7 +32,7 @@ struct Row {
   std::string certnum;
   std::string id;
   RowState state = RowState::NotSent;
-  std::string error;  // for bad rows
+  std::string error;  // why a bad row is bad, or why the service refused a row
   std::string code;   // the result, once it came
   bool hasResult = false;
 };
@@ -130,7 +131,7 @@ std::string Describe(const Row& row, std::chrono::milliseconds wait) {
     case RowState::NotSent:
       return "not sent: interrupted";
     case RowState::Refused:
-      return "refused by the service";
+      return row.error;
     case RowState::Accepted:
       return "no result within " + std::to_string(wait.count() / 1000) + " s";
   }
@@ -230,8 +231,10 @@ ImportSummary RunImport(ZR_Framework::Face::TerminalFace_ZR& adaptor,
             row = &rows[next++];
           }
           const bool accepted = adaptor.AddUser(row->id, options.sn, row->person);
+          const std::string why = accepted ? std::string() : LastFailureText();
           std::lock_guard<std::mutex> lock(mutex);
           row->state = accepted ? RowState::Accepted : RowState::Refused;
+          if (!accepted) row->error = why;
           ++sent;
         }
         std::lock_guard<std::mutex> lock(mutex);

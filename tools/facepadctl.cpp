@@ -17,6 +17,7 @@
 #include <TerminalFace_ZR/TerminalFace_ZR.h>
 #include <TerminalFace_ZR/ToolKits.h>
 
+#include "FailureText.h"
 #include "Import.h"
 #include "JsonLine.h"
 #include "PersonInput.h"
@@ -127,19 +128,24 @@ std::optional<std::string> WaitForResult(const std::string& sn, const std::strin
   return std::nullopt;
 }
 
+// Points at -v, unless it was given.
+std::string VerboseHint(const Globals& globals) {
+  return globals.verbose ? "" : " (run with -v to see the adaptor's log)";
+}
+
 // Reports whether a request was accepted and, with --wait, its result.
 int ReportRequest(const Globals& globals, const std::string& command, const RequestOptions& request,
                   bool accepted) {
+  const std::string failure = accepted ? std::string() : LastFailureText();
   if (globals.json) {
-    Print(JsonLine()
-              .Add("command", command)
-              .Add("sn", request.sn)
-              .Add("id", request.id)
-              .Add("accepted", accepted)
-              .Text());
+    JsonLine line;
+    line.Add("command", command).Add("sn", request.sn).Add("id", request.id);
+    line.Add("accepted", accepted);
+    if (!accepted) line.Add("detail", failure);
+    Print(line.Text());
   } else {
     Print(command + " " + request.sn + " id " + request.id + ": " +
-          (accepted ? "accepted" : "refused (run with -v to see the adaptor's log)"));
+          (accepted ? "accepted" : failure + VerboseHint(globals)));
   }
   if (!accepted) return kFailed;
   if (request.waitSeconds <= 0) return kAccepted;
@@ -162,12 +168,21 @@ int ReportRequest(const Globals& globals, const std::string& command, const Requ
   return code && *code == "0" ? kAccepted : kFailed;
 }
 
+// Reports a command without a request id: `okText` when it succeeded,
+// otherwise why it failed (after `failedText`, when there is one).
 int ReportPlain(const Globals& globals, const std::string& command, bool ok, const char* okText,
-                const char* failedText) {
+                const char* failedText = nullptr) {
+  const std::string failure = ok ? std::string() : LastFailureText();
   if (globals.json) {
-    Print(JsonLine().Add("command", command).Add("ok", ok).Text());
+    JsonLine line;
+    line.Add("command", command).Add("ok", ok);
+    if (!ok) line.Add("detail", failure);
+    Print(line.Text());
+  } else if (ok) {
+    Print(command + ": " + okText);
   } else {
-    Print(command + ": " + (ok ? okText : failedText));
+    Print(command + ": " +
+          (failedText != nullptr ? std::string(failedText) + ": " + failure : failure));
   }
   return ok ? kAccepted : kFailed;
 }
@@ -351,16 +366,14 @@ int Run(int argc, char** argv) {
   if (bind->parsed()) {
     return ReportPlain(
         globals, "bind " + bindSn,
-        adaptor.BindTerminalFace(bindSn, channel, ip, devicePort, username, password), "bound",
-        "refused");
+        adaptor.BindTerminalFace(bindSn, channel, ip, devicePort, username, password), "bound");
   }
   if (unbind->parsed()) {
-    return ReportPlain(globals, "unbind " + bindSn, adaptor.UnBindTerminalFace(bindSn), "released",
-                       "refused");
+    return ReportPlain(globals, "unbind " + bindSn, adaptor.UnBindTerminalFace(bindSn), "released");
   }
   if (status->parsed()) {
     return ReportPlain(globals, "status " + bindSn, adaptor.GetTerminalStatusFace(bindSn),
-                       "connected", "not connected");
+                       "connected");
   }
   if (activate->parsed()) {
     return requestCommand(activate, [&] {
@@ -377,7 +390,7 @@ int Run(int argc, char** argv) {
   }
   if (setListenPort->parsed()) {
     return ReportPlain(globals, "set-listen-port " + listenPort,
-                       adaptor.SetListenPortFace(listenPort, reset), "accepted", "refused");
+                       adaptor.SetListenPortFace(listenPort, reset), "accepted");
   }
   if (watch->parsed()) {
     InterruptOnSignals();
