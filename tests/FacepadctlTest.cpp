@@ -170,10 +170,10 @@ TEST_F(FacepadctlTool, FailuresSayWhatHappened) {
     std::vector<std::string> arguments;
     const char* says;
   };
+  const std::string persons = std::string(ZR_SOURCE_DIR) + "/demo/persons.csv";
   const Case cases[] = {
       {{"--port", port, "status", "--sn", "T1"}, "could not be reached"},
-      {{"--port", port, "import", ZR_SOURCE_DIR "/demo/persons.csv", "--sn", "T1", "--wait", "0",
-        "--failures", "/dev/null"},
+      {{"--port", port, "import", persons, "--sn", "T1", "--wait", "0", "--failures", "/dev/null"},
        "could not be reached"},
       {Arguments({"--timeout", "0.3", "unbind", "--sn", "T1"}), "no answer within the time-out"},
       {Arguments({"set-user", "--sn", "T\t1", "--field", "certnum=C1"}), "not sent"},
