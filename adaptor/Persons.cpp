@@ -61,9 +61,8 @@ bool TerminalFace_ZR::DelUser(const std::string& id, const std::string& sn, Para
   return Guarded("DelUser", [&] {
     const JsonDocument document(json_object_new_object());
     if (!document) {
-      SetFailure(Failure::NoDocument);
-      ZR_LOG("TerminalFace_ZR::AddUserZorvan jsonData == nullptr");  // names AddUser, as known
-      return false;
+      return ZR_NO_DOCUMENT(
+          "TerminalFace_ZR::AddUserZorvan jsonData == nullptr");  // names AddUser, as known
     }
     const std::string& certnum = person["certnum"];
     if (!FormValuesFit("DelUser", {{"SN", sn}, {"id", id}}) ||
@@ -82,9 +81,7 @@ bool TerminalFace_ZR::SetBiophoto(const std::string& id, const std::string& sn, 
   return Guarded("SetBiophoto", [&] {
     const std::optional<std::string> record = BuildPhotoRecord(photo);
     if (!record) {
-      SetFailure(Failure::NoDocument);
-      ZR_LOG("TerminalFace_ZR::SetBiophotoZorvan jsonData == nullptr");
-      return false;
+      return ZR_NO_DOCUMENT("TerminalFace_ZR::SetBiophotoZorvan jsonData == nullptr");
     }
     if (!FormValuesFit("SetBiophoto", {{"SN", sn}, {"id", id}}) ||
         !JsonStringsFit("SetBiophoto",

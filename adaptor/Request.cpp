@@ -80,6 +80,12 @@ TerminalFace_ZR::FailureReason TerminalFace_ZR::LastFailure() {
   return t_lastFailure;
 }
 
+bool NoDocument(int line, const char* text) noexcept {
+  SetFailure(TerminalFace_ZR::Failure::NoDocument);
+  LogRecord(line, text);
+  return false;
+}
+
 void LogFailure(const char* operation, const std::exception& failure) noexcept {
   SetFailure(TerminalFace_ZR::Failure::OutOfMemory);
   // Made without allocating: memory may be what ran out.

@@ -44,6 +44,12 @@ std::size_t ListAfterWord(const std::string& answer, std::string_view word);
 // TerminalFace_ZR::LastFailure().
 void SetFailure(TerminalFace_ZR::Failure failure, int status = 0) noexcept;
 
+// A JSON document could not be made (memory ran out): records that as the
+// operation's failure, logs `text` from `line`, and returns false. Called as
+// ZR_NO_DOCUMENT(text), so that the record carries the caller's line.
+bool NoDocument(int line, const char* text) noexcept;
+#define ZR_NO_DOCUMENT(text) ::ZR_Framework::Face::NoDocument(__LINE__, (text))
+
 // Logs an exception that ended `operation`, and records it as its failure.
 void LogFailure(const char* operation, const std::exception& failure) noexcept;
 

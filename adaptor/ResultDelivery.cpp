@@ -1,6 +1,7 @@
 #include "JsonDocument.h"
 #include "Log.h"
 #include "Request.h"
+#include "ResultPoller.h"
 #include "TerminalFace_ZR.h"
 #include "ToolKits.h"
 
@@ -57,8 +58,7 @@ bool TerminalFace_ZR::JsonDataToMapData(const std::string& json, ResultMap& resu
         stored = true;
       }
     }
-    results.merge(parsed);  // takes over the serial numbers new to `results`
-    for (auto& [sn, outcomes] : parsed) results[sn] = std::move(outcomes);  // replaces the others
+    ReplaceSerialNumbers(parsed, results);
     return stored;
   });
 }

@@ -68,6 +68,12 @@ void MergeResults(ResultMap& fresh, ResultMap& pending) {
   }
 }
 
+void ReplaceSerialNumbers(ResultMap& from, ResultMap& results) {
+  results.merge(from);
+  for (auto& [sn, outcomes] : from) results.find(sn)->second.swap(outcomes);
+  from.clear();
+}
+
 struct ResultPoller::State {
   State(TerminalFace_ZR& owner, PollerTiming pollTiming) : adaptor(owner), timing(pollTiming) {}
 
@@ -195,12 +201,8 @@ void ResultPoller::State::DeliverPending(bool fresh) {
   }
   // The adaptor is being destroyed: the host is going away.
   if (Stopping()) return;
-  // Without allocating, so that no results are lost half-way: the serial
-  // numbers new to the host's map move over with their nodes, the others
-  // swap their entries in.
-  results.merge(pending);
-  for (auto& [sn, outcomes] : pending) results[sn].swap(outcomes);
-  pending.clear();
+  // Without allocating, so that no results are lost half-way.
+  ReplaceSerialNumbers(pending, results);
   undelivered = false;
   // The callback may destroy the adaptor: from here on, only this state is
   // touched.

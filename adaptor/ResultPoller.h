@@ -38,6 +38,11 @@ ResultFrame FrameResultAnswer(const std::string& answer, std::string& list);
 // latest outcome; a serial number without entries is added when new.
 void MergeResults(ResultMap& fresh, ResultMap& pending);
 
+// Gives each serial number that `from` names its entries from `from`, as a
+// whole, in `results`, and empties `from`. Allocates nothing: serial numbers
+// new to `results` move over with their nodes, the others swap their entries.
+void ReplaceSerialNumbers(ResultMap& from, ResultMap& results);
+
 using PollerTiming = TerminalFace_ZR::PollerTiming;
 
 class ResultPoller {

@@ -83,10 +83,8 @@ bool TerminalFace_ZR::ControlDeviceFace(const std::string& id, const std::string
     if (!FormValuesFit("ControlDeviceFace", {{"SN", sn}, {"id", id}})) return false;
     const JsonDocument command(json_object_new_object());
     if (!command) {
-      SetFailure(Failure::NoDocument);
-      ZR_LOG(
+      return ZR_NO_DOCUMENT(
           "TerminalFace_ZR::DelBiophotoZorvan jsonData == nullptr");  // names DelBiophoto, as known
-      return false;
     }
     json_object* type = json_object_new_int(kControlType);
     json_object* value = json_object_new_int(kControlValue);

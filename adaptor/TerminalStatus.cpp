@@ -77,10 +77,8 @@ bool TerminalFace_ZR::Active(const std::string& id, const std::string& sn,
     }
     const JsonDocument account(json_object_new_object());
     if (!account) {
-      SetFailure(Failure::NoDocument);
-      ZR_LOG(
+      return ZR_NO_DOCUMENT(
           "TerminalFace_ZR::DelBiophotoZorvan jsonData == nullptr");  // names DelBiophoto, as known
-      return false;
     }
     json_object* user = NewString(username);
     json_object* secret = NewString(password);

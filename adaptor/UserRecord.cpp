@@ -19,20 +19,17 @@ std::optional<std::string> BuildUserRecord(ParamMap& person, UserRecordVariant v
   // The containers come first, so that a failure leaves the map untouched.
   const JsonDocument record(json_object_new_object());
   if (!record) {
-    SetFailure(TerminalFace_ZR::Failure::NoDocument);
-    ZR_LOG(kNoContainer);
+    ZR_NO_DOCUMENT(kNoContainer);
     return std::nullopt;
   }
   JsonDocument card(json_object_new_object());
   if (!card) {
-    SetFailure(TerminalFace_ZR::Failure::NoDocument);
-    ZR_LOG(kNoContainer);
+    ZR_NO_DOCUMENT(kNoContainer);
     return std::nullopt;
   }
   JsonDocument cards(json_object_new_array());
   if (!cards) {
-    SetFailure(TerminalFace_ZR::Failure::NoDocument);
-    ZR_LOG(kNoContainer);
+    ZR_NO_DOCUMENT(kNoContainer);
     return std::nullopt;
   }
 

@@ -50,7 +50,6 @@ constexpr std::size_t kSmallAnswerBytes = std::size_t{1} << 20;
 struct ResponseSink {
   std::string* body;
   CURL* handle;
-  bool tooLarge = false;
 };
 
 std::size_t CapacityFor(const ResponseSink& sink, std::size_t needed) {
@@ -70,7 +69,6 @@ size_t AppendToSink(char* data, size_t size, size_t count, void* user) {
   const size_t bytes = size * count;
   const size_t needed = sink->body->size() + bytes;
   if (needed > Terminal_Http_Tool::kMaxResponseBytes) {
-    sink->tooLarge = true;
     return 0;  // anything but `bytes` aborts the transfer
   }
   try {
@@ -137,13 +135,12 @@ PostFailure FailureOf(CURLcode result) {
 
 // The outcome of a transfer. Without an answer that counts, `response` is
 // emptied and its memory released.
-Outcome OutcomeOf(CURL* curl, CURLcode result, const ResponseSink& sink, std::string& response) {
+Outcome OutcomeOf(CURL* curl, CURLcode result, std::string& response) {
   Outcome outcome;
-  if (result == CURLE_OK && !sink.tooLarge) {
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &outcome.status);
-  }
+  // An answer too large was aborted by the sink: curl reports a write error.
+  if (result == CURLE_OK) curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &outcome.status);
   if (outcome.status == 0) {
-    outcome.failure = sink.tooLarge ? PostFailure::Broken : FailureOf(result);
+    outcome.failure = FailureOf(result);
     response.clear();
     response.shrink_to_fit();
   } else {
@@ -322,7 +319,7 @@ bool Terminal_Http_Tool::HttpPostRequest(const std::string& url, const std::stri
   CURL* curl = lease.handle.get();
   ResponseSink sink{&response, curl};
   SetPostOptions(curl, url, body, sink, lease.timeouts, bVerbose);
-  const Outcome outcome = OutcomeOf(curl, curl_easy_perform(curl), sink, response);
+  const Outcome outcome = OutcomeOf(curl, curl_easy_perform(curl), response);
   m_impl->ReleaseHandle(std::move(lease.handle));
   RecordOutcome(m_impl->id, outcome);
   return outcome.status != 0;
@@ -346,7 +343,7 @@ bool Terminal_Http_Tool::HttpPostRequestInterruptible(const std::string& url,
   if (curl == nullptr) return false;
   ResponseSink sink{&response, curl};
   SetPostOptions(curl, url, body, sink, m_impl->CurrentTimeouts(), false);
-  const Outcome outcome = OutcomeOf(curl, m_impl->PerformInterruptible(curl), sink, response);
+  const Outcome outcome = OutcomeOf(curl, m_impl->PerformInterruptible(curl), response);
   RecordOutcome(m_impl->id, outcome);
   return outcome.status != 0;
 }

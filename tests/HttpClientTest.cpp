@@ -1,5 +1,5 @@
 // The HTTP client against the simulator: keep-alive, time-outs, size limit,
-// per-thread status, interruption.
+// per-thread status.
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -112,29 +112,4 @@ TEST_F(HttpClient, EachThreadReadsTheStatusOfItsOwnPost) {
   refused.join();
   accepted.join();
   EXPECT_EQ(client.GetLastPostStatus(), "");  // this thread has posted nothing
-}
-
-// The poller's post: another thread ends it at once, whatever the service
-// does, and every later one fails unsent; other posts go on.
-TEST_F(HttpClient, InterruptionEndsAHungPostAtOnce) {
-  simulator.AddFault(Fault::Delayed(60s).On("facepad/getresult"));
-  std::string response;
-  ASSERT_TRUE(client.HttpPostRequestInterruptible(Url("facepad/active"), "", response));
-  EXPECT_EQ(client.GetLastPostStatus(), "200");
-  bool answered = true;
-  std::thread poller([&] {
-    answered = client.HttpPostRequestInterruptible(Url("facepad/getresult"), "", response);
-  });
-  ASSERT_TRUE(WaitFor([&] { return !simulator.Requests("facepad/getresult").empty(); }));
-  const auto start = std::chrono::steady_clock::now();
-  client.InterruptPosts();
-  poller.join();
-  EXPECT_LT(std::chrono::steady_clock::now() - start, Scaled(2s));
-  EXPECT_FALSE(answered);
-  EXPECT_TRUE(response.empty());
-
-  simulator.ClearJournal();
-  EXPECT_FALSE(client.HttpPostRequestInterruptible(Url("facepad/active"), "", response));
-  EXPECT_TRUE(simulator.Journal().empty());
-  EXPECT_TRUE(client.HttpPostRequest(Url("facepad/active"), "", response, false));
 }

@@ -267,21 +267,12 @@ TEST(PollerLifecycle, DestructionWaitsForARunningCallbackAndNoneFollows) {
 
 namespace {
 TerminalFace_ZR* g_doomed = nullptr;
-bool g_viaFactory = false;
 std::mutex g_seenMutex;
 ResultMap g_seenAfterDestruction;  // guarded by g_seenMutex
 pid_t g_pollerThread = 0;          // guarded by g_seenMutex
 
-bool ThreadAlive(pid_t thread) {
-  return std::filesystem::exists("/proc/self/task/" + std::to_string(thread));
-}
-
 int DestroyTheAdaptor(ResultMap& results) {
-  if (g_viaFactory) {
-    DestroyTerminalFace_ZR(g_doomed);
-  } else {
-    delete g_doomed;
-  }
+  delete g_doomed;
   std::lock_guard<std::mutex> lock(g_seenMutex);
   g_seenAfterDestruction = results;  // the map stays valid until the callback returns
   g_pollerThread = gettid();
@@ -291,35 +282,28 @@ int DestroyTheAdaptor(ResultMap& results) {
 
 // A host may end the adaptor from inside its callback: the destruction
 // completes, the callback returns, and the poller thread ends without
-// another poll.
+// another poll. (FactoryTest does the same through the module.)
 TEST(PollerLifecycle, DestructionInsideTheCallback) {
   FacepadSimulator simulator;
-  for (bool viaFactory : {false, true}) {
-    {
-      std::lock_guard<std::mutex> lock(g_seenMutex);
-      g_seenAfterDestruction.clear();
-      g_pollerThread = 0;
-    }
-    g_viaFactory = viaFactory;
-    g_doomed = new FastPollingAdaptor(kTick);
-    PointAt(*g_doomed, simulator);
-    g_doomed->SetResultCallbackFace(DestroyTheAdaptor);
-    simulator.QueueResult("A1", "7", "0");
-    pid_t poller = 0;
-    ASSERT_TRUE(WaitFor([&] {
-      std::lock_guard<std::mutex> lock(g_seenMutex);
-      poller = g_pollerThread;
-      return poller != 0;
-    }));
-    ASSERT_TRUE(WaitFor([&] { return !ThreadAlive(poller); })) << viaFactory;
-    {
-      std::lock_guard<std::mutex> lock(g_seenMutex);
-      EXPECT_EQ(g_seenAfterDestruction, (ResultMap{{"A1", {{"7", "0"}}}}));
-    }
-    const std::size_t polls = simulator.Requests("facepad/getresult").size();
-    std::this_thread::sleep_for(200ms);
-    EXPECT_EQ(simulator.Requests("facepad/getresult").size(), polls);
+  g_doomed = new FastPollingAdaptor(kTick);
+  PointAt(*g_doomed, simulator);
+  g_doomed->SetResultCallbackFace(DestroyTheAdaptor);
+  simulator.QueueResult("A1", "7", "0");
+  pid_t poller = 0;
+  ASSERT_TRUE(WaitFor([&] {
+    std::lock_guard<std::mutex> lock(g_seenMutex);
+    poller = g_pollerThread;
+    return poller != 0;
+  }));
+  ASSERT_TRUE(WaitFor(
+      [&] { return !std::filesystem::exists("/proc/self/task/" + std::to_string(poller)); }));
+  {
+    std::lock_guard<std::mutex> lock(g_seenMutex);
+    EXPECT_EQ(g_seenAfterDestruction, (ResultMap{{"A1", {{"7", "0"}}}}));
   }
+  const std::size_t polls = simulator.Requests("facepad/getresult").size();
+  std::this_thread::sleep_for(200ms);
+  EXPECT_EQ(simulator.Requests("facepad/getresult").size(), polls);
 }
 
 TEST(PollerLifecycle, TwoAdaptorsEachGetTheirOwnResults) {

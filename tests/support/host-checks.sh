@@ -1,0 +1,61 @@
+# What the whole-program tests share: the README's marked code blocks, a
+# simulator on a free port, and the README's host built with CMake and with
+# pkg-config against an installation. Sourced by scripts that set $source
+# (the source tree), $work (a scratch folder) and $sim_pid (empty at first).
+
+# Each block that README.md marks "<!-- tested: NAME -->", into $work/examples/NAME.
+extract_readme_blocks() {
+  mkdir -p "$work/examples"
+  awk -v dir="$work/examples" '
+    /^<!-- tested: .* -->$/ { name = $3; next }
+    name != "" && /^```/ { if (inside) { inside = 0; name = "" } else { inside = 1 }; next }
+    inside { print > (dir "/" name) }
+  ' "$source/README.md"
+  for name in host.cpp CMakeLists.txt pkg-config.sh loader.cpp facepadctl-session.sh; do
+    test -s "$work/examples/$name" || { echo "README.md has no tested block $name"; exit 1; }
+  done
+}
+
+# A fresh simulator from the program $1 on a free port; sets $port and $sim_pid.
+start_simulator() {
+  if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; fi
+  : >"$work/sim.log"
+  "$1" --port 0 >"$work/sim.log" 2>&1 &
+  sim_pid=$!
+  port=""
+  for _ in $(seq 200); do
+    port=$(sed -n 's/.*listening on http:\/\/[^:]*:\([0-9]*\).*/\1/p' "$work/sim.log")
+    [ -n "$port" ] && return 0
+    sleep 0.05
+  done
+  cat "$work/sim.log"
+  exit 1
+}
+
+# Runs the host `$@ $port`, which must print its request's result.
+run_host() {
+  "$@" "$port" >"$work/host.out" || { cat "$work/host.out"; echo "the host failed: $*"; exit 1; }
+  grep -q "FP-0001 req-1 -> [0-9]" "$work/host.out" || { cat "$work/host.out"; exit 1; }
+}
+
+# Builds the README's host against the installation with prefix $2 and
+# library folder $3 (for the README's /opt/facepad and /opt/facepad/lib),
+# with CMake and with pkg-config, in $work/$1-*, and runs both.
+build_and_run_host() {
+  echo "== the host, built with CMake against the $1"
+  dir="$work/$1-cmake"
+  mkdir "$dir"
+  cp "$work/examples/host.cpp" "$work/examples/CMakeLists.txt" "$dir/"
+  cmake -S "$dir" -B "$dir/build" -DCMAKE_PREFIX_PATH="$2" >/dev/null
+  cmake --build "$dir/build" >/dev/null
+  run_host env LD_LIBRARY_PATH="$3" "$dir/build/host"
+
+  echo "== the host, built with pkg-config against the $1"
+  dir="$work/$1-pkg-config"
+  mkdir "$dir"
+  cp "$work/examples/host.cpp" "$dir/"
+  sed "s|/opt/facepad/lib|$3|g; s|/opt/facepad|$2|g" "$work/examples/pkg-config.sh" >"$dir/build.sh"
+  (cd "$dir" && sh ./build.sh)
+  # Under /usr the libraries carry no run path to each other.
+  run_host env LD_LIBRARY_PATH="$3" "$dir/host"
+}
