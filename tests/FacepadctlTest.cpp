@@ -1,9 +1,11 @@
-// facepadctl against the simulator: each subcommand's outcome, results,
-// usage errors and bulk import.
+// facepadctl run as a program against the simulator. Outputs are checked for
+// their meaning: the exit code, the --json fields, a key word.
 #include <gtest/gtest.h>
+#include <json-c/json.h>
 
 #include <fstream>
-#include <regex>
+#include <map>
+#include <memory>
 
 #include "Base64.h"
 #include "Subprocess.h"
@@ -15,6 +17,42 @@ using FacepadSim::Fault;
 namespace {
 const std::string kPhoto = ZR_SOURCE_DIR "/demo/photos/ann.png";
 
+using Fields = std::map<std::string, std::string>;
+
+// Each line of --json output as its top-level members, in text.
+std::vector<Fields> JsonLines(const std::string& out) {
+  std::vector<Fields> lines;
+  std::size_t start = 0;
+  for (std::size_t end = out.find('\n'); end != std::string::npos; end = out.find('\n', start)) {
+    const std::unique_ptr<json_object, decltype(&json_object_put)> object(
+        json_tokener_parse(out.substr(start, end - start).c_str()), json_object_put);
+    start = end + 1;
+    Fields fields;
+    if (json_object_is_type(object.get(), json_type_object)) {
+      json_object_object_foreach(object.get(), key, value) {
+        fields[key] = json_object_is_type(value, json_type_object)
+                          ? json_object_to_json_string_ext(value, JSON_C_TO_STRING_PLAIN)
+                          : json_object_get_string(value);
+      }
+    }
+    lines.push_back(fields);
+  }
+  return lines;
+}
+
+// The import rows of --json output, by line.
+std::map<int, Fields> RowsByLine(const std::string& out) {
+  std::map<int, Fields> rows;
+  for (Fields& line : JsonLines(out)) {
+    if (line.count("line") != 0) rows[std::stoi(line["line"])] = line;
+  }
+  return rows;
+}
+
+bool Has(const std::string& text, const std::string& word) {
+  return text.find(word) != std::string::npos;
+}
+
 void WriteFile(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
@@ -24,8 +62,11 @@ std::string TemporaryDirectory() {
   return mkdtemp(path);
 }
 
-int CountLines(const std::string& text) {
-  return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+// A CSV of `count` persons named C-1, C-2, ...
+std::string Persons(int count) {
+  std::string csv = "certnum,name\n";
+  for (int i = 1; i <= count; ++i) csv += "C-" + std::to_string(i) + ",P\n";
+  return csv;
 }
 }  // namespace
 
@@ -37,273 +78,303 @@ class FacepadctlTool : public ::testing::Test {
     all.insert(all.end(), arguments.begin(), arguments.end());
     return all;
   }
-  Finished Ctl(const std::vector<std::string>& arguments) const {
-    return RunToEnd(FACEPADCTL_PATH, Arguments(arguments));
+  Finished Ctl(const std::vector<std::string>& arguments, double interruptAfter = 0,
+               const char* signal = "INT") const {
+    return RunToEnd(FACEPADCTL_PATH, Arguments(arguments), interruptAfter, signal);
+  }
+  Fields CtlJson(const std::vector<std::string>& arguments) const {
+    std::vector<std::string> all = {"--json"};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    const std::vector<Fields> lines = JsonLines(Ctl(all).out);
+    return lines.empty() ? Fields{} : lines.back();
   }
   FacepadSim::FacepadSimulator simulator;
+  const std::string dir = TemporaryDirectory();
 };
 
-TEST_F(FacepadctlTool, EverySubcommandAcceptedAndRefused) {
-  struct Case {
-    std::vector<std::string> arguments;
-    std::string path;
-    std::string accepted;
-    std::string refused;
-  };
-  const Case cases[] = {
-      {{"available"},
-       "facepad/active",
-       "available: available",
-       "available: not available: refused by the service (status 500)"},
-      {{"bind", "--sn", "T1", "--channel", "2", "--ip", "10.0.0.1", "--device-port", "80",
-        "--username", "u", "--password", "p"},
-       "facepad/binding",
-       "bind T1: bound",
-       "bind T1: refused by the service (status 500)"},
-      {{"status", "--sn", "T1"},
-       "facepad/getterminalstatus",
-       "status T1: connected",
-       "status T1: refused by the service (status 500)"},
+TEST_F(FacepadctlTool, EverySubcommandReportsAcceptedAndRefused) {
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"available"}, "facepad/active"},
+      {{"bind", "--sn", "T1", "--channel", "2", "--ip", "10.0.0.1", "--device-port", "80"},
+       "facepad/binding"},
+      {{"status", "--sn", "T1"}, "facepad/getterminalstatus"},
       {{"add-user", "--sn", "T1", "--id", "a1", "--field", "certnum=C1", "--photo", kPhoto},
-       "facepad/adduser",
-       "add-user T1 id a1: accepted",
-       ""},
-      {{"set-user", "--sn", "T1", "--id", "s1", "--field", "certnum=C1"},
-       "facepad/setuser",
-       "set-user T1 id s1: accepted",
-       ""},
-      {{"set-photo", "--sn", "T1", "--id", "p1", "--certnum", "C1", "--photo", kPhoto},
-       "facepad/setfacepic",
-       "set-photo T1 id p1: accepted",
-       ""},
-      {{"del-user", "--sn", "T1", "--id", "d1", "--certnum", "C1"},
-       "facepad/deluser",
-       "del-user T1 id d1: accepted",
-       ""},
-      {{"activate", "--sn", "T1", "--id", "v1", "--username", "op", "--password", "pw"},
-       "facepad/active",
-       "activate T1 id v1: accepted",
-       ""},
-      {{"activation-status", "--sn", "T1", "--id", "v2"},
-       "facepad/activationstatus",
-       "activation-status T1 id v2: accepted",
-       ""},
-      {{"control", "--sn", "T1", "--id", "c1"},
-       "facepad/controldevice",
-       "control T1 id c1: accepted",
-       ""},
-      {{"set-listen-port", "--listen-port", "10004", "--reset", "1"},
-       "facepad/setport",
-       "set-listen-port 10004: accepted",
-       "set-listen-port 10004: refused by the service (status 500)"},
-      {{"unbind", "--sn", "T1"},
-       "facepad/unbinding",
-       "unbind T1: released",
-       "unbind T1: refused by the service (status 500)"},
+       "facepad/adduser"},
+      {{"set-user", "--sn", "T1", "--field", "certnum=C1"}, "facepad/setuser"},
+      {{"set-photo", "--sn", "T1", "--certnum", "C1", "--photo", kPhoto}, "facepad/setfacepic"},
+      {{"del-user", "--sn", "T1", "--certnum", "C1"}, "facepad/deluser"},
+      {{"activate", "--sn", "T1", "--username", "op", "--password", "pw"}, "facepad/active"},
+      {{"activation-status", "--sn", "T1"}, "facepad/activationstatus"},
+      {{"control", "--sn", "T1"}, "facepad/controldevice"},
+      {{"set-listen-port", "--listen-port", "10004", "--reset", "1"}, "facepad/setport"},
+      {{"unbind", "--sn", "T1"}, "facepad/unbinding"},
   };
-  for (const Case& c : cases) {
-    const Finished finished = Ctl(c.arguments);
-    EXPECT_EQ(finished.exitCode, 0) << c.arguments[0] << finished.err;
-    EXPECT_EQ(finished.out, c.accepted + "\n");
-    if (c.arguments[0] == "set-photo") {  // both photos went out base64-encoded
-      const std::string image = ReadFile(kPhoto);
+  for (const auto& [arguments, path] : cases) {
+    Fields line = CtlJson(arguments);
+    EXPECT_EQ(line["command"], arguments[0]);
+    EXPECT_TRUE(line["outcome"] == "ok" || line["outcome"] == "accepted") << arguments[0];
+    if (arguments[0] == "add-user") {
+      EXPECT_EQ(line["id"], "a1");
+    }
+    if (arguments[0] == "set-photo") {  // both photos went out base64-encoded
       const auto person = simulator.FindPerson("T1", "C1");
       ASSERT_TRUE(person.has_value());
-      EXPECT_EQ(person->facepic, Facepadctl::Base64Encode(image));
-      EXPECT_EQ(person->photo, Facepadctl::Base64Encode(image));
-      EXPECT_EQ(person->photoSize, static_cast<int>(image.size()));
+      EXPECT_EQ(person->facepic, Facepadctl::Base64Encode(ReadFile(kPhoto)));
+      EXPECT_EQ(person->photo, person->facepic);
     }
-  }
-  for (const Case& c : cases) {
-    simulator.AddFault(Fault::Answer(500).On(c.path));
-    const Finished finished = Ctl(c.arguments);
+
+    simulator.AddFault(Fault::Answer(500).On(path));
+    const Finished refused = Ctl(arguments);
+    line = CtlJson(arguments);
     simulator.ClearFaults();
-    EXPECT_EQ(finished.exitCode, 1) << c.arguments[0];
-    const std::string refused = c.refused.empty()
-                                    ? c.accepted.substr(0, c.accepted.rfind(':')) +
-                                          ": refused by the service (status 500) (run with -v "
-                                          "to see the adaptor's log)"
-                                    : c.refused;
-    EXPECT_EQ(finished.out, refused + "\n");
-    EXPECT_EQ(finished.err, "") << "silent without -v";
+    EXPECT_EQ(refused.exitCode, 1) << arguments[0];
+    EXPECT_TRUE(Has(refused.out, "status 500") && Has(refused.out, "-v")) << refused.out;
+    EXPECT_EQ(refused.err, "") << "silent without -v";
+    EXPECT_EQ(line["outcome"], "refused");
   }
-  const Finished verbose = Ctl({"-v", "unbind", "--sn", "T1"});
-  EXPECT_EQ(verbose.err, "");
   simulator.AddFault(Fault::Answer(500));
-  EXPECT_NE(
-      Ctl({"-v", "unbind", "--sn", "T1"})
-          .err.find("TerminalFace_ZR::UnBindTerminalFaceZorvan Call GetLastPostStatus ret false"),
-      std::string::npos);
-}
-
-TEST_F(FacepadctlTool, WaitPrintsTheResultOfTheRequest) {
-  Finished finished =
-      Ctl({"add-user", "--sn", "T1", "--id", "w1", "--field", "certnum=C9", "--wait", "10"});
-  EXPECT_EQ(finished.exitCode, 0);
-  EXPECT_EQ(finished.out, "add-user T1 id w1: accepted\nresult T1 id w1: 0 (done)\n");
-
-  finished = Ctl(
-      {"--json", "add-user", "--sn", "T1", "--id", "w2", "--field", "certnum=C9", "--wait", "10"});
-  EXPECT_EQ(finished.exitCode, 1);
-  EXPECT_EQ(finished.out,
-            "{\"command\":\"add-user\",\"sn\":\"T1\",\"id\":\"w2\",\"accepted\":true}\n"
-            "{\"sn\":\"T1\",\"id\":\"w2\",\"result\":\"101\"}\n");
-
-  simulator.AddFault(Fault::Answer(500).On("facepad/getresult"));
-  finished = Ctl({"control", "--sn", "T1", "--id", "w3", "--wait", "0.5"});
-  EXPECT_EQ(finished.exitCode, 1);
-  EXPECT_NE(finished.out.find("no result for id w3 within 0.5 s"), std::string::npos)
-      << finished.out;
-
-  finished = Ctl({"add-user", "--sn", "T1", "--field", "certnum=C7"});
-  EXPECT_TRUE(
-      std::regex_match(finished.out, std::regex("add-user T1 id req[0-9a-f]{8}: accepted\n")))
-      << finished.out;
+  const Finished verbose = Ctl({"-v", "unbind", "--sn", "T1"});
+  EXPECT_TRUE(Has(verbose.err, "UnBindTerminalFaceZorvan Call GetLastPostStatus ret false"));
+  EXPECT_FALSE(Has(verbose.out, "-v")) << "no hint to give -v when it was given";
 }
 
 // A service that is not there, one that does not answer, a refused value and
-// a refused status are told apart (the log records cannot); -v drops the hint.
+// a terminal that is not connected are told apart (the log records cannot).
 TEST_F(FacepadctlTool, FailuresSayWhatHappened) {
-  simulator.AddFault(Fault::Delayed(std::chrono::seconds(5)).On("facepad/unbinding"));
+  simulator.AddFault(Fault::Delayed(5s).On("facepad/unbinding"));
   const std::string port = std::to_string(UnusedPort());
   struct Case {
     std::vector<std::string> arguments;
+    const char* outcome;
     const char* says;
   };
-  const std::string persons = std::string(ZR_SOURCE_DIR) + "/demo/persons.csv";
   const Case cases[] = {
-      {{"--port", port, "status", "--sn", "T1"}, "could not be reached"},
-      {{"--port", port, "import", persons, "--sn", "T1", "--wait", "0", "--failures", "/dev/null"},
-       "could not be reached"},
-      {Arguments({"--timeout", "0.3", "unbind", "--sn", "T1"}), "no answer within the time-out"},
-      {Arguments({"set-user", "--sn", "T\t1", "--field", "certnum=C1"}), "not sent"},
-      {Arguments({"-v", "activate", "--sn", "T\t1"}), "not sent: a value holds a tab or NUL\n"},
+      {{"--port", port, "status", "--sn", "T1"}, "failed", "could not be reached"},
+      {Arguments({"status", "--sn", "T1"}), "failed", "not connected"},
+      {Arguments({"--timeout", "0.3", "unbind", "--sn", "T1"}), "failed", "time-out"},
+      {Arguments({"set-user", "--sn", "T\t1", "--field", "certnum=C1"}), "bad", "tab or NUL"},
   };
   for (const Case& c : cases) {
-    const Finished finished = RunToEnd(FACEPADCTL_PATH, c.arguments);
+    std::vector<std::string> arguments = c.arguments;
+    arguments.insert(arguments.begin(), "--json");
+    const Finished finished = RunToEnd(FACEPADCTL_PATH, arguments);
     EXPECT_EQ(finished.exitCode, 1) << c.says;
-    EXPECT_NE(finished.out.find(c.says), std::string::npos) << finished.out;
+    Fields line = JsonLines(finished.out).at(0);
+    EXPECT_EQ(line["outcome"], c.outcome);
+    EXPECT_TRUE(Has(line["detail"], c.says)) << line["detail"];
   }
 }
 
-TEST_F(FacepadctlTool, UsageErrorsSayWhatWasWrong) {
-  const std::string dir = TemporaryDirectory();
-  WriteFile(dir + "/note.txt", "not an image");
-  const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{}, "no command given"},
-      {{"frob"}, "frob"},
-      {{"add-user"}, "--sn is required"},
-      {{"add-user", "--sn", "T1", "--field", "bad"}, "--field wants key=value, not \"bad\""},
-      {{"add-user", "--sn", "T1", "--photo", dir + "/note.txt"}, "is not a JPEG or PNG image"},
-      {{"add-user", "--sn", "T1", "--person", dir + "/note.txt"}, "does not hold a JSON object"},
-      {{"set-photo", "--sn", "T1", "--certnum", "C1", "--photo", dir + "/none.png"}, "cannot read"},
-      {{"--port", "70000", "available"}, "70000"},
-      {{"import", dir + "/none.csv", "--sn", "T1"}, "cannot read"},
-      {{"import", dir + "/note.txt", "--sn", "T1"}, "has no certnum column"},
-      {{"watch", "--count", "-1"}, "--count"},
-  };
-  for (const auto& [arguments, message] : cases) {
-    const Finished finished = RunToEnd(FACEPADCTL_PATH, arguments);
-    EXPECT_EQ(finished.exitCode, 2) << message;
-    EXPECT_NE(finished.err.find(message), std::string::npos) << finished.err;
-    EXPECT_NE(finished.err.find("usage: facepadctl"), std::string::npos) << finished.err;
-  }
+TEST_F(FacepadctlTool, WaitReportsTheResultOrWhyThereIsNone) {
+  simulator.QueueResult("T1", "other", "0");  // another client's: left alone
+  const auto start = std::chrono::steady_clock::now();
+  Fields line = CtlJson({"add-user", "--sn", "T1", "--field", "certnum=C9", "--wait", "10"});
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s) << "the first poll comes at once";
+  EXPECT_EQ(line["outcome"], "done");
+  EXPECT_EQ(line["result"], "0");
+
+  const Finished held = Ctl({"add-user", "--sn", "T1", "--field", "certnum=C9", "--wait", "10"});
+  EXPECT_EQ(held.exitCode, 1);
+  EXPECT_TRUE(Has(held.out, "result 101")) << "codes are printed as they come";
+
+  simulator.AddFault(Fault::Answer(500).On("facepad/getresult"));
+  line = CtlJson({"control", "--sn", "T1", "--wait", "0.5"});
+  EXPECT_EQ(line["outcome"], "no-result");
+  EXPECT_TRUE(Has(line["detail"], "another client")) << line["detail"];
+
+  // Without --wait the tool never polls: results belong to the hosts beside it.
+  simulator.ClearFaults();
+  simulator.ClearJournal();
+  EXPECT_EQ(Ctl({"control", "--sn", "T1"}).exitCode, 0);
+  EXPECT_TRUE(simulator.Requests("facepad/getresult").empty());
 }
 
-TEST_F(FacepadctlTool, HelpForTheToolAndEverySubcommand) {
-  for (const char* command : {"", "available", "add-user", "set-user", "del-user", "set-photo",
-                              "bind", "unbind", "status", "activate", "activation-status",
-                              "control", "set-listen-port", "watch", "import"}) {
-    std::vector<std::string> arguments;
-    if (*command != '\0') arguments.emplace_back(command);
-    arguments.emplace_back("--help");
-    const Finished finished = RunToEnd(FACEPADCTL_PATH, arguments);
-    EXPECT_EQ(finished.exitCode, 0) << command;
-    EXPECT_NE(finished.out.find("Usage:"), std::string::npos) << command;
-  }
+TEST_F(FacepadctlTool, InterruptionsSaySoAndExitWith128PlusTheSignal) {
+  simulator.AddFault(Fault::Answer(500).On("facepad/getresult"));
+  const Finished waiting = Ctl({"--json", "control", "--sn", "T1", "--wait", "30"}, 1);
+  EXPECT_EQ(waiting.exitCode, 130);
+  EXPECT_EQ(JsonLines(waiting.out).back()["outcome"], "interrupted");
+
+  const Finished watching = Ctl({"watch"}, 1, "TERM");
+  EXPECT_EQ(watching.exitCode, 143);
+  EXPECT_TRUE(Has(watching.err, "interrupted"));
 }
 
-TEST_F(FacepadctlTool, WatchPrintsResultsUntilStopped) {
+TEST_F(FacepadctlTool, WatchPrintsResultsWithTheirTimeAndNoticesADownService) {
   simulator.QueueResult("T1", "x1", "0");
   simulator.QueueResult("T2", "x2", "105");
-  const Finished finished = Ctl({"watch", "--count", "2"});
+  const Finished finished = Ctl({"--json", "watch", "--count", "2"});
   EXPECT_EQ(finished.exitCode, 0);
-  EXPECT_EQ(finished.out, "result T1 id x1: 0\nresult T2 id x2: 105\n");
+  std::vector<Fields> lines = JsonLines(finished.out);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[1]["sn"] + " " + lines[1]["id"] + " " + lines[1]["result"], "T2 x2 105");
+  EXPECT_FALSE(lines[0]["time"].empty());
 
-  // Ctrl-C ends it cleanly.
-  EXPECT_EQ(RunToEnd(FACEPADCTL_PATH, Arguments({"watch"}), 1.5).exitCode, 0);
+  const Finished down =
+      RunToEnd(FACEPADCTL_PATH, {"--port", std::to_string(UnusedPort()), "watch", "--for", "10"});
+  EXPECT_EQ(down.exitCode, 1);
+  EXPECT_TRUE(Has(down.err, "does not answer")) << down.err;
 }
 
-TEST_F(FacepadctlTool, ImportEnrolsAndItsFailuresImportAgain) {
-  const std::string dir = TemporaryDirectory();
+TEST_F(FacepadctlTool, UsageAndDataErrorsSayWhatWasWrong) {
+  WriteFile(dir + "/note.txt", "not an image");
+  WriteFile(dir + "/typo.csv", "certnum,nmae\nC1,Ann\n");
+  WriteFile(dir + "/twice.csv", "certnum,name,name\nC1,Ann,Ann\n");
+  WriteFile(dir + "/person.json", "{\"certnum\":\"C1\",\"nmae\":\"Ann\"}");
+  struct Case {
+    std::vector<std::string> arguments;
+    int exitCode;
+    const char* says;
+  };
+  const Case cases[] = {
+      {{}, 2, "no command"},
+      {{"biind"}, 2, "did you mean 'bind'"},
+      {{"add-user"}, 2, "--sn is required"},
+      {{"add-user", "--sn", "T1", "--field", "nmae=Ann"}, 2, "certnum, name"},
+      {{"add-user", "--sn", "T1", "--field", "name"}, 2, "key=value"},
+      {{"--port", "70000", "available"}, 2, "1 to 65535"},
+      {{"--timeout", "1e400", "available"}, 2, "seconds"},
+      {{"bind", "--sn", "T1"}, 2, "--ip is required"},
+      {{"bind", "--sn", "T1", "--ip", "a", "--channel", "-1"}, 2, "0 to 65535"},
+      {{"set-listen-port", "--listen-port", "port"}, 2, "1 to 65535"},
+      {{"import", dir + "/typo.csv", "--sn", "T1", "--jobs", "0"}, 2, "1 to 64"},
+      {{"import", "-", "--sn", "T1"}, 2, "--failures"},
+      {{"import", dir + "/typo.csv", "--sn", "T1", "--failures", dir + "/typo.csv"}, 2, "input"},
+      {{"import", dir + "/typo.csv", "--sn", "T1", "--failures", dir + "/no/x.csv"}, 2, "exist"},
+      {{"add-user", "--sn", "T1", "--photo", dir + "/note.txt"}, 1, "not a JPEG or PNG"},
+      {{"add-user", "--sn", "T1", "--person", dir + "/person.json"}, 1, "nmae"},
+      {{"import", dir + "/none.csv", "--sn", "T1"}, 1, "cannot read"},
+      {{"import", dir + "/typo.csv", "--sn", "T1"}, 1, "certnum, name"},
+      {{"import", dir + "/twice.csv", "--sn", "T1"}, 1, "twice"},
+      {{"import", "--resume", dir + "/typo.csv", "--sn", "T1"}, 1, "certnum, name"},
+  };
+  for (const Case& c : cases) {
+    const Finished finished = Ctl(c.arguments);
+    EXPECT_EQ(finished.exitCode, c.exitCode) << c.says;
+    EXPECT_TRUE(Has(finished.err, c.says)) << finished.err;
+    EXPECT_FALSE(Has(finished.err, "Options:")) << "no usage banner: " << finished.err;
+    EXPECT_EQ(finished.out, "");
+  }
+  EXPECT_TRUE(simulator.RequestsBesidesPolls().empty()) << "nothing bad is sent";
+}
+
+TEST_F(FacepadctlTool, HelpAndVersion) {
+  EXPECT_TRUE(Has(RunToEnd(FACEPADCTL_PATH, {"--version"}).out, ZR_VERSION));
+  EXPECT_TRUE(Has(RunToEnd(FACEPADCTL_PATH, {"help"}).out, "import"));
+  for (const auto& arguments :
+       {std::vector<std::string>{"help", "watch"}, std::vector<std::string>{"watch", "--help"}}) {
+    const Finished finished = RunToEnd(FACEPADCTL_PATH, arguments);
+    EXPECT_EQ(finished.exitCode, 0);
+    EXPECT_TRUE(Has(finished.out, "--count") && Has(finished.out, "--host")) << finished.out;
+  }
+}
+
+// Rows are checked before they are sent; each row's outcome is printed with
+// its line; rows that need another run go to a resume file that imports
+// again as it is, from anywhere.
+TEST_F(FacepadctlTool, ImportClassifiesEveryRowAndItsResumeFileResumes) {
   mkdir((dir + "/photos").c_str(), 0755);
   WriteFile(dir + "/photos/ann.png", ReadFile(kPhoto));
-  WriteFile(dir + "/note.txt", "not an image");
-  std::string csv = "certnum,name,num,cardtype,photo\n";
-  for (int i = 1; i <= 44; ++i) {
-    char line[128];
-    const char* photo = i == 1 ? "photos/ann.png" : i % 10 == 0 ? kPhoto.c_str() : "";
-    std::snprintf(line, sizeof line, "C-%03d,Person %d,%d,1,%s\n", i, i, 4000 + i, photo);
-    csv += line;
-  }
-  csv += "C-001,Again,,,\n";                            // line 46: held already
-  csv += "C-002,Again\n";                               // line 47: held already, short row
-  csv += ",No Certnum,,,\n";                            // line 48
-  csv += "C-045,Missing Photo,,,/nonexistent/x.png\n";  // line 49
-  csv += "C-046,Not Image,,," + dir + "/note.txt\n";    // line 50
-  csv += "C-047,Too,Many,Fields,x,y\n";                 // line 51
-  WriteFile(dir + "/people.csv", csv);
+  WriteFile(dir + "/people.csv",
+            "certnum,name,photo\n"
+            "C-1,Ann,photos/ann.png\n"     // 2: done
+            "C-2,\"Lee, Bo\",\n"           // 3: done
+            "C-3\n"                        // 4: too short
+            "\"C-4,open quote,\n"          // 5: a quote that never closes
+            "C-5,Eve,\n"                   // 6: done
+            "C-1,Again,\n"                 // 7: certnum repeated
+            ",No Certnum,\n"               // 8
+            "C-6,\xff\xfe,\n"              // 9: not UTF-8
+            "C-7,Tab\there,\n"             // 10
+            "C-8,No Photo,photos/x.png\n"  // 11
+            "C-9,Held,\n");                // 12: already held: result 101
+  ASSERT_EQ(Ctl({"add-user", "--sn", "T1", "--field", "certnum=C-9"}).exitCode, 0);
 
-  Finished finished =
-      Ctl({"import", dir + "/people.csv", "--sn", "T1", "--jobs", "4", "--wait", "20"});
+  Finished finished = Ctl({"--json", "import", dir + "/people.csv", "--sn", "T1"});
   EXPECT_EQ(finished.exitCode, 1);
-  EXPECT_NE(finished.out.find("import: 50 rows: 4 bad, 46 sent, 46 accepted, 0 refused, "
-                              "44 succeeded, 2 failed (101: 2), 0 without result\n"
-                              "failed rows written to " +
-                              dir + "/people.failed.csv\n"),
-            std::string::npos)
-      << finished.out;
-  EXPECT_NE(finished.out.find("line 48, certnum : bad row: no certnum"), std::string::npos);
-  EXPECT_NE(finished.out.find("line 51, certnum : bad row: has 6 fields, the header 5"),
-            std::string::npos);
-  EXPECT_EQ(CountLines(finished.out), 50 + 2);
-  EXPECT_EQ(simulator.PersonCount("T1"), 44u);
-  EXPECT_FALSE(simulator.FindPerson("T1", "C-001")->facepic.empty());
+  std::map<int, Fields> rows = RowsByLine(finished.out);
+  const std::map<int, std::string> expected = {{2, "done"}, {3, "done"}, {4, "bad"},    {5, "bad"},
+                                               {6, "done"}, {7, "bad"},  {8, "bad"},    {9, "bad"},
+                                               {10, "bad"}, {11, "bad"}, {12, "result"}};
+  for (const auto& [line, outcome] : expected) EXPECT_EQ(rows[line]["outcome"], outcome) << line;
+  EXPECT_EQ(rows[12]["result"], "101");
+  EXPECT_TRUE(Has(rows[7]["detail"], "line 2"));
+  const Fields summary = JsonLines(finished.out).back();
+  EXPECT_EQ(summary.at("summary").substr(0, 30), "{\"rows\":11,\"done\":3,\"accepted\"");
+  EXPECT_EQ(simulator.PersonCount("T1"), 4u);
+  EXPECT_FALSE(simulator.FindPerson("T1", "C-1")->facepic.empty());
 
-  const std::string failures = ReadFile(dir + "/people.failed.csv");
-  EXPECT_EQ(CountLines(failures), 1 + 6);
-  EXPECT_EQ(failures.substr(0, failures.find('\n')), "certnum,name,num,cardtype,photo,error");
+  // The resume file: in row order, with its own columns and absolute photo paths.
+  const std::string resume = ReadFile(dir + "/people.failed.csv");
+  EXPECT_EQ(resume.substr(0, resume.find('\n')), "certnum,name,photo,outcome,detail");
+  EXPECT_LT(resume.find("C-3"), resume.find("C-8"));
+  EXPECT_TRUE(Has(resume, "C-8,No Photo," + dir + "/photos/x.png,bad,"));
 
-  finished = Ctl({"--json", "import", dir + "/people.failed.csv", "--sn", "T1", "--wait", "20"});
-  EXPECT_EQ(finished.exitCode, 1);
-  const std::string last =
-      finished.out.substr(finished.out.rfind('\n', finished.out.size() - 2) + 1);
-  EXPECT_EQ(last,
-            "{\"summary\":{\"rows\":6,\"bad\":4,\"sent\":2,\"accepted\":2,\"refused\":0,"
-            "\"succeeded\":0,\"without_result\":0,\"not_sent\":0,\"failed\":{\"101\":2},"
-            "\"failures\":\"" +
-                dir + "/people.failed.failed.csv\"}}\n");
+  // Fixed where it was wrong, it imports again from another folder.
+  mkdir((dir + "/elsewhere").c_str(), 0755);
+  WriteFile(dir + "/photos/x.png", ReadFile(kPhoto));
+  finished =
+      RunToEnd("/bin/sh", {"-c", "cd " + dir + "/elsewhere && " FACEPADCTL_PATH " --port " +
+                                     std::to_string(simulator.Port()) +
+                                     " --json import --resume ../people.failed.csv --sn T1"});
+  rows = RowsByLine(finished.out);
+  EXPECT_EQ(rows[8]["outcome"], "done") << "C-8, its photo there now";
+  EXPECT_EQ(rows[9]["outcome"], "result") << "C-9 is held already";
+  EXPECT_TRUE(Has(ReadFile(dir + "/people.failed.failed.csv"), "C-9,Held,,result,result 101"));
 }
 
-TEST_F(FacepadctlTool, InterruptedImportStillReports) {
-  const std::string dir = TemporaryDirectory();
-  std::string csv = "certnum,name\n";
-  for (int i = 1; i <= 20; ++i) csv += "C-" + std::to_string(i) + ",P\n";
-  WriteFile(dir + "/people.csv", csv);
-  simulator.AddFault(Fault::Delayed(300ms).On("facepad/adduser"));
-
-  // Ctrl-C after about three of twenty requests.
-  const Finished finished = RunToEnd(
-      FACEPADCTL_PATH, Arguments({"import", dir + "/people.csv", "--sn", "T1", "--jobs", "1"}), 1);
+// Results another client takes are told apart from failures, and a re-run
+// does not send those rows again unless asked to.
+TEST_F(FacepadctlTool, RowsWithoutAResultAreKeptApartAndNotResentByDefault) {
+  WriteFile(dir + "/people.csv", Persons(3));
+  simulator.AddFault(Fault::Answer(500).On("facepad/getresult"));
+  Finished finished = Ctl({"--json", "import", dir + "/people.csv", "--sn", "T1", "--wait", "1"});
   EXPECT_EQ(finished.exitCode, 1);
-  std::smatch match;
-  ASSERT_TRUE(std::regex_search(finished.out, match,
-                                std::regex("import: 20 rows: 0 bad, (\\d+) sent, .* (\\d+) "
-                                           "succeeded, .*, (\\d+) not sent\n")))
-      << finished.out;
-  const int sent = std::stoi(match[1]);
-  const int succeeded = std::stoi(match[2]);
-  EXPECT_EQ(sent + std::stoi(match[3]), 20);
-  EXPECT_LT(sent, 20);
-  EXPECT_EQ(CountLines(ReadFile(dir + "/people.failed.csv")), 1 + 20 - succeeded);
+  EXPECT_EQ(RowsByLine(finished.out)[2]["outcome"], "no-result");
+  simulator.ClearFaults();
+
+  simulator.ClearJournal();
+  finished = Ctl({"--json", "import", dir + "/people.failed.csv", "--sn", "T1"});
+  EXPECT_EQ(RowsByLine(finished.out)[3]["outcome"], "skipped");
+  EXPECT_TRUE(simulator.Requests("facepad/adduser").empty());
+  EXPECT_TRUE(Has(ReadFile(dir + "/people.failed.failed.csv"), "C-2,P,no-result,"));
+
+  finished = Ctl({"--json", "import", dir + "/people.failed.csv", "--sn", "T1", "--resend-accepted",
+                  "--wait", "0"});
+  EXPECT_EQ(RowsByLine(finished.out)[2]["outcome"], "accepted");
+  EXPECT_EQ(simulator.Requests("facepad/adduser").size(), 3u);
+}
+
+TEST_F(FacepadctlTool, ImportStopsWhenTheServiceIsGoneOrOnCtrlC) {
+  WriteFile(dir + "/people.csv", Persons(40));
+  const std::string port = std::to_string(UnusedPort());
+  Finished finished = RunToEnd(FACEPADCTL_PATH, {"--port", port, "import", dir + "/people.csv",
+                                                 "--sn", "T1", "--jobs", "1"});
+  EXPECT_EQ(finished.exitCode, 1);
+  EXPECT_TRUE(Has(finished.err, "could not be reached")) << finished.err;
+  std::string resume = ReadFile(dir + "/people.failed.csv");
+  EXPECT_TRUE(Has(resume, "C-10,P,failed,") && Has(resume, "C-11,P,not-sent,")) << resume;
+  EXPECT_TRUE(Has(resume, "C-40,P,not-sent,")) << "every row, to send again";
+
+  simulator.AddFault(Fault::Delayed(300ms).On("facepad/adduser"));
+  finished = Ctl({"--json", "import", dir + "/people.csv", "--sn", "T1", "--jobs", "1"}, 1.2);
+  EXPECT_EQ(finished.exitCode, 130);
+  resume = ReadFile(dir + "/people.failed.csv");
+  const auto resumeRows = std::count(resume.begin(), resume.end(), '\n') - 1;
+  int done = 0;
+  for (const auto& [line, row] : RowsByLine(finished.out)) done += row.at("outcome") == "done";
+  EXPECT_EQ(resumeRows + done, 40) << "every row not done is there to send again";
+  EXPECT_TRUE(Has(resume, "C-40,P,not-sent,interrupted"));
+}
+
+TEST_F(FacepadctlTool, ImportReadsStdinAndOutlivesAClosedStdout) {
+  WriteFile(dir + "/people.csv", Persons(30) + "C-1,Again\n");
+  const Finished finished = RunToEnd(
+      "/bin/bash", {"-c", "set -o pipefail; " FACEPADCTL_PATH " --port " +
+                              std::to_string(simulator.Port()) + " import - --sn T1 --failures " +
+                              dir + "/left.csv <" + dir + "/people.csv | head -1"});
+  EXPECT_EQ(finished.exitCode, 1) << "the repeated certnum";
+  EXPECT_EQ(std::count(finished.out.begin(), finished.out.end(), '\n'), 1);
+  EXPECT_EQ(simulator.PersonCount("T1"), 30u);
+  EXPECT_TRUE(Has(ReadFile(dir + "/left.csv"), "C-1,Again,bad,"));
 }

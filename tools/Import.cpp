@@ -1,40 +1,158 @@
-#include "Import.h"
-
+// import: one person per CSV row, added to a terminal through one adaptor.
+//
+// Rows stream through a bounded pipeline: a reader thread checks each row and
+// queues it, worker threads read its photo and send it, and the main thread
+// matches the results the poller brings. A row's line is printed as soon as
+// its outcome is final; rows leave memory in row order, the ones that need
+// another run going to the resume file on their way out.
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cstdio>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <filesystem>
 #include <fstream>
+#include <iostream>
+#include <map>
+#include <memory>
 #include <mutex>
-#include <random>
-#include <sstream>
 #include <thread>
-#include <vector>
 
-#include "Csv.h"
-#include "FailureText.h"
+#include "Arguments.h"
+#include "Commands.h"
+#include "ImportRows.h"
 #include "JsonLine.h"
-#include "PersonInput.h"
+#include "Output.h"
 #include "ResultBoard.h"
 
 namespace Facepadctl {
 namespace {
 
-using ZR_Framework::Face::ParamMap;
 using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
 
-enum class RowState { Bad, NotSent, Refused, Accepted };
+struct ImportOptions {
+  std::string csvPath;  // "-": standard input
+  std::string resumePath;
+  std::string sn;
+  std::string failuresPath;  // empty: beside the CSV, "NAME.failed.csv"
+  int jobs = 4;
+  double waitSeconds = 30;  // for results, once every row is sent
+  bool resendAccepted = false;
+};
+
+// After this many requests in a row that do not reach the service, the
+// import stops sending: the service is gone.
+constexpr int kUnreachableInARow = 10;
+
+// Outcomes of rows that need nothing more: not written to the resume file.
+bool Settled(const std::string& outcome) {
+  return outcome == "done" || outcome == "accepted";
+}
+
+// Outcomes that an earlier run gave rows the service accepted: sending them
+// again would only be answered "already held".
+bool AcceptedEarlier(const std::string& outcome) {
+  return outcome == "no-result" || outcome == "accepted";
+}
+
+std::string DefaultFailuresPath(const std::string& csvPath) {
+  const std::string suffix = ".csv";
+  const bool hasSuffix =
+      csvPath.size() > suffix.size() &&
+      csvPath.compare(csvPath.size() - suffix.size(), suffix.size(), suffix) == 0;
+  return (hasSuffix ? csvPath.substr(0, csvPath.size() - suffix.size()) : csvPath) + ".failed.csv";
+}
+
+// Checks, before anything is sent, that the resume file can be written where
+// it is to go and is not the input.
+void CheckResumePath(const std::string& path, const std::string& inputPath) {
+  struct stat input {};
+  struct stat output {};
+  if (inputPath != "-" && stat(inputPath.c_str(), &input) == 0 &&
+      stat(path.c_str(), &output) == 0 && input.st_dev == output.st_dev &&
+      input.st_ino == output.st_ino) {
+    throw UsageError("--failures " + path + " is the input file");
+  }
+  if (stat(path.c_str(), &output) == 0 && S_ISDIR(output.st_mode)) {
+    throw UsageError("--failures " + path + " is a folder; give a file's path");
+  }
+  const fs::path folder = fs::path(path).parent_path();
+  const std::string folderName = folder.empty() ? "." : folder.string();
+  struct stat directory {};
+  if (stat(folderName.c_str(), &directory) != 0 || !S_ISDIR(directory.st_mode)) {
+    throw UsageError("the folder " + folderName + " for the resume file " + path +
+                     " does not exist");
+  }
+  if (access(folderName.c_str(), W_OK) != 0) {
+    throw UsageError("the resume file " + path + " cannot be written: " + std::strerror(errno));
+  }
+}
+
+// The rows that need another run, in row order: created at the first one.
+class ResumeFile {
+ public:
+  ResumeFile(std::string path, std::vector<std::string> header)
+      : m_path(std::move(path)), m_header(std::move(header)) {}
+
+  void WriteLine(const std::string& line) {
+    if (!m_file.is_open() && !m_failed) {
+      m_file.open(m_path, std::ios::binary | std::ios::trunc);
+      m_failed = !m_file;
+      if (m_failed) Note("cannot write the resume file " + m_path + ": " + std::strerror(errno));
+      m_file << CsvLine(m_header) << "\n";
+    }
+    m_file << line << "\n";
+    ++m_rows;
+  }
+  // Ends the file; false when it could not be written whole.
+  bool Close() {
+    if (!m_file.is_open()) return !m_failed;
+    m_file.close();
+    return !m_failed && !m_file.fail();
+  }
+  const std::string& Path() const { return m_path; }
+  int Rows() const { return m_rows; }
+
+ private:
+  std::string m_path;
+  std::vector<std::string> m_header;
+  std::ofstream m_file;
+  bool m_failed = false;
+  int m_rows = 0;
+};
 
 struct Row {
-  int line = 0;
-  std::vector<std::string> fields;  // as read, photo path resolved
-  ParamMap person;                  // the worker's, once sending starts
+  std::vector<std::string> fields;  // as read, the photo's path made absolute
   std::string certnum;
-  std::string id;
-  RowState state = RowState::NotSent;
-  std::string error;  // why a bad row is bad, or why the service refused a row
-  std::string code;   // the result, once it came
-  bool hasResult = false;
+  bool wellShaped = true;                  // as many fields as the header
+  bool unclosedQuote = false;              // `fields` holds the line as it was read
+  bool accepted = false;                   // sent, accepted and awaiting its result
+  std::optional<std::string> earlyResult;  // came before the request returned
+  bool final = false;
+  std::string outcome;
+};
+
+struct Summary {
+  int rows = 0;
+  std::map<std::string, int> byOutcome;
+  std::map<std::string, int> results;  // codes other than "0"
+};
+
+// Progress on stderr: a line rewritten on a terminal, nothing otherwise.
+class Progress {
+ public:
+  Progress() : m_onTerminal(isatty(STDERR_FILENO) != 0) {}
+  void Show(int read, int sent, int results) const {
+    if (m_onTerminal) std::fprintf(stderr, "\r%d read, %d sent, %d results", read, sent, results);
+  }
+  void Done() const {
+    if (m_onTerminal) std::fprintf(stderr, "\n");
+  }
+
+ private:
+  const bool m_onTerminal;
 };
 
 // Joins its threads when it goes out of scope.
@@ -47,295 +165,371 @@ struct JoiningThreads {
   }
 };
 
-std::string DirectoryOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-std::string DefaultFailuresPath(const std::string& csvPath) {
-  const std::string suffix = ".csv";
-  const bool hasSuffix =
-      csvPath.size() > suffix.size() &&
-      csvPath.compare(csvPath.size() - suffix.size(), suffix.size(), suffix) == 0;
-  return (hasSuffix ? csvPath.substr(0, csvPath.size() - suffix.size()) : csvPath) + ".failed.csv";
-}
-
-// A prefix that keeps this run's request ids apart from other runs'.
-std::string RunPrefix() {
-  std::random_device random;
-  char text[16];
-  std::snprintf(text, sizeof text, "imp%06x", random() & 0xFFFFFFu);
-  return text;
-}
-
-std::vector<Row> ReadRows(const std::string& csvPath, std::vector<std::string>& header) {
-  std::string text = ReadFile(csvPath);
-  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);  // a spreadsheet's BOM
-  CsvDocument document = ParseCsv(text);
-  if (!document.error.empty()) throw InputError(csvPath + ": " + document.error);
-  if (document.records.empty()) throw InputError(csvPath + " is empty");
-  header = document.records.front().fields;
-  if (std::find(header.begin(), header.end(), "certnum") == header.end()) {
-    throw InputError(csvPath + " has no certnum column");
-  }
-
-  const std::string prefix = RunPrefix();
-  const std::string directory = DirectoryOf(csvPath);
-  std::vector<Row> rows;
-  for (std::size_t r = 1; r < document.records.size(); ++r) {
-    CsvRecord& record = document.records[r];
-    Row row;
-    row.line = record.line;
-    row.id = prefix + "-" + std::to_string(record.line);
-    row.fields = std::move(record.fields);
-    // Trailing empty fields are often left out; extra fields are a mistake.
-    if (row.fields.size() > header.size()) {
-      row.state = RowState::Bad;
-      row.error = "has " + std::to_string(row.fields.size()) + " fields, the header " +
-                  std::to_string(header.size());
-      rows.push_back(std::move(row));
-      continue;
-    }
-    row.fields.resize(header.size());
-    for (std::size_t c = 0; c < header.size(); ++c) {
-      std::string& value = row.fields[c];
-      if (header[c] == "error") continue;  // written by an earlier import
-      if (header[c] != "photo") {
-        row.person[header[c]] = value;
-        continue;
-      }
-      if (value.empty()) continue;
-      if (value.front() != '/') value.insert(0, directory);
-      try {
-        row.person["facepic"] = ReadPhoto(value).base64;
-      } catch (const InputError& error) {
-        row.state = RowState::Bad;
-        row.error = error.what();
-      }
-    }
-    row.certnum = row.person["certnum"];
-    if (row.state != RowState::Bad && row.certnum.empty()) {
-      row.state = RowState::Bad;
-      row.error = "no certnum";
-    }
-    rows.push_back(std::move(row));
-  }
-  return rows;
-}
-
-std::string Describe(const Row& row, std::chrono::milliseconds wait) {
-  if (row.hasResult) return row.code == "0" ? "done" : "result " + row.code;
-  switch (row.state) {
-    case RowState::Bad:
-      return "bad row: " + row.error;
-    case RowState::NotSent:
-      return "not sent: interrupted";
-    case RowState::Refused:
-      return row.error;
-    case RowState::Accepted:
-      return "no result within " + std::to_string(wait.count() / 1000) + " s";
-  }
-  return "";
-}
-
-// Prints one row's outcome, on stdout.
-void PrintRow(const Row& row, const ImportOptions& options) {
-  const std::string& who = row.certnum;
-  if (options.json) {
-    JsonLine line;
-    line.Add("line", row.line).Add("certnum", who).Add("id", row.id);
-    line.Add("outcome", Describe(row, options.wait));
-    if (row.hasResult) line.Add("result", row.code);
-    std::printf("%s\n", line.Text().c_str());
-  } else {
-    std::printf("line %d, certnum %s: %s\n", row.line, who.c_str(),
-                Describe(row, options.wait).c_str());
-  }
-  std::fflush(stdout);
-}
-
-// Progress on stderr: a bar on a terminal, a line per tenth of the rows otherwise.
-class Progress {
+class ImportRun {
  public:
-  explicit Progress(int total) : m_total(total), m_onTerminal(isatty(STDERR_FILENO) != 0) {}
-  void Show(int sent, int results) {
-    if (m_total == 0) return;
-    if (m_onTerminal) {
-      constexpr int kWidth = 30;
-      const int filled = sent * kWidth / m_total;
-      std::fprintf(stderr, "\r[%s%s] %d/%d sent, %d results", std::string(filled, '#').c_str(),
-                   std::string(kWidth - filled, '.').c_str(), sent, m_total, results);
-    } else {
-      const int tenth = sent * 10 / m_total;
-      if (tenth == m_lastTenth) return;
-      m_lastTenth = tenth;
-      std::fprintf(stderr, "progress: %d/%d sent\n", sent, m_total);
-    }
-  }
-  void Done() const {
-    if (m_onTerminal) std::fprintf(stderr, "\n");
-  }
+  ImportRun(const Globals& globals, const ImportOptions& options, CsvReader& reader,
+            const ImportColumns& columns, fs::path photoFolder, ResumeFile& resume)
+      : m_options(options),
+        m_reader(reader),
+        m_columns(columns),
+        m_photoFolder(std::move(photoFolder)),
+        m_resume(resume),
+        m_adaptor(globals, options.waitSeconds > 0),
+        m_idPrefix(NewRequestId("imp") + "-") {}
+
+  // Imports every row; returns the exit code.
+  int Run();
 
  private:
-  const int m_total;
-  const bool m_onTerminal;
-  int m_lastTenth = 0;
+  void ReadRows();
+  void SendRows();
+  void MatchResults(const std::vector<Result>& results);
+  // Gives row `line` its final outcome and prints it. With m_mutex held.
+  void Finish(int line, Row& row, const std::string& outcome, const std::string& detail,
+              const std::string& result = std::string());
+  // Lets go of the final rows at the front, writing those that need another run.
+  void Release();
+  // Why rows are no longer sent, or empty while they are. With m_mutex held.
+  std::string StopDetail() const;
+  void PrintSummary() const;
+
+  const ImportOptions& m_options;
+  CsvReader& m_reader;
+  const ImportColumns& m_columns;
+  const fs::path m_photoFolder;
+  ResumeFile& m_resume;
+  Adaptor m_adaptor;
+  const std::string m_idPrefix;
+
+  std::mutex m_mutex;  // guards everything below
+  std::condition_variable m_queueChanged;
+  std::map<int, Row> m_rows;  // read and not yet let go, by line
+  std::deque<int> m_queue;    // lines to send
+  bool m_readingDone = false;
+  int m_sendersDone = 0;
+  int m_unreachableInARow = 0;
+  bool m_serviceGone = false;
+  int m_read = 0;
+  int m_sent = 0;
+  int m_results = 0;
+  int m_awaiting = 0;
+  Summary m_summary;
 };
 
-void WriteFailures(const std::string& path, const std::vector<std::string>& header,
-                   const std::vector<const Row*>& failed, std::chrono::milliseconds wait) {
-  std::vector<std::string> columns = header;
-  const auto errorColumn = std::find(columns.begin(), columns.end(), "error");
-  const std::size_t errorIndex = static_cast<std::size_t>(errorColumn - columns.begin());
-  if (errorColumn == columns.end()) columns.emplace_back("error");
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  if (!file) throw InputError("cannot write " + path);
-  file << CsvLine(columns) << "\n";
-  for (const Row* row : failed) {
-    std::vector<std::string> fields = row->fields;
-    if (fields.size() <= header.size()) {
-      fields.resize(columns.size());
-      fields[errorIndex] = Describe(*row, wait);
-    } else {
-      fields.push_back(Describe(*row, wait));  // a row too long stays too long
-    }
-    file << CsvLine(fields) << "\n";
+std::string ImportRun::StopDetail() const {
+  if (g_interrupted) return "interrupted";
+  if (m_serviceGone) return "the import stopped: the service could not be reached";
+  return {};
+}
+
+void ImportRun::Finish(int line, Row& row, const std::string& outcome, const std::string& detail,
+                       const std::string& result) {
+  row.final = true;
+  row.outcome = outcome;
+  if (row.accepted) --m_awaiting;
+  row.accepted = false;
+  ++m_summary.rows;
+  ++m_summary.byOutcome[outcome];
+  if (outcome == "result") ++m_summary.results[result];
+
+  Outcome printed{"import", m_options.sn};
+  printed.id = outcome == "bad" || outcome == "not-sent" || outcome == "skipped"
+                   ? std::string()
+                   : m_idPrefix + std::to_string(line);
+  printed.line = line;
+  printed.certnum = row.certnum;
+  printed.outcome = outcome;
+  printed.result = result;
+  printed.detail = outcome == "result" ? std::string() : detail;
+  Emit(printed);
+
+  // A row of the wrong shape goes to the resume file as it was read, so it
+  // stays bad until fixed; a skipped row keeps what the earlier run said.
+  if (outcome == "skipped") {
+    row.fields = m_columns.ResumeFields(row.fields, m_columns.EarlierOutcome(row.fields),
+                                        m_columns.EarlierDetail(row.fields));
+  } else if (!Settled(outcome) && row.wellShaped) {
+    row.fields = m_columns.ResumeFields(row.fields, outcome,
+                                        outcome == "result" ? "result " + result : detail);
   }
+}
+
+void ImportRun::Release() {
+  while (!m_rows.empty() && m_rows.begin()->second.final) {
+    const Row& row = m_rows.begin()->second;
+    if (row.unclosedQuote) {
+      m_resume.WriteLine(row.fields.front());
+    } else if (!Settled(row.outcome)) {
+      m_resume.WriteLine(CsvLine(row.fields));
+    }
+    m_rows.erase(m_rows.begin());
+  }
+}
+
+void ImportRun::ReadRows() {
+  std::unordered_map<std::string, int> certnums;
+  const std::size_t queueLimit = 2 * static_cast<std::size_t>(m_options.jobs);
+  // After an interruption the rest of a file is read, so that its rows go to
+  // the resume file; standard input may be a terminal that never ends.
+  while (!(m_options.csvPath == "-" && g_interrupted)) {
+    std::optional<CsvRecord> record = m_reader.Next();
+    if (!record) break;
+    const std::string bad = CheckRecord(*record, m_columns, certnums);
+    Row row;
+    row.fields = std::move(record->fields);
+    row.unclosedQuote = record->unclosedQuote;
+    row.wellShaped = !record->unclosedQuote && row.fields.size() == m_columns.Count();
+    if (row.wellShaped) row.certnum = m_columns.Certnum(row.fields);
+    if (row.wellShaped && m_columns.HasPhoto()) {
+      std::string& photo = m_columns.PhotoPath(row.fields);
+      if (!photo.empty()) photo = (m_photoFolder / photo).lexically_normal().string();
+    }
+    const std::string earlier = row.wellShaped ? m_columns.EarlierOutcome(row.fields) : "";
+
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_queueChanged.wait(lock, [&] { return m_queue.size() < queueLimit || !StopDetail().empty(); });
+    ++m_read;
+    Row& kept = m_rows.emplace(record->line, std::move(row)).first->second;
+    if (!bad.empty()) {
+      Finish(record->line, kept, "bad", bad);
+    } else if (AcceptedEarlier(earlier) && !m_options.resendAccepted) {
+      Finish(record->line, kept, "skipped", "accepted by an earlier run; not sent again");
+    } else if (!StopDetail().empty()) {
+      Finish(record->line, kept, "not-sent", StopDetail());
+    } else {
+      m_queue.push_back(record->line);
+      m_queueChanged.notify_all();
+      continue;
+    }
+    Release();
+  }
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_readingDone = true;
+  m_queueChanged.notify_all();
+}
+
+void ImportRun::SendRows() {
+  for (;;) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_queueChanged.wait(lock, [&] { return !m_queue.empty() || m_readingDone; });
+    if (m_queue.empty()) break;
+    const int line = m_queue.front();
+    m_queue.pop_front();
+    m_queueChanged.notify_all();
+    Row& row = m_rows.at(line);  // stays put: a row unfinished is never let go
+    if (!StopDetail().empty()) {
+      Finish(line, row, "not-sent", StopDetail());
+      Release();
+      continue;
+    }
+    Person person = m_columns.ToPerson(row.fields);
+    const std::string photoPath = m_columns.HasPhoto() ? m_columns.PhotoPath(row.fields) : "";
+    lock.unlock();
+
+    std::string bad;
+    if (!photoPath.empty()) {
+      try {
+        person["facepic"] = ReadPhoto(photoPath).base64;
+      } catch (const InputError& error) {
+        bad = error.what();
+      }
+    }
+    const bool accepted =
+        bad.empty() && m_adaptor.AddUser(m_idPrefix + std::to_string(line), m_options.sn, person);
+    const FailureReason failure = Adaptor::LastFailure();
+
+    lock.lock();
+    if (!bad.empty()) {
+      Finish(line, row, "bad", bad);
+    } else if (accepted) {
+      ++m_sent;
+      m_unreachableInARow = 0;
+      if (row.earlyResult) {
+        Finish(line, row, *row.earlyResult == "0" ? "done" : "result", "", *row.earlyResult);
+      } else if (m_options.waitSeconds > 0) {
+        row.accepted = true;
+        ++m_awaiting;
+      } else {
+        Finish(line, row, "accepted", "");
+      }
+    } else {
+      ++m_sent;
+      m_unreachableInARow = Unreachable(failure) ? m_unreachableInARow + 1 : 0;
+      if (m_unreachableInARow >= kUnreachableInARow && !m_serviceGone) {
+        m_serviceGone = true;
+        m_queueChanged.notify_all();
+      }
+      Finish(line, row, FailureClass(failure), FailureText(failure));
+    }
+    Release();
+  }
+  std::lock_guard<std::mutex> lock(m_mutex);
+  ++m_sendersDone;
+}
+
+void ImportRun::MatchResults(const std::vector<Result>& results) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  for (const Result& result : results) {
+    if (result.sn != m_options.sn || result.id.compare(0, m_idPrefix.size(), m_idPrefix) != 0) {
+      continue;
+    }
+    const int line = std::atoi(result.id.c_str() + m_idPrefix.size());
+    const auto found = m_rows.find(line);
+    if (found == m_rows.end() || found->second.final) continue;
+    Row& row = found->second;
+    ++m_results;
+    if (!row.accepted) {
+      row.earlyResult = result.code;  // the request has not returned yet
+      continue;
+    }
+    Finish(line, row, result.code == "0" ? "done" : "result", "", result.code);
+  }
+  Release();
+}
+
+int ImportRun::Run() {
+  Progress progress;
+  {
+    JoiningThreads threads;
+    threads.threads.emplace_back([this] { ReadRows(); });
+    for (int j = 0; j < m_options.jobs; ++j) {
+      threads.threads.emplace_back([this] { SendRows(); });
+    }
+    for (;;) {
+      MatchResults(TakeResults(std::chrono::milliseconds(100)));
+      std::lock_guard<std::mutex> lock(m_mutex);
+      progress.Show(m_read, m_sent, m_results);
+      if (m_readingDone && m_sendersDone == m_options.jobs) break;
+    }
+  }
+  const auto deadline = Clock::now() + Milliseconds(m_options.waitSeconds);
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      progress.Show(m_read, m_sent, m_results);
+      if (m_awaiting == 0 || g_interrupted || Clock::now() >= deadline) break;
+    }
+    MatchResults(TakeResults(std::chrono::milliseconds(100)));
+  }
+  progress.Done();
+
+  std::lock_guard<std::mutex> lock(m_mutex);
+  const std::string noResult =
+      g_interrupted ? "interrupted before its result came" : NoResultText(m_options.waitSeconds);
+  for (auto& [line, row] : m_rows) {
+    if (!row.final) Finish(line, row, "no-result", noResult);
+  }
+  Release();
+  const bool written = m_resume.Close();
+  PrintSummary();
+  if (!StopDetail().empty()) {
+    Note("import stopped: " +
+         (g_interrupted ? std::string("interrupted")
+                        : "the service could not be reached (" +
+                              std::to_string(kUnreachableInARow) + " requests in a row)"));
+  }
+  if (g_interrupted) return InterruptedExitCode();
+  const int settled = m_summary.byOutcome["done"] + m_summary.byOutcome["accepted"];
+  return written && settled == m_summary.rows ? kSucceeded : kFailed;
+}
+
+void ImportRun::PrintSummary() const {
+  if (JsonOutput()) {
+    JsonLine counts;
+    counts.Add("rows", m_summary.rows);
+    for (const char* outcome :
+         {"done", "accepted", "refused", "failed", "bad", "no-result", "not-sent", "skipped"}) {
+      const auto found = m_summary.byOutcome.find(outcome);
+      counts.Add(outcome, found == m_summary.byOutcome.end() ? 0 : found->second);
+    }
+    JsonLine results;
+    for (const auto& [code, count] : m_summary.results) results.Add(code.c_str(), count);
+    counts.AddObject("results", results.Take());
+    if (g_interrupted) counts.Add("stopped", "interrupted");
+    if (m_serviceGone && !g_interrupted) counts.Add("stopped", "service unreachable");
+    if (m_resume.Rows() > 0) counts.Add("resume_file", m_resume.Path());
+    PrintLine(JsonLine().Add("command", "import").AddObject("summary", counts.Take()).Text());
+    return;
+  }
+  std::string text = "import: " + std::to_string(m_summary.rows) + " rows";
+  const char* separator = ": ";
+  for (const auto& [outcome, count] : m_summary.byOutcome) {
+    if (count == 0 || outcome == "result") continue;
+    text += separator + std::to_string(count) + " " + outcome;
+    separator = ", ";
+  }
+  for (const auto& [code, count] : m_summary.results) {
+    text += separator + std::to_string(count) + " result " + code;
+    separator = ", ";
+  }
+  if (m_resume.Rows() > 0) {
+    text += "\nrows to send again: " + m_resume.Path() + " (" + std::to_string(m_resume.Rows()) +
+            " rows; import it as it is)";
+  }
+  PrintLine(text);
+}
+
+int RunImport(const Globals& globals, ImportOptions options) {
+  if (!options.resumePath.empty()) {
+    if (!options.csvPath.empty()) throw UsageError("give either FILE or --resume FILE, not both");
+    options.csvPath = options.resumePath;
+  }
+  if (options.csvPath.empty()) throw UsageError("give the CSV FILE to import, or --resume FILE");
+  const bool fromStdin = options.csvPath == "-";
+  if (fromStdin && options.failuresPath.empty()) {
+    throw UsageError(
+        "reading from standard input (-), --failures PATH must say where rows to "
+        "send again go");
+  }
+  const std::string resumePath =
+      options.failuresPath.empty() ? DefaultFailuresPath(options.csvPath) : options.failuresPath;
+  CheckResumePath(resumePath, options.csvPath);
+
+  std::ifstream file;
+  if (!fromStdin) {
+    file.open(options.csvPath, std::ios::binary);
+    if (!file) throw InputError("cannot read " + options.csvPath + ": " + std::strerror(errno));
+  }
+  CsvReader reader(fromStdin ? std::cin : file);
+  const std::optional<CsvRecord> header = reader.Next();
+  if (!header) throw InputError(options.csvPath + " is empty: it needs a header row");
+  if (header->unclosedQuote)
+    throw InputError(options.csvPath + ": the header's quote is not closed");
+  const ImportColumns columns(header->fields, options.csvPath);
+  reader.ExpectFields(columns.Count());
+  if (!options.resumePath.empty() && !columns.IsResumeFile()) {
+    throw InputError(options.resumePath + " is not a resume file: it has no outcome column");
+  }
+
+  const fs::path photoFolder =
+      fromStdin ? fs::current_path() : fs::absolute(options.csvPath).parent_path();
+  ResumeFile resume(resumePath, columns.ResumeHeader());
+  InterruptOnSignals();
+  ImportRun run(globals, options, reader, columns, photoFolder, resume);
+  return run.Run();
 }
 
 }  // namespace
 
-ImportSummary RunImport(ZR_Framework::Face::TerminalFace_ZR& adaptor,
-                        const ImportOptions& options) {
-  std::vector<std::string> header;
-  std::vector<Row> rows = ReadRows(options.csvPath, header);
-  for (const Row& row : rows) {
-    if (row.state == RowState::Bad) PrintRow(row, options);
-  }
-
-  std::mutex mutex;  // guards the rows' states while workers run
-  std::size_t next = 0;
-  int sent = 0;
-  int finishedWorkers = 0;
-  const int jobs = std::max(1, options.jobs);
-  {
-    JoiningThreads workers;
-    for (int j = 0; j < jobs; ++j) {
-      workers.threads.emplace_back([&] {
-        for (;;) {
-          Row* row = nullptr;
-          {
-            std::lock_guard<std::mutex> lock(mutex);
-            while (next < rows.size() && rows[next].state == RowState::Bad) ++next;
-            if (next == rows.size() || g_interrupted) break;
-            row = &rows[next++];
-          }
-          const bool accepted = adaptor.AddUser(row->id, options.sn, row->person);
-          const std::string why = accepted ? std::string() : LastFailureText();
-          std::lock_guard<std::mutex> lock(mutex);
-          row->state = accepted ? RowState::Accepted : RowState::Refused;
-          if (!accepted) row->error = why;
-          ++sent;
-        }
-        std::lock_guard<std::mutex> lock(mutex);
-        ++finishedWorkers;
-      });
-    }
-
-    std::map<std::string, Row*> byId;
-    for (Row& row : rows) byId[row.id] = &row;
-    Progress progress(static_cast<int>(rows.size()));
-    int results = 0;
-    Clock::time_point deadline = Clock::time_point::max();
-    for (;;) {
-      const std::vector<Result> taken = TakeResults(std::chrono::milliseconds(100));
-      std::lock_guard<std::mutex> lock(mutex);
-      for (const Result& result : taken) {
-        const auto row = byId.find(result.id);
-        if (result.sn != options.sn || row == byId.end() || row->second->hasResult) continue;
-        row->second->hasResult = true;
-        row->second->code = result.code;
-        ++results;
-        PrintRow(*row->second, options);
-      }
-      progress.Show(sent, results);
-      if (finishedWorkers < jobs) continue;
-      if (deadline == Clock::time_point::max()) deadline = Clock::now() + options.wait;
-      const bool allIn = std::all_of(rows.begin(), rows.end(), [](const Row& row) {
-        return row.state != RowState::Accepted || row.hasResult;
-      });
-      if (allIn || g_interrupted || Clock::now() >= deadline) break;
-    }
-    progress.Done();
-  }
-
-  ImportSummary summary;
-  std::vector<const Row*> failed;
-  for (const Row& row : rows) {
-    ++summary.rows;
-    switch (row.state) {
-      case RowState::Bad:
-        ++summary.bad;
-        break;
-      case RowState::NotSent:
-        ++summary.notSent;
-        break;
-      case RowState::Refused:
-        ++summary.sent;
-        ++summary.refused;
-        break;
-      case RowState::Accepted:
-        ++summary.sent;
-        ++summary.accepted;
-        if (!row.hasResult) {
-          ++summary.withoutResult;
-        } else if (row.code == "0") {
-          ++summary.succeeded;
-        } else {
-          ++summary.failedByCode[row.code];
-        }
-        break;
-    }
-    if (row.state != RowState::Bad && !row.hasResult) PrintRow(row, options);
-    if (!(row.state == RowState::Accepted && row.hasResult && row.code == "0")) {
-      failed.push_back(&row);
-    }
-  }
-  if (!failed.empty()) {
-    summary.failuresPath =
-        options.failuresPath.empty() ? DefaultFailuresPath(options.csvPath) : options.failuresPath;
-    WriteFailures(summary.failuresPath, header, failed, options.wait);
-  }
-  return summary;
-}
-
-std::string SummaryText(const ImportSummary& summary) {
-  int failed = 0;
-  std::string codes;
-  for (const auto& [code, count] : summary.failedByCode) {
-    failed += count;
-    codes += (codes.empty() ? "" : ", ") + code + ": " + std::to_string(count);
-  }
-  std::ostringstream text;
-  text << summary.rows << " rows: " << summary.bad << " bad, " << summary.sent << " sent, "
-       << summary.accepted << " accepted, " << summary.refused << " refused, " << summary.succeeded
-       << " succeeded, " << failed << " failed";
-  if (!codes.empty()) text << " (" << codes << ")";
-  text << ", " << summary.withoutResult << " without result";
-  if (summary.notSent > 0) text << ", " << summary.notSent << " not sent";
-  return text.str();
-}
-
-std::string SummaryJson(const ImportSummary& summary) {
-  JsonLine failed;
-  for (const auto& [code, count] : summary.failedByCode) failed.Add(code.c_str(), count);
-  JsonLine line;
-  line.Add("rows", summary.rows).Add("bad", summary.bad).Add("sent", summary.sent);
-  line.Add("accepted", summary.accepted).Add("refused", summary.refused);
-  line.Add("succeeded", summary.succeeded).Add("without_result", summary.withoutResult);
-  line.Add("not_sent", summary.notSent).AddObject("failed", failed.Take());
-  line.Add("failures", summary.failuresPath);
-  return JsonLine().AddObject("summary", line.Take()).Text();
+Subcommand AddImport(CLI::App& parent) {
+  auto options = std::make_shared<ImportOptions>();
+  CLI::App* command = parent.add_subcommand("import", "add the persons of a CSV file");
+  command->add_option("file", options->csvPath, "CSV file, one person per row (- reads stdin)");
+  command->add_option("--resume", options->resumePath,
+                      "send again the rows of a resume file that need it");
+  command->add_option("--sn", options->sn, "the terminal's serial number")->required();
+  command->add_option("--jobs", options->jobs, "requests in parallel")
+      ->check(Whole(1, 64))
+      ->capture_default_str();
+  command
+      ->add_option("--wait", options->waitSeconds, "seconds to wait for results once all are sent")
+      ->check(Seconds(true))
+      ->capture_default_str();
+  command->add_option("--failures", options->failuresPath,
+                      "where the rows to send again go (default: FILE.failed.csv)");
+  command->add_flag("--resend-accepted", options->resendAccepted,
+                    "send again rows an earlier run saw accepted without a result");
+  return {command, [options](const Globals& globals) { return RunImport(globals, *options); }};
 }
 
 }  // namespace Facepadctl

@@ -2,6 +2,7 @@
 
 #include <json-c/json.h>
 
+#include <algorithm>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -10,6 +11,54 @@
 #include "JsonLine.h"
 
 namespace Facepadctl {
+
+const std::vector<std::string> kPersonKeys = {
+    "certtype", "certnum", "name",     "password",       "authmethod", "facetype",
+    "roleplay", "num",     "cardtype", "plantemplateno", "enablecover"};
+
+bool IsPersonKey(const std::string& key) {
+  return std::find(kPersonKeys.begin(), kPersonKeys.end(), key) != kPersonKeys.end();
+}
+
+std::string PersonKeyList() {
+  std::string list;
+  for (const std::string& key : kPersonKeys) list += (list.empty() ? "" : ", ") + key;
+  return list;
+}
+
+bool IsUtf8(const std::string& text) {
+  const auto* byte = reinterpret_cast<const unsigned char*>(text.data());
+  const auto* const end = byte + text.size();
+  while (byte < end) {
+    if (*byte < 0x80) {
+      ++byte;
+      continue;
+    }
+    int following = 0;
+    unsigned lowestSecond = 0x80;
+    unsigned highestSecond = 0xBF;
+    if (*byte >= 0xC2 && *byte <= 0xDF) {
+      following = 1;
+    } else if (*byte >= 0xE0 && *byte <= 0xEF) {
+      following = 2;
+      if (*byte == 0xE0) lowestSecond = 0xA0;   // no overlong forms
+      if (*byte == 0xED) highestSecond = 0x9F;  // no surrogates
+    } else if (*byte >= 0xF0 && *byte <= 0xF4) {
+      following = 3;
+      if (*byte == 0xF0) lowestSecond = 0x90;
+      if (*byte == 0xF4) highestSecond = 0x8F;  // nothing past U+10FFFF
+    } else {
+      return false;
+    }
+    if (end - byte <= following) return false;
+    if (byte[1] < lowestSecond || byte[1] > highestSecond) return false;
+    for (int i = 2; i <= following; ++i) {
+      if ((byte[i] & 0xC0) != 0x80) return false;
+    }
+    byte += following + 1;
+  }
+  return true;
+}
 
 std::string ReadFile(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
@@ -28,6 +77,10 @@ Person ReadPersonFile(const std::string& path) {
   }
   Person person;
   json_object_object_foreach(document.get(), key, value) {
+    if (!IsPersonKey(key)) {
+      throw InputError(path + ": \"" + std::string(key) +
+                       "\" is not a person field; the fields are " + PersonKeyList());
+    }
     if (json_object_is_type(value, json_type_object) ||
         json_object_is_type(value, json_type_array)) {
       throw InputError(path + ": the value of \"" + key + "\" is not a text or a number");
@@ -41,9 +94,6 @@ Person ReadPersonFile(const std::string& path) {
 void AddFields(Person& person, const std::vector<std::string>& fields) {
   for (const std::string& field : fields) {
     const std::size_t equals = field.find('=');
-    if (equals == std::string::npos || equals == 0) {
-      throw InputError("--field wants key=value, not \"" + field + "\"");
-    }
     person[field.substr(0, equals)] = field.substr(equals + 1);
   }
 }

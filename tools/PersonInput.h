@@ -18,13 +18,24 @@ class InputError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The keys of a person record, in the order the service's record lists them.
+extern const std::vector<std::string> kPersonKeys;
+bool IsPersonKey(const std::string& key);
+// "certtype, certnum, ...": for messages about a name that is not one.
+std::string PersonKeyList();
+
+// Whether `text` is well-formed UTF-8.
+bool IsUtf8(const std::string& text);
+
 // The bytes of a file; throws InputError when it cannot be read.
 std::string ReadFile(const std::string& path);
 
-// Reads a JSON object of person fields; numbers and booleans become their text.
+// Reads a JSON object of person fields; numbers and booleans become their
+// text. A key that is not a person key is an error.
 Person ReadPersonFile(const std::string& path);
 
-// Adds "key=value" texts to `person`, replacing what is there.
+// Adds "key=value" texts (checked by the command line) to `person`,
+// replacing what is there.
 void AddFields(Person& person, const std::vector<std::string>& fields);
 
 struct Photo {

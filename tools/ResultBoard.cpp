@@ -11,7 +11,10 @@ std::mutex g_mutex;
 std::condition_variable g_arrived;
 std::vector<Result> g_results;
 
-void Interrupt(int /*signal*/) {
+std::atomic<int> g_signal{0};
+
+void Interrupt(int signal) {
+  g_signal = signal;
   g_interrupted = true;
 }
 }  // namespace
@@ -44,6 +47,10 @@ void InterruptOnSignals() {
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+}
+
+int InterruptedExitCode() {
+  return 128 + g_signal.load();
 }
 
 }  // namespace Facepadctl

@@ -25,9 +25,11 @@ int CollectResults(ZR_Framework::Face::ResultMap& results);
 // The results collected since the last call; waits up to `limit` for one.
 std::vector<Result> TakeResults(std::chrono::milliseconds limit);
 
-// Raised by SIGINT and SIGTERM once InterruptOnSignals() has run.
+// Raised by SIGINT and SIGTERM once InterruptOnSignals() has run; the exit
+// code that reports it is 128 + the signal's number (130, 143).
 extern std::atomic<bool> g_interrupted;
 void InterruptOnSignals();
+int InterruptedExitCode();
 
 }  // namespace Facepadctl
 

@@ -25,13 +25,14 @@ std::string ReadFile(const std::string& path) {
 }
 
 Finished RunToEnd(const std::string& program, const std::vector<std::string>& arguments,
-                  double interruptAfterSeconds) {
+                  double interruptAfterSeconds, const char* signal) {
   char directory[] = "/tmp/zr-run-XXXXXX";
   const std::string out = std::string(mkdtemp(directory)) + "/out";
   const std::string err = std::string(directory) + "/err";
   std::string command;
   if (interruptAfterSeconds > 0) {
-    command = "timeout --preserve-status -s INT " + std::to_string(interruptAfterSeconds) + " ";
+    command = "timeout --preserve-status -s " + std::string(signal) + " " +
+              std::to_string(interruptAfterSeconds) + " ";
   }
   command += Quoted(program);
   for (const std::string& argument : arguments) command += " " + Quoted(argument);

@@ -12,9 +12,9 @@ struct Finished {
 };
 
 // Runs `program` with `arguments`; with `interruptAfterSeconds`, sends it
-// SIGINT after that long and reports how it then ended.
+// `signal` (INT or TERM) after that long and reports how it then ended.
 Finished RunToEnd(const std::string& program, const std::vector<std::string>& arguments,
-                  double interruptAfterSeconds = 0);
+                  double interruptAfterSeconds = 0, const char* signal = "INT");
 
 // The bytes of a file; empty when it cannot be read.
 std::string ReadFile(const std::string& path);

@@ -1,0 +1,87 @@
+#include "Arguments.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+#include "PersonInput.h"
+
+namespace Facepadctl {
+
+CLI::Validator Seconds(bool zeroAllowed) {
+  return {[zeroAllowed](std::string& text) -> std::string {
+            char* end = nullptr;
+            const double value = std::strtod(text.c_str(), &end);
+            if (end == text.c_str() || *end != '\0' || !std::isfinite(value)) {
+              return "'" + text + "' is not a number of seconds";
+            }
+            if (value < 0 || (value == 0 && !zeroAllowed)) {
+              return "give " + std::string(zeroAllowed ? "0 or more" : "more than 0") + " seconds";
+            }
+            if (value > kLongestSeconds) return text + " s is more than a day (86400 s)";
+            return {};
+          },
+          "SECONDS"};
+}
+
+CLI::Validator Whole(long long lowest, long long highest) {
+  const std::string range = std::to_string(lowest) + " to " + std::to_string(highest);
+  return {[lowest, highest, range](std::string& text) -> std::string {
+            char* end = nullptr;
+            errno = 0;
+            const long long value = std::strtoll(text.c_str(), &end, 10);
+            if (end == text.c_str() || *end != '\0' || errno == ERANGE || value < lowest ||
+                value > highest) {
+              return "give a whole number from " + range + ", not '" + text + "'";
+            }
+            return {};
+          },
+          range};
+}
+
+CLI::Validator PersonField() {
+  return {[](std::string& text) -> std::string {
+            const std::size_t equals = text.find('=');
+            if (equals == std::string::npos || equals == 0) {
+              return "wants key=value, not \"" + text + "\"";
+            }
+            const std::string key = text.substr(0, equals);
+            if (IsPersonKey(key)) return {};
+            return "\"" + key + "\" is not a person field; the fields are " + PersonKeyList();
+          },
+          "KEY=VALUE"};
+}
+
+namespace {
+std::size_t EditDistance(const std::string& a, const std::string& b) {
+  std::vector<std::size_t> row(b.size() + 1);
+  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    std::size_t diagonal = row[0];
+    row[0] = i;
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+}  // namespace
+
+std::string Closest(const std::string& word, const std::vector<std::string>& names) {
+  std::string best;
+  std::size_t bestDistance = 3;  // more edits than this is not a typo
+  for (const std::string& name : names) {
+    const bool prefix = word.size() >= 3 && name.compare(0, word.size(), word) == 0;
+    const std::size_t distance = prefix ? 1 : EditDistance(word, name);
+    if (distance < bestDistance) {
+      bestDistance = distance;
+      best = name;
+    }
+  }
+  return best;
+}
+
+}  // namespace Facepadctl

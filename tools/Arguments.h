@@ -1,0 +1,29 @@
+// Checks of command-line values that say in plain words what is wrong.
+#ifndef FACEPADCTL_ARGUMENTS_H
+#define FACEPADCTL_ARGUMENTS_H
+
+#include <CLI/CLI.hpp>
+
+#include <string>
+#include <vector>
+
+namespace Facepadctl {
+
+// Waits and time-outs are given in seconds, up to a day: every wait ends.
+constexpr double kLongestSeconds = 24 * 60 * 60;
+
+// A number of seconds from 0 (or just above it) to a day.
+CLI::Validator Seconds(bool zeroAllowed);
+
+// A whole number from `lowest` to `highest`.
+CLI::Validator Whole(long long lowest, long long highest);
+
+// A person field as key=value, its key one of the person record's.
+CLI::Validator PersonField();
+
+// The closest of `names` to `word`, when one is close enough to be a typo.
+std::string Closest(const std::string& word, const std::vector<std::string>& names);
+
+}  // namespace Facepadctl
+
+#endif  // FACEPADCTL_ARGUMENTS_H

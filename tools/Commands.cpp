@@ -1,0 +1,298 @@
+// The subcommands that make one request of the service.
+#include "Commands.h"
+
+#include <memory>
+
+#include "Arguments.h"
+#include "Output.h"
+#include "PersonInput.h"
+#include "ResultBoard.h"
+
+namespace Facepadctl {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using ZR_Framework::Face::ParamMap;
+using ZR_Framework::Face::TerminalFace_ZR;
+
+// Points at -v, unless it was given.
+std::string VerboseHint(const Globals& globals) {
+  return globals.verbose ? "" : " (run with -v to see the adaptor's log)";
+}
+
+// Reports the operation that just returned false on this thread.
+int ReportFailure(const Globals& globals, Outcome outcome) {
+  const FailureReason reason = TerminalFace_ZR::LastFailure();
+  outcome.outcome = FailureClass(reason);
+  outcome.detail = FailureText(reason);
+  Emit(outcome, outcome.detail + VerboseHint(globals));
+  return kFailed;
+}
+
+// Waits for the result of the request `outcome` names, and reports it.
+int AwaitResult(Outcome outcome, double waitSeconds) {
+  InterruptOnSignals();
+  const auto deadline = Clock::now() + Milliseconds(waitSeconds);
+  while (Clock::now() < deadline && !g_interrupted) {
+    for (const Result& result : TakeResults(std::chrono::milliseconds(100))) {
+      if (result.sn != outcome.sn || result.id != outcome.id) continue;
+      outcome.result = result.code;
+      outcome.outcome = result.code == "0" ? "done" : "result";
+      Emit(outcome);
+      return result.code == "0" ? kSucceeded : kFailed;
+    }
+  }
+  if (g_interrupted) {
+    outcome.outcome = "interrupted";
+    outcome.detail = "interrupted while waiting for the result";
+    Emit(outcome);
+    return InterruptedExitCode();
+  }
+  outcome.outcome = "no-result";
+  outcome.detail = NoResultText(waitSeconds);
+  Emit(outcome);
+  return kFailed;
+}
+
+// The options of every request that carries an id.
+struct RequestOptions {
+  std::string sn;
+  std::string id;
+  double waitSeconds = 0;
+};
+
+// A subcommand that sends one request with an id and, with --wait, awaits
+// its result. `declare` adds the options beyond --sn, --id and --wait;
+// `send` makes the request.
+template <typename Options>
+Subcommand RequestCommand(CLI::App& parent, const char* name, const char* description,
+                          const std::function<void(CLI::App*, Options&)>& declare,
+                          const std::function<bool(Adaptor&, Options&)>& send) {
+  auto options = std::make_shared<Options>();
+  CLI::App* command = parent.add_subcommand(name, description);
+  command->add_option("--sn", options->sn, "the terminal's serial number")->required();
+  command->add_option("--id", options->id, "request id (generated when not given)");
+  command->add_option("--wait", options->waitSeconds, "wait up to SECONDS for the result")
+      ->check(Seconds(true));
+  declare(command, *options);
+  return {command, [options, name, send](const Globals& globals) {
+            if (options->id.empty()) options->id = NewRequestId("req");
+            Adaptor adaptor(globals, options->waitSeconds > 0);
+            Outcome outcome{name, options->sn, options->id};
+            if (!send(adaptor, *options)) return ReportFailure(globals, outcome);
+            outcome.outcome = "accepted";
+            Emit(outcome);
+            return options->waitSeconds > 0 ? AwaitResult(outcome, options->waitSeconds)
+                                            : kSucceeded;
+          }};
+}
+
+// Runs a command without a request id: `call` makes the request, `okText`
+// says what success means.
+int RunPlain(const Globals& globals, const std::string& command, const std::string& sn,
+             const char* okText, const std::function<bool(Adaptor&)>& call) {
+  Adaptor adaptor(globals, false);
+  Outcome outcome{command, sn};
+  if (!call(adaptor)) return ReportFailure(globals, outcome);
+  outcome.outcome = "ok";
+  Emit(outcome, okText);
+  return kSucceeded;
+}
+
+struct PersonOptions : RequestOptions {
+  std::vector<std::string> fields;
+  std::string personFile;
+  std::string photo;
+};
+
+void DeclarePerson(CLI::App* command, PersonOptions& options) {
+  command->add_option("--field", options.fields, "a person field as key=value (repeatable)")
+      ->check(PersonField());
+  command->add_option("--person", options.personFile, "a JSON file with the person's fields");
+}
+
+ParamMap ReadPerson(const PersonOptions& options) {
+  Person person = options.personFile.empty() ? Person{} : ReadPersonFile(options.personFile);
+  AddFields(person, options.fields);
+  return person;
+}
+
+Subcommand AddAvailable(CLI::App& parent) {
+  CLI::App* command = parent.add_subcommand("available", "ask whether the service answers");
+  return {command, [](const Globals& globals) {
+            return RunPlain(globals, "available", "", "available", [](Adaptor& adaptor) {
+              ParamMap none;
+              return adaptor.GetAvailableFace(none);
+            });
+          }};
+}
+
+Subcommand AddBind(CLI::App& parent) {
+  struct Options {
+    std::string sn, ip, devicePort, username, password;
+    int channel = 0;
+  };
+  auto options = std::make_shared<Options>();
+  CLI::App* command = parent.add_subcommand("bind", "bind a terminal (activating it first)");
+  command->add_option("--sn", options->sn, "the terminal's serial number")->required();
+  command->add_option("--channel", options->channel, "channel number")
+      ->check(Whole(0, 65535))
+      ->capture_default_str();
+  command->add_option("--ip", options->ip, "the terminal's address")->required();
+  command->add_option("--device-port", options->devicePort, "the terminal's port")
+      ->check(Whole(1, 65535));
+  command->add_option("--username", options->username, "account on the terminal");
+  command->add_option("--password", options->password, "its password");
+  return {command, [options](const Globals& globals) {
+            const Options& o = *options;
+            return RunPlain(globals, "bind", o.sn, "bound", [&o](Adaptor& adaptor) {
+              return adaptor.BindTerminalFace(o.sn, o.channel, o.ip, o.devicePort, o.username,
+                                              o.password);
+            });
+          }};
+}
+
+// unbind and status: a serial number and nothing else.
+Subcommand AddTerminalQuery(CLI::App& parent, const char* name, const char* description,
+                            const char* okText, bool (TerminalFace_ZR::*call)(const std::string&)) {
+  auto sn = std::make_shared<std::string>();
+  CLI::App* command = parent.add_subcommand(name, description);
+  command->add_option("--sn", *sn, "the terminal's serial number")->required();
+  return {command, [=](const Globals& globals) {
+            return RunPlain(globals, name, *sn, okText,
+                            [&](Adaptor& adaptor) { return (adaptor.*call)(*sn); });
+          }};
+}
+
+Subcommand AddSetListenPort(CLI::App& parent) {
+  struct Options {
+    std::string port, reset;
+  };
+  auto options = std::make_shared<Options>();
+  CLI::App* command =
+      parent.add_subcommand("set-listen-port", "change the service's own listening port");
+  command->add_option("--listen-port", options->port, "the new port")
+      ->required()
+      ->check(Whole(1, 65535));
+  command->add_option("--reset", options->reset, "the reset value, as text");
+  return {command, [options](const Globals& globals) {
+            return RunPlain(globals, "set-listen-port", "", "accepted", [&](Adaptor& adaptor) {
+              return adaptor.SetListenPortFace(options->port, options->reset);
+            });
+          }};
+}
+
+Subcommand AddAddUser(CLI::App& parent) {
+  return RequestCommand<PersonOptions>(
+      parent, "add-user", "add a person, optionally with a photo",
+      [](CLI::App* command, PersonOptions& options) {
+        DeclarePerson(command, options);
+        command->add_option("--photo", options.photo, "a JPEG or PNG face picture");
+      },
+      [](Adaptor& adaptor, PersonOptions& options) {
+        ParamMap person = ReadPerson(options);
+        if (!options.photo.empty()) person["facepic"] = ReadPhoto(options.photo).base64;
+        return adaptor.AddUser(options.id, options.sn, person);
+      });
+}
+
+Subcommand AddSetUser(CLI::App& parent) {
+  return RequestCommand<PersonOptions>(parent, "set-user", "update a person", DeclarePerson,
+                                       [](Adaptor& adaptor, PersonOptions& options) {
+                                         ParamMap person = ReadPerson(options);
+                                         return adaptor.SetUser(options.id, options.sn, person);
+                                       });
+}
+
+struct CertnumOptions : RequestOptions {
+  std::string certnum;
+  std::string photo;
+};
+
+Subcommand AddDelUser(CLI::App& parent) {
+  return RequestCommand<CertnumOptions>(
+      parent, "del-user", "delete a person",
+      [](CLI::App* command, CertnumOptions& options) {
+        command->add_option("--certnum", options.certnum, "the person's certnum")->required();
+      },
+      [](Adaptor& adaptor, CertnumOptions& options) {
+        ParamMap person{{"certnum", options.certnum}};
+        return adaptor.DelUser(options.id, options.sn, person);
+      });
+}
+
+Subcommand AddSetPhoto(CLI::App& parent) {
+  return RequestCommand<CertnumOptions>(
+      parent, "set-photo", "set a person's face photo",
+      [](CLI::App* command, CertnumOptions& options) {
+        command->add_option("--certnum", options.certnum, "the person's certnum")->required();
+        command->add_option("--photo", options.photo, "a JPEG or PNG face picture")->required();
+      },
+      [](Adaptor& adaptor, CertnumOptions& options) {
+        const Photo photo = ReadPhoto(options.photo);
+        ParamMap fields{{"certnum", options.certnum},
+                        {"size", std::to_string(photo.bytes)},
+                        {"content", photo.base64}};
+        return adaptor.SetBiophoto(options.id, options.sn, fields);
+      });
+}
+
+Subcommand AddActivate(CLI::App& parent) {
+  struct Options : RequestOptions {
+    std::string username, password, level = "Administrator";
+  };
+  return RequestCommand<Options>(
+      parent, "activate", "activate a terminal with an account",
+      [](CLI::App* command, Options& options) {
+        command->add_option("--username", options.username, "account name");
+        command->add_option("--password", options.password, "its password");
+        command->add_option("--level", options.level, "user level")->capture_default_str();
+      },
+      [](Adaptor& adaptor, Options& options) {
+        return adaptor.Active(options.id, options.sn, options.username, options.password,
+                              options.level);
+      });
+}
+
+Subcommand AddActivationStatus(CLI::App& parent) {
+  return RequestCommand<RequestOptions>(
+      parent, "activation-status", "ask for a terminal's activation status",
+      [](CLI::App* /*command*/, RequestOptions& /*options*/) {},
+      [](Adaptor& adaptor, RequestOptions& options) {
+        return adaptor.ActivationStatus(options.id, options.sn);
+      });
+}
+
+Subcommand AddControl(CLI::App& parent) {
+  return RequestCommand<RequestOptions>(
+      parent, "control", "send a terminal the device-control command",
+      [](CLI::App* /*command*/, RequestOptions& /*options*/) {},
+      [](Adaptor& adaptor, RequestOptions& options) {
+        return adaptor.ControlDeviceFace(options.id, options.sn, "", "", "");
+      });
+}
+
+}  // namespace
+
+std::vector<Subcommand> AddSubcommands(CLI::App& parent) {
+  return {
+      AddAvailable(parent),
+      AddBind(parent),
+      AddTerminalQuery(parent, "unbind", "release a terminal", "released",
+                       &TerminalFace_ZR::UnBindTerminalFace),
+      AddTerminalQuery(parent, "status", "ask whether a terminal is connected", "connected",
+                       &TerminalFace_ZR::GetTerminalStatusFace),
+      AddActivate(parent),
+      AddActivationStatus(parent),
+      AddAddUser(parent),
+      AddSetUser(parent),
+      AddSetPhoto(parent),
+      AddDelUser(parent),
+      AddControl(parent),
+      AddSetListenPort(parent),
+      AddWatch(parent),
+      AddImport(parent),
+  };
+}
+
+}  // namespace Facepadctl

@@ -1,0 +1,111 @@
+#include "ImportRows.h"
+
+#include <algorithm>
+
+namespace Facepadctl {
+namespace {
+
+const char* const kPhotoColumn = "photo";
+const char* const kOutcomeColumn = "outcome";
+const char* const kDetailColumn = "detail";
+
+std::string KnownColumns() {
+  return PersonKeyList() + ", " + kPhotoColumn + ", " + kOutcomeColumn + ", " + kDetailColumn;
+}
+
+}  // namespace
+
+ImportColumns::ImportColumns(const std::vector<std::string>& header, const std::string& fileName)
+    : m_names(header) {
+  std::optional<std::size_t> certnum;
+  for (std::size_t c = 0; c < header.size(); ++c) {
+    const std::string& name = header[c];
+    if (std::find(header.begin(), header.begin() + static_cast<long>(c), name) !=
+        header.begin() + static_cast<long>(c)) {
+      throw InputError(fileName + ": the column \"" + name + "\" appears twice");
+    }
+    if (name == "certnum") certnum = c;
+    if (name == kPhotoColumn) m_photo = c;
+    if (name == kOutcomeColumn) m_outcome = c;
+    if (name == kDetailColumn) m_detail = c;
+    if (!IsPersonKey(name) && name != kPhotoColumn && name != kOutcomeColumn &&
+        name != kDetailColumn) {
+      throw InputError(fileName + ": \"" + name + "\" is not a column the import knows; they are " +
+                       KnownColumns());
+    }
+  }
+  if (!certnum) throw InputError(fileName + " has no certnum column");
+  m_certnum = *certnum;
+}
+
+const std::string& ImportColumns::Certnum(const std::vector<std::string>& fields) const {
+  return fields[m_certnum];
+}
+
+std::string& ImportColumns::PhotoPath(std::vector<std::string>& fields) const {
+  return fields[*m_photo];
+}
+
+std::string ImportColumns::EarlierOutcome(const std::vector<std::string>& fields) const {
+  return m_outcome ? fields[*m_outcome] : std::string();
+}
+
+std::string ImportColumns::EarlierDetail(const std::vector<std::string>& fields) const {
+  return m_detail ? fields[*m_detail] : std::string();
+}
+
+Person ImportColumns::ToPerson(const std::vector<std::string>& fields) const {
+  Person person;
+  for (std::size_t c = 0; c < m_names.size(); ++c) {
+    if (IsPersonKey(m_names[c])) person[m_names[c]] = fields[c];
+  }
+  return person;
+}
+
+std::vector<std::string> ImportColumns::ResumeHeader() const {
+  std::vector<std::string> header;
+  for (std::size_t c = 0; c < m_names.size(); ++c) {
+    if (c != m_outcome && c != m_detail) header.push_back(m_names[c]);
+  }
+  header.emplace_back(kOutcomeColumn);
+  header.emplace_back(kDetailColumn);
+  return header;
+}
+
+std::vector<std::string> ImportColumns::ResumeFields(const std::vector<std::string>& fields,
+                                                     const std::string& outcome,
+                                                     const std::string& detail) const {
+  std::vector<std::string> resumed;
+  for (std::size_t c = 0; c < m_names.size(); ++c) {
+    if (c != m_outcome && c != m_detail) resumed.push_back(fields[c]);
+  }
+  resumed.push_back(outcome);
+  resumed.push_back(detail);
+  return resumed;
+}
+
+std::string CheckRecord(const CsvRecord& record, const ImportColumns& columns,
+                        std::unordered_map<std::string, int>& seen) {
+  if (record.unclosedQuote) {
+    return "a quote opened on this line is not closed where a row could end";
+  }
+  if (record.fields.size() != columns.Count()) {
+    return "has " + std::to_string(record.fields.size()) + " fields, the header " +
+           std::to_string(columns.Count());
+  }
+  for (std::size_t c = 0; c < record.fields.size(); ++c) {
+    const std::string& value = record.fields[c];
+    if (!IsUtf8(value)) return "the " + columns.Name(c) + " is not UTF-8 text";
+    if (value.find_first_of(std::string("\t\0", 2)) != std::string::npos) {
+      return "the " + columns.Name(c) + " holds a tab or NUL";
+    }
+  }
+  const std::string& certnum = columns.Certnum(record.fields);
+  if (certnum.empty()) return "no certnum";
+  const auto [earlier, isNew] = seen.emplace(certnum, record.line);
+  if (!isNew)
+    return "certnum " + certnum + " is already on line " + std::to_string(earlier->second);
+  return {};
+}
+
+}  // namespace Facepadctl

@@ -1,0 +1,143 @@
+#include "Output.h"
+
+#include <sys/time.h>
+
+#include <cstdio>
+#include <ctime>
+
+#include "JsonLine.h"
+
+namespace Facepadctl {
+namespace {
+
+using Failure = ZR_Framework::Face::TerminalFace_ZR::Failure;
+
+bool g_json = false;
+bool g_stdoutClosed = false;
+
+std::string Words(const Outcome& outcome) {
+  if (outcome.outcome == "accepted") return "accepted";
+  if (outcome.outcome == "done") return "result 0 (done)";
+  if (outcome.outcome == "result") return "result " + outcome.result;
+  if (outcome.outcome == "bad" && outcome.line > 0) return "bad row: " + outcome.detail;
+  if (outcome.outcome == "not-sent") return "not sent: " + outcome.detail;
+  if (outcome.outcome == "skipped") return "skipped: " + outcome.detail;
+  return outcome.detail.empty() ? outcome.outcome : outcome.detail;
+}
+
+std::string TextLine(const Outcome& outcome, const std::string& text) {
+  std::string line;
+  if (!outcome.time.empty()) line += outcome.time + " ";
+  line += outcome.command;
+  if (!outcome.sn.empty()) line += " " + outcome.sn;
+  if (!outcome.id.empty() && outcome.line == 0) line += " id " + outcome.id;
+  if (outcome.line > 0) line += " line " + std::to_string(outcome.line);
+  if (outcome.line > 0) line += ", certnum " + outcome.certnum;
+  return line + ": " + (text.empty() ? Words(outcome) : text);
+}
+
+std::string JsonText(const Outcome& outcome) {
+  JsonLine json;
+  const auto add = [&json](const char* key, const std::string& value) {
+    if (!value.empty()) json.Add(key, value);
+  };
+  add("command", outcome.command);
+  add("time", outcome.time);
+  add("sn", outcome.sn);
+  add("id", outcome.id);
+  if (outcome.line > 0) json.Add("line", outcome.line).Add("certnum", outcome.certnum);
+  add("outcome", outcome.outcome);
+  add("result", outcome.result);
+  add("detail", outcome.detail);
+  return json.Text();
+}
+
+}  // namespace
+
+void SetJsonOutput(bool json) {
+  g_json = json;
+}
+
+bool JsonOutput() {
+  return g_json;
+}
+
+void Emit(const Outcome& outcome, const std::string& text) {
+  PrintLine(g_json ? JsonText(outcome) : TextLine(outcome, text));
+}
+
+void PrintLine(const std::string& text) {
+  if (g_stdoutClosed) return;
+  const std::string line = text + "\n";
+  if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size() || std::fflush(stdout) != 0) {
+    g_stdoutClosed = true;  // e.g. piped into `head`: the run goes on quietly
+  }
+}
+
+void Note(const std::string& message) {
+  std::fprintf(stderr, "facepadctl: %s\n", message.c_str());
+}
+
+std::string FailureClass(const FailureReason& reason) {
+  switch (reason.failure) {
+    case Failure::Status:
+      return "refused";
+    case Failure::RefusedValue:
+      return "bad";
+    default:
+      return "failed";
+  }
+}
+
+std::string FailureText(const FailureReason& reason) {
+  switch (reason.failure) {
+    case Failure::NotReached:
+      return "the service could not be reached";
+    case Failure::TimedOut:
+      return "no answer within the time-out";
+    case Failure::NoAnswer:
+      return "the connection failed before an answer came";
+    case Failure::Status:
+      return "refused by the service (status " + std::to_string(reason.status) + ")";
+    case Failure::RefusedValue:
+      return "not sent: a value holds a tab or NUL";
+    case Failure::NoDocument:
+    case Failure::OutOfMemory:
+      return "not sent: out of memory";
+    case Failure::NotConnected:
+      return "not connected";
+    case Failure::UnreadableAnswer:
+      return "the service's answer could not be read";
+    case Failure::NotSupported:
+      return "not supported";
+    case Failure::None:
+      break;
+  }
+  return "failed";
+}
+
+bool Unreachable(const FailureReason& reason) {
+  return reason.failure == Failure::NotReached || reason.failure == Failure::TimedOut ||
+         reason.failure == Failure::NoAnswer;
+}
+
+std::string NoResultText(double waitedSeconds) {
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%g", waitedSeconds);
+  return "no result seen within " + std::string(seconds) +
+         " s (another client of the service may have taken it)";
+}
+
+std::string TimeNow() {
+  timeval now{};
+  gettimeofday(&now, nullptr);
+  tm local{};
+  localtime_r(&now.tv_sec, &local);
+  char text[32];
+  const std::size_t length = std::strftime(text, sizeof text, "%H:%M:%S", &local);
+  std::snprintf(text + length, sizeof text - length, ".%03ld",
+                static_cast<long>(now.tv_usec / 1000));
+  return text;
+}
+
+}  // namespace Facepadctl

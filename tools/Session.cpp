@@ -1,0 +1,45 @@
+#include "Session.h"
+
+#include <cmath>
+#include <cstdio>
+#include <random>
+
+#include <TerminalFace_ZR/ToolKits.h>
+
+#include "ResultBoard.h"
+
+namespace Facepadctl {
+namespace {
+
+using ZR_Framework::Face::TerminalFace_ZR;
+
+// Longer than any command runs (every wait is at most a day).
+constexpr TerminalFace_ZR::PollerTiming kNoPolls{std::chrono::hours(48), std::chrono::hours(48),
+                                                 std::chrono::hours(48)};
+constexpr TerminalFace_ZR::PollerTiming kAwaiting{
+    std::chrono::milliseconds(500), std::chrono::milliseconds(250), std::chrono::milliseconds(250)};
+
+}  // namespace
+
+std::chrono::milliseconds Milliseconds(double seconds) {
+  return std::chrono::milliseconds{std::llround(seconds * 1000)};
+}
+
+Adaptor::Adaptor(const Globals& globals, bool awaitsResults) {
+  if (!globals.verbose) ko_libos_log_debug_ex = nullptr;
+  SetPollerTiming(awaitsResults ? kAwaiting : kNoPolls);
+  SetUrl(globals.host);
+  SetRequestPort(globals.port);
+  const auto total = Milliseconds(globals.timeoutSeconds);
+  SetHttpTimeouts(std::min<std::chrono::milliseconds>(total, std::chrono::seconds(5)), total);
+  SetResultCallbackFace(CollectResults);
+}
+
+std::string NewRequestId(const char* prefix) {
+  std::random_device random;
+  char text[32];
+  std::snprintf(text, sizeof text, "%s%08x", prefix, random());
+  return text;
+}
+
+}  // namespace Facepadctl
