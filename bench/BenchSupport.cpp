@@ -2,7 +2,6 @@
 
 #include <curl/curl.h>
 #include <sched.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -57,10 +56,16 @@ long ResidentKiB() {
   return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
+// The high-water mark of this process's own memory since its exec. (Its
+// ru_maxrss would also count what the process that started it held.)
 long PeakResidentKiB() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_maxrss;
+  std::ifstream status("/proc/self/status");
+  std::string word;
+  long kib = 0;
+  while (status >> word) {
+    if (word == "VmHWM:" && status >> kib) return kib;
+  }
+  return 0;
 }
 
 struct RawPoster::Impl {

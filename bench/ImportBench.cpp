@@ -1,65 +1,143 @@
-// facepadctl import as a user runs it: 1,000 persons with 20 KiB photos
-// against the simulator, with 1 and 4 jobs, results awaited (the tool polls
-// half a second after it starts, then every 250 ms).
+// facepadctl as a user runs it, against a simulator of its own in this
+// process: an import of 2,000 persons with 20 KiB photos with and without
+// awaiting the results, the peak memory of an import of 100,000 rows, and
+// one add-user --wait from start to end. facepadctl runs as a grandchild,
+// started by `zr_bench --peak-rss`: a process started straight from this one
+// would count this process's memory in its peak (Linux records the memory
+// a process had before exec), and this one holds the simulator's persons.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <random>
 
 #include "BenchSupport.h"
 
+extern char** environ;
+
 namespace Bench {
 namespace {
 
-constexpr int kPersons = 1000;
+constexpr int kPersons = 2000;
+constexpr int kManyRows = 100000;
 
-// A directory with persons.csv and the photo it names; removed on destruction.
+// A directory with a CSV of `rows` persons, each with the same 20 KiB photo
+// when `photos`; removed on destruction.
 struct ImportFiles {
-  ImportFiles() {
+  ImportFiles(int rows, bool photos) {
     char pattern[] = "/tmp/zr-bench-XXXXXX";
     directory = mkdtemp(pattern) != nullptr ? pattern : "";
     std::string photo = "\x89PNG\r\n\x1a\n";
     std::mt19937 random(7);
     while (photo.size() < std::size_t{20} * 1024) photo += static_cast<char>(random());
     std::ofstream(directory + "/face.png", std::ios::binary) << photo;
-    std::ofstream csv(directory + "/persons.csv");
+    std::ofstream csv(Csv());
     csv << "certnum,name,certtype,authmethod,num,cardtype,photo\n";
-    for (int i = 0; i < kPersons; ++i) {
-      csv << "C-" << i << ",Person " << i << ",1,face," << 4000 + i << ",1,face.png\n";
+    for (int i = 0; i < rows; ++i) {
+      csv << "C-" << i << ",Person " << i << ",1,face," << 4000 + i << ",1,"
+          << (photos ? "face.png" : "") << "\n";
     }
   }
   ~ImportFiles() {
-    std::remove((directory + "/face.png").c_str());
-    std::remove((directory + "/persons.csv").c_str());
-    std::remove((directory + "/persons.failed.csv").c_str());
+    for (const char* name : {"/face.png", "/persons.csv", "/persons.failed.csv"}) {
+      std::remove((directory + name).c_str());
+    }
     std::remove(directory.c_str());
   }
   ImportFiles(const ImportFiles&) = delete;
   ImportFiles& operator=(const ImportFiles&) = delete;
+  std::string Csv() const { return directory + "/persons.csv"; }
   std::string directory;
 };
 
-void BM_Import(benchmark::State& state) {
-  const ImportFiles files;
-  const int jobs = static_cast<int>(state.range(0));
+struct Ran {
+  int exitCode = -1;
   double seconds = 0;
+  long peakKiB = 0;
+};
+
+// Runs facepadctl against `simulator` with `arguments`, its output dropped.
+Ran Facepadctl(const FacepadSim::FacepadSimulator& simulator,
+               const std::vector<std::string>& arguments) {
+  char report[] = "/tmp/zr-bench-peak-XXXXXX";
+  const int reportFile = mkstemp(report);
+  if (reportFile < 0) return {};
+  close(reportFile);
+  std::vector<std::string> command = {"/proc/self/exe", "--peak-rss",
+                                      report,           FACEPADCTL_PATH,
+                                      "--port",         std::to_string(simulator.Port())};
+  command.insert(command.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (std::string& word : command) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  pid_t child = 0;
+  int status = -1;
+  if (posix_spawn(&child, argv[0], nullptr, nullptr, argv.data(), environ) == 0) {
+    waitpid(child, &status, 0);
+  }
+  Ran ran;
+  std::ifstream(report) >> ran.exitCode >> ran.seconds >> ran.peakKiB;
+  std::remove(report);
+  return ran;
+}
+
+// A simulator that keeps every person it is sent but no request bodies.
+std::unique_ptr<FacepadSim::FacepadSimulator> FreshSimulator() {
+  FacepadSim::SimulatorOptions options;
+  options.journalLimit = 0;
+  return std::make_unique<FacepadSim::FacepadSimulator>(options);
+}
+
+void BM_Import(benchmark::State& state) {
+  const ImportFiles files(kPersons, true);
+  const std::string jobs = std::to_string(state.range(0));
+  double awaited = 0;
+  double notAwaited = 0;
   for (auto _ : state) {
-    // A simulator of its own: it keeps every person and photo it is sent.
-    FacepadSim::SimulatorOptions options;
-    options.journalLimit = 0;
-    FacepadSim::FacepadSimulator simulator(options);
-    const std::string command = std::string(FACEPADCTL_PATH) + " --port " +
-                                std::to_string(simulator.Port()) + " import --sn IMPORT --jobs " +
-                                std::to_string(jobs) + " " + files.directory +
-                                "/persons.csv >/dev/null 2>&1";
-    const auto start = Clock::now();
-    const int status = std::system(command.c_str());
-    seconds += std::chrono::duration<double>(Clock::now() - start).count();
-    if (status != 0 || simulator.PersonCount("IMPORT") != kPersons) {
-      state.SkipWithError("the import did not add every person");
+    for (const bool await : {true, false}) {
+      const auto simulator = FreshSimulator();
+      std::vector<std::string> arguments = {"import", "--sn", "IMPORT",
+                                            "--jobs", jobs,   files.Csv()};
+      if (!await) arguments.insert(arguments.end(), {"--wait", "0"});
+      const Ran ran = Facepadctl(*simulator, arguments);
+      (await ? awaited : notAwaited) += ran.seconds;
+      if (ran.exitCode != 0 || simulator->PersonCount("IMPORT") != kPersons) {
+        state.SkipWithError("the import did not add every person");
+      }
     }
   }
-  state.counters["persons_per_s"] = kPersons * static_cast<double>(state.iterations()) / seconds;
+  const auto iterations = static_cast<double>(state.iterations());
+  state.counters["persons_per_s"] = kPersons * iterations / awaited;
+  state.counters["awaiting_costs_s"] = (awaited - notAwaited) / iterations;
+}
+
+void BM_ImportMemory(benchmark::State& state) {
+  const ImportFiles files(kManyRows, false);
+  long peakKiB = 0;
+  for (auto _ : state) {
+    const auto simulator = FreshSimulator();
+    const Ran ran = Facepadctl(*simulator, {"import", "--sn", "MANY", files.Csv()});
+    peakKiB = std::max(peakKiB, ran.peakKiB);
+    if (ran.exitCode != 0) state.SkipWithError("the import failed");
+  }
+  state.counters["peak_MiB"] = static_cast<double>(peakKiB) / 1024;
+}
+
+void BM_AddUserWait(benchmark::State& state) {
+  const auto simulator = FreshSimulator();
+  double longest = 0;
+  int n = 0;
+  for (auto _ : state) {
+    const Ran ran = Facepadctl(*simulator, {"add-user", "--sn", "WAIT", "--field",
+                                            "certnum=C-" + std::to_string(n++), "--wait", "10"});
+    longest = std::max(longest, ran.seconds);
+    if (ran.exitCode != 0) state.SkipWithError("add-user --wait failed");
+  }
+  state.counters["longest_s"] = longest;
 }
 
 const bool kRegistered = [] {
@@ -68,9 +146,42 @@ const bool kRegistered = [] {
       ->Arg(4)
       ->Iterations(3)
       ->Unit(benchmark::kMillisecond);
-  AddGoal({"Import with 4 jobs", "BM_Import/4/", "persons_per_s", Goal::Kind::AtLeast, 1000, "/s"});
+  benchmark::RegisterBenchmark("BM_ImportMemory", BM_ImportMemory)
+      ->Iterations(1)
+      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("BM_AddUserWait", BM_AddUserWait)
+      ->Iterations(5)
+      ->Unit(benchmark::kMillisecond);
+  AddGoal({"Import, results awaited, 4 jobs", "BM_Import/4/", "persons_per_s", Goal::Kind::AtLeast,
+           1500, "/s"});
+  AddGoal({"Import: awaiting results costs", "BM_Import/4/", "awaiting_costs_s", Goal::Kind::AtMost,
+           1, "s"});
+  AddGoal({"Import of 100,000 rows: peak memory", "BM_ImportMemory", "peak_MiB", Goal::Kind::AtMost,
+           64, "MiB"});
+  AddGoal(
+      {"add-user --wait, start to end", "BM_AddUserWait", "longest_s", Goal::Kind::AtMost, 1, "s"});
   return true;
 }();
 
 }  // namespace
+
+int PeakRssRun(char** argv) {
+  const std::string report = argv[0];
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  const auto start = Clock::now();
+  pid_t child = 0;
+  if (posix_spawn(&child, argv[1], &actions, nullptr, argv + 1, environ) != 0) return 1;
+  posix_spawn_file_actions_destroy(&actions);
+  int status = 0;
+  rusage usage{};
+  wait4(child, &status, 0, &usage);
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  std::ofstream(report) << (WIFEXITED(status) ? WEXITSTATUS(status) : -1) << " " << seconds << " "
+                        << usage.ru_maxrss << "\n";
+  return 0;
+}
+
 }  // namespace Bench

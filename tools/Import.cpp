@@ -42,6 +42,11 @@ struct ImportOptions {
   bool resendAccepted = false;
 };
 
+// Sending holds back while this many accepted rows await their results, so
+// that neither the rows kept nor the service's answers to polls grow with
+// the file.
+constexpr int kMostAwaiting = 4000;
+
 // After this many requests in a row that do not reach the service, the
 // import stops sending: the service is gone.
 constexpr int kUnreachableInARow = 10;
@@ -213,6 +218,7 @@ class ImportRun {
   int m_sent = 0;
   int m_results = 0;
   int m_awaiting = 0;
+  Clock::time_point m_lastResult = Clock::now();
   Summary m_summary;
 };
 
@@ -309,8 +315,15 @@ void ImportRun::ReadRows() {
 }
 
 void ImportRun::SendRows() {
+  const auto patience = Milliseconds(m_options.waitSeconds);
   for (;;) {
     std::unique_lock<std::mutex> lock(m_mutex);
+    // Results another client takes never come: hold back no longer than the
+    // wait for results, counted from the last one that came.
+    while (m_awaiting >= kMostAwaiting && StopDetail().empty() &&
+           Clock::now() - m_lastResult < patience) {
+      m_queueChanged.wait_for(lock, std::chrono::milliseconds(100));
+    }
     m_queueChanged.wait(lock, [&] { return !m_queue.empty() || m_readingDone; });
     if (m_queue.empty()) break;
     const int line = m_queue.front();
@@ -383,6 +396,8 @@ void ImportRun::MatchResults(const std::vector<Result>& results) {
       continue;
     }
     Finish(line, row, result.code == "0" ? "done" : "result", "", result.code);
+    m_lastResult = Clock::now();
+    m_queueChanged.notify_all();
   }
   Release();
 }
