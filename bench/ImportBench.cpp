@@ -17,8 +17,6 @@
 
 #include "BenchSupport.h"
 
-extern char** environ;
-
 namespace Bench {
 namespace {
 
@@ -72,6 +70,7 @@ Ran Facepadctl(const FacepadSim::FacepadSimulator& simulator,
                                       "--port",         std::to_string(simulator.Port())};
   command.insert(command.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
+  argv.reserve(command.size() + 1);
   for (std::string& word : command) argv.push_back(word.data());
   argv.push_back(nullptr);
   pid_t child = 0;

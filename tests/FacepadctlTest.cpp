@@ -220,7 +220,7 @@ TEST_F(FacepadctlTool, UsageAndDataErrorsSayWhatWasWrong) {
   WriteFile(dir + "/note.txt", "not an image");
   WriteFile(dir + "/typo.csv", "certnum,nmae\nC1,Ann\n");
   WriteFile(dir + "/twice.csv", "certnum,name,name\nC1,Ann,Ann\n");
-  WriteFile(dir + "/person.json", "{\"certnum\":\"C1\",\"nmae\":\"Ann\"}");
+  WriteFile(dir + "/person.json", R"({"certnum":"C1","nmae":"Ann"})");
   struct Case {
     std::vector<std::string> arguments;
     int exitCode;

@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <condition_variable>
-#include <cstring>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -91,7 +90,7 @@ void CheckResumePath(const std::string& path, const std::string& inputPath) {
                      " does not exist");
   }
   if (access(folderName.c_str(), W_OK) != 0) {
-    throw UsageError("the resume file " + path + " cannot be written: " + std::strerror(errno));
+    throw UsageError("the resume file " + path + " cannot be written: " + LastSystemError());
   }
 }
 
@@ -105,7 +104,7 @@ class ResumeFile {
     if (!m_file.is_open() && !m_failed) {
       m_file.open(m_path, std::ios::binary | std::ios::trunc);
       m_failed = !m_file;
-      if (m_failed) Note("cannot write the resume file " + m_path + ": " + std::strerror(errno));
+      if (m_failed) Note("cannot write the resume file " + m_path + ": " + LastSystemError());
       m_file << CsvLine(m_header) << "\n";
     }
     m_file << line << "\n";
@@ -503,7 +502,7 @@ int RunImport(const Globals& globals, ImportOptions options) {
   std::ifstream file;
   if (!fromStdin) {
     file.open(options.csvPath, std::ios::binary);
-    if (!file) throw InputError("cannot read " + options.csvPath + ": " + std::strerror(errno));
+    if (!file) throw InputError("cannot read " + options.csvPath + ": " + LastSystemError());
   }
   CsvReader reader(fromStdin ? std::cin : file);
   const std::optional<CsvRecord> header = reader.Next();

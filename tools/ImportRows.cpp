@@ -18,21 +18,24 @@ std::string KnownColumns() {
 ImportColumns::ImportColumns(const std::vector<std::string>& header, const std::string& fileName)
     : m_names(header) {
   std::optional<std::size_t> certnum;
+  const auto where = [&fileName](const std::string& name) {
+    return fileName + ": \"" + name + "\" ";
+  };
   for (std::size_t c = 0; c < header.size(); ++c) {
     const std::string& name = header[c];
     if (std::find(header.begin(), header.begin() + static_cast<long>(c), name) !=
         header.begin() + static_cast<long>(c)) {
-      throw InputError(fileName + ": the column \"" + name + "\" appears twice");
+      throw InputError(where(name).append("appears twice"));
+    }
+    if (!IsPersonKey(name) && name != kPhotoColumn && name != kOutcomeColumn &&
+        name != kDetailColumn) {
+      throw InputError(
+          where(name).append("is not a column the import knows; they are ").append(KnownColumns()));
     }
     if (name == "certnum") certnum = c;
     if (name == kPhotoColumn) m_photo = c;
     if (name == kOutcomeColumn) m_outcome = c;
     if (name == kDetailColumn) m_detail = c;
-    if (!IsPersonKey(name) && name != kPhotoColumn && name != kOutcomeColumn &&
-        name != kDetailColumn) {
-      throw InputError(fileName + ": \"" + name + "\" is not a column the import knows; they are " +
-                       KnownColumns());
-    }
   }
   if (!certnum) throw InputError(fileName + " has no certnum column");
   m_certnum = *certnum;

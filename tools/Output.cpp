@@ -2,8 +2,10 @@
 
 #include <sys/time.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <ctime>
+#include <system_error>
 
 #include "JsonLine.h"
 
@@ -76,6 +78,10 @@ void PrintLine(const std::string& text) {
 
 void Note(const std::string& message) {
   std::fprintf(stderr, "facepadctl: %s\n", message.c_str());
+}
+
+std::string LastSystemError() {
+  return std::generic_category().message(errno);
 }
 
 std::string FailureClass(const FailureReason& reason) {

@@ -38,10 +38,13 @@ bool JsonOutput();
 void Emit(const Outcome& outcome, const std::string& text = std::string());
 
 // One line on stdout, with the same care for a closed stdout.
-void PrintLine(const std::string& line);
+void PrintLine(const std::string& text);
 
 // A message on stderr, after "facepadctl: ".
 void Note(const std::string& message);
+
+// What errno says, in words.
+std::string LastSystemError();
 
 // The outcome class and the words for an operation that returned false, from
 // the calling thread's LastFailure().

@@ -25,7 +25,7 @@ bool TakesValue(const std::string& option) {
 // The first word that is neither an option nor an option's value.
 std::string CommandWord(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
-    const std::string word = argv[i];
+    std::string word = argv[i];
     if (word.empty() || word[0] != '-') return word;
     if (TakesValue(word)) ++i;
   }
