@@ -355,6 +355,7 @@ TEST_F(FacepadctlTool, ImportStopsWhenTheServiceIsGoneOrOnCtrlC) {
   std::string resume = ReadFile(dir + "/people.failed.csv");
   EXPECT_TRUE(Has(resume, "C-10,P,failed,") && Has(resume, "C-11,P,not-sent,")) << resume;
   EXPECT_TRUE(Has(resume, "C-40,P,not-sent,")) << "every row, to send again";
+  EXPECT_LT(resume.find("C-9,"), resume.find("C-10,")) << "in row order";
 
   simulator.AddFault(Fault::Delayed(300ms).On("facepad/adduser"));
   finished = Ctl({"--json", "import", dir + "/people.csv", "--sn", "T1", "--jobs", "1"}, 1.2);
