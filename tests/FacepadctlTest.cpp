@@ -6,6 +6,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <thread>
 
 #include "Base64.h"
 #include "Subprocess.h"
@@ -152,7 +153,8 @@ TEST_F(FacepadctlTool, FailuresSayWhatHappened) {
       {{"--port", port, "status", "--sn", "T1"}, "failed", "could not be reached"},
       {Arguments({"status", "--sn", "T1"}), "failed", "not connected"},
       {Arguments({"--timeout", "0.3", "unbind", "--sn", "T1"}), "failed", "time-out"},
-      {Arguments({"set-user", "--sn", "T\t1", "--field", "certnum=C1"}), "bad", "tab or NUL"},
+      {Arguments({"set-user", "--sn", "T1", "--id", "a\tb", "--field", "certnum=C1"}), "bad",
+       "tab or NUL"},
   };
   for (const Case& c : cases) {
     std::vector<std::string> arguments = c.arguments;
@@ -232,6 +234,10 @@ TEST_F(FacepadctlTool, UsageAndDataErrorsSayWhatWasWrong) {
       {{"add-user"}, 2, "--sn is required"},
       {{"add-user", "--sn", "T1", "--field", "nmae=Ann"}, 2, "certnum, name"},
       {{"add-user", "--sn", "T1", "--field", "name"}, 2, "key=value"},
+      {{"add-user", "--sn", "T1", "--field", "certnum=\xff"}, 2, "UTF-8"},
+      {{"add-user", "--sn", "T1", "--field", "name=Ann"}, 1, "no certnum"},
+      {{"--prot", "1", "status", "--sn", "T1"}, 2, "did you mean '--port'"},
+      {{"bind", "--sn", "", "--ip", "a"}, 2, "empty"},
       {{"--port", "70000", "available"}, 2, "1 to 65535"},
       {{"--timeout", "1e400", "available"}, 2, "seconds"},
       {{"bind", "--sn", "T1"}, 2, "--ip is required"},
@@ -241,8 +247,12 @@ TEST_F(FacepadctlTool, UsageAndDataErrorsSayWhatWasWrong) {
       {{"import", "-", "--sn", "T1"}, 2, "--failures"},
       {{"import", dir + "/typo.csv", "--sn", "T1", "--failures", dir + "/typo.csv"}, 2, "input"},
       {{"import", dir + "/typo.csv", "--sn", "T1", "--failures", dir + "/no/x.csv"}, 2, "exist"},
-      {{"add-user", "--sn", "T1", "--photo", dir + "/note.txt"}, 1, "not a JPEG or PNG"},
+      {{"add-user", "--sn", "T1", "--field", "certnum=C1", "--photo", dir + "/note.txt"},
+       1,
+       "not a JPEG or PNG"},
       {{"add-user", "--sn", "T1", "--person", dir + "/person.json"}, 1, "nmae"},
+      {{"add-user", "--sn", "T1", "--person", dir + "/note.txt"}, 1, "not JSON"},
+      {{"import", dir, "--sn", "T1", "--failures", "/tmp/x.csv"}, 1, "folder"},
       {{"import", dir + "/none.csv", "--sn", "T1"}, 1, "cannot read"},
       {{"import", dir + "/typo.csv", "--sn", "T1"}, 1, "certnum, name"},
       {{"import", dir + "/twice.csv", "--sn", "T1"}, 1, "twice"},
@@ -276,7 +286,7 @@ TEST_F(FacepadctlTool, ImportClassifiesEveryRowAndItsResumeFileResumes) {
   mkdir((dir + "/photos").c_str(), 0755);
   WriteFile(dir + "/photos/ann.png", ReadFile(kPhoto));
   WriteFile(dir + "/people.csv",
-            "certnum,name,photo\n"
+            " Certnum,Name ,photo\n"
             "C-1,Ann,photos/ann.png\n"     // 2: done
             "C-2,\"Lee, Bo\",\n"           // 3: done
             "C-3\n"                        // 4: too short
@@ -343,6 +353,20 @@ TEST_F(FacepadctlTool, RowsWithoutAResultAreKeptApartAndNotResentByDefault) {
                   "--wait", "0"});
   EXPECT_EQ(RowsByLine(finished.out)[2]["outcome"], "accepted");
   EXPECT_EQ(simulator.Requests("facepad/adduser").size(), 3u);
+
+  // All done now: the resume file of the earlier run goes.
+  EXPECT_EQ(Ctl({"import", dir + "/people.csv", "--sn", "T2"}).exitCode, 0);
+  EXPECT_EQ(access((dir + "/people.failed.csv").c_str(), F_OK), -1);
+
+  // A service that stops answering leaves its accepted rows to be sent again.
+  simulator.AddFault(Fault::Answer(500).On("facepad/getresult"));
+  std::thread stopper([this] {
+    std::this_thread::sleep_for(1s);
+    simulator.Stop();
+  });
+  finished = Ctl({"--json", "import", dir + "/people.csv", "--sn", "T3", "--wait", "2"});
+  stopper.join();
+  EXPECT_EQ(RowsByLine(finished.out)[2]["outcome"], "failed");
 }
 
 TEST_F(FacepadctlTool, ImportStopsWhenTheServiceIsGoneOrOnCtrlC) {

@@ -47,10 +47,22 @@ CLI::Validator PersonField() {
               return "wants key=value, not \"" + text + "\"";
             }
             const std::string key = text.substr(0, equals);
-            if (IsPersonKey(key)) return {};
-            return "\"" + key + "\" is not a person field; the fields are " + PersonKeyList();
+            if (!IsPersonKey(key)) {
+              return "\"" + key + "\" is not a person field; the fields are " + PersonKeyList();
+            }
+            const std::string problem = ValueProblem(text.substr(equals + 1));
+            return problem.empty() ? problem : "the " + key + " " + problem;
           },
           "KEY=VALUE"};
+}
+
+CLI::Validator Present() {
+  return {[](std::string& text) -> std::string {
+            const std::string problem = ValueProblem(text);
+            if (!problem.empty()) return problem;
+            return text.empty() ? "may not be empty" : "";
+          },
+          ""};
 }
 
 namespace {

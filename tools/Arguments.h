@@ -21,6 +21,10 @@ CLI::Validator Whole(long long lowest, long long highest);
 // A person field as key=value, its key one of the person record's.
 CLI::Validator PersonField();
 
+// A value sent to a terminal that must be given: not empty, UTF-8, no tab
+// or NUL.
+CLI::Validator Present();
+
 // The closest of `names` to `word`, when one is close enough to be a typo.
 std::string Closest(const std::string& word, const std::vector<std::string>& names);
 

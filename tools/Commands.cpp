@@ -15,9 +15,10 @@ using Clock = std::chrono::steady_clock;
 using ZR_Framework::Face::ParamMap;
 using ZR_Framework::Face::TerminalFace_ZR;
 
-// Points at -v, unless it was given.
-std::string VerboseHint(const Globals& globals) {
-  return globals.verbose ? "" : " (run with -v to see the adaptor's log)";
+// Points at -v, unless it was given or the log has nothing to add.
+std::string VerboseHint(const Globals& globals, const FailureReason& reason) {
+  const bool logged = reason.failure != TerminalFace_ZR::Failure::NotConnected;
+  return globals.verbose || !logged ? "" : " (run with -v to see the library's log)";
 }
 
 // Reports the operation that just returned false on this thread.
@@ -25,7 +26,7 @@ int ReportFailure(const Globals& globals, Outcome outcome) {
   const FailureReason reason = TerminalFace_ZR::LastFailure();
   outcome.outcome = FailureClass(reason);
   outcome.detail = FailureText(reason);
-  Emit(outcome, outcome.detail + VerboseHint(globals));
+  Emit(outcome, outcome.detail + VerboseHint(globals, reason));
   return kFailed;
 }
 
@@ -70,7 +71,9 @@ Subcommand RequestCommand(CLI::App& parent, const char* name, const char* descri
                           const std::function<bool(Adaptor&, Options&)>& send) {
   auto options = std::make_shared<Options>();
   CLI::App* command = parent.add_subcommand(name, description);
-  command->add_option("--sn", options->sn, "the terminal's serial number")->required();
+  command->add_option("--sn", options->sn, "the terminal's serial number")
+      ->required()
+      ->check(Present());
   command->add_option("--id", options->id, "request id (generated when not given)");
   command->add_option("--wait", options->waitSeconds, "wait up to SECONDS for the result")
       ->check(Seconds(true));
@@ -114,6 +117,7 @@ void DeclarePerson(CLI::App* command, PersonOptions& options) {
 ParamMap ReadPerson(const PersonOptions& options) {
   Person person = options.personFile.empty() ? Person{} : ReadPersonFile(options.personFile);
   AddFields(person, options.fields);
+  CheckPerson(person, options.personFile.empty() ? "the person" : options.personFile);
   return person;
 }
 
@@ -134,11 +138,13 @@ Subcommand AddBind(CLI::App& parent) {
   };
   auto options = std::make_shared<Options>();
   CLI::App* command = parent.add_subcommand("bind", "bind a terminal (activating it first)");
-  command->add_option("--sn", options->sn, "the terminal's serial number")->required();
+  command->add_option("--sn", options->sn, "the terminal's serial number")
+      ->required()
+      ->check(Present());
   command->add_option("--channel", options->channel, "channel number")
       ->check(Whole(0, 65535))
       ->capture_default_str();
-  command->add_option("--ip", options->ip, "the terminal's address")->required();
+  command->add_option("--ip", options->ip, "the terminal's address")->required()->check(Present());
   command->add_option("--device-port", options->devicePort, "the terminal's port")
       ->check(Whole(1, 65535));
   command->add_option("--username", options->username, "account on the terminal");
@@ -157,7 +163,7 @@ Subcommand AddTerminalQuery(CLI::App& parent, const char* name, const char* desc
                             const char* okText, bool (TerminalFace_ZR::*call)(const std::string&)) {
   auto sn = std::make_shared<std::string>();
   CLI::App* command = parent.add_subcommand(name, description);
-  command->add_option("--sn", *sn, "the terminal's serial number")->required();
+  command->add_option("--sn", *sn, "the terminal's serial number")->required()->check(Present());
   return {command, [=](const Globals& globals) {
             return RunPlain(globals, name, *sn, okText,
                             [&](Adaptor& adaptor) { return (adaptor.*call)(*sn); });
@@ -213,7 +219,9 @@ Subcommand AddDelUser(CLI::App& parent) {
   return RequestCommand<CertnumOptions>(
       parent, "del-user", "delete a person",
       [](CLI::App* command, CertnumOptions& options) {
-        command->add_option("--certnum", options.certnum, "the person's certnum")->required();
+        command->add_option("--certnum", options.certnum, "the person's certnum")
+            ->required()
+            ->check(Present());
       },
       [](Adaptor& adaptor, CertnumOptions& options) {
         ParamMap person{{"certnum", options.certnum}};
@@ -225,7 +233,9 @@ Subcommand AddSetPhoto(CLI::App& parent) {
   return RequestCommand<CertnumOptions>(
       parent, "set-photo", "set a person's face photo",
       [](CLI::App* command, CertnumOptions& options) {
-        command->add_option("--certnum", options.certnum, "the person's certnum")->required();
+        command->add_option("--certnum", options.certnum, "the person's certnum")
+            ->required()
+            ->check(Present());
         command->add_option("--photo", options.photo, "a JPEG or PNG face picture")->required();
       },
       [](Adaptor& adaptor, CertnumOptions& options) {

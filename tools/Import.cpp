@@ -144,6 +144,11 @@ struct Summary {
   std::map<std::string, int> results;  // codes other than "0"
 };
 
+// "1 row", "2 rows".
+std::string Count(int count, const std::string& noun) {
+  return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
 // Progress on stderr: a line rewritten on a terminal, nothing otherwise.
 class Progress {
  public:
@@ -284,7 +289,7 @@ void ImportRun::ReadRows() {
     row.fields = std::move(record->fields);
     row.unclosedQuote = record->unclosedQuote;
     row.wellShaped = !record->unclosedQuote && row.fields.size() == m_columns.Count();
-    if (row.wellShaped) row.certnum = m_columns.Certnum(row.fields);
+    if (!record->unclosedQuote) row.certnum = m_columns.Certnum(row.fields);
     if (row.wellShaped && m_columns.HasPhoto()) {
       std::string& photo = m_columns.PhotoPath(row.fields);
       if (!photo.empty()) photo = (m_photoFolder / photo).lexically_normal().string();
@@ -427,14 +432,33 @@ int ImportRun::Run() {
   }
   progress.Done();
 
+  // Rows still awaiting a result: another client may have taken it, unless
+  // the service is gone, and then whether it kept them is not known.
+  bool serviceAnswers = true;
+  if (m_awaiting > 0 && !g_interrupted) {
+    ZR_Framework::Face::ParamMap none;
+    serviceAnswers = m_adaptor.GetAvailableFace(none);
+  }
   std::lock_guard<std::mutex> lock(m_mutex);
-  const std::string noResult =
-      g_interrupted ? "interrupted before its result came" : NoResultText(m_options.waitSeconds);
   for (auto& [line, row] : m_rows) {
-    if (!row.final) Finish(line, row, "no-result", noResult);
+    if (row.final) continue;
+    if (g_interrupted) {
+      Finish(line, row, "no-result", "interrupted before its result came");
+    } else if (serviceAnswers) {
+      Finish(line, row, "no-result", NoResultText(m_options.waitSeconds));
+    } else {
+      Finish(line, row, "failed", "accepted, but the service stopped answering before its result");
+    }
   }
   Release();
   const bool written = m_resume.Close();
+  if (m_resume.Rows() == 0 && fs::exists(m_resume.Path())) {
+    // A resume file left by an earlier run would say rows need sending again.
+    std::error_code ignored;
+    if (fs::remove(m_resume.Path(), ignored)) {
+      Note("removed " + m_resume.Path() + ", an earlier run's: no row needs another run");
+    }
+  }
   PrintSummary();
   if (!StopDetail().empty()) {
     Note("import stopped: " +
@@ -461,11 +485,13 @@ void ImportRun::PrintSummary() const {
     counts.AddObject("results", results.Take());
     if (g_interrupted) counts.Add("stopped", "interrupted");
     if (m_serviceGone && !g_interrupted) counts.Add("stopped", "service unreachable");
-    if (m_resume.Rows() > 0) counts.Add("resume_file", m_resume.Path());
+    if (m_resume.Rows() > 0) {
+      counts.Add("resume_file", fs::absolute(m_resume.Path()).lexically_normal().string());
+    }
     PrintLine(JsonLine().Add("command", "import").AddObject("summary", counts.Take()).Text());
     return;
   }
-  std::string text = "import: " + std::to_string(m_summary.rows) + " rows";
+  std::string text = "import: " + Count(m_summary.rows, "row");
   const char* separator = ": ";
   for (const auto& [outcome, count] : m_summary.byOutcome) {
     if (count == 0 || outcome == "result") continue;
@@ -477,8 +503,18 @@ void ImportRun::PrintSummary() const {
     separator = ", ";
   }
   if (m_resume.Rows() > 0) {
-    text += "\nrows to send again: " + m_resume.Path() + " (" + std::to_string(m_resume.Rows()) +
-            " rows; import it as it is)";
+    const auto count = [this](const char* outcome) {
+      const auto found = m_summary.byOutcome.find(outcome);
+      return found == m_summary.byOutcome.end() ? 0 : found->second;
+    };
+    const int unconfirmed = count("no-result") + count("skipped");
+    text += "\nrows needing another run, in " + m_resume.Path() + ": " +
+            std::to_string(m_resume.Rows() - unconfirmed) +
+            " to send again (import the file as it is)";
+    if (unconfirmed > 0) {
+      text += ", " + std::to_string(unconfirmed) +
+              " accepted without a result seen (sent again only with --resend-accepted)";
+    }
   }
   PrintLine(text);
 }
@@ -501,6 +537,9 @@ int RunImport(const Globals& globals, ImportOptions options) {
 
   std::ifstream file;
   if (!fromStdin) {
+    if (fs::is_directory(options.csvPath)) {
+      throw InputError(options.csvPath + " is a folder, not a CSV file");
+    }
     file.open(options.csvPath, std::ios::binary);
     if (!file) throw InputError("cannot read " + options.csvPath + ": " + LastSystemError());
   }
@@ -510,7 +549,6 @@ int RunImport(const Globals& globals, ImportOptions options) {
   if (header->unclosedQuote)
     throw InputError(options.csvPath + ": the header's quote is not closed");
   const ImportColumns columns(header->fields, options.csvPath);
-  reader.ExpectFields(columns.Count());
   if (!options.resumePath.empty() && !columns.IsResumeFile()) {
     throw InputError(options.resumePath + " is not a resume file: it has no outcome column");
   }
@@ -531,7 +569,9 @@ Subcommand AddImport(CLI::App& parent) {
   command->add_option("file", options->csvPath, "CSV file, one person per row (- reads stdin)");
   command->add_option("--resume", options->resumePath,
                       "send again the rows of a resume file that need it");
-  command->add_option("--sn", options->sn, "the terminal's serial number")->required();
+  command->add_option("--sn", options->sn, "the terminal's serial number")
+      ->required()
+      ->check(Present());
   command->add_option("--jobs", options->jobs, "requests in parallel")
       ->check(Whole(1, 64))
       ->capture_default_str();

@@ -1,6 +1,7 @@
 #include "ImportRows.h"
 
 #include <algorithm>
+#include <cctype>
 
 namespace Facepadctl {
 namespace {
@@ -13,10 +14,21 @@ std::string KnownColumns() {
   return PersonKeyList() + ", " + kPhotoColumn + ", " + kOutcomeColumn + ", " + kDetailColumn;
 }
 
+// A column's name as spreadsheets may write it: " Name" is "name".
+std::string ColumnName(std::string name) {
+  const std::size_t first = name.find_first_not_of(' ');
+  name.erase(0, first == std::string::npos ? name.size() : first);
+  name.erase(name.find_last_not_of(' ') + 1);
+  std::transform(name.begin(), name.end(), name.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return name;
+}
+
 }  // namespace
 
-ImportColumns::ImportColumns(const std::vector<std::string>& header, const std::string& fileName)
-    : m_names(header) {
+ImportColumns::ImportColumns(std::vector<std::string> header, const std::string& fileName) {
+  std::transform(header.begin(), header.end(), header.begin(), ColumnName);
+  m_names = header;
   std::optional<std::size_t> certnum;
   const auto where = [&fileName](const std::string& name) {
     return fileName + ": \"" + name + "\" ";
@@ -41,8 +53,8 @@ ImportColumns::ImportColumns(const std::vector<std::string>& header, const std::
   m_certnum = *certnum;
 }
 
-const std::string& ImportColumns::Certnum(const std::vector<std::string>& fields) const {
-  return fields[m_certnum];
+std::string ImportColumns::Certnum(const std::vector<std::string>& fields) const {
+  return m_certnum < fields.size() ? fields[m_certnum] : std::string();
 }
 
 std::string& ImportColumns::PhotoPath(std::vector<std::string>& fields) const {
@@ -90,20 +102,17 @@ std::vector<std::string> ImportColumns::ResumeFields(const std::vector<std::stri
 std::string CheckRecord(const CsvRecord& record, const ImportColumns& columns,
                         std::unordered_map<std::string, int>& seen) {
   if (record.unclosedQuote) {
-    return "a quote opened on this line is not closed where a row could end";
+    return "a quote opened on this line is not closed on it";
   }
   if (record.fields.size() != columns.Count()) {
     return "has " + std::to_string(record.fields.size()) + " fields, the header " +
            std::to_string(columns.Count());
   }
   for (std::size_t c = 0; c < record.fields.size(); ++c) {
-    const std::string& value = record.fields[c];
-    if (!IsUtf8(value)) return "the " + columns.Name(c) + " is not UTF-8 text";
-    if (value.find_first_of(std::string("\t\0", 2)) != std::string::npos) {
-      return "the " + columns.Name(c) + " holds a tab or NUL";
-    }
+    const std::string problem = ValueProblem(record.fields[c]);
+    if (!problem.empty()) return "the " + columns.Name(c) + " " + problem;
   }
-  const std::string& certnum = columns.Certnum(record.fields);
+  const std::string certnum = columns.Certnum(record.fields);
   if (certnum.empty()) return "no certnum";
   const auto [earlier, isNew] = seen.emplace(certnum, record.line);
   if (!isNew)

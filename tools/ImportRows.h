@@ -18,14 +18,16 @@ namespace Facepadctl {
 class ImportColumns {
  public:
   // Throws InputError for an unknown or repeated column, or no certnum.
-  ImportColumns(const std::vector<std::string>& header, const std::string& fileName);
+  // Names are taken without case and surrounding blanks.
+  ImportColumns(std::vector<std::string> header, const std::string& fileName);
 
   std::size_t Count() const { return m_names.size(); }
   const std::string& Name(std::size_t column) const { return m_names[column]; }
   bool IsResumeFile() const { return m_outcome.has_value(); }
 
+  // A row's certnum (empty when the row is too short to hold it).
+  std::string Certnum(const std::vector<std::string>& fields) const;
   // A well-shaped row's values.
-  const std::string& Certnum(const std::vector<std::string>& fields) const;
   std::string& PhotoPath(std::vector<std::string>& fields) const;
   bool HasPhoto() const { return m_photo.has_value(); }
   // The outcome an earlier run gave the row, in a resume file.

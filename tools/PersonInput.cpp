@@ -3,6 +3,7 @@
 #include <json-c/json.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -60,7 +61,25 @@ bool IsUtf8(const std::string& text) {
   return true;
 }
 
+std::string ValueProblem(const std::string& value) {
+  if (!IsUtf8(value)) return "is not UTF-8 text";
+  if (value.find_first_of(std::string("\t\0", 2)) != std::string::npos) return "holds a tab or NUL";
+  return {};
+}
+
+void CheckPerson(const Person& person, const std::string& where) {
+  const auto certnum = person.find("certnum");
+  if (certnum == person.end() || certnum->second.empty()) {
+    throw InputError(where + " has no certnum");
+  }
+  for (const auto& [key, value] : person) {
+    const std::string problem = ValueProblem(value);
+    if (!problem.empty()) throw InputError(where + ": the " + key + " " + problem);
+  }
+}
+
 std::string ReadFile(const std::string& path) {
+  if (std::filesystem::is_directory(path)) throw InputError(path + " is a folder, not a file");
   std::ifstream file(path, std::ios::binary);
   if (!file) throw InputError("cannot read " + path);
   std::ostringstream bytes;
@@ -71,7 +90,11 @@ std::string ReadFile(const std::string& path) {
 
 Person ReadPersonFile(const std::string& path) {
   const std::string text = ReadFile(path);
-  const JsonPtr document(json_tokener_parse(text.c_str()));
+  json_tokener_error error = json_tokener_success;
+  const JsonPtr document(json_tokener_parse_verbose(text.c_str(), &error));
+  if (error != json_tokener_success) {
+    throw InputError(path + " is not JSON: " + json_tokener_error_desc(error));
+  }
   if (!json_object_is_type(document.get(), json_type_object)) {
     throw InputError(path + " does not hold a JSON object");
   }

@@ -27,6 +27,14 @@ std::string PersonKeyList();
 // Whether `text` is well-formed UTF-8.
 bool IsUtf8(const std::string& text);
 
+// What is wrong with a value sent to a terminal ("is not UTF-8 text",
+// "holds a tab or NUL"), or nothing.
+std::string ValueProblem(const std::string& value);
+
+// Throws InputError, naming `where`, for a person without a certnum or with
+// a value that ValueProblem() finds wrong.
+void CheckPerson(const Person& person, const std::string& where);
+
 // The bytes of a file; throws InputError when it cannot be read.
 std::string ReadFile(const std::string& path);
 

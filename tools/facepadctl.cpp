@@ -44,6 +44,34 @@ void AddGlobalOptions(CLI::App& app, Globals& globals) {
       ->capture_default_str();
 }
 
+// The long options of `command` and of the tool, as typed ("--sn").
+std::vector<std::string> OptionNames(const CLI::App& app, const CLI::App* command) {
+  std::vector<std::string> names;
+  for (const CLI::App* owner : {&app, command}) {
+    if (owner == nullptr) continue;
+    for (const CLI::Option* option : owner->get_options()) {
+      for (const std::string& name : option->get_lnames()) names.push_back("--" + name);
+    }
+  }
+  return names;
+}
+
+// What is wrong with the first option on the command line that no one
+// knows, with a "did you mean"; empty when there is none.
+std::string OptionHint(int argc, char** argv, const CLI::App& app, const CLI::App* command) {
+  const std::vector<std::string> names = OptionNames(app, command);
+  for (int i = 1; i < argc; ++i) {
+    std::string word = argv[i];
+    if (word.compare(0, 2, "--") != 0) continue;
+    word = word.substr(0, word.find('='));
+    if (std::find(names.begin(), names.end(), word) != names.end()) continue;
+    const std::string closest = Closest(word, names);
+    return "'" + word + "' is not an option" +
+           (closest.empty() ? "" : "; did you mean '" + closest + "'?");
+  }
+  return {};
+}
+
 int UsageFailure(const std::string& message) {
   Note(message);
   std::cerr << kTryHelp << "\n";
@@ -72,16 +100,18 @@ int Run(int argc, char** argv) {
   }
 
   const std::string word = CommandWord(argc, argv);
-  if (!word.empty() && std::find(names.begin(), names.end(), word) == names.end()) {
-    const std::string closest = Closest(word, names);
-    return UsageFailure("'" + word + "' is not a command" +
-                        (closest.empty() ? "" : "; did you mean '" + closest + "'?"));
-  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
     if (error.get_exit_code() == 0) return app.exit(error);  // --help, --version
-    return UsageFailure(error.what());
+    const bool isCommand = std::find(names.begin(), names.end(), word) != names.end();
+    const std::string optionHint =
+        OptionHint(argc, argv, app, isCommand ? app.get_subcommand(word) : nullptr);
+    if (!optionHint.empty()) return UsageFailure(optionHint);
+    if (word.empty() || isCommand) return UsageFailure(error.what());
+    const std::string closest = Closest(word, names);
+    return UsageFailure("'" + word + "' is not a command" +
+                        (closest.empty() ? "" : "; did you mean '" + closest + "'?"));
   }
 
   if (help->parsed()) {
