@@ -74,6 +74,10 @@ void EndConnection(int fd, Ending ending) {
 // `remotePort` when it is not negative). The server library does not expose
 // its sockets, so they are found by address.
 void EndConnections(int localPort, int remotePort, Ending ending = Ending::Shutdown) {
+  // One scan at a time: a descriptor one scan ends may be closed and reused
+  // for another scan's directory stream.
+  static std::mutex scanning;
+  const std::lock_guard<std::mutex> lock(scanning);
   DIR* dir = opendir("/proc/self/fd");
   if (dir == nullptr) return;
   // readdir is safe on a stream of our own.

@@ -58,9 +58,9 @@ CLI::Validator PersonField() {
 
 CLI::Validator Present() {
   return {[](std::string& text) -> std::string {
-            const std::string problem = ValueProblem(text);
-            if (!problem.empty()) return problem;
-            return text.empty() ? "may not be empty" : "";
+            std::string problem = ValueProblem(text);
+            if (problem.empty() && text.empty()) problem = "may not be empty";
+            return problem;
           },
           ""};
 }

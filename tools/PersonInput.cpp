@@ -72,9 +72,11 @@ void CheckPerson(const Person& person, const std::string& where) {
   if (certnum == person.end() || certnum->second.empty()) {
     throw InputError(where + " has no certnum");
   }
-  for (const auto& [key, value] : person) {
-    const std::string problem = ValueProblem(value);
-    if (!problem.empty()) throw InputError(where + ": the " + key + " " + problem);
+  const auto wrong = std::find_if(person.begin(), person.end(), [](const auto& field) {
+    return !ValueProblem(field.second).empty();
+  });
+  if (wrong != person.end()) {
+    throw InputError(where + ": the " + wrong->first + " " + ValueProblem(wrong->second));
   }
 }
 

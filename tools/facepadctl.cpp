@@ -63,7 +63,7 @@ std::string OptionHint(int argc, char** argv, const CLI::App& app, const CLI::Ap
   for (int i = 1; i < argc; ++i) {
     std::string word = argv[i];
     if (word.compare(0, 2, "--") != 0) continue;
-    word = word.substr(0, word.find('='));
+    if (const std::size_t equals = word.find('='); equals != std::string::npos) word.resize(equals);
     if (std::find(names.begin(), names.end(), word) != names.end()) continue;
     const std::string closest = Closest(word, names);
     return "'" + word + "' is not an option" +
