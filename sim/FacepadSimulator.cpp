@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <dirent.h>
-#include <json-c/json.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <csignal>
@@ -10,22 +9,14 @@
 #include <httplib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <iterator>
 #include <set>
 #include <stdexcept>
 
-#include "FormBody.h"
-
 namespace FacepadSim {
 namespace {
-
-// The simulator stands in for the service and shares no code with the
-// adaptor, so that a fault on one side cannot hide one on the other.
-struct JsonPut {
-  void operator()(json_object* object) const { json_object_put(object); }
-};
-using JsonPtr = std::unique_ptr<json_object, JsonPut>;
 
 constexpr std::size_t kKeepAliveRequests = 1000000;
 constexpr time_t kKeepAliveSeconds = 60;
@@ -100,27 +91,12 @@ void EndConnections(int localPort, int remotePort, Ending ending = Ending::Shutd
   closedir(dir);
 }
 
-std::string FieldOr(const std::map<std::string, std::string>& fields, const char* name) {
-  const auto found = fields.find(name);
-  return found != fields.end() ? found->second : std::string();
-}
-
-std::string JsonText(json_object* object, const char* key) {
-  json_object* member = nullptr;
-  if (!json_object_object_get_ex(object, key, &member) || member == nullptr) return {};
-  const char* text = json_object_get_string(member);
-  return text != nullptr ? text : "";
-}
-
-std::string PlainJson(json_object* object) {
-  const char* text = json_object_to_json_string_ext(object, JSON_C_TO_STRING_PLAIN);
-  return text != nullptr ? text : "";
-}
-
 }  // namespace
 
 FacepadSimulator::FacepadSimulator(SimulatorOptions options)
-    : m_options(std::move(options)), m_server(std::make_unique<httplib::Server>()) {
+    : m_options(std::move(options)),
+      m_model(m_options.state),
+      m_server(std::make_unique<httplib::Server>()) {
   IgnoreSigpipeOnce();
   const std::size_t threads = std::max<std::size_t>(m_options.threads, 1);
   m_server->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
@@ -130,11 +106,10 @@ FacepadSimulator::FacepadSimulator(SimulatorOptions options)
   // The server library listens with a backlog of a few connections: clients
   // connecting at once beyond it wait a second for their SYN to be resent.
   // The listening socket is noted here and given a full backlog once bound.
-  int listening = -1;
-  m_server->set_socket_options([&listening](int socket) {
+  m_server->set_socket_options([this](int socket) {
     const int yes = 1;
     setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    listening = socket;
+    m_listeningSocket = socket;
   });
 
   const auto serve = [this](const httplib::Request& request, httplib::Response& response) {
@@ -160,9 +135,24 @@ FacepadSimulator::FacepadSimulator(SimulatorOptions options)
     throw std::runtime_error("facepad simulator: cannot listen on " + m_options.host + ":" +
                              std::to_string(m_options.port));
   }
-  if (listening >= 0) listen(listening, SOMAXCONN);  // a second listen() only resizes the backlog
-  m_listener = std::thread([this] { m_server->listen_after_bind(); });
-  while (!m_server->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  if (m_listeningSocket >= 0) {
+    listen(m_listeningSocket, SOMAXCONN);  // a second listen() only resizes the backlog
+  }
+  auto listening = std::make_shared<std::atomic<bool>>(true);
+  m_listener = std::thread([this, listening] {
+    m_server->listen_after_bind();
+    *listening = false;
+  });
+  // Serving has begun once the server says so; a listener that has already
+  // given up never will.
+  while (!m_server->is_running() && *listening) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  if (!m_server->is_running()) {
+    m_listener.join();
+    throw std::runtime_error("facepad simulator: cannot serve on " + m_options.host + ":" +
+                             std::to_string(m_port));
+  }
 }
 
 FacepadSimulator::~FacepadSimulator() {
@@ -269,7 +259,7 @@ void FacepadSimulator::Serve(const httplib::Request& request, httplib::Response&
     response.set_content("the facepad service answers POST only", "text/plain");
     return;
   }
-  const Answer answer = Handle(path, request.body);
+  const ServiceModel::Answer answer = m_model.Handle(path, request.body);
   response.status = answer.status;
   response.set_content(answer.body, "text/plain");
 }
@@ -293,189 +283,6 @@ bool FacepadSimulator::Stopping() const {
 bool FacepadSimulator::WaitUnlessStopping(std::chrono::milliseconds delay) {
   std::unique_lock<std::mutex> lock(m_mutex);
   return !m_stopWake.wait_for(lock, delay, [this] { return m_stopping; });
-}
-
-FacepadSimulator::Answer FacepadSimulator::Handle(const std::string& path,
-                                                  const std::string& body) {
-  using Apply = const char* (FacepadSimulator::*)(const Fields&, json_object*);
-  struct Endpoint {
-    const char* path;
-    std::vector<std::string_view> required;
-    std::vector<std::string_view> optional;
-    bool jsonData;
-    Apply apply;
-  };
-  static const std::vector<Endpoint> kEndpoints = {
-      {"facepad/adduser", {"SN", "id", "data"}, {"facepic"}, true, &FacepadSimulator::AddUser},
-      {"facepad/setuser", {"SN", "id", "data"}, {}, true, &FacepadSimulator::SetUser},
-      {"facepad/deluser", {"SN", "id", "data"}, {}, true, &FacepadSimulator::DelUser},
-      {"facepad/setfacepic", {"SN", "id", "data"}, {}, true, &FacepadSimulator::SetFacePic},
-      {"facepad/binding",
-       {"SN", "ch", "ip", "port", "username", "password"},
-       {},
-       false,
-       &FacepadSimulator::Bind},
-      {"facepad/unbinding", {"SN"}, {}, false, &FacepadSimulator::Unbind},
-      {"facepad/setport", {"port", "reset"}, {}, false, &FacepadSimulator::SetListenPort},
-      {"facepad/controldevice", {"SN", "id", "data"}, {}, true, &FacepadSimulator::ControlDevice},
-      {"facepad/getterminalstatus", {"SN"}, {}, false, nullptr},
-      {"facepad/active", {"SN", "id", "data"}, {}, true, &FacepadSimulator::Activate},
-      {"facepad/activationstatus", {"SN", "id"}, {}, false, &FacepadSimulator::ActivationStatus},
-      {"facepad/getresult", {}, {}, false, nullptr},
-  };
-
-  const auto endpoint = std::find_if(kEndpoints.begin(), kEndpoints.end(),
-                                     [&](const Endpoint& e) { return path == e.path; });
-  if (endpoint == kEndpoints.end()) return {404, "unknown endpoint: " + path};
-  // An empty post to "facepad/active" is how clients probe the service.
-  if (path == "facepad/active" && body.empty()) return {};
-
-  std::vector<std::string_view> names = endpoint->required;
-  names.insert(names.end(), endpoint->optional.begin(), endpoint->optional.end());
-  const Fields fields = ParseFormBody(body, names);
-  for (std::string_view name : endpoint->required) {
-    if (fields.count(std::string(name)) == 0) {
-      return {400, "missing field: " + std::string(name)};
-    }
-  }
-  JsonPtr data;
-  if (endpoint->jsonData) {
-    data.reset(json_tokener_parse(fields.at("data").c_str()));
-    if (!data || !json_object_is_type(data.get(), json_type_object)) {
-      return {400, "data is not a JSON object"};
-    }
-  }
-
-  std::lock_guard<std::mutex> lock(m_mutex);
-  if (path == "facepad/getresult") return {200, ResultAnswer()};
-  if (path == "facepad/getterminalstatus") return {200, TerminalStatusAnswer(fields.at("SN"))};
-  const char* code = (this->*endpoint->apply)(fields, data.get());
-  const auto sn = fields.find("SN");
-  const auto id = fields.find("id");
-  if (code != nullptr && sn != fields.end() && id != fields.end()) {
-    m_pendingResults[sn->second].push_back({id->second, code});
-  }
-  return {};
-}
-
-const char* FacepadSimulator::AddUser(const Fields& fields, json_object* data) {
-  const std::string certnum = JsonText(data, "certnum");
-  if (certnum.empty()) return Code::kNoCertnum;
-  auto& persons = m_persons[fields.at("SN")];
-  if (persons.count(certnum) != 0) return Code::kPersonExists;
-  persons[certnum] = Person{fields.at("data"), FieldOr(fields, "facepic"), {}, 0};
-  return Code::kDone;
-}
-
-const char* FacepadSimulator::SetUser(const Fields& fields, json_object* data) {
-  const std::string certnum = JsonText(data, "certnum");
-  if (certnum.empty()) return Code::kNoCertnum;
-  auto& persons = m_persons[fields.at("SN")];
-  const auto person = persons.find(certnum);
-  if (person == persons.end()) return Code::kPersonUnknown;
-  person->second.record = fields.at("data");
-  return Code::kDone;
-}
-
-const char* FacepadSimulator::DelUser(const Fields& fields, json_object* data) {
-  const std::string certnum = JsonText(data, "certnum");
-  if (certnum.empty()) return Code::kNoCertnum;
-  return m_persons[fields.at("SN")].erase(certnum) != 0 ? Code::kDone : Code::kPersonUnknown;
-}
-
-const char* FacepadSimulator::SetFacePic(const Fields& fields, json_object* data) {
-  const std::string certnum = JsonText(data, "certnum");
-  if (certnum.empty()) return Code::kNoCertnum;
-  auto& persons = m_persons[fields.at("SN")];
-  const auto person = persons.find(certnum);
-  if (person == persons.end()) return Code::kPersonUnknown;
-  const std::string content = JsonText(data, "content");
-  if (content.empty()) return Code::kNoPhoto;
-  json_object* size = nullptr;
-  json_object_object_get_ex(data, "size", &size);
-  person->second.photo = content;
-  person->second.photoSize = json_object_get_int(size);
-  return Code::kDone;
-}
-
-const char* FacepadSimulator::Activate(const Fields& fields, json_object* data) {
-  Terminal& terminal = m_terminals[fields.at("SN")];
-  terminal.activated = true;
-  terminal.accountUser = JsonText(data, "username");
-  terminal.accountPassword = JsonText(data, "password");
-  terminal.accountLevel = JsonText(data, "userlevel");
-  return Code::kDone;
-}
-
-const char* FacepadSimulator::ActivationStatus(const Fields& fields, json_object* /*data*/) {
-  const auto terminal = m_terminals.find(fields.at("SN"));
-  const bool activated = terminal != m_terminals.end() && terminal->second.activated;
-  return activated ? Code::kDone : Code::kNotActivated;
-}
-
-const char* FacepadSimulator::Bind(const Fields& fields, json_object* /*data*/) {
-  Terminal& terminal = m_terminals[fields.at("SN")];
-  terminal.bound = true;
-  terminal.channel = fields.at("ch");
-  terminal.ip = fields.at("ip");
-  terminal.port = fields.at("port");
-  terminal.username = fields.at("username");
-  terminal.password = fields.at("password");
-  return nullptr;
-}
-
-const char* FacepadSimulator::Unbind(const Fields& fields, json_object* /*data*/) {
-  const auto terminal = m_terminals.find(fields.at("SN"));
-  if (terminal != m_terminals.end()) terminal->second.bound = false;
-  return nullptr;
-}
-
-const char* FacepadSimulator::SetListenPort(const Fields& fields, json_object* /*data*/) {
-  m_listenPort.emplace(fields.at("port"), fields.at("reset"));
-  return nullptr;
-}
-
-const char* FacepadSimulator::ControlDevice(const Fields& fields, json_object* /*data*/) {
-  const auto terminal = m_terminals.find(fields.at("SN"));
-  const bool bound = terminal != m_terminals.end() && terminal->second.bound;
-  return bound ? Code::kDone : Code::kNotBound;
-}
-
-std::string FacepadSimulator::ResultAnswer() {
-  if (!m_resultAnswers.empty()) {
-    std::string answer = std::move(m_resultAnswers.front());
-    m_resultAnswers.pop_front();
-    return answer;
-  }
-  if (m_pendingResults.empty()) return "result=[]";
-  JsonPtr results(json_object_new_array());
-  for (const auto& [sn, entries] : m_pendingResults) {
-    JsonPtr list(json_object_new_array());
-    for (const ResultEntry& entry : entries) {
-      json_object* item = json_object_new_object();
-      json_object_object_add(item, "id", json_object_new_string(entry.id.c_str()));
-      json_object_object_add(item, "return", json_object_new_string(entry.code.c_str()));
-      json_object_array_add(list.get(), item);
-    }
-    json_object* element = json_object_new_object();
-    json_object_object_add(element, "SN", json_object_new_string(sn.c_str()));
-    json_object_object_add(element, "data", json_object_new_string(PlainJson(list.get()).c_str()));
-    json_object_array_add(results.get(), element);
-  }
-  m_pendingResults.clear();
-  return "result=" + PlainJson(results.get());
-}
-
-std::string FacepadSimulator::TerminalStatusAnswer(const std::string& sn) const {
-  if (m_terminalStatusAnswer) return *m_terminalStatusAnswer;
-  const auto terminal = m_terminals.find(sn);
-  const bool connected = terminal != m_terminals.end() && terminal->second.bound;
-  JsonPtr list(json_object_new_array());
-  json_object* entry = json_object_new_object();
-  json_object_object_add(entry, "sn", json_object_new_string(sn.c_str()));
-  json_object_object_add(entry, "connstatus", json_object_new_int(connected ? 1 : 0));
-  json_object_array_add(list.get(), entry);
-  return "Data=" + PlainJson(list.get());
 }
 
 std::vector<JournalEntry> FacepadSimulator::Journal() const {
@@ -523,51 +330,36 @@ void FacepadSimulator::ClearFaults() {
 
 void FacepadSimulator::QueueResult(const std::string& sn, const std::string& id,
                                    const std::string& code) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_pendingResults[sn].push_back({id, code});
+  m_model.QueueResult(sn, id, code);
 }
 
 void FacepadSimulator::QueueResultAnswer(std::string body) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_resultAnswers.push_back(std::move(body));
+  m_model.QueueResultAnswer(std::move(body));
 }
 
 std::map<std::string, std::vector<ResultEntry>> FacepadSimulator::PendingResults() const {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  return m_pendingResults;
+  return m_model.PendingResults();
 }
 
 void FacepadSimulator::SetTerminalStatusAnswer(std::optional<std::string> body) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_terminalStatusAnswer = std::move(body);
+  m_model.SetTerminalStatusAnswer(std::move(body));
 }
 
 std::optional<Person> FacepadSimulator::FindPerson(const std::string& sn,
                                                    const std::string& certnum) const {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  const auto terminal = m_persons.find(sn);
-  if (terminal == m_persons.end()) return std::nullopt;
-  const auto person = terminal->second.find(certnum);
-  if (person == terminal->second.end()) return std::nullopt;
-  return person->second;
+  return m_model.FindPerson(sn, certnum);
 }
 
 std::size_t FacepadSimulator::PersonCount(const std::string& sn) const {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  const auto terminal = m_persons.find(sn);
-  return terminal != m_persons.end() ? terminal->second.size() : 0;
+  return m_model.PersonCount(sn);
 }
 
 std::optional<Terminal> FacepadSimulator::FindTerminal(const std::string& sn) const {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  const auto terminal = m_terminals.find(sn);
-  if (terminal == m_terminals.end()) return std::nullopt;
-  return terminal->second;
+  return m_model.FindTerminal(sn);
 }
 
 std::optional<std::pair<std::string, std::string>> FacepadSimulator::ListenPortRequest() const {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  return m_listenPort;
+  return m_model.ListenPortRequest();
 }
 
 }  // namespace FacepadSim

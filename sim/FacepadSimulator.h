@@ -23,7 +23,7 @@
 #include <utility>
 #include <vector>
 
-struct json_object;
+#include "ServiceModel.h"
 
 namespace httplib {
 class Server;
@@ -40,6 +40,9 @@ struct SimulatorOptions {
   // Journal entries kept, the oldest dropped first: a long-running simulator
   // keeps a few, so that request bodies do not pile up.
   std::size_t journalLimit = static_cast<std::size_t>(-1);
+  // Where the service's state lives (see ServiceModel): a file, ":memory:",
+  // or, when empty, a temporary file removed on destruction.
+  std::string state = ":memory:";
   // Called with one line per request answered ("POST /facepad/adduser 200 ...").
   std::function<void(const std::string&)> requestLog;
 };
@@ -132,36 +135,6 @@ struct Fault {
   }
 };
 
-struct Person {
-  std::string record;   // the "data=" JSON text last accepted for the person
-  std::string facepic;  // the "facepic=" text of its adduser, if any
-  std::string photo;    // "content" of its last setfacepic
-  int photoSize = 0;    // "size" of its last setfacepic
-};
-
-struct Terminal {
-  bool activated = false;
-  std::string accountUser, accountPassword, accountLevel;
-  bool bound = false;
-  std::string channel, ip, port, username, password;
-};
-
-struct ResultEntry {
-  std::string id;
-  std::string code;
-};
-
-// Return codes that the simulator reports for requests.
-namespace Code {
-inline constexpr const char* kDone = "0";
-inline constexpr const char* kPersonExists = "101";
-inline constexpr const char* kPersonUnknown = "102";
-inline constexpr const char* kNoCertnum = "103";
-inline constexpr const char* kNoPhoto = "104";
-inline constexpr const char* kNotActivated = "105";
-inline constexpr const char* kNotBound = "106";
-}  // namespace Code
-
 class FacepadSimulator {
  public:
   // Throws std::runtime_error when it cannot bind.
@@ -206,12 +179,6 @@ class FacepadSimulator {
   std::optional<std::pair<std::string, std::string>> ListenPortRequest() const;
 
  private:
-  using Fields = std::map<std::string, std::string>;
-  struct Answer {
-    int status = 200;
-    std::string body = "ok";
-  };
-
   void Serve(const httplib::Request& request, httplib::Response& response);
   // The fault for this request, consumed from its script, if any.
   std::optional<Fault> TakeFault(const std::string& path);
@@ -219,39 +186,18 @@ class FacepadSimulator {
       const std::function<bool(const JournalEntry&)>& keep) const;
   bool WaitUnlessStopping(std::chrono::milliseconds delay);
   bool Stopping() const;
-  Answer Handle(const std::string& path, const std::string& body);
-
-  // Endpoint behaviour, called with m_mutex held and the parsed "data=" object
-  // (null where the endpoint has none). Each returns the code to queue for the
-  // request's id, or null when it queues none.
-  const char* AddUser(const Fields& fields, json_object* data);
-  const char* SetUser(const Fields& fields, json_object* data);
-  const char* DelUser(const Fields& fields, json_object* data);
-  const char* SetFacePic(const Fields& fields, json_object* data);
-  const char* Activate(const Fields& fields, json_object* data);
-  const char* ActivationStatus(const Fields& fields, json_object* data);
-  const char* Bind(const Fields& fields, json_object* data);
-  const char* Unbind(const Fields& fields, json_object* data);
-  const char* SetListenPort(const Fields& fields, json_object* data);
-  const char* ControlDevice(const Fields& fields, json_object* data);
-  std::string ResultAnswer();
-  std::string TerminalStatusAnswer(const std::string& sn) const;
 
   SimulatorOptions m_options;
+  ServiceModel m_model;
   std::unique_ptr<httplib::Server> m_server;
   int m_port = 0;
+  int m_listeningSocket = -1;  // noted when the server makes it
 
   mutable std::mutex m_mutex;  // guards everything below
   std::condition_variable m_stopWake;
   bool m_stopping = false;
   std::deque<JournalEntry> m_journal;
   std::vector<Fault> m_faults;
-  std::map<std::string, std::vector<ResultEntry>> m_pendingResults;
-  std::deque<std::string> m_resultAnswers;
-  std::optional<std::string> m_terminalStatusAnswer;
-  std::map<std::string, std::map<std::string, Person>> m_persons;  // by sn, then certnum
-  std::map<std::string, Terminal> m_terminals;
-  std::optional<std::pair<std::string, std::string>> m_listenPort;
 
   std::thread m_listener;  // last: started once everything above exists
 };

@@ -1,0 +1,441 @@
+#include "ServiceModel.h"
+
+#include <json-c/json.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <functional>
+#include <stdexcept>
+#include <string_view>
+#include <variant>
+
+#include "FormBody.h"
+
+namespace FacepadSim {
+namespace {
+
+struct JsonPut {
+  void operator()(json_object* object) const { json_object_put(object); }
+};
+using JsonPtr = std::unique_ptr<json_object, JsonPut>;
+
+std::string FieldOr(const std::map<std::string, std::string>& fields, const char* name) {
+  const auto found = fields.find(name);
+  return found != fields.end() ? found->second : std::string();
+}
+
+std::string JsonText(json_object* object, const char* key) {
+  json_object* member = nullptr;
+  if (!json_object_object_get_ex(object, key, &member) || member == nullptr) return {};
+  const char* text = json_object_get_string(member);
+  return text != nullptr ? text : "";
+}
+
+std::string PlainJson(json_object* object) {
+  const char* text = json_object_to_json_string_ext(object, JSON_C_TO_STRING_PLAIN);
+  return text != nullptr ? text : "";
+}
+
+constexpr const char* kSchema = R"(
+  CREATE TABLE IF NOT EXISTS terminals (
+    sn TEXT PRIMARY KEY, activated INTEGER NOT NULL DEFAULT 0,
+    account_user TEXT NOT NULL DEFAULT '', account_password TEXT NOT NULL DEFAULT '',
+    account_level TEXT NOT NULL DEFAULT '', bound INTEGER NOT NULL DEFAULT 0,
+    channel TEXT NOT NULL DEFAULT '', ip TEXT NOT NULL DEFAULT '', port TEXT NOT NULL DEFAULT '',
+    username TEXT NOT NULL DEFAULT '', password TEXT NOT NULL DEFAULT '');
+  CREATE TABLE IF NOT EXISTS persons (
+    sn TEXT NOT NULL, certnum TEXT NOT NULL, record TEXT NOT NULL,
+    facepic TEXT NOT NULL DEFAULT '', photo TEXT NOT NULL DEFAULT '',
+    photo_size INTEGER NOT NULL DEFAULT 0, PRIMARY KEY (sn, certnum));
+  CREATE TABLE IF NOT EXISTS results (
+    seq INTEGER PRIMARY KEY AUTOINCREMENT, sn TEXT NOT NULL, id TEXT NOT NULL,
+    code TEXT NOT NULL);
+  CREATE TABLE IF NOT EXISTS settings (name TEXT PRIMARY KEY, value TEXT NOT NULL);
+)";
+
+}  // namespace
+
+// One SQLite connection and its prepared statements, each prepared once.
+class ServiceModel::Database {
+ public:
+  using Value = std::variant<std::string_view, long long>;
+  using Row = std::function<void(sqlite3_stmt*)>;
+
+  explicit Database(const std::string& path) {
+    std::string file = path;
+    if (file.empty()) {
+      char pattern[] = "/tmp/facepad-sim-XXXXXX";
+      const int fd = mkstemp(pattern);
+      if (fd < 0) throw std::runtime_error("cannot make a temporary database file");
+      close(fd);
+      file = m_temporary = pattern;
+    }
+    sqlite3* handle = nullptr;
+    const int opened = sqlite3_open(file.c_str(), &handle);
+    m_handle.reset(handle);
+    if (opened != SQLITE_OK) throw std::runtime_error("cannot open " + file + ": " + Error());
+    // Written ahead: a committed answer survives the process being killed.
+    Execute("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
+    Execute(kSchema);
+  }
+  ~Database() {
+    m_statements.clear();
+    m_handle.reset();
+    if (m_temporary.empty()) return;
+    for (const char* suffix : {"", "-wal", "-shm"}) unlink((m_temporary + suffix).c_str());
+  }
+  Database(const Database&) = delete;
+  Database& operator=(const Database&) = delete;
+
+  void Execute(const char* sql) {
+    char* message = nullptr;
+    if (sqlite3_exec(m_handle.get(), sql, nullptr, nullptr, &message) != SQLITE_OK) {
+      const std::string what = message != nullptr ? message : "unknown error";
+      sqlite3_free(message);
+      throw std::runtime_error("database: " + what);
+    }
+  }
+
+  // Runs `sql` with `values` bound in order, calling `row` for each row;
+  // returns how many rows it changed.
+  int Run(const char* sql, std::initializer_list<Value> values, const Row& row = {}) {
+    sqlite3_stmt* statement = Prepared(sql);
+    int index = 0;
+    for (const Value& value : values) {
+      ++index;
+      if (const auto* text = std::get_if<std::string_view>(&value)) {
+        sqlite3_bind_text64(statement, index, text->data(), text->size(), SQLITE_STATIC,
+                            SQLITE_UTF8);
+      } else {
+        sqlite3_bind_int64(statement, index, std::get<long long>(value));
+      }
+    }
+    int step = SQLITE_ROW;
+    while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
+      if (row) row(statement);
+    }
+    sqlite3_reset(statement);
+    sqlite3_clear_bindings(statement);
+    if (step != SQLITE_DONE) throw std::runtime_error("database: " + Error());
+    return sqlite3_changes(m_handle.get());
+  }
+
+  static std::string Text(sqlite3_stmt* statement, int column) {
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+    return text != nullptr ? std::string(text, sqlite3_column_bytes(statement, column)) : "";
+  }
+
+ private:
+  struct Close {
+    void operator()(sqlite3* handle) const { sqlite3_close(handle); }
+  };
+  struct Finalize {
+    void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
+  };
+
+  sqlite3_stmt* Prepared(const char* sql) {
+    auto& statement = m_statements[sql];
+    if (!statement) {
+      sqlite3_stmt* prepared = nullptr;
+      if (sqlite3_prepare_v2(m_handle.get(), sql, -1, &prepared, nullptr) != SQLITE_OK) {
+        throw std::runtime_error("database: " + Error());
+      }
+      statement.reset(prepared);
+    }
+    return statement.get();
+  }
+  std::string Error() const { return m_handle ? sqlite3_errmsg(m_handle.get()) : "out of memory"; }
+
+  std::unique_ptr<sqlite3, Close> m_handle;
+  // Keyed by the text's address: every statement is a literal of this file.
+  std::map<const char*, std::unique_ptr<sqlite3_stmt, Finalize>> m_statements;
+  std::string m_temporary;
+};
+
+ServiceModel::ServiceModel(const std::string& database)
+    : m_database(std::make_unique<Database>(database)) {}
+
+ServiceModel::~ServiceModel() = default;
+
+ServiceModel::Answer ServiceModel::Handle(const std::string& path, const std::string& body) {
+  using Apply = const char* (ServiceModel::*)(const Fields&, json_object*);
+  struct Endpoint {
+    const char* path;
+    std::vector<std::string_view> required;
+    std::vector<std::string_view> optional;
+    bool jsonData;
+    Apply apply;
+  };
+  static const std::vector<Endpoint> kEndpoints = {
+      {"facepad/adduser", {"SN", "id", "data"}, {"facepic"}, true, &ServiceModel::AddUser},
+      {"facepad/setuser", {"SN", "id", "data"}, {}, true, &ServiceModel::SetUser},
+      {"facepad/deluser", {"SN", "id", "data"}, {}, true, &ServiceModel::DelUser},
+      {"facepad/setfacepic", {"SN", "id", "data"}, {}, true, &ServiceModel::SetFacePic},
+      {"facepad/binding",
+       {"SN", "ch", "ip", "port", "username", "password"},
+       {},
+       false,
+       &ServiceModel::Bind},
+      {"facepad/unbinding", {"SN"}, {}, false, &ServiceModel::Unbind},
+      {"facepad/setport", {"port", "reset"}, {}, false, &ServiceModel::SetListenPort},
+      {"facepad/controldevice", {"SN", "id", "data"}, {}, true, &ServiceModel::ControlDevice},
+      {"facepad/getterminalstatus", {"SN"}, {}, false, nullptr},
+      {"facepad/active", {"SN", "id", "data"}, {}, true, &ServiceModel::Activate},
+      {"facepad/activationstatus", {"SN", "id"}, {}, false, &ServiceModel::ActivationStatus},
+      {"facepad/getresult", {}, {}, false, nullptr},
+  };
+
+  const auto endpoint = std::find_if(kEndpoints.begin(), kEndpoints.end(),
+                                     [&](const Endpoint& e) { return path == e.path; });
+  if (endpoint == kEndpoints.end()) return {404, "unknown endpoint: " + path};
+  // An empty post to "facepad/active" is how clients probe the service.
+  if (path == "facepad/active" && body.empty()) return {};
+
+  std::vector<std::string_view> names = endpoint->required;
+  names.insert(names.end(), endpoint->optional.begin(), endpoint->optional.end());
+  const Fields fields = ParseFormBody(body, names);
+  for (std::string_view name : endpoint->required) {
+    if (fields.count(std::string(name)) == 0) {
+      return {400, "missing field: " + std::string(name)};
+    }
+  }
+  JsonPtr data;
+  if (endpoint->jsonData) {
+    data.reset(json_tokener_parse(fields.at("data").c_str()));
+    if (!data || !json_object_is_type(data.get(), json_type_object)) {
+      return {400, "data is not a JSON object"};
+    }
+  }
+
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (path == "facepad/getresult") return {200, ResultAnswer()};
+  if (path == "facepad/getterminalstatus") return {200, TerminalStatusAnswer(fields.at("SN"))};
+  const char* code = (this->*endpoint->apply)(fields, data.get());
+  const auto sn = fields.find("SN");
+  const auto id = fields.find("id");
+  if (code != nullptr && sn != fields.end() && id != fields.end()) {
+    m_database->Run("INSERT INTO results (sn, id, code) VALUES (?, ?, ?)",
+                    {sn->second, id->second, std::string_view(code)});
+  }
+  return {};
+}
+
+bool ServiceModel::HasPerson(const std::string& sn, const std::string& certnum) const {
+  bool found = false;
+  m_database->Run("SELECT 1 FROM persons WHERE sn = ? AND certnum = ?", {sn, certnum},
+                  [&found](sqlite3_stmt* /*row*/) { found = true; });
+  return found;
+}
+
+const char* ServiceModel::AddUser(const Fields& fields, json_object* data) {
+  const std::string certnum = JsonText(data, "certnum");
+  if (certnum.empty()) return Code::kNoCertnum;
+  const int added = m_database->Run(
+      "INSERT OR IGNORE INTO persons (sn, certnum, record, facepic) VALUES (?, ?, ?, ?)",
+      {fields.at("SN"), certnum, fields.at("data"), FieldOr(fields, "facepic")});
+  return added != 0 ? Code::kDone : Code::kPersonExists;
+}
+
+const char* ServiceModel::SetUser(const Fields& fields, json_object* data) {
+  const std::string certnum = JsonText(data, "certnum");
+  if (certnum.empty()) return Code::kNoCertnum;
+  const int changed = m_database->Run("UPDATE persons SET record = ? WHERE sn = ? AND certnum = ?",
+                                      {fields.at("data"), fields.at("SN"), certnum});
+  return changed != 0 ? Code::kDone : Code::kPersonUnknown;
+}
+
+const char* ServiceModel::DelUser(const Fields& fields, json_object* data) {
+  const std::string certnum = JsonText(data, "certnum");
+  if (certnum.empty()) return Code::kNoCertnum;
+  const int deleted = m_database->Run("DELETE FROM persons WHERE sn = ? AND certnum = ?",
+                                      {fields.at("SN"), certnum});
+  return deleted != 0 ? Code::kDone : Code::kPersonUnknown;
+}
+
+const char* ServiceModel::SetFacePic(const Fields& fields, json_object* data) {
+  const std::string certnum = JsonText(data, "certnum");
+  if (certnum.empty()) return Code::kNoCertnum;
+  if (!HasPerson(fields.at("SN"), certnum)) return Code::kPersonUnknown;
+  const std::string content = JsonText(data, "content");
+  if (content.empty()) return Code::kNoPhoto;
+  json_object* size = nullptr;
+  json_object_object_get_ex(data, "size", &size);
+  m_database->Run(
+      "UPDATE persons SET photo = ?, photo_size = ? WHERE sn = ? AND certnum = ?",
+      {content, static_cast<long long>(json_object_get_int(size)), fields.at("SN"), certnum});
+  return Code::kDone;
+}
+
+const char* ServiceModel::Activate(const Fields& fields, json_object* data) {
+  m_database->Run(
+      "INSERT INTO terminals (sn, activated, account_user, account_password, account_level) "
+      "VALUES (?1, 1, ?2, ?3, ?4) ON CONFLICT (sn) DO UPDATE SET activated = 1, "
+      "account_user = ?2, account_password = ?3, account_level = ?4",
+      {fields.at("SN"), JsonText(data, "username"), JsonText(data, "password"),
+       JsonText(data, "userlevel")});
+  return Code::kDone;
+}
+
+const char* ServiceModel::ActivationStatus(const Fields& fields, json_object* /*data*/) {
+  const std::optional<Terminal> terminal = FindTerminalLocked(fields.at("SN"));
+  return terminal && terminal->activated ? Code::kDone : Code::kNotActivated;
+}
+
+const char* ServiceModel::Bind(const Fields& fields, json_object* /*data*/) {
+  m_database->Run(
+      "INSERT INTO terminals (sn, bound, channel, ip, port, username, password) "
+      "VALUES (?1, 1, ?2, ?3, ?4, ?5, ?6) ON CONFLICT (sn) DO UPDATE SET bound = 1, "
+      "channel = ?2, ip = ?3, port = ?4, username = ?5, password = ?6",
+      {fields.at("SN"), fields.at("ch"), fields.at("ip"), fields.at("port"), fields.at("username"),
+       fields.at("password")});
+  return nullptr;
+}
+
+const char* ServiceModel::Unbind(const Fields& fields, json_object* /*data*/) {
+  m_database->Run("UPDATE terminals SET bound = 0 WHERE sn = ?", {fields.at("SN")});
+  return nullptr;
+}
+
+const char* ServiceModel::SetListenPort(const Fields& fields, json_object* /*data*/) {
+  m_database->Run(
+      "INSERT OR REPLACE INTO settings (name, value) VALUES ('listen_port', ?), "
+      "('listen_reset', ?)",
+      {fields.at("port"), fields.at("reset")});
+  return nullptr;
+}
+
+const char* ServiceModel::ControlDevice(const Fields& fields, json_object* /*data*/) {
+  const std::optional<Terminal> terminal = FindTerminalLocked(fields.at("SN"));
+  return terminal && terminal->bound ? Code::kDone : Code::kNotBound;
+}
+
+std::string ServiceModel::ResultAnswer() {
+  if (!m_resultAnswers.empty()) {
+    std::string answer = std::move(m_resultAnswers.front());
+    m_resultAnswers.pop_front();
+    return answer;
+  }
+  const std::map<std::string, std::vector<ResultEntry>> pending = PendingLocked();
+  if (pending.empty()) return "result=[]";
+  JsonPtr results(json_object_new_array());
+  for (const auto& [sn, entries] : pending) {
+    JsonPtr list(json_object_new_array());
+    for (const ResultEntry& entry : entries) {
+      json_object* item = json_object_new_object();
+      json_object_object_add(item, "id", json_object_new_string(entry.id.c_str()));
+      json_object_object_add(item, "return", json_object_new_string(entry.code.c_str()));
+      json_object_array_add(list.get(), item);
+    }
+    json_object* element = json_object_new_object();
+    json_object_object_add(element, "SN", json_object_new_string(sn.c_str()));
+    json_object_object_add(element, "data", json_object_new_string(PlainJson(list.get()).c_str()));
+    json_object_array_add(results.get(), element);
+  }
+  m_database->Run("DELETE FROM results", {});
+  return "result=" + PlainJson(results.get());
+}
+
+std::string ServiceModel::TerminalStatusAnswer(const std::string& sn) const {
+  if (m_terminalStatusAnswer) return *m_terminalStatusAnswer;
+  const std::optional<Terminal> terminal = FindTerminalLocked(sn);
+  JsonPtr list(json_object_new_array());
+  json_object* entry = json_object_new_object();
+  json_object_object_add(entry, "sn", json_object_new_string(sn.c_str()));
+  json_object_object_add(entry, "connstatus", json_object_new_int(terminal && terminal->bound));
+  json_object_array_add(list.get(), entry);
+  return "Data=" + PlainJson(list.get());
+}
+
+void ServiceModel::Reset() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_database->Execute(
+      "DELETE FROM terminals; DELETE FROM persons; DELETE FROM results; DELETE FROM settings;");
+  m_resultAnswers.clear();
+  m_terminalStatusAnswer.reset();
+}
+
+void ServiceModel::QueueResult(const std::string& sn, const std::string& id,
+                               const std::string& code) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_database->Run("INSERT INTO results (sn, id, code) VALUES (?, ?, ?)", {sn, id, code});
+}
+
+void ServiceModel::QueueResultAnswer(std::string body) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_resultAnswers.push_back(std::move(body));
+}
+
+std::map<std::string, std::vector<ResultEntry>> ServiceModel::PendingLocked() const {
+  std::map<std::string, std::vector<ResultEntry>> pending;
+  m_database->Run(
+      "SELECT sn, id, code FROM results ORDER BY seq", {}, [&pending](sqlite3_stmt* row) {
+        pending[Database::Text(row, 0)].push_back({Database::Text(row, 1), Database::Text(row, 2)});
+      });
+  return pending;
+}
+
+std::map<std::string, std::vector<ResultEntry>> ServiceModel::PendingResults() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return PendingLocked();
+}
+
+void ServiceModel::SetTerminalStatusAnswer(std::optional<std::string> body) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_terminalStatusAnswer = std::move(body);
+}
+
+std::optional<Person> ServiceModel::FindPerson(const std::string& sn,
+                                               const std::string& certnum) const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  std::optional<Person> person;
+  m_database->Run(
+      "SELECT record, facepic, photo, photo_size FROM persons WHERE sn = ? AND certnum = ?",
+      {sn, certnum}, [&person](sqlite3_stmt* row) {
+        person = Person{Database::Text(row, 0), Database::Text(row, 1), Database::Text(row, 2),
+                        sqlite3_column_int(row, 3)};
+      });
+  return person;
+}
+
+std::size_t ServiceModel::PersonCount(const std::string& sn) const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  std::size_t count = 0;
+  m_database->Run("SELECT COUNT(*) FROM persons WHERE sn = ?", {sn}, [&count](sqlite3_stmt* row) {
+    count = static_cast<std::size_t>(sqlite3_column_int64(row, 0));
+  });
+  return count;
+}
+
+std::optional<Terminal> ServiceModel::FindTerminalLocked(const std::string& sn) const {
+  std::optional<Terminal> terminal;
+  m_database->Run(
+      "SELECT activated, account_user, account_password, account_level, bound, channel, ip, "
+      "port, username, password FROM terminals WHERE sn = ?",
+      {sn}, [&terminal](sqlite3_stmt* row) {
+        terminal = Terminal{sqlite3_column_int(row, 0) != 0, Database::Text(row, 1),
+                            Database::Text(row, 2),          Database::Text(row, 3),
+                            sqlite3_column_int(row, 4) != 0, Database::Text(row, 5),
+                            Database::Text(row, 6),          Database::Text(row, 7),
+                            Database::Text(row, 8),          Database::Text(row, 9)};
+      });
+  return terminal;
+}
+
+std::optional<Terminal> ServiceModel::FindTerminal(const std::string& sn) const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return FindTerminalLocked(sn);
+}
+
+std::optional<std::pair<std::string, std::string>> ServiceModel::ListenPortRequest() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  std::map<std::string, std::string> settings;
+  m_database->Run("SELECT name, value FROM settings", {}, [&settings](sqlite3_stmt* row) {
+    settings[Database::Text(row, 0)] = Database::Text(row, 1);
+  });
+  if (settings.count("listen_port") == 0) return std::nullopt;
+  return std::make_pair(settings["listen_port"], settings["listen_reset"]);
+}
+
+}  // namespace FacepadSim

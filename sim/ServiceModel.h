@@ -1,0 +1,121 @@
+// ServiceModel: what the facepad service does, without sockets. It takes a
+// request's endpoint and body, keeps terminals, persons with their photos and
+// the queue of pending results in SQLite, and answers as the service does.
+// The HTTP server, its journal and its faults sit around it.
+//
+// All members are safe to call from any thread.
+#ifndef FACEPAD_SERVICE_MODEL_H
+#define FACEPAD_SERVICE_MODEL_H
+
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct json_object;
+
+namespace FacepadSim {
+
+struct Person {
+  std::string record;   // the "data=" JSON text last accepted for the person
+  std::string facepic;  // the "facepic=" text of its adduser, if any
+  std::string photo;    // "content" of its last setfacepic
+  int photoSize = 0;    // "size" of its last setfacepic
+};
+
+struct Terminal {
+  bool activated = false;
+  std::string accountUser, accountPassword, accountLevel;
+  bool bound = false;
+  std::string channel, ip, port, username, password;
+};
+
+struct ResultEntry {
+  std::string id;
+  std::string code;
+};
+
+// The result codes this simulator reports (a real service defines its own).
+namespace Code {
+inline constexpr const char* kDone = "0";
+inline constexpr const char* kPersonExists = "101";
+inline constexpr const char* kPersonUnknown = "102";
+inline constexpr const char* kNoCertnum = "103";
+inline constexpr const char* kNoPhoto = "104";
+inline constexpr const char* kNotActivated = "105";
+inline constexpr const char* kNotBound = "106";
+}  // namespace Code
+
+class ServiceModel {
+ public:
+  // Where the state lives: a file (kept, and written ahead so that whatever
+  // was answered survives the process), ":memory:", or, when empty, a
+  // temporary file removed on destruction. Throws std::runtime_error when
+  // the database cannot be opened.
+  explicit ServiceModel(const std::string& database = ":memory:");
+  ~ServiceModel();
+  ServiceModel(const ServiceModel&) = delete;
+  ServiceModel& operator=(const ServiceModel&) = delete;
+
+  struct Answer {
+    int status = 200;
+    std::string body = "ok";
+  };
+  // One request to `path` (e.g. "facepad/adduser") with `body` as received.
+  Answer Handle(const std::string& path, const std::string& body);
+
+  // Forgets every terminal, person and pending result.
+  void Reset();
+
+  // Queues a result as if a request with `id` for terminal `sn` had ended with `code`.
+  void QueueResult(const std::string& sn, const std::string& id, const std::string& code);
+  // The next result poll is answered with exactly `body` (pending results stay queued).
+  void QueueResultAnswer(std::string body);
+  // Results queued and not yet handed out, by serial number.
+  std::map<std::string, std::vector<ResultEntry>> PendingResults() const;
+  // Terminal status polls are answered with exactly `body` from now on;
+  // std::nullopt returns to answers built from the terminals' state.
+  void SetTerminalStatusAnswer(std::optional<std::string> body);
+
+  std::optional<Person> FindPerson(const std::string& sn, const std::string& certnum) const;
+  std::size_t PersonCount(const std::string& sn) const;
+  std::optional<Terminal> FindTerminal(const std::string& sn) const;
+  // The last "facepad/setport" request's port and reset texts.
+  std::optional<std::pair<std::string, std::string>> ListenPortRequest() const;
+
+ private:
+  class Database;
+  using Fields = std::map<std::string, std::string>;
+
+  // Endpoint behaviour, with m_mutex held, given the request's fields and
+  // its parsed "data=" (null where the endpoint has none). Each returns the
+  // code to queue for the request's id, or null when it queues none.
+  const char* AddUser(const Fields& fields, json_object* data);
+  const char* SetUser(const Fields& fields, json_object* data);
+  const char* DelUser(const Fields& fields, json_object* data);
+  const char* SetFacePic(const Fields& fields, json_object* data);
+  const char* Activate(const Fields& fields, json_object* data);
+  const char* ActivationStatus(const Fields& fields, json_object* data);
+  const char* Bind(const Fields& fields, json_object* data);
+  const char* Unbind(const Fields& fields, json_object* data);
+  const char* SetListenPort(const Fields& fields, json_object* data);
+  const char* ControlDevice(const Fields& fields, json_object* data);
+  std::string ResultAnswer();
+  std::string TerminalStatusAnswer(const std::string& sn) const;
+  bool HasPerson(const std::string& sn, const std::string& certnum) const;
+  std::optional<Terminal> FindTerminalLocked(const std::string& sn) const;
+  std::map<std::string, std::vector<ResultEntry>> PendingLocked() const;
+
+  mutable std::mutex m_mutex;  // guards everything below
+  std::unique_ptr<Database> m_database;
+  std::deque<std::string> m_resultAnswers;
+  std::optional<std::string> m_terminalStatusAnswer;
+};
+
+}  // namespace FacepadSim
+
+#endif  // FACEPAD_SERVICE_MODEL_H
