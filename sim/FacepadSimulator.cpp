@@ -1,5 +1,7 @@
 #include "FacepadSimulator.h"
 
+#include "AdminApi.h"
+
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <netinet/in.h>
@@ -14,6 +16,7 @@
 #include <iterator>
 #include <set>
 #include <stdexcept>
+#include <system_error>
 
 namespace FacepadSim {
 namespace {
@@ -98,6 +101,11 @@ FacepadSimulator::FacepadSimulator(SimulatorOptions options)
       m_model(m_options.state),
       m_server(std::make_unique<httplib::Server>()) {
   IgnoreSigpipeOnce();
+  if (!m_options.journalFile.empty()) {
+    m_journalFile = std::make_unique<std::ofstream>(m_options.journalFile, std::ios::app);
+    if (!*m_journalFile)
+      throw std::runtime_error("cannot write the journal " + m_options.journalFile);
+  }
   const std::size_t threads = std::max<std::size_t>(m_options.threads, 1);
   m_server->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
   m_server->set_keep_alive_max_count(kKeepAliveRequests);
@@ -132,8 +140,9 @@ FacepadSimulator::FacepadSimulator(SimulatorOptions options)
                ? m_server->bind_to_any_port(m_options.host)
                : (m_server->bind_to_port(m_options.host, m_options.port) ? m_options.port : -1);
   if (m_port <= 0) {
-    throw std::runtime_error("facepad simulator: cannot listen on " + m_options.host + ":" +
-                             std::to_string(m_options.port));
+    throw std::runtime_error("cannot listen on " + m_options.host + ":" +
+                             std::to_string(m_options.port) + ": " +
+                             std::generic_category().message(errno));
   }
   if (m_listeningSocket >= 0) {
     listen(m_listeningSocket, SOMAXCONN);  // a second listen() only resizes the backlog
@@ -174,19 +183,49 @@ void FacepadSimulator::Stop() {
 
 void FacepadSimulator::Serve(const httplib::Request& request, httplib::Response& response) {
   const std::string path = request.path.empty() ? request.path : request.path.substr(1);
-  {
-    JournalEntry entry{request.method,
-                       path,
-                       {},
-                       request.body,
-                       request.remote_addr + ":" + std::to_string(request.remote_port),
-                       std::chrono::steady_clock::now()};
-    for (const auto& header : request.headers) entry.headers.emplace_back(header);
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_journal.push_back(std::move(entry));
-    while (m_journal.size() > m_options.journalLimit) m_journal.pop_front();
+  // The page and the admin API are the simulator's own: not journalled, no faults.
+  if (path.empty() || path.rfind("admin/", 0) == 0 || path == "favicon.ico") {
+    ServeAdmin(*this, path, request, response);
+    return;
   }
+  const std::uint64_t sequence = Record(path, request);
+  ServeService(path, request, response);
+  RecordStatus(sequence, response.status);
+}
 
+std::uint64_t FacepadSimulator::Record(const std::string& path, const httplib::Request& request) {
+  JournalEntry entry{request.method,
+                     path,
+                     {},
+                     request.body,
+                     request.remote_addr + ":" + std::to_string(request.remote_port),
+                     std::chrono::steady_clock::now(),
+                     std::chrono::system_clock::now(),
+                     0,
+                     0};
+  for (const auto& header : request.headers) entry.headers.emplace_back(header);
+  std::lock_guard<std::mutex> lock(m_mutex);
+  entry.sequence = ++m_journalSequence;
+  m_journal.push_back(std::move(entry));
+  while (m_journal.size() > m_options.journalLimit) m_journal.pop_front();
+  return m_journalSequence;
+}
+
+void FacepadSimulator::RecordStatus(std::uint64_t sequence, int status) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  const auto entry =
+      std::find_if(m_journal.rbegin(), m_journal.rend(),
+                   [sequence](const JournalEntry& e) { return e.sequence == sequence; });
+  if (entry == m_journal.rend()) return;
+  entry->status = std::max(status, 0);
+  if (m_journalFile) {
+    *m_journalFile << JournalLine(*entry) << "\n";
+    m_journalFile->flush();
+  }
+}
+
+void FacepadSimulator::ServeService(const std::string& path, const httplib::Request& request,
+                                    httplib::Response& response) {
   if (const std::optional<Fault> fault = TakeFault(path)) {
     switch (fault->action) {
       case Fault::Action::Status:
@@ -243,14 +282,22 @@ void FacepadSimulator::Serve(const httplib::Request& request, httplib::Response&
               return false;
             });
         return;
-      case Fault::Action::Drip:
+      case Fault::Action::Drip: {
+        // Without a body of its own, the fault drips the service's own answer.
+        std::string body = fault->body;
+        if (body.empty()) {
+          ServiceModel::Answer answer = m_model.Handle(path, request.body);
+          response.status = answer.status;
+          body = std::move(answer.body);
+        }
         response.set_content_provider(
-            fault->body.size(), "text/plain",
-            [this, body = fault->body, delay = fault->delay](size_t offset, size_t /*length*/,
-                                                             httplib::DataSink& sink) {
+            body.size(), "text/plain",
+            [this, body, delay = fault->delay](size_t offset, size_t /*length*/,
+                                               httplib::DataSink& sink) {
               return sink.write(body.data() + offset, 1) && WaitUnlessStopping(delay);
             });
         return;
+      }
     }
   }
 
@@ -326,6 +373,18 @@ void FacepadSimulator::AddFault(Fault fault) {
 void FacepadSimulator::ClearFaults() {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_faults.clear();
+}
+
+std::vector<Fault> FacepadSimulator::Faults() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_faults;
+}
+
+void FacepadSimulator::Reset() {
+  m_model.Reset();
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_faults.clear();
+  m_journal.clear();
 }
 
 void FacepadSimulator::QueueResult(const std::string& sn, const std::string& id,

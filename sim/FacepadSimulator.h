@@ -12,7 +12,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
@@ -43,6 +45,9 @@ struct SimulatorOptions {
   // Where the service's state lives (see ServiceModel): a file, ":memory:",
   // or, when empty, a temporary file removed on destruction.
   std::string state = ":memory:";
+  // When not empty, every service request is appended to this file as one
+  // JSON line (time, path, status, body with photos elided to their size).
+  std::string journalFile;
   // Called with one line per request answered ("POST /facepad/adduser 200 ...").
   std::function<void(const std::string&)> requestLog;
 };
@@ -54,6 +59,9 @@ struct JournalEntry {
   std::string body;  // exactly the bytes received
   std::string peer;  // the client's address and port: one per connection
   std::chrono::steady_clock::time_point received;
+  std::chrono::system_clock::time_point at;  // the same moment, by the clock on the wall
+  int status = 0;                            // the answer's, once given (0: none)
+  std::uint64_t sequence = 0;
 };
 
 // A scripted fault. It applies to the next `count` requests for `path` (every
@@ -160,6 +168,13 @@ class FacepadSimulator {
 
   void AddFault(Fault fault);
   void ClearFaults();
+  // The faults still scripted.
+  std::vector<Fault> Faults() const;
+
+  // The service's behaviour and state, for the admin API and tests.
+  ServiceModel& Model() { return m_model; }
+  // Forgets the service's state, the journal and the faults.
+  void Reset();
 
   // Queues a result as if a request with `id` for terminal `sn` had ended with `code`.
   void QueueResult(const std::string& sn, const std::string& id, const std::string& code);
@@ -180,6 +195,12 @@ class FacepadSimulator {
 
  private:
   void Serve(const httplib::Request& request, httplib::Response& response);
+  void ServeService(const std::string& path, const httplib::Request& request,
+                    httplib::Response& response);
+  // Journals a service request; returns its sequence number.
+  std::uint64_t Record(const std::string& path, const httplib::Request& request);
+  // Notes the status a journalled request was answered with.
+  void RecordStatus(std::uint64_t sequence, int status);
   // The fault for this request, consumed from its script, if any.
   std::optional<Fault> TakeFault(const std::string& path);
   std::vector<JournalEntry> JournalWhere(
@@ -197,6 +218,8 @@ class FacepadSimulator {
   std::condition_variable m_stopWake;
   bool m_stopping = false;
   std::deque<JournalEntry> m_journal;
+  std::uint64_t m_journalSequence = 0;
+  std::unique_ptr<std::ofstream> m_journalFile;
   std::vector<Fault> m_faults;
 
   std::thread m_listener;  // last: started once everything above exists

@@ -55,6 +55,9 @@ constexpr const char* kSchema = R"(
   CREATE TABLE IF NOT EXISTS settings (name TEXT PRIMARY KEY, value TEXT NOT NULL);
 )";
 
+// How many of the results handed out are kept, for looking at.
+constexpr std::size_t kHandedOutKept = 50;
+
 }  // namespace
 
 // One SQLite connection and its prepared statements, each prepared once.
@@ -217,9 +220,33 @@ ServiceModel::Answer ServiceModel::Handle(const std::string& path, const std::st
   const auto id = fields.find("id");
   if (code != nullptr && sn != fields.end() && id != fields.end()) {
     m_database->Run("INSERT INTO results (sn, id, code) VALUES (?, ?, ?)",
-                    {sn->second, id->second, std::string_view(code)});
+                    {sn->second, id->second, ReportedCode(sn->second, code)});
   }
   return {};
+}
+
+std::string ServiceModel::ReportedCode(const std::string& sn, const char* own) {
+  const auto next = m_nextResultCodes.find(sn);
+  if (next != m_nextResultCodes.end()) {
+    std::string code = next->second.first;
+    if (--next->second.second <= 0) m_nextResultCodes.erase(next);
+    return code;
+  }
+  return m_resultCode.value_or(own);
+}
+
+void ServiceModel::SetResultCode(std::optional<std::string> code) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_resultCode = std::move(code);
+}
+
+void ServiceModel::SetNextResultCodes(const std::string& sn, const std::string& code, int count) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (count > 0) {
+    m_nextResultCodes[sn] = {code, count};
+  } else {
+    m_nextResultCodes.erase(sn);
+  }
 }
 
 bool ServiceModel::HasPerson(const std::string& sn, const std::string& certnum) const {
@@ -323,6 +350,8 @@ std::string ServiceModel::ResultAnswer() {
   for (const auto& [sn, entries] : pending) {
     JsonPtr list(json_object_new_array());
     for (const ResultEntry& entry : entries) {
+      m_handedOut.emplace_front(sn, entry);
+      if (m_handedOut.size() > kHandedOutKept) m_handedOut.pop_back();
       json_object* item = json_object_new_object();
       json_object_object_add(item, "id", json_object_new_string(entry.id.c_str()));
       json_object_object_add(item, "return", json_object_new_string(entry.code.c_str()));
@@ -354,6 +383,8 @@ void ServiceModel::Reset() {
       "DELETE FROM terminals; DELETE FROM persons; DELETE FROM results; DELETE FROM settings;");
   m_resultAnswers.clear();
   m_terminalStatusAnswer.reset();
+  m_nextResultCodes.clear();
+  m_handedOut.clear();
 }
 
 void ServiceModel::QueueResult(const std::string& sn, const std::string& id,
@@ -384,6 +415,38 @@ std::map<std::string, std::vector<ResultEntry>> ServiceModel::PendingResults() c
 void ServiceModel::SetTerminalStatusAnswer(std::optional<std::string> body) {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_terminalStatusAnswer = std::move(body);
+}
+
+std::map<std::string, Terminal> ServiceModel::Terminals() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  std::vector<std::string> serials;
+  m_database->Run("SELECT sn FROM terminals ORDER BY sn", {},
+                  [&serials](sqlite3_stmt* row) { serials.push_back(Database::Text(row, 0)); });
+  std::map<std::string, Terminal> terminals;
+  for (const std::string& sn : serials) terminals[sn] = *FindTerminalLocked(sn);
+  return terminals;
+}
+
+std::vector<std::pair<std::string, Person>> ServiceModel::Persons(const std::string& sn,
+                                                                  std::size_t offset,
+                                                                  std::size_t limit) const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  std::vector<std::pair<std::string, Person>> persons;
+  m_database->Run(
+      "SELECT certnum, record, facepic, photo, photo_size FROM persons WHERE sn = ? "
+      "ORDER BY certnum LIMIT ? OFFSET ?",
+      {sn, static_cast<long long>(limit), static_cast<long long>(offset)},
+      [&persons](sqlite3_stmt* row) {
+        persons.emplace_back(Database::Text(row, 0),
+                             Person{Database::Text(row, 1), Database::Text(row, 2),
+                                    Database::Text(row, 3), sqlite3_column_int(row, 4)});
+      });
+  return persons;
+}
+
+std::vector<std::pair<std::string, ResultEntry>> ServiceModel::HandedOut() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return {m_handedOut.begin(), m_handedOut.end()};
 }
 
 std::optional<Person> ServiceModel::FindPerson(const std::string& sn,

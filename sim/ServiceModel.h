@@ -71,6 +71,13 @@ class ServiceModel {
   // Forgets every terminal, person and pending result.
   void Reset();
 
+  // The code every operation reports from now on instead of its own
+  // (std::nullopt: its own).
+  void SetResultCode(std::optional<std::string> code);
+  // The code the next `count` operations on terminal `sn` report; these come
+  // before the one above.
+  void SetNextResultCodes(const std::string& sn, const std::string& code, int count);
+
   // Queues a result as if a request with `id` for terminal `sn` had ended with `code`.
   void QueueResult(const std::string& sn, const std::string& id, const std::string& code);
   // The next result poll is answered with exactly `body` (pending results stay queued).
@@ -80,6 +87,16 @@ class ServiceModel {
   // Terminal status polls are answered with exactly `body` from now on;
   // std::nullopt returns to answers built from the terminals' state.
   void SetTerminalStatusAnswer(std::optional<std::string> body);
+
+  // Every terminal the service knows, by serial number.
+  std::map<std::string, Terminal> Terminals() const;
+  // A page of terminal `sn`'s persons in certnum order: up to `limit` from
+  // `offset` on, with their certnums.
+  std::vector<std::pair<std::string, Person>> Persons(const std::string& sn, std::size_t offset,
+                                                      std::size_t limit) const;
+  // The last results handed out by polls, newest first (at most 50), with
+  // their serial numbers.
+  std::vector<std::pair<std::string, ResultEntry>> HandedOut() const;
 
   std::optional<Person> FindPerson(const std::string& sn, const std::string& certnum) const;
   std::size_t PersonCount(const std::string& sn) const;
@@ -107,6 +124,8 @@ class ServiceModel {
   std::string ResultAnswer();
   std::string TerminalStatusAnswer(const std::string& sn) const;
   bool HasPerson(const std::string& sn, const std::string& certnum) const;
+  // The code an operation on `sn` reports, its own being `own`.
+  std::string ReportedCode(const std::string& sn, const char* own);
   std::optional<Terminal> FindTerminalLocked(const std::string& sn) const;
   std::map<std::string, std::vector<ResultEntry>> PendingLocked() const;
 
@@ -114,6 +133,9 @@ class ServiceModel {
   std::unique_ptr<Database> m_database;
   std::deque<std::string> m_resultAnswers;
   std::optional<std::string> m_terminalStatusAnswer;
+  std::deque<std::pair<std::string, ResultEntry>> m_handedOut;  // newest first
+  std::optional<std::string> m_resultCode;
+  std::map<std::string, std::pair<std::string, int>> m_nextResultCodes;  // by sn: code, count
 };
 
 }  // namespace FacepadSim

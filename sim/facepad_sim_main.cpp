@@ -1,5 +1,6 @@
 // facepad-sim: the facepad service simulator as a program. Serves until
-// SIGINT or SIGTERM, logging one line per request.
+// SIGINT or SIGTERM, logging one line per request. docs/simulator.md
+// describes its options, its page and its admin API.
 #include <pthread.h>
 #include <CLI/CLI.hpp>
 #include <csignal>
@@ -8,10 +9,14 @@
 #include <ctime>
 #include <exception>
 #include <string>
+#include <variant>
 
 #include "FacepadSimulator.h"
+#include "FaultSpec.h"
 
 namespace {
+
+constexpr int kUsageError = 2;
 
 void PrintLine(const std::string& line) {
   const std::time_t now = std::time(nullptr);
@@ -23,21 +28,54 @@ void PrintLine(const std::string& line) {
   std::fflush(stdout);
 }
 
+// Checks a fault as the admin API and the page would.
+CLI::Validator FaultText() {
+  return {[](std::string& text) -> std::string {
+            const auto parsed = FacepadSim::ParseFault(text);
+            const auto* why = std::get_if<std::string>(&parsed);
+            return why != nullptr ? *why : std::string();
+          },
+          "PATH=SPEC"};
+}
+
 }  // namespace
 
 // Only setting up the command line can throw here, when memory runs out.
 int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
   CLI::App app{"facepad-sim: a facepad service simulator on a local port"};
+  app.name("facepad-sim");
   FacepadSim::SimulatorOptions options;
   options.port = 10003;
+  options.state.clear();        // a temporary database unless --state says where
   options.journalLimit = 1000;  // it serves for as long as it is left running
   bool quiet = false;
+  std::vector<std::string> faults;
+  std::string resultCode;
   app.add_option("--host", options.host, "address to listen on")->capture_default_str();
   app.add_option("--port", options.port, "port to listen on (0: any free port)")
-      ->check(CLI::Range(0, 65535))
+      ->check(CLI::Range(0, 65535).description("0 to 65535"))
       ->capture_default_str();
   app.add_flag("-q,--quiet", quiet, "do not log requests");
-  CLI11_PARSE(app, argc, argv);
+  app.add_option("--state", options.state,
+                 "keep the state in this SQLite file (kept across restarts; :memory: keeps it "
+                 "in memory; default: a temporary file)");
+  app.add_option("--journal", options.journalFile,
+                 "append every service request to this file, one JSON line each");
+  app.add_option("--fault", faults,
+                 "script a fault, PATH=ACTION[:ARG][*COUNT] (repeatable): ACTION is a status "
+                 "(500), hang:SECONDS, close, drip:BYTES_PER_SECOND or garbage; PATH an "
+                 "endpoint such as facepad/adduser, or *")
+      ->check(FaultText());
+  app.add_option("--result-code", resultCode,
+                 "the result code every operation reports, instead of its own");
+  app.set_version_flag("--version", "facepad-sim " ZR_VERSION);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    if (error.get_exit_code() == 0) return app.exit(error);  // --help, --version
+    std::fprintf(stderr, "facepad-sim: %s (see facepad-sim --help)\n", error.what());
+    return kUsageError;
+  }
   if (!quiet) options.requestLog = PrintLine;
 
   // Signals are taken by sigwait below, never by the server's threads.
@@ -49,8 +87,13 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
 
   try {
     FacepadSim::FacepadSimulator simulator(options);
+    for (const std::string& fault : faults) {
+      simulator.AddFault(std::get<FacepadSim::Fault>(FacepadSim::ParseFault(fault)));
+    }
+    if (!resultCode.empty()) simulator.Model().SetResultCode(resultCode);
     PrintLine("facepad-sim listening on http://" + simulator.Host() + ":" +
-              std::to_string(simulator.Port()));
+              std::to_string(simulator.Port()) + " (its page: http://" + simulator.Host() + ":" +
+              std::to_string(simulator.Port()) + "/)");
     int signal = 0;
     sigwait(&stopSignals, &signal);
     PrintLine(std::string("facepad-sim stopping on ") + (signal == SIGINT ? "SIGINT" : "SIGTERM"));

@@ -1,0 +1,99 @@
+#include "FaultSpec.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+namespace FacepadSim {
+namespace {
+
+// A whole number from `lowest` to `highest`, or nothing.
+std::optional<long> Whole(const std::string& text, long lowest, long highest) {
+  char* end = nullptr;
+  errno = 0;
+  const long value = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || errno != 0 || value < lowest || value > highest) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+// The body the garbage fault answers with: no form, no JSON.
+constexpr const char* kGarbage = "\x01garbage{[\"";
+
+}  // namespace
+
+std::variant<Fault, std::string> ParseFault(const std::string& text) {
+  const std::size_t equals = text.find('=');
+  if (equals == std::string::npos || equals == 0) {
+    return "a fault is PATH=ACTION[:ARG][*COUNT], not '" + text + "'";
+  }
+  const std::string path = text.substr(0, equals);
+  std::string spec = text.substr(equals + 1);
+
+  int count = -1;
+  if (const std::size_t star = spec.find('*'); star != std::string::npos) {
+    const std::optional<long> times = Whole(spec.substr(star + 1), 1, 1000000000);
+    if (!times)
+      return "the count after * is a whole number from 1, not '" + spec.substr(star + 1) + "'";
+    count = static_cast<int>(*times);
+    spec.resize(star);
+  }
+  const std::size_t colon = spec.find(':');
+  const std::string action = spec.substr(0, colon);
+  const std::string argument = colon == std::string::npos ? "" : spec.substr(colon + 1);
+  const bool hasArgument = colon != std::string::npos;
+
+  Fault fault;
+  if (const std::optional<long> status = Whole(action, 100, 599)) {
+    if (hasArgument) return "a status takes no argument";
+    fault = Fault::Answer(static_cast<int>(*status), "fault");
+  } else if (action == "hang") {
+    char* end = nullptr;
+    const double seconds = std::strtod(argument.c_str(), &end);
+    if (argument.empty() || *end != '\0' || !std::isfinite(seconds) || seconds <= 0 ||
+        seconds > 3600) {
+      return "hang takes SECONDS, more than 0 and at most 3600: hang:2";
+    }
+    fault = Fault::Delayed(std::chrono::milliseconds(std::llround(seconds * 1000)));
+  } else if (action == "close" || action == "garbage") {
+    if (hasArgument) return action + " takes no argument";
+    fault = action == "close" ? Fault::CloseConnection() : Fault::Answer(200, kGarbage);
+  } else if (action == "drip") {
+    const std::optional<long> rate = Whole(argument, 1, 1000);
+    if (!rate) return "drip takes BYTES_PER_SECOND from 1 to 1000: drip:10";
+    fault = Fault::Drip({}, std::chrono::milliseconds(1000 / *rate));
+  } else {
+    return "'" + action +
+           "' is not a fault; give a status (500), hang:SECONDS, close, "
+           "drip:BYTES_PER_SECOND or garbage";
+  }
+  fault.path = path == "*" ? std::string() : path;
+  fault.count = count;
+  return fault;
+}
+
+std::string FaultSpecText(const Fault& fault) {
+  std::string text;
+  switch (fault.action) {
+    case Fault::Action::Status:
+      text =
+          fault.status == 200 && fault.body == kGarbage ? "garbage" : std::to_string(fault.status);
+      break;
+    case Fault::Action::Delay:
+      text = "hang:" + std::to_string(fault.delay.count() / 1000.0);
+      break;
+    case Fault::Action::Close:
+      text = "close";
+      break;
+    case Fault::Action::Drip:
+      text = "drip:" + std::to_string(1000 / std::max<long long>(1, fault.delay.count()));
+      break;
+    default:
+      text = "fault";
+  }
+  if (fault.count > 0) text += "*" + std::to_string(fault.count);
+  return text;
+}
+
+}  // namespace FacepadSim
