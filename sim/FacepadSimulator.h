@@ -37,8 +37,10 @@ namespace FacepadSim {
 
 struct SimulatorOptions {
   std::string host = "127.0.0.1";
-  int port = 0;              // 0: any free port
-  std::size_t threads = 16;  // connections served at once
+  int port = 0;  // 0: any free port
+  // Connections served at once: each holds a thread while it is kept alive,
+  // and so does a request a fault holds.
+  std::size_t threads = 64;
   // Journal entries kept, the oldest dropped first: a long-running simulator
   // keeps a few, so that request bodies do not pile up.
   std::size_t journalLimit = static_cast<std::size_t>(-1);

@@ -420,10 +420,10 @@ void ServiceModel::SetTerminalStatusAnswer(std::optional<std::string> body) {
 std::map<std::string, Terminal> ServiceModel::Terminals() const {
   std::lock_guard<std::mutex> lock(m_mutex);
   std::vector<std::string> serials;
-  m_database->Run("SELECT sn FROM terminals ORDER BY sn", {},
+  m_database->Run("SELECT sn FROM terminals UNION SELECT sn FROM persons", {},
                   [&serials](sqlite3_stmt* row) { serials.push_back(Database::Text(row, 0)); });
   std::map<std::string, Terminal> terminals;
-  for (const std::string& sn : serials) terminals[sn] = *FindTerminalLocked(sn);
+  for (const std::string& sn : serials) terminals[sn] = FindTerminalLocked(sn).value_or(Terminal{});
   return terminals;
 }
 

@@ -88,7 +88,8 @@ class ServiceModel {
   // std::nullopt returns to answers built from the terminals' state.
   void SetTerminalStatusAnswer(std::optional<std::string> body);
 
-  // Every terminal the service knows, by serial number.
+  // Every terminal the service knows (activated, bound or holding persons),
+  // by serial number.
   std::map<std::string, Terminal> Terminals() const;
   // A page of terminal `sn`'s persons in certnum order: up to `limit` from
   // `offset` on, with their certnums.

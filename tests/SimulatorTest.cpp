@@ -1,5 +1,9 @@
-// The simulator's own parsing and validation, which the other tests rely on.
+// The simulator: its parsing, the service's behaviour without a server, and
+// the admin API over HTTP.
 #include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <thread>
 
 #include "FormBody.h"
 #include "Terminal_Http_Tool.h"
@@ -20,28 +24,150 @@ TEST(SimulatorFormBody, SplitsOnlyWhereAKnownFieldFollows) {
   EXPECT_TRUE(ParseFormBody("other=1", names).empty());
 }
 
-TEST(SimulatorEndpoints, RefusesUnknownPathsAndMalformedBodies) {
-  FacepadSim::FacepadSimulator simulator;
-  ZR_Framework::Terminal_Http_Tool client;
-  const std::string base = "http://127.0.0.1:" + std::to_string(simulator.Port()) + "/";
+// The service's behaviour, without a server.
+TEST(ServiceModel, AnswersEachRequestAsTheServiceDoes) {
+  FacepadSim::ServiceModel model;
   struct Case {
     std::string path;
     std::string body;
-    std::string status;
+    int status;
   };
   const Case cases[] = {
-      {"facepad/nothing", "", "404"},
-      {"facepad/adduser", "SN=A\tid=1", "400"},
-      {"facepad/adduser", "SN=A\tid=1\tdata=not json", "400"},
-      {"facepad/adduser", "SN=A\tid=1\tdata=[1]", "400"},
-      {"facepad/active", "", "200"},
-      {"facepad/active", "SN=A", "400"},
-      {"facepad/binding", "SN=A\tch=1\tip=\tport=\tusername=\tpassword=", "200"},
-      {"facepad/getresult", "", "200"},
+      {"facepad/nothing", "", 404},
+      {"facepad/adduser", "SN=A\tid=1", 400},
+      {"facepad/adduser", "SN=A\tid=1\tdata=not json", 400},
+      {"facepad/adduser", "SN=A\tid=1\tdata=[1]", 400},
+      {"facepad/active", "", 200},
+      {"facepad/active", "SN=A", 400},
+      {"facepad/binding", "SN=A\tch=1\tip=\tport=\tusername=\tpassword=", 200},
+      {"facepad/getresult", "", 200},
   };
   for (const Case& c : cases) {
-    std::string response;
-    ASSERT_TRUE(client.HttpPostRequest(base + c.path, c.body, response, false));
-    EXPECT_EQ(client.GetLastPostStatus(), c.status) << c.path << " " << c.body << ": " << response;
+    EXPECT_EQ(model.Handle(c.path, c.body).status, c.status) << c.path << " " << c.body;
   }
+}
+
+TEST(ServiceModel, ReportsItsResultCodesAndCreatesNoTerminalUnasked) {
+  FacepadSim::ServiceModel model;
+  const auto person = [](const char* certnum) {
+    return std::string("\tdata={\"certnum\":\"") + certnum + "\",\"content\":\"QUJD\",\"size\":3}";
+  };
+  const std::pair<std::string, std::string> requests[] = {
+      {"facepad/setuser", "SN=T\tid=1" + person("C1")},     // 102: no such person
+      {"facepad/deluser", "SN=T\tid=2" + person("C1")},     // 102
+      {"facepad/setfacepic", "SN=T\tid=3" + person("C1")},  // 102
+      {"facepad/controldevice", "SN=T\tid=4\tdata={}"},     // 106: not bound
+      {"facepad/activationstatus", "SN=T\tid=5"},           // 105: never activated
+      {"facepad/adduser", "SN=T\tid=6" + person("C1")},     // 0
+      {"facepad/adduser", "SN=T\tid=7" + person("C1")},     // 101: held already
+      {"facepad/adduser", "SN=T\tid=8" + person("")},       // 103: no certnum
+      {"facepad/setfacepic", "SN=T\tid=9" + person("C1")},  // 0
+  };
+  for (const auto& [path, body] : requests) ASSERT_EQ(model.Handle(path, body).status, 200);
+  std::string codes;
+  const auto pending = model.PendingResults();
+  for (const auto& entry : pending.at("T")) codes += entry.id + ":" + entry.code + " ";
+  EXPECT_EQ(codes, "1:102 2:102 3:102 4:106 5:105 6:0 7:101 8:103 9:0 ");
+  EXPECT_FALSE(model.FindTerminal("T")) << "only activation and binding make a terminal";
+  EXPECT_EQ(model.FindPerson("T", "C1")->photoSize, 3);
+
+  EXPECT_EQ(model.Handle("facepad/getresult", "").body.substr(0, 16), "result=[{\"SN\":\"T");
+  EXPECT_TRUE(model.PendingResults().empty());
+  EXPECT_EQ(model.HandedOut().front().second.id, "9") << "newest first";
+
+  // Codes set from outside: the next ones for a terminal, then every one.
+  model.SetNextResultCodes("T", "105", 1);
+  model.SetResultCode(std::string("500"));
+  model.Handle("facepad/controldevice", "SN=T\tid=10\tdata={}");
+  model.Handle("facepad/controldevice", "SN=T\tid=11\tdata={}");
+  EXPECT_EQ(model.PendingResults()["T"][0].code, "105");
+  EXPECT_EQ(model.PendingResults()["T"][1].code, "500");
+
+  model.Reset();
+  EXPECT_EQ(model.PersonCount("T"), 0u);
+  EXPECT_TRUE(model.PendingResults().empty());
+}
+
+TEST(ServiceModel, StateInAFileOutlivesTheModel) {
+  char directory[] = "/tmp/zr-state-XXXXXX";
+  const std::string file = std::string(mkdtemp(directory)) + "/state.db";
+  {
+    FacepadSim::ServiceModel model(file);
+    model.Handle("facepad/adduser", "SN=T\tid=1\tdata={\"certnum\":\"C1\"}\tfacepic=QUJD");
+    model.Handle("facepad/binding", "SN=T\tch=2\tip=a\tport=b\tusername=c\tpassword=d");
+  }
+  FacepadSim::ServiceModel model(file);
+  EXPECT_EQ(model.FindPerson("T", "C1")->facepic, "QUJD");
+  EXPECT_EQ(model.FindTerminal("T")->channel, "2");
+  EXPECT_EQ(model.PendingResults()["T"].size(), 1u);
+  std::system(("rm -rf " + std::string(directory)).c_str());
+}
+
+// The admin API answers on the simulator's own address, and an admin POST is
+// taken only with JSON and a Host naming it: a page from elsewhere cannot
+// script the simulator.
+TEST(SimulatorAdmin, PostsNeedJsonAndThisHost) {
+  FacepadSim::FacepadSimulator simulator;
+  httplib::Client client(simulator.Host(), simulator.Port());
+  const std::string own = simulator.Host() + ":" + std::to_string(simulator.Port());
+  struct Case {
+    std::string host;
+    std::string type;
+    int status;
+  };
+  const Case cases[] = {
+      {own, "application/json", 200},
+      {"localhost:" + std::to_string(simulator.Port()), "application/json", 200},
+      {"attacker.example", "application/json", 403},
+      {own, "text/plain", 403},
+  };
+  for (const Case& c : cases) {
+    const auto answer = client.Post("/admin/faults", {{"Host", c.host}},
+                                    R"({"fault":"facepad/setuser=500*1"})", c.type.c_str());
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->status, c.status) << c.host << " " << c.type;
+    EXPECT_FALSE(answer->has_header("Access-Control-Allow-Origin"));
+  }
+  EXPECT_EQ(simulator.Faults().size(), 2u);
+  const auto bad =
+      client.Post("/admin/faults", R"({"fault":"facepad/setuser=frob"})", "application/json");
+  EXPECT_EQ(bad->status, 400);
+}
+
+TEST(SimulatorAdmin, ShowsPhotosByTheirOwnBytesAndJournalsOnlyServiceRequests) {
+  FacepadSim::FacepadSimulator simulator;
+  FacepadSim::ServiceModel& model = simulator.Model();
+  // An image claimed in no way but its bytes, and text that claims to be one.
+  model.Handle("facepad/adduser", "SN=T\tid=1\tdata={\"certnum\":\"C1\"}\tfacepic=iVBORw0KGgo=");
+  model.Handle("facepad/adduser", "SN=T\tid=2\tdata={\"certnum\":\"C2\"}\tfacepic=aW1hZ2UvcG5n");
+  httplib::Client client(simulator.Host(), simulator.Port());
+  const auto png = client.Get("/admin/photo?sn=T&certnum=C1");
+  EXPECT_EQ(png->get_header_value("Content-Type"), "image/png");
+  const auto text = client.Get("/admin/photo?sn=T&certnum=C2");
+  EXPECT_EQ(text->body, R"({"image":false,"bytes":9})");
+
+  EXPECT_EQ(client.Get("/")->status, 200);
+  ASSERT_TRUE(client.Post("/facepad/active", "", "text/plain"));
+  const auto journal = client.Get("/admin/journal");
+  EXPECT_NE(journal->body.find("facepad/active"), std::string::npos);
+  EXPECT_EQ(journal->body.find("admin/"), std::string::npos);
+  EXPECT_EQ(simulator.Journal().size(), 1u);
+}
+
+// A request held by a fault holds only itself.
+TEST(SimulatorAdmin, AHangingRequestDoesNotHoldTheOthers) {
+  FacepadSim::FacepadSimulator simulator;
+  simulator.AddFault(FacepadSim::Fault::Delayed(std::chrono::seconds(30)).On("facepad/setuser"));
+  std::thread hanging([&simulator] {
+    httplib::Client client(simulator.Host(), simulator.Port());
+    client.Post("/facepad/setuser", "SN=T\tid=1\tdata={}", "text/plain");
+  });
+  ASSERT_TRUE(WaitFor([&] { return simulator.Requests("facepad/setuser").size() == 1; }));
+  httplib::Client client(simulator.Host(), simulator.Port());
+  client.set_read_timeout(std::chrono::seconds(5));
+  const auto answer = client.Post("/facepad/active", "", "text/plain");
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->status, 200);
+  simulator.Stop();  // cuts the hang short
+  hanging.join();
 }

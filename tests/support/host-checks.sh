@@ -16,11 +16,14 @@ extract_readme_blocks() {
   done
 }
 
-# A fresh simulator from the program $1 on a free port; sets $port and $sim_pid.
+# A fresh simulator from the program $1 on a free port, with the options that
+# follow; sets $port and $sim_pid.
 start_simulator() {
   if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; fi
   : >"$work/sim.log"
-  "$1" --port 0 >"$work/sim.log" 2>&1 &
+  program=$1
+  shift
+  "$program" --port 0 "$@" >"$work/sim.log" 2>&1 &
   sim_pid=$!
   port=""
   for _ in $(seq 200); do
