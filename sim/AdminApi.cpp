@@ -206,7 +206,7 @@ void Photo(FacepadSimulator& simulator, const httplib::Request& request,
                            json_object_new_int64(static_cast<int64_t>(bytes.size())));
     return Answer(response, 200, none);
   }
-  response.set_content(bytes, type.c_str());
+  response.set_content(bytes, type);
   response.set_header("X-Content-Type-Options", "nosniff");
 }
 
@@ -299,7 +299,7 @@ std::string ElidedBody(const std::string& body) {
     const std::size_t end = elided.find('\t', start);
     elide(start, end == std::string::npos ? elided.size() : end);
   }
-  const std::string content = "\"content\":\"";
+  const std::string content = R"("content":")";
   const std::size_t found = elided.find(content);
   if (found != std::string::npos) {
     const std::size_t start = found + content.size();

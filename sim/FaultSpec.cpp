@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 namespace FacepadSim {
@@ -80,9 +81,12 @@ std::string FaultSpecText(const Fault& fault) {
       text =
           fault.status == 200 && fault.body == kGarbage ? "garbage" : std::to_string(fault.status);
       break;
-    case Fault::Action::Delay:
-      text = "hang:" + std::to_string(fault.delay.count() / 1000.0);
+    case Fault::Action::Delay: {
+      char seconds[32];
+      std::snprintf(seconds, sizeof seconds, "%g", static_cast<double>(fault.delay.count()) / 1000);
+      text = std::string("hang:") + seconds;
       break;
+    }
     case Fault::Action::Close:
       text = "close";
       break;

@@ -50,7 +50,7 @@ TEST(ServiceModel, AnswersEachRequestAsTheServiceDoes) {
 TEST(ServiceModel, ReportsItsResultCodesAndCreatesNoTerminalUnasked) {
   FacepadSim::ServiceModel model;
   const auto person = [](const char* certnum) {
-    return std::string("\tdata={\"certnum\":\"") + certnum + "\",\"content\":\"QUJD\",\"size\":3}";
+    return std::string("\tdata=") + R"({"certnum":")" + certnum + R"(","content":"QUJD","size":3})";
   };
   const std::pair<std::string, std::string> requests[] = {
       {"facepad/setuser", "SN=T\tid=1" + person("C1")},     // 102: no such person
@@ -123,7 +123,7 @@ TEST(SimulatorAdmin, PostsNeedJsonAndThisHost) {
   };
   for (const Case& c : cases) {
     const auto answer = client.Post("/admin/faults", {{"Host", c.host}},
-                                    R"({"fault":"facepad/setuser=500*1"})", c.type.c_str());
+                                    R"({"fault":"facepad/setuser=500*1"})", c.type);
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->status, c.status) << c.host << " " << c.type;
     EXPECT_FALSE(answer->has_header("Access-Control-Allow-Origin"));
