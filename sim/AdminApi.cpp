@@ -1,5 +1,6 @@
 #include "AdminApi.h"
 
+#include <arpa/inet.h>
 #include <json-c/json.h>
 
 #include <httplib.h>
@@ -7,6 +8,7 @@
 #include <ctime>
 
 #include "FaultSpec.h"
+#include "FormBody.h"
 
 namespace FacepadSim {
 
@@ -19,6 +21,8 @@ struct JsonPut {
   void operator()(json_object* object) const { json_object_put(object); }
 };
 using JsonPtr = std::unique_ptr<json_object, JsonPut>;
+
+constexpr const char* kMasked = "••••••";
 
 json_object* Text(const std::string& text) {
   return json_object_new_string_len(text.data(), static_cast<int>(text.size()));
@@ -94,9 +98,9 @@ std::size_t Number(const httplib::Request& request, const char* name, std::size_
   if (!request.has_param(name)) return fallback;
   const std::string text = request.get_param_value(name);
   char* end = nullptr;
-  const unsigned long long value = std::strtoull(text.c_str(), &end, 10);
-  if (text.empty() || *end != '\0') return fallback;
-  return static_cast<std::size_t>(std::min<unsigned long long>(value, highest));
+  const long long value = std::strtoll(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || value < 0) return fallback;
+  return static_cast<std::size_t>(std::min<long long>(value, static_cast<long long>(highest)));
 }
 
 json_object* TerminalJson(const std::string& sn, const Terminal& terminal) {
@@ -145,6 +149,16 @@ void State(FacepadSimulator& simulator, httplib::Response& response) {
         faults, Text((fault.path.empty() ? "*" : fault.path) + "=" + FaultSpecText(fault)));
   }
   json_object_object_add(state, "faults", faults);
+  const ServiceModel::ResultCodes codes = simulator.Model().ResultCodesSet();
+  json_object_object_add(state, "result_code", codes.every ? Text(*codes.every) : nullptr);
+  json_object* next = json_object_new_object();
+  for (const auto& [sn, code] : codes.next) {
+    json_object* entry = json_object_new_object();
+    json_object_object_add(entry, "code", Text(code.first));
+    json_object_object_add(entry, "count", json_object_new_int(code.second));
+    json_object_object_add(next, sn.c_str(), entry);
+  }
+  json_object_object_add(state, "next_result_codes", next);
   Answer(response, 200, state);
 }
 
@@ -160,7 +174,7 @@ json_object* RecordFields(const std::string& record) {
     } else if (value != nullptr) {
       text = PlainJson(value);
     }
-    if (std::string_view(key) == "password" && !text.empty()) text = "••••••";
+    if (std::string_view(key) == "password" && !text.empty()) text = kMasked;
     json_object_object_add(fields, key, Text(text));
   }
   return fields;
@@ -197,6 +211,7 @@ void Photo(FacepadSimulator& simulator, const httplib::Request& request,
   const std::optional<Person> person =
       simulator.FindPerson(request.get_param_value("sn"), request.get_param_value("certnum"));
   if (!person) return Refuse(response, 404, "no such person");
+  if (person->photo.empty() && person->facepic.empty()) return Refuse(response, 404, "no photo");
   const std::string bytes = Base64Decode(person->photo.empty() ? person->facepic : person->photo);
   const std::string type = ImageType(bytes);
   if (type.empty()) {
@@ -210,6 +225,12 @@ void Photo(FacepadSimulator& simulator, const httplib::Request& request,
   response.set_header("X-Content-Type-Options", "nosniff");
 }
 
+std::string SerialNumberOf(const std::string& body) {
+  const std::map<std::string, std::string> fields = ParseFormBody(body, {"SN", "id", "data"});
+  const auto sn = fields.find("SN");
+  return sn != fields.end() ? sn->second : std::string();
+}
+
 void Journal(FacepadSimulator& simulator, const httplib::Request& request,
              httplib::Response& response) {
   const std::string path = request.get_param_value("path");
@@ -220,26 +241,50 @@ void Journal(FacepadSimulator& simulator, const httplib::Request& request,
   for (auto entry = journal.rbegin(); entry != journal.rend(); ++entry) {
     if (json_object_array_length(entries) >= limit) break;
     if (!path.empty() && entry->path.find(path) == std::string::npos) continue;
-    if (!sn.empty() && entry->body.find("SN=" + sn) == std::string::npos) continue;
+    if (!sn.empty() && SerialNumberOf(entry->body) != sn) continue;
     json_object_array_add(entries, json_tokener_parse(JournalLine(*entry).c_str()));
   }
   Answer(response, 200, entries);
 }
 
+struct Refusal {
+  int status;
+  std::string why;
+};
+
+// Whether `host` (a Host header) names this simulator: by the address it
+// listens on, as localhost or by any IP address, with its port. A name that
+// only resolves here (a page's own domain, rebound) is not taken.
+bool NamesThisSimulator(const std::string& host, const FacepadSimulator& simulator) {
+  const std::string port = ":" + std::to_string(simulator.Port());
+  if (host.size() <= port.size() ||
+      host.compare(host.size() - port.size(), port.size(), port) != 0) {
+    return false;
+  }
+  std::string name = host.substr(0, host.size() - port.size());
+  if (name == simulator.Host() || name == "localhost") return true;
+  if (name.size() > 2 && name.front() == '[' && name.back() == ']') {
+    name = name.substr(1, name.size() - 2);
+    in6_addr address6{};
+    return inet_pton(AF_INET6, name.c_str(), &address6) == 1;
+  }
+  in_addr address{};
+  return inet_pton(AF_INET, name.c_str(), &address) == 1;
+}
+
 // The JSON object an admin POST carries, or why it is refused.
-std::variant<JsonPtr, std::string> PostedObject(const FacepadSimulator& simulator,
-                                                const httplib::Request& request) {
-  const std::string address = simulator.Host() + ":" + std::to_string(simulator.Port());
-  const std::string host = request.get_header_value("Host");
-  const bool loopback = simulator.Host() == "127.0.0.1" || simulator.Host() == "::1";
-  if (host != address && !(loopback && host == "localhost:" + std::to_string(simulator.Port()))) {
-    return "the Host header must name this simulator (" + address + ")";
+std::variant<JsonPtr, Refusal> PostedObject(const FacepadSimulator& simulator,
+                                            const httplib::Request& request) {
+  if (!NamesThisSimulator(request.get_header_value("Host"), simulator)) {
+    return Refusal{403, "the Host header must name this simulator by its address or as localhost"};
   }
   if (request.get_header_value("Content-Type").rfind("application/json", 0) != 0) {
-    return std::string("an admin POST carries Content-Type: application/json");
+    return Refusal{403, "an admin POST carries Content-Type: application/json"};
   }
   JsonPtr object(json_tokener_parse(request.body.empty() ? "{}" : request.body.c_str()));
-  if (!json_object_is_type(object.get(), json_type_object)) return std::string("not a JSON object");
+  if (!json_object_is_type(object.get(), json_type_object)) {
+    return Refusal{400, "the body is not a JSON object"};
+  }
   return object;
 }
 
@@ -249,10 +294,42 @@ std::string Member(json_object* object, const char* key) {
   return json_object_get_string(member);
 }
 
+// Sets the code every operation, or the next ones on a terminal, report:
+// {"code": "105"} or {"sn": "FP-1", "code": "105", "count": 2}; a null code
+// returns to the service's own. Says what is wrong, if anything.
+std::optional<std::string> SetResultCode(ServiceModel& model, json_object* body) {
+  json_object* code = nullptr;
+  if (!json_object_object_get_ex(body, "code", &code)) return "give \"code\" (null: the own)";
+  if (code != nullptr &&
+      (!json_object_is_type(code, json_type_string) || json_object_get_string_len(code) == 0)) {
+    return "\"code\" is a non-empty text, or null";
+  }
+  const std::optional<std::string> text =
+      code != nullptr ? std::optional<std::string>(json_object_get_string(code)) : std::nullopt;
+  const std::string sn = Member(body, "sn");
+  if (sn.empty()) {
+    model.SetResultCode(text);
+    return std::nullopt;
+  }
+  json_object* count = nullptr;
+  int times = 1;
+  if (json_object_object_get_ex(body, "count", &count)) {
+    if (!json_object_is_type(count, json_type_int) || json_object_get_int64(count) < 1 ||
+        json_object_get_int64(count) > 1000000) {
+      return "\"count\" is a whole number from 1";
+    }
+    times = json_object_get_int(count);
+  }
+  model.SetNextResultCodes(sn, text.value_or(""), text ? times : 0);
+  return std::nullopt;
+}
+
 void Post(FacepadSimulator& simulator, const std::string& path, const httplib::Request& request,
           httplib::Response& response) {
-  std::variant<JsonPtr, std::string> posted = PostedObject(simulator, request);
-  if (const auto* why = std::get_if<std::string>(&posted)) return Refuse(response, 403, *why);
+  std::variant<JsonPtr, Refusal> posted = PostedObject(simulator, request);
+  if (const auto* refusal = std::get_if<Refusal>(&posted)) {
+    return Refuse(response, refusal->status, refusal->why);
+  }
   json_object* body = std::get<JsonPtr>(posted).get();
 
   if (path == "admin/reset") {
@@ -264,18 +341,8 @@ void Post(FacepadSimulator& simulator, const std::string& path, const httplib::R
   } else if (path == "admin/faults/clear") {
     simulator.ClearFaults();
   } else if (path == "admin/result-code") {
-    const std::string sn = Member(body, "sn");
-    json_object* code = nullptr;
-    json_object_object_get_ex(body, "code", &code);
-    const std::optional<std::string> text =
-        code != nullptr ? std::optional<std::string>(json_object_get_string(code)) : std::nullopt;
-    if (sn.empty()) {
-      simulator.Model().SetResultCode(text);
-    } else {
-      json_object* count = nullptr;
-      json_object_object_get_ex(body, "count", &count);
-      simulator.Model().SetNextResultCodes(sn, text.value_or(""),
-                                           text ? (count ? json_object_get_int(count) : 1) : 0);
+    if (std::optional<std::string> why = SetResultCode(simulator.Model(), body)) {
+      return Refuse(response, 400, *why);
     }
   } else {
     return Refuse(response, 404, "no admin action " + path);
@@ -288,25 +355,56 @@ void Post(FacepadSimulator& simulator, const std::string& path, const httplib::R
 }  // namespace
 
 std::string ElidedBody(const std::string& body) {
-  std::string elided = body;
-  const auto elide = [&elided](std::size_t start, std::size_t end) {
-    const std::size_t bytes = end - start;
-    elided.replace(start, bytes, "<" + std::to_string(bytes) + " bytes>");
+  std::string shown = body;
+  // The bytes base64 text of `length` characters stands for.
+  const auto decoded = [&shown](std::size_t start, std::size_t length) {
+    std::size_t padding = 0;
+    while (padding < length && shown[start + length - 1 - padding] == '=') ++padding;
+    return (length - padding) * 3 / 4;
   };
-  std::size_t facepic = elided.rfind("facepic=");
-  if (facepic != std::string::npos && (facepic == 0 || elided[facepic - 1] == '\t')) {
-    const std::size_t start = facepic + 8;
-    const std::size_t end = elided.find('\t', start);
-    elide(start, end == std::string::npos ? elided.size() : end);
+  const auto replace = [&shown](std::size_t start, std::size_t end, const std::string& with) {
+    shown.replace(start, end - start, with);
+    return start + with.size();
+  };
+  // A form field's value runs to the next tab; a JSON text's to its quote.
+  const auto formValue = [&shown](const std::string& name) -> std::optional<std::size_t> {
+    for (std::size_t at = shown.find(name + "="); at != std::string::npos;
+         at = shown.find(name + "=", at + 1)) {
+      if (at == 0 || shown[at - 1] == '\t') return at + name.size() + 1;
+    }
+    return std::nullopt;
+  };
+  const auto jsonValue = [&shown](const std::string& key,
+                                  std::size_t from) -> std::optional<std::size_t> {
+    const std::size_t at = shown.find("\"" + key + "\"", from);
+    if (at == std::string::npos) return std::nullopt;
+    std::size_t value = at + key.size() + 2;
+    while (value < shown.size() && (shown[value] == ' ' || shown[value] == ':')) ++value;
+    if (value >= shown.size() || shown[value] != '"') return std::nullopt;
+    return value + 1;
+  };
+  const auto valueEnd = [&shown](std::size_t start, char end) {
+    const std::size_t found = shown.find(end, start);
+    return found == std::string::npos ? shown.size() : found;
+  };
+
+  if (const auto start = formValue("facepic")) {
+    const std::size_t end = valueEnd(*start, '\t');
+    replace(*start, end, "<" + std::to_string(decoded(*start, end - *start)) + " bytes>");
   }
-  const std::string content = R"("content":")";
-  const std::size_t found = elided.find(content);
-  if (found != std::string::npos) {
-    const std::size_t start = found + content.size();
-    const std::size_t end = elided.find('"', start);
-    if (end != std::string::npos) elide(start, end);
+  if (const auto start = jsonValue("content", 0)) {
+    const std::size_t end = valueEnd(*start, '"');
+    replace(*start, end, "<" + std::to_string(decoded(*start, end - *start)) + " bytes>");
   }
-  return elided;
+  if (const auto start = formValue("password")) {
+    const std::size_t end = valueEnd(*start, '\t');
+    if (end > *start) replace(*start, end, kMasked);
+  }
+  for (std::size_t from = 0; const auto start = jsonValue("password", from);) {
+    const std::size_t end = valueEnd(*start, '"');
+    from = end > *start ? replace(*start, end, kMasked) : end;
+  }
+  return shown;
 }
 
 std::string JournalLine(const JournalEntry& entry) {
@@ -322,7 +420,7 @@ std::string JournalLine(const JournalEntry& entry) {
 void ServeAdmin(FacepadSimulator& simulator, const std::string& path,
                 const httplib::Request& request, httplib::Response& response) {
   if (request.method == "POST") return Post(simulator, path, request, response);
-  if (request.method != "GET") return Refuse(response, 405, "GET or POST");
+  if (request.method != "GET") return Refuse(response, 405, "the admin API takes GET and POST");
   if (path.empty()) {
     response.set_content(kPageHtml, "text/html; charset=utf-8");
     response.set_header("Content-Security-Policy",

@@ -136,13 +136,15 @@ FacepadSimulator::FacepadSimulator(SimulatorOptions options)
     });
   }
 
+  errno = 0;
   m_port = m_options.port == 0
                ? m_server->bind_to_any_port(m_options.host)
                : (m_server->bind_to_port(m_options.host, m_options.port) ? m_options.port : -1);
   if (m_port <= 0) {
     throw std::runtime_error("cannot listen on " + m_options.host + ":" +
-                             std::to_string(m_options.port) + ": " +
-                             std::generic_category().message(errno));
+                             std::to_string(m_options.port) +
+                             (errno != 0 ? ": " + std::generic_category().message(errno)
+                                         : std::string(": no such address here")));
   }
   if (m_listeningSocket >= 0) {
     listen(m_listeningSocket, SOMAXCONN);  // a second listen() only resizes the backlog

@@ -40,7 +40,7 @@ struct SimulatorOptions {
   int port = 0;  // 0: any free port
   // Connections served at once: each holds a thread while it is kept alive,
   // and so does a request a fault holds.
-  std::size_t threads = 64;
+  std::size_t threads = 16;
   // Journal entries kept, the oldest dropped first: a long-running simulator
   // keeps a few, so that request bodies do not pile up.
   std::size_t journalLimit = static_cast<std::size_t>(-1);

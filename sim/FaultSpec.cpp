@@ -30,6 +30,9 @@ std::variant<Fault, std::string> ParseFault(const std::string& text) {
     return "a fault is PATH=ACTION[:ARG][*COUNT], not '" + text + "'";
   }
   const std::string path = text.substr(0, equals);
+  if (path != "*" && !ServiceModel::IsEndpoint(path)) {
+    return "'" + path + "' is not an endpoint; give one such as facepad/adduser, or *";
+  }
   std::string spec = text.substr(equals + 1);
 
   int count = -1;

@@ -236,6 +236,20 @@ std::string ServiceModel::ReportedCode(const std::string& sn, const char* own) {
   return m_resultCode.value_or(own);
 }
 
+bool ServiceModel::IsEndpoint(const std::string& path) {
+  static const char* const kPaths[] = {
+      "facepad/adduser",    "facepad/setuser",          "facepad/deluser",
+      "facepad/setfacepic", "facepad/binding",          "facepad/unbinding",
+      "facepad/setport",    "facepad/controldevice",    "facepad/getterminalstatus",
+      "facepad/active",     "facepad/activationstatus", "facepad/getresult"};
+  return std::find(std::begin(kPaths), std::end(kPaths), path) != std::end(kPaths);
+}
+
+ServiceModel::ResultCodes ServiceModel::ResultCodesSet() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return {m_resultCode, m_nextResultCodes};
+}
+
 void ServiceModel::SetResultCode(std::optional<std::string> code) {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_resultCode = std::move(code);
@@ -385,6 +399,7 @@ void ServiceModel::Reset() {
   m_resultAnswers.clear();
   m_terminalStatusAnswer.reset();
   m_nextResultCodes.clear();
+  m_resultCode.reset();
   m_handedOut.clear();
 }
 

@@ -68,8 +68,11 @@ class ServiceModel {
   // One request to `path` (e.g. "facepad/adduser") with `body` as received.
   Answer Handle(const std::string& path, const std::string& body);
 
-  // Forgets every terminal, person and pending result.
+  // Forgets every terminal, person and pending result, and the result codes set.
   void Reset();
+
+  // Whether `path` is one of the service's endpoints ("facepad/adduser", ...).
+  static bool IsEndpoint(const std::string& path);
 
   // The code every operation reports from now on instead of its own
   // (std::nullopt: its own).
@@ -77,6 +80,11 @@ class ServiceModel {
   // The code the next `count` operations on terminal `sn` report; these come
   // before the one above.
   void SetNextResultCodes(const std::string& sn, const std::string& code, int count);
+  struct ResultCodes {
+    std::optional<std::string> every;
+    std::map<std::string, std::pair<std::string, int>> next;  // by sn: the code, how many more
+  };
+  ResultCodes ResultCodesSet() const;
 
   // Queues a result as if a request with `id` for terminal `sn` had ended with `code`.
   void QueueResult(const std::string& sn, const std::string& id, const std::string& code);

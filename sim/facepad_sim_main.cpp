@@ -48,10 +48,14 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
   options.port = 10003;
   options.state.clear();        // a temporary database unless --state says where
   options.journalLimit = 1000;  // it serves for as long as it is left running
+  options.threads = 64;         // room beside requests that faults hold
   bool quiet = false;
   std::vector<std::string> faults;
   std::string resultCode;
-  app.add_option("--host", options.host, "address to listen on")->capture_default_str();
+  app.add_option("--host", options.host, "address to listen on")
+      ->check(CLI::Validator(
+          [](std::string& host) { return host.empty() ? "may not be empty" : ""; }, "ADDRESS"))
+      ->capture_default_str();
   app.add_option("--port", options.port, "port to listen on (0: any free port)")
       ->check(CLI::Range(0, 65535).description("0 to 65535"))
       ->capture_default_str();
@@ -91,9 +95,11 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
       simulator.AddFault(std::get<FacepadSim::Fault>(FacepadSim::ParseFault(fault)));
     }
     if (!resultCode.empty()) simulator.Model().SetResultCode(resultCode);
-    PrintLine("facepad-sim listening on http://" + simulator.Host() + ":" +
-              std::to_string(simulator.Port()) + " (its page: http://" + simulator.Host() + ":" +
-              std::to_string(simulator.Port()) + "/)");
+    const bool ipv6 = simulator.Host().find(':') != std::string::npos;
+    const std::string address = (ipv6 ? "[" + simulator.Host() + "]" : simulator.Host()) + ":" +
+                                std::to_string(simulator.Port());
+    PrintLine("facepad-sim listening on http://" + address + " (its page: http://" + address +
+              "/)");
     int signal = 0;
     sigwait(&stopSignals, &signal);
     PrintLine(std::string("facepad-sim stopping on ") + (signal == SIGINT ? "SIGINT" : "SIGTERM"));

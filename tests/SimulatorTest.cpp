@@ -5,6 +5,7 @@
 
 #include <thread>
 
+#include "AdminApi.h"
 #include "FormBody.h"
 #include "Terminal_Http_Tool.h"
 #include "TestAdaptor.h"
@@ -170,4 +171,18 @@ TEST(SimulatorAdmin, AHangingRequestDoesNotHoldTheOthers) {
   EXPECT_EQ(answer->status, 200);
   simulator.Stop();  // cuts the hang short
   hanging.join();
+}
+
+TEST(SimulatorAdmin, JournalBodiesElidePhotosAndMaskPasswords) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"SN=T\tid=1\tdata={}\tfacepic=QUJDRA==", "SN=T\tid=1\tdata={}\tfacepic=<4 bytes>"},
+      {R"(SN=T	id=2	data={ "certnum": "C1", "content": "QUJDREVG", "size": 6 })",
+       R"(SN=T	id=2	data={ "certnum": "C1", "content": "<6 bytes>", "size": 6 })"},
+      {R"(SN=T	id=3	data={"password": "hunter2","name":"x"})",
+       R"(SN=T	id=3	data={"password": "••••••","name":"x"})"},
+      {"SN=T\tch=1\tip=a\tport=b\tusername=u\tpassword=s3cret",
+       "SN=T\tch=1\tip=a\tport=b\tusername=u\tpassword=••••••"},
+      {"SN=T\tpassword=", "SN=T\tpassword="},
+  };
+  for (const auto& [body, shown] : cases) EXPECT_EQ(FacepadSim::ElidedBody(body), shown);
 }
