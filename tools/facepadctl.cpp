@@ -38,7 +38,7 @@ void AddGlobalOptions(CLI::App& app, Globals& globals) {
       ->check(Whole(1, 65535))
       ->capture_default_str();
   app.add_flag("--json", globals.json, "one JSON object per line on stdout");
-  app.add_flag("-v,--verbose", globals.verbose, "print the adaptor's log records on stderr");
+  app.add_flag("-v,--verbose", globals.verbose, "print the library's log records on stderr");
   app.add_option("--timeout", globals.timeoutSeconds, "HTTP time-out in seconds")
       ->check(Seconds(false))
       ->capture_default_str();
