@@ -5,7 +5,6 @@
 // matches the results the poller brings. A row's line is printed as soon as
 // its outcome is final; rows leave memory in row order, the ones that need
 // another run going to the resume file on their way out.
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <condition_variable>
@@ -24,6 +23,7 @@
 #include "JsonLine.h"
 #include "Output.h"
 #include "ResultBoard.h"
+#include "ResumeFile.h"
 
 namespace Facepadctl {
 namespace {
@@ -60,72 +60,6 @@ bool Settled(const std::string& outcome) {
 bool AcceptedEarlier(const std::string& outcome) {
   return outcome == "no-result" || outcome == "accepted";
 }
-
-std::string DefaultFailuresPath(const std::string& csvPath) {
-  const std::string suffix = ".csv";
-  const bool hasSuffix =
-      csvPath.size() > suffix.size() &&
-      csvPath.compare(csvPath.size() - suffix.size(), suffix.size(), suffix) == 0;
-  return (hasSuffix ? csvPath.substr(0, csvPath.size() - suffix.size()) : csvPath) + ".failed.csv";
-}
-
-// Checks, before anything is sent, that the resume file can be written where
-// it is to go and is not the input.
-void CheckResumePath(const std::string& path, const std::string& inputPath) {
-  struct stat input {};
-  struct stat output {};
-  if (inputPath != "-" && stat(inputPath.c_str(), &input) == 0 &&
-      stat(path.c_str(), &output) == 0 && input.st_dev == output.st_dev &&
-      input.st_ino == output.st_ino) {
-    throw UsageError("--failures " + path + " is the input file");
-  }
-  if (stat(path.c_str(), &output) == 0 && S_ISDIR(output.st_mode)) {
-    throw UsageError("--failures " + path + " is a folder; give a file's path");
-  }
-  const fs::path folder = fs::path(path).parent_path();
-  const std::string folderName = folder.empty() ? "." : folder.string();
-  struct stat directory {};
-  if (stat(folderName.c_str(), &directory) != 0 || !S_ISDIR(directory.st_mode)) {
-    throw UsageError("the folder " + folderName + " for the resume file " + path +
-                     " does not exist");
-  }
-  if (access(folderName.c_str(), W_OK) != 0) {
-    throw UsageError("the resume file " + path + " cannot be written: " + LastSystemError());
-  }
-}
-
-// The rows that need another run, in row order: created at the first one.
-class ResumeFile {
- public:
-  ResumeFile(std::string path, std::vector<std::string> header)
-      : m_path(std::move(path)), m_header(std::move(header)) {}
-
-  void WriteLine(const std::string& line) {
-    if (!m_file.is_open() && !m_failed) {
-      m_file.open(m_path, std::ios::binary | std::ios::trunc);
-      m_failed = !m_file;
-      if (m_failed) Note("cannot write the resume file " + m_path + ": " + LastSystemError());
-      m_file << CsvLine(m_header) << "\n";
-    }
-    m_file << line << "\n";
-    ++m_rows;
-  }
-  // Ends the file; false when it could not be written whole.
-  bool Close() {
-    if (!m_file.is_open()) return !m_failed;
-    m_file.close();
-    return !m_failed && !m_file.fail();
-  }
-  const std::string& Path() const { return m_path; }
-  int Rows() const { return m_rows; }
-
- private:
-  std::string m_path;
-  std::vector<std::string> m_header;
-  std::ofstream m_file;
-  bool m_failed = false;
-  int m_rows = 0;
-};
 
 struct Row {
   std::vector<std::string> fields;  // as read, the photo's path made absolute
