@@ -7,7 +7,7 @@
 
 #include <ctime>
 
-#include "FaultSpec.h"
+#include "FaultRule.h"
 #include "FormBody.h"
 
 namespace FacepadSim {
@@ -146,7 +146,7 @@ void State(FacepadSimulator& simulator, httplib::Response& response) {
   json_object* faults = json_object_new_array();
   for (const Fault& fault : simulator.Faults()) {
     json_object_array_add(
-        faults, Text((fault.path.empty() ? "*" : fault.path) + "=" + FaultSpecText(fault)));
+        faults, Text((fault.path.empty() ? "*" : fault.path) + "=" + FaultRuleText(fault)));
   }
   json_object_object_add(state, "faults", faults);
   const ServiceModel::ResultCodes codes = simulator.Model().ResultCodesSet();

@@ -12,7 +12,7 @@
 #include <variant>
 
 #include "FacepadSimulator.h"
-#include "FaultSpec.h"
+#include "FaultRule.h"
 
 namespace {
 
@@ -35,7 +35,7 @@ CLI::Validator FaultText() {
             const auto* why = std::get_if<std::string>(&parsed);
             return why != nullptr ? *why : std::string();
           },
-          "PATH=SPEC"};
+          "PATH=FAULT"};
 }
 
 }  // namespace

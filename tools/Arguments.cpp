@@ -65,6 +65,10 @@ CLI::Validator Present() {
           ""};
 }
 
+void AddSerialNumber(CLI::App* command, std::string& sn) {
+  command->add_option("--sn", sn, "the terminal's serial number")->required()->check(Present());
+}
+
 namespace {
 std::size_t EditDistance(const std::string& a, const std::string& b) {
   std::vector<std::size_t> row(b.size() + 1);

@@ -25,6 +25,9 @@ CLI::Validator PersonField();
 // or NUL.
 CLI::Validator Present();
 
+// The required --sn option, into `sn`.
+void AddSerialNumber(CLI::App* command, std::string& sn);
+
 // The closest of `names` to `word`, when one is close enough to be a typo.
 std::string Closest(const std::string& word, const std::vector<std::string>& names);
 

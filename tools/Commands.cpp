@@ -71,9 +71,7 @@ Subcommand RequestCommand(CLI::App& parent, const char* name, const char* descri
                           const std::function<bool(Adaptor&, Options&)>& send) {
   auto options = std::make_shared<Options>();
   CLI::App* command = parent.add_subcommand(name, description);
-  command->add_option("--sn", options->sn, "the terminal's serial number")
-      ->required()
-      ->check(Present());
+  AddSerialNumber(command, options->sn);
   command->add_option("--id", options->id, "request id (generated when not given)");
   command->add_option("--wait", options->waitSeconds, "wait up to SECONDS for the result")
       ->check(Seconds(true));
@@ -138,9 +136,7 @@ Subcommand AddBind(CLI::App& parent) {
   };
   auto options = std::make_shared<Options>();
   CLI::App* command = parent.add_subcommand("bind", "bind a terminal (activating it first)");
-  command->add_option("--sn", options->sn, "the terminal's serial number")
-      ->required()
-      ->check(Present());
+  AddSerialNumber(command, options->sn);
   command->add_option("--channel", options->channel, "channel number")
       ->check(Whole(0, 65535))
       ->capture_default_str();
@@ -163,7 +159,7 @@ Subcommand AddTerminalQuery(CLI::App& parent, const char* name, const char* desc
                             const char* okText, bool (TerminalFace_ZR::*call)(const std::string&)) {
   auto sn = std::make_shared<std::string>();
   CLI::App* command = parent.add_subcommand(name, description);
-  command->add_option("--sn", *sn, "the terminal's serial number")->required()->check(Present());
+  AddSerialNumber(command, *sn);
   return {command, [=](const Globals& globals) {
             return RunPlain(globals, name, *sn, okText,
                             [&](Adaptor& adaptor) { return (adaptor.*call)(*sn); });
@@ -215,27 +211,25 @@ struct CertnumOptions : RequestOptions {
   std::string photo;
 };
 
+void DeclareCertnum(CLI::App* command, CertnumOptions& options) {
+  command->add_option("--certnum", options.certnum, "the person's certnum")
+      ->required()
+      ->check(Present());
+}
+
 Subcommand AddDelUser(CLI::App& parent) {
-  return RequestCommand<CertnumOptions>(
-      parent, "del-user", "delete a person",
-      [](CLI::App* command, CertnumOptions& options) {
-        command->add_option("--certnum", options.certnum, "the person's certnum")
-            ->required()
-            ->check(Present());
-      },
-      [](Adaptor& adaptor, CertnumOptions& options) {
-        ParamMap person{{"certnum", options.certnum}};
-        return adaptor.DelUser(options.id, options.sn, person);
-      });
+  return RequestCommand<CertnumOptions>(parent, "del-user", "delete a person", DeclareCertnum,
+                                        [](Adaptor& adaptor, CertnumOptions& options) {
+                                          ParamMap person{{"certnum", options.certnum}};
+                                          return adaptor.DelUser(options.id, options.sn, person);
+                                        });
 }
 
 Subcommand AddSetPhoto(CLI::App& parent) {
   return RequestCommand<CertnumOptions>(
       parent, "set-photo", "set a person's face photo",
       [](CLI::App* command, CertnumOptions& options) {
-        command->add_option("--certnum", options.certnum, "the person's certnum")
-            ->required()
-            ->check(Present());
+        DeclareCertnum(command, options);
         command->add_option("--photo", options.photo, "a JPEG or PNG face picture")->required();
       },
       [](Adaptor& adaptor, CertnumOptions& options) {

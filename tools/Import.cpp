@@ -503,9 +503,7 @@ Subcommand AddImport(CLI::App& parent) {
   command->add_option("file", options->csvPath, "CSV file, one person per row (- reads stdin)");
   command->add_option("--resume", options->resumePath,
                       "send again the rows of a resume file that need it");
-  command->add_option("--sn", options->sn, "the terminal's serial number")
-      ->required()
-      ->check(Present());
+  AddSerialNumber(command, options->sn);
   command->add_option("--jobs", options->jobs, "requests in parallel")
       ->check(Whole(1, 64))
       ->capture_default_str();

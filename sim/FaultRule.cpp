@@ -1,4 +1,4 @@
-#include "FaultSpec.h"
+#include "FaultRule.h"
 
 #include <cerrno>
 #include <cmath>
@@ -33,19 +33,19 @@ std::variant<Fault, std::string> ParseFault(const std::string& text) {
   if (path != "*" && !ServiceModel::IsEndpoint(path)) {
     return "'" + path + "' is not an endpoint; give one such as facepad/adduser, or *";
   }
-  std::string spec = text.substr(equals + 1);
+  std::string rule = text.substr(equals + 1);
 
   int count = -1;
-  if (const std::size_t star = spec.find('*'); star != std::string::npos) {
-    const std::optional<long> times = Whole(spec.substr(star + 1), 1, 1000000000);
+  if (const std::size_t star = rule.find('*'); star != std::string::npos) {
+    const std::optional<long> times = Whole(rule.substr(star + 1), 1, 1000000000);
     if (!times)
-      return "the count after * is a whole number from 1, not '" + spec.substr(star + 1) + "'";
+      return "the count after * is a whole number from 1, not '" + rule.substr(star + 1) + "'";
     count = static_cast<int>(*times);
-    spec.resize(star);
+    rule.resize(star);
   }
-  const std::size_t colon = spec.find(':');
-  const std::string action = spec.substr(0, colon);
-  const std::string argument = colon == std::string::npos ? "" : spec.substr(colon + 1);
+  const std::size_t colon = rule.find(':');
+  const std::string action = rule.substr(0, colon);
+  const std::string argument = colon == std::string::npos ? "" : rule.substr(colon + 1);
   const bool hasArgument = colon != std::string::npos;
 
   Fault fault;
@@ -77,7 +77,7 @@ std::variant<Fault, std::string> ParseFault(const std::string& text) {
   return fault;
 }
 
-std::string FaultSpecText(const Fault& fault) {
+std::string FaultRuleText(const Fault& fault) {
   std::string text;
   switch (fault.action) {
     case Fault::Action::Status:

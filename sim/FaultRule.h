@@ -5,8 +5,8 @@
 //           or garbage (200 with a body the service never sends)
 //   COUNT   how many requests it applies to (default: all; *1 for once)
 //   PATH    an endpoint such as facepad/adduser, or * for every path
-#ifndef FACEPAD_FAULT_SPEC_H
-#define FACEPAD_FAULT_SPEC_H
+#ifndef FACEPAD_FAULT_RULE_H
+#define FACEPAD_FAULT_RULE_H
 
 #include <string>
 #include <variant>
@@ -19,8 +19,8 @@ namespace FacepadSim {
 std::variant<Fault, std::string> ParseFault(const std::string& text);
 
 // The fault without its path ("500*1", "hang:2"), as ParseFault reads it.
-std::string FaultSpecText(const Fault& fault);
+std::string FaultRuleText(const Fault& fault);
 
 }  // namespace FacepadSim
 
-#endif  // FACEPAD_FAULT_SPEC_H
+#endif  // FACEPAD_FAULT_RULE_H
