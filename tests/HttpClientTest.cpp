@@ -1,5 +1,5 @@
-// The HTTP client against the simulator: keep-alive, time-outs, size limit,
-// per-thread status.
+// The HTTP client against the simulator: keep-alive, time-outs, the size cap,
+// an answer nobody asked for.
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -47,25 +47,12 @@ TEST_F(HttpClient, LargeBodyGoesOutUnchangedWithoutExpectRoundTrip) {
   }
 }
 
-TEST_F(HttpClient, TimeOutEndsAPostToAHungService) {
-  simulator.AddFault(Fault::Delayed(20s));
-  client.SetTimeouts(1s, 300ms);
+// Answers past the cap (an endless one included) fail; one of 1 MiB is taken.
+TEST_F(HttpClient, AnswerSizeIsCapped) {
   std::string response;
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(client.HttpPostRequest(Url("facepad/active"), "", response, false));
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+  simulator.AddFault(Fault::EndlessAnswer().Times(1));
+  EXPECT_FALSE(client.HttpPostRequest(Url("facepad/getresult"), "", response, false));
   EXPECT_TRUE(response.empty());
-}
-
-TEST_F(HttpClient, OversizedAnswerFailsCleanly) {
-  for (Fault fault : {Fault::OversizedAnswer(Terminal_Http_Tool::kMaxResponseBytes + 1),
-                      Fault::EndlessAnswer()}) {
-    simulator.AddFault(fault.Times(1));
-    std::string response;
-    EXPECT_FALSE(client.HttpPostRequest(Url("facepad/getresult"), "", response, false));
-    EXPECT_TRUE(response.empty());
-  }
-  std::string response;
   simulator.AddFault(Fault::OversizedAnswer(std::size_t{1024} * 1024).Times(1));
   ASSERT_TRUE(client.HttpPostRequest(Url("facepad/getresult"), "", response, false));
   EXPECT_EQ(response.size(), 1024u * 1024u);
@@ -83,33 +70,4 @@ TEST_F(HttpClient, AnAnswerNobodyAskedForIsNotTakenForTheNext) {
   ASSERT_TRUE(client.HttpPostRequest(Url("facepad/active"), "", response, false));
   EXPECT_EQ(client.GetLastPostStatus(), "500");
   EXPECT_EQ(simulator.Journal().size(), 2u);
-}
-
-TEST_F(HttpClient, FailuresAreReportedNotThrown) {
-  std::string response;
-  ASSERT_TRUE(client.HttpPostRequest(Url("facepad/active"), "", response, false));
-  EXPECT_FALSE(client.HttpPostRequest("http://127.0.0.1:" + std::to_string(UnusedPort()) + "/x", "",
-                                      response, false));
-  EXPECT_FALSE(client.HttpPostRequest("not a url", "", response, false));
-  EXPECT_FALSE(client.HttpPostRequest("", "", response, false));
-  simulator.AddFault(Fault::CloseConnection());
-  EXPECT_FALSE(client.HttpPostRequest(Url("facepad/active"), "", response, false));
-  EXPECT_EQ(client.GetLastPostStatus(), "");  // the last post got no answer
-}
-
-TEST_F(HttpClient, EachThreadReadsTheStatusOfItsOwnPost) {
-  simulator.AddFault(Fault::Answer(500).On("refused"));
-  EXPECT_EQ(client.GetLastPostStatus(), "");
-  auto poster = [this](const std::string& path, const std::string& expected) {
-    std::string response;
-    for (int i = 0; i < 100; ++i) {
-      ASSERT_TRUE(client.HttpPostRequest(Url(path), "", response, false));
-      ASSERT_EQ(client.GetLastPostStatus(), expected) << path << " after " << i;
-    }
-  };
-  std::thread refused(poster, "refused", "500");
-  std::thread accepted(poster, "facepad/active", "200");
-  refused.join();
-  accepted.join();
-  EXPECT_EQ(client.GetLastPostStatus(), "");  // this thread has posted nothing
 }

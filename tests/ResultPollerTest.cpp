@@ -1,6 +1,4 @@
 // The result poller over real HTTP: delivery, lifecycle and cadence.
-#include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <algorithm>
@@ -8,8 +6,6 @@
 #include <filesystem>
 #include <mutex>
 
-#include "LogCapture.h"
-#include "RecordedCallback.h"
 #include "TestAdaptor.h"
 
 using namespace std::chrono_literals;
@@ -40,18 +36,7 @@ std::string OneResultAnswer(const std::string& sn, int id) {
 }
 }  // namespace
 
-class ResultDelivery : public ::testing::Test {
- protected:
-  ResultDelivery() {
-    First::Reset();
-    Second::Reset();
-    PointAt(adaptor, simulator);
-  }
-  // The logger is installed before the poller's thread starts, as hosts must.
-  LogCapture log;
-  FacepadSimulator simulator;
-  FastPollingAdaptor adaptor{kTick};
-};
+class ResultDelivery : public AdaptorTest {};
 
 TEST_F(ResultDelivery, TheMapAccumulatesUnlessTheHostEmptiesIt) {
   ASSERT_TRUE(adaptor.SetResultCallbackFace(First::Record));
@@ -59,7 +44,6 @@ TEST_F(ResultDelivery, TheMapAccumulatesUnlessTheHostEmptiesIt) {
   simulator.QueueResult("A1", "8", "102");
   ASSERT_TRUE(First::WaitForDeliveries(1));
   EXPECT_EQ(First::Deliveries()[0], (ResultMap{{"A1", {{"7", "0"}, {"8", "102"}}}}));
-  EXPECT_NE(First::Threads()[0], std::this_thread::get_id());  // the poller's own thread
   simulator.QueueResult("B2", "9", "0");
   ASSERT_TRUE(First::WaitForDeliveries(2));
   EXPECT_EQ(First::Deliveries()[1],
@@ -73,35 +57,14 @@ TEST_F(ResultDelivery, TheMapAccumulatesUnlessTheHostEmptiesIt) {
   EXPECT_EQ(First::Deliveries()[1], (ResultMap{{"D4", {{"2", "0"}}}}));
 }
 
-TEST_F(ResultDelivery, ResultsBeforeACallbackWaitForOne) {
-  simulator.QueueResult("A1", "7", "0");
-  ASSERT_TRUE(WaitFor([&] { return simulator.PendingResults().empty(); }));
-  ASSERT_TRUE(WaitFor([&] { return simulator.Requests("facepad/getresult").size() >= 3; }));
-  EXPECT_EQ(log.Messages(),
-            std::vector<std::string>{"SlotTimerTimeout pResultCallback == nullptr"});
-
-  ASSERT_TRUE(adaptor.SetResultCallbackFace(First::Record));
-  ASSERT_TRUE(First::WaitForDeliveries(1));
-  EXPECT_EQ(First::Deliveries()[0], (ResultMap{{"A1", {{"7", "0"}}}}));
-  simulator.QueueResult("A1", "8", "0");  // and the poller goes on
-  ASSERT_TRUE(First::WaitForDeliveries(2));
-}
-
-// What the service reported waits, merged, until the host is handed it: polls
-// before a callback add up, an id reported again keeps its latest outcome,
-// and an empty or unreadable list takes nothing away.
+// What the service reported waits, merged, until the host is handed it:
+// polls before a callback add up, an id reported again keeps its latest
+// outcome, and an empty or unreadable list takes nothing away.
 TEST(ResultsWaiting, NothingIsLostBeforeTheHostIsHandedIt) {
-  const auto answer = [](std::initializer_list<std::pair<const char*, const char*>> elements) {
-    std::string text = "result=[";
-    for (const auto& [sn, data] : elements) {
-      if (text.back() != '[') text += ',';
-      text += std::string(R"({"SN":")") + sn + R"(","data":)" + data + "}";
-    }
-    return text + "]";
+  const auto answer = [](const char* sn, const char* data) {
+    return std::string(R"(result=[{"SN":")") + sn + R"(","data":)" + data + "}]";
   };
-  const char* one = R"([{"id":"1","return":"0"}])";
-  const char* two = R"([{"id":"2","return":"101"}])";
-  const char* oneAgain = R"([{"id":"1","return":"102"}])";
+  const std::string one = answer("A", R"([{"id":"1","return":"0"}])");
   struct Scenario {
     const char* name;
     std::vector<std::string> answers;  // all polled before a callback is registered
@@ -109,34 +72,30 @@ TEST(ResultsWaiting, NothingIsLostBeforeTheHostIsHandedIt) {
   };
   const Scenario scenarios[] = {
       {"polls add up",
-       {answer({{"A", one}}), answer({{"A", two}})},
+       {one, answer("A", R"([{"id":"2","return":"101"}])")},
        {{"A", {{"1", "0"}, {"2", "101"}}}}},
       {"an id again keeps its latest outcome",
-       {answer({{"A", one}}), answer({{"A", oneAgain}})},
+       {one, answer("A", R"([{"id":"1","return":"102"}])")},
        {{"A", {{"1", "102"}}}}},
-      {"an empty list takes nothing",
-       {answer({{"A", one}}), answer({{"A", "[]"}})},
-       {{"A", {{"1", "0"}}}}},
-      {"an unreadable list takes nothing",
-       {answer({{"A", one}}), answer({{"A", R"("not json")"}})},
-       {{"A", {{"1", "0"}}}}},
-      {"elements of one answer add up",
-       {answer({{"A", one}, {"A", two}})},
-       {{"A", {{"1", "0"}, {"2", "101"}}}}},
+      {"an empty list takes nothing", {one, answer("A", "[]")}, {{"A", {{"1", "0"}}}}},
+      {"an unreadable list takes nothing", {one, answer("A", R"("x")")}, {{"A", {{"1", "0"}}}}},
       {"an empty list names its serial number",
-       {answer({{"B", "[]"}}), answer({{"A", one}})},
+       {answer("B", "[]"), one},
        {{"A", {{"1", "0"}}}, {"B", {}}}},
   };
   for (const Scenario& scenario : scenarios) {
     First::Reset();
+    LogCapture log;
     FacepadSimulator simulator;
     for (const std::string& text : scenario.answers) simulator.QueueResultAnswer(text);
     FastPollingAdaptor adaptor(5ms);
     PointAt(adaptor, simulator);
     // One poll more than there are answers: the last answer has been parsed.
     ASSERT_TRUE(WaitFor([&] {
-      return simulator.Requests("facepad/getresult").size() > scenario.answers.size();
+      return simulator.Requests("facepad/getresult").size() > scenario.answers.size() + 1;
     })) << scenario.name;
+    ASSERT_FALSE(log.Messages().empty()) << scenario.name;
+    EXPECT_EQ(log.Messages()[0], "SlotTimerTimeout pResultCallback == nullptr");
     adaptor.SetResultCallbackFace(First::Record);
     ASSERT_TRUE(First::WaitForDeliveries(1)) << scenario.name;
     EXPECT_EQ(First::Deliveries()[0], scenario.delivered) << scenario.name;
@@ -148,33 +107,36 @@ int ThrowingLogger(int /*level*/, const char* /*source*/, int /*line*/, const ch
                    ...) {
   throw std::runtime_error("the host's logger is broken");
 }
+
+int RecordThenThrow(ResultMap& results) {
+  First::Record(results);
+  throw std::runtime_error("a fault in the host's callback");
+}
 }  // namespace
 
-// The logger is the host's: whatever it throws, operations return what they
-// would have returned, and the poller goes on delivering.
-TEST(ThrowingLogger, HurtsNothing) {
+// The logger and the callback are the host's: whatever they throw, operations
+// return what they would have returned, and the poller goes on delivering.
+TEST(ThrowingHostCode, HurtsNothing) {
   First::Reset();
   struct Installed {
     ko_libos_log_fn previous = ko_libos_log_debug_ex;
     Installed() { ko_libos_log_debug_ex = ThrowingLogger; }
     ~Installed() { ko_libos_log_debug_ex = previous; }
   } installed;  // before the poller starts, as hosts must
-  {
-    FacepadSimulator simulator;
-    simulator.QueueResult("A1", "7", "0");
-    FastPollingAdaptor adaptor(kTick);
-    PointAt(adaptor, simulator);
-    // No callback yet: the poller logs that, and the logger throws.
-    ASSERT_TRUE(WaitFor([&] { return simulator.PendingResults().empty(); }));
-    EXPECT_FALSE(adaptor.SetResultCallbackFace(nullptr));
-    simulator.AddFault(Fault::Answer(500).On("facepad/unbinding"));
-    EXPECT_FALSE(adaptor.UnBindTerminalFace("SN1"));
-    ASSERT_TRUE(adaptor.SetResultCallbackFace(First::Record));
-    ASSERT_TRUE(First::WaitForDeliveries(1));
-    simulator.QueueResult("A1", "8", "0");
-    ASSERT_TRUE(First::WaitForDeliveries(2));
-    EXPECT_EQ(First::Deliveries()[1], (ResultMap{{"A1", {{"8", "0"}}}}));
-  }
+  FacepadSimulator simulator;
+  simulator.QueueResult("A1", "7", "0");
+  FastPollingAdaptor adaptor(kTick);
+  PointAt(adaptor, simulator);
+  // No callback yet: the poller logs that, and the logger throws.
+  ASSERT_TRUE(WaitFor([&] { return simulator.PendingResults().empty(); }));
+  EXPECT_FALSE(adaptor.SetResultCallbackFace(nullptr));
+  simulator.AddFault(Fault::Answer(500).On("facepad/unbinding"));
+  EXPECT_FALSE(adaptor.UnBindTerminalFace("SN1"));
+  ASSERT_TRUE(adaptor.SetResultCallbackFace(RecordThenThrow));
+  ASSERT_TRUE(First::WaitForDeliveries(1));
+  simulator.QueueResult("A1", "8", "0");
+  ASSERT_TRUE(First::WaitForDeliveries(2));
+  EXPECT_EQ(First::Deliveries()[1].at("A1").count("8"), 1u);
 }
 
 TEST_F(ResultDelivery, NullCallbackIsRefusedAndTheEarlierOneKept) {
@@ -188,19 +150,6 @@ TEST_F(ResultDelivery, NullCallbackIsRefusedAndTheEarlierOneKept) {
   simulator.QueueResult("A1", "7", "0");
   ASSERT_TRUE(Second::WaitForDeliveries(1));
   EXPECT_TRUE(First::Deliveries().empty());
-}
-
-int RecordThenThrow(ResultMap& results) {
-  First::Record(results);
-  throw std::runtime_error("a fault in the host");
-}
-
-TEST_F(ResultDelivery, AThrowingCallbackDoesNotEndThePoller) {
-  adaptor.SetResultCallbackFace(RecordThenThrow);
-  simulator.QueueResult("A1", "7", "0");
-  ASSERT_TRUE(First::WaitForDeliveries(1));
-  simulator.QueueResult("A1", "8", "0");
-  ASSERT_TRUE(First::WaitForDeliveries(2));
 }
 
 TEST(PollerLifecycle, DestructionWhileWaitingIsPromptAndSendsNothing) {
@@ -306,29 +255,22 @@ TEST(PollerLifecycle, DestructionInsideTheCallback) {
   EXPECT_EQ(simulator.Requests("facepad/getresult").size(), polls);
 }
 
-TEST(PollerLifecycle, TwoAdaptorsEachGetTheirOwnResults) {
-  First::Reset();
-  Second::Reset();
-  FacepadSimulator firstService;
+TEST_F(ResultDelivery, TwoAdaptorsEachGetTheirOwnResults) {
   FacepadSimulator secondService;
-  auto first = std::make_unique<FastPollingAdaptor>(kTick);
-  FastPollingAdaptor second(kTick);
-  PointAt(*first, firstService);
-  PointAt(second, secondService);
-  first->SetResultCallbackFace(First::Record);
-  second.SetResultCallbackFace(Second::Record);
-
-  firstService.QueueResult("A1", "1", "0");
+  auto second = std::make_unique<FastPollingAdaptor>(kTick);
+  PointAt(*second, secondService);
+  adaptor.SetResultCallbackFace(First::Record);
+  second->SetResultCallbackFace(Second::Record);
+  simulator.QueueResult("A1", "1", "0");
   secondService.QueueResult("B1", "2", "0");
   ASSERT_TRUE(First::WaitForDeliveries(1));
   ASSERT_TRUE(Second::WaitForDeliveries(1));
   EXPECT_EQ(First::Deliveries()[0], (ResultMap{{"A1", {{"1", "0"}}}}));
   EXPECT_EQ(Second::Deliveries()[0], (ResultMap{{"B1", {{"2", "0"}}}}));
 
-  first.reset();
-  secondService.QueueResult("B1", "3", "0");
-  ASSERT_TRUE(Second::WaitForDeliveries(2));
-  EXPECT_EQ(First::Deliveries().size(), 1u);
+  second.reset();  // the other goes on
+  simulator.QueueResult("A1", "3", "0");
+  ASSERT_TRUE(First::WaitForDeliveries(2));
 }
 
 // The real tick: the first poll about 8 s after construction; after a failed

@@ -15,93 +15,26 @@ using Fields = std::map<std::string, std::string>;
 
 TEST(SimulatorFormBody, SplitsOnlyWhereAKnownFieldFollows) {
   const std::vector<std::string_view> names = {"SN", "id", "data", "facepic"};
-  EXPECT_EQ(ParseFormBody("SN=A\tid=7\tdata={}", names),
-            (Fields{{"SN", "A"}, {"id", "7"}, {"data", "{}"}}));
-  EXPECT_EQ(ParseFormBody("SN=\tid=", names), (Fields{{"SN", ""}, {"id", ""}}));
-  EXPECT_EQ(ParseFormBody("SN=a\tb\tid=x=y", names), (Fields{{"SN", "a\tb"}, {"id", "x=y"}}));
-  EXPECT_EQ(ParseFormBody("junk\tSN=1", names), (Fields{{"SN", "1"}}));
-  EXPECT_EQ(ParseFormBody("SN=1\tSN=2", names), (Fields{{"SN", "1"}}));
-  EXPECT_TRUE(ParseFormBody("", names).empty());
+  EXPECT_EQ(ParseFormBody("SN=a\tb\tid=x=y\tdata=", names),
+            (Fields{{"SN", "a\tb"}, {"id", "x=y"}, {"data", ""}}));
+  EXPECT_EQ(ParseFormBody("junk\tSN=1\tSN=2", names), (Fields{{"SN", "1"}}));
   EXPECT_TRUE(ParseFormBody("other=1", names).empty());
 }
 
-// The service's behaviour, without a server.
-TEST(ServiceModel, AnswersEachRequestAsTheServiceDoes) {
+// Codes set from outside: the next ones for a terminal, then every one.
+TEST(ServiceModel, ResultCodesSetFromOutside) {
   FacepadSim::ServiceModel model;
-  struct Case {
-    std::string path;
-    std::string body;
-    int status;
-  };
-  const Case cases[] = {
-      {"facepad/nothing", "", 404},
-      {"facepad/adduser", "SN=A\tid=1", 400},
-      {"facepad/adduser", "SN=A\tid=1\tdata=not json", 400},
-      {"facepad/adduser", "SN=A\tid=1\tdata=[1]", 400},
-      {"facepad/active", "", 200},
-      {"facepad/active", "SN=A", 400},
-      {"facepad/binding", "SN=A\tch=1\tip=\tport=\tusername=\tpassword=", 200},
-      {"facepad/getresult", "", 200},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(model.Handle(c.path, c.body).status, c.status) << c.path << " " << c.body;
-  }
-}
-
-TEST(ServiceModel, ReportsItsResultCodesAndCreatesNoTerminalUnasked) {
-  FacepadSim::ServiceModel model;
-  const auto person = [](const char* certnum) {
-    return std::string("\tdata=") + R"({"certnum":")" + certnum + R"(","content":"QUJD","size":3})";
-  };
-  const std::pair<std::string, std::string> requests[] = {
-      {"facepad/setuser", "SN=T\tid=1" + person("C1")},     // 102: no such person
-      {"facepad/deluser", "SN=T\tid=2" + person("C1")},     // 102
-      {"facepad/setfacepic", "SN=T\tid=3" + person("C1")},  // 102
-      {"facepad/controldevice", "SN=T\tid=4\tdata={}"},     // 106: not bound
-      {"facepad/activationstatus", "SN=T\tid=5"},           // 105: never activated
-      {"facepad/adduser", "SN=T\tid=6" + person("C1")},     // 0
-      {"facepad/adduser", "SN=T\tid=7" + person("C1")},     // 101: held already
-      {"facepad/adduser", "SN=T\tid=8" + person("")},       // 103: no certnum
-      {"facepad/setfacepic", "SN=T\tid=9" + person("C1")},  // 0
-  };
-  for (const auto& [path, body] : requests) ASSERT_EQ(model.Handle(path, body).status, 200);
-  std::string codes;
-  const auto pending = model.PendingResults();
-  for (const auto& entry : pending.at("T")) codes += entry.id + ":" + entry.code + " ";
-  EXPECT_EQ(codes, "1:102 2:102 3:102 4:106 5:105 6:0 7:101 8:103 9:0 ");
-  EXPECT_FALSE(model.FindTerminal("T")) << "only activation and binding make a terminal";
-  EXPECT_EQ(model.FindPerson("T", "C1")->photoSize, 3);
-
-  EXPECT_EQ(model.Handle("facepad/getresult", "").body.substr(0, 16), "result=[{\"SN\":\"T");
-  EXPECT_TRUE(model.PendingResults().empty());
-  EXPECT_EQ(model.HandedOut().front().second.id, "9") << "newest first";
-
-  // Codes set from outside: the next ones for a terminal, then every one.
   model.SetNextResultCodes("T", "105", 1);
   model.SetResultCode(std::string("500"));
   model.Handle("facepad/controldevice", "SN=T\tid=10\tdata={}");
   model.Handle("facepad/controldevice", "SN=T\tid=11\tdata={}");
   EXPECT_EQ(model.PendingResults()["T"][0].code, "105");
   EXPECT_EQ(model.PendingResults()["T"][1].code, "500");
+  EXPECT_FALSE(model.FindTerminal("T")) << "only activation and binding make a terminal";
 
-  model.Reset();
-  EXPECT_EQ(model.PersonCount("T"), 0u);
+  EXPECT_EQ(model.Handle("facepad/getresult", "").body.substr(0, 16), "result=[{\"SN\":\"T");
   EXPECT_TRUE(model.PendingResults().empty());
-}
-
-TEST(ServiceModel, StateInAFileOutlivesTheModel) {
-  char directory[] = "/tmp/zr-state-XXXXXX";
-  const std::string file = std::string(mkdtemp(directory)) + "/state.db";
-  {
-    FacepadSim::ServiceModel model(file);
-    model.Handle("facepad/adduser", "SN=T\tid=1\tdata={\"certnum\":\"C1\"}\tfacepic=QUJD");
-    model.Handle("facepad/binding", "SN=T\tch=2\tip=a\tport=b\tusername=c\tpassword=d");
-  }
-  FacepadSim::ServiceModel model(file);
-  EXPECT_EQ(model.FindPerson("T", "C1")->facepic, "QUJD");
-  EXPECT_EQ(model.FindTerminal("T")->channel, "2");
-  EXPECT_EQ(model.PendingResults()["T"].size(), 1u);
-  std::system(("rm -rf " + std::string(directory)).c_str());
+  EXPECT_EQ(model.HandedOut().front().second.id, "11") << "newest first";
 }
 
 // The admin API answers on the simulator's own address, and an admin POST is

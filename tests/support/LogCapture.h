@@ -3,6 +3,7 @@
 #ifndef TESTS_LOG_CAPTURE_H
 #define TESTS_LOG_CAPTURE_H
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -11,22 +12,41 @@
 struct CapturedRecord {
   int level;
   std::string source;
-  int line;
   std::string message;
 };
 
 class LogCapture {
  public:
-  LogCapture();
-  ~LogCapture();
+  LogCapture() : m_previous(ko_libos_log_debug_ex) {
+    Clear();
+    ko_libos_log_debug_ex = Capture;
+  }
+  ~LogCapture() { ko_libos_log_debug_ex = m_previous; }
   LogCapture(const LogCapture&) = delete;
   LogCapture& operator=(const LogCapture&) = delete;
 
-  std::vector<CapturedRecord> Records() const;
-  std::vector<std::string> Messages() const;
-  void Clear();
+  std::vector<CapturedRecord> Records() const {
+    std::lock_guard<std::mutex> lock(s_mutex);
+    return s_records;
+  }
+  std::vector<std::string> Messages() const {
+    std::vector<std::string> messages;
+    for (const CapturedRecord& record : Records()) messages.push_back(record.message);
+    return messages;
+  }
+  void Clear() {
+    std::lock_guard<std::mutex> lock(s_mutex);
+    s_records.clear();
+  }
 
  private:
+  static int Capture(int level, const char* source, int /*line*/, const char* format, ...) {
+    std::lock_guard<std::mutex> lock(s_mutex);
+    s_records.push_back({level, source != nullptr ? source : "", format != nullptr ? format : ""});
+    return 0;
+  }
+  static inline std::mutex s_mutex;
+  static inline std::vector<CapturedRecord> s_records;
   ko_libos_log_fn m_previous;
 };
 

@@ -24,19 +24,13 @@ inline std::string AnnRecord(const std::string& type) {
          R"("facetype": "", "roleplay": "", "cardinfo": [ { "num": "77", "type": )" +
          type + R"( } ], "plantemplateno": "", "enablecover": "" })";
 }
-inline const std::string kAnnRecord = AnnRecord("2");
 // The status answer under which GetTerminalStatusFace("SN1") succeeds.
 inline const std::string kConnectedAnswer = R"(Data=[{"sn":"SN1","connstatus":1}])";
-inline const std::string kControl = R"({ "type": 73795, "enable": "true", "value": 0 })";
-inline const std::string kUser = "TerminalFace_ZR::AddUserZorvan Call HttpPostRequest ret false";
-inline const std::string kControlPost =
-    "TerminalFace_ZR::ControlDeviceFace Call HttpPostRequest ret false";
-inline const std::string kControlStatus =
-    "TerminalFace_ZR::ControlDeviceFace Call GetLastPostStatus ret false";
 inline const std::string kNoDocument = "TerminalFace_ZR::DelBiophotoZorvan jsonData == nullptr";
 
-inline std::string Texts(const std::string& operation, const char* what) {
-  return "TerminalFace_ZR::" + operation + "Zorvan Call " + what + " ret false";
+// What `operation` logs when `call` (HttpPostRequest or GetLastPostStatus) fails.
+inline std::string Text(const std::string& operation, const char* call) {
+  return "TerminalFace_ZR::" + operation + " Call " + call + " ret false";
 }
 
 inline std::string Account(const std::string& user, const std::string& password,
@@ -60,73 +54,71 @@ struct Operation {
   std::string statusFailed;
 };
 
+// A person operation with Ann's map.
+inline std::function<bool(TerminalFace_ZR&)> WithAnn(
+    bool (TerminalFace_ZR::*operation)(const std::string&, const std::string&, ParamMap&),
+    ParamMap person = kAnn) {
+  return [=](TerminalFace_ZR& a) {
+    ParamMap copy = person;
+    return (a.*operation)("7", "SN1", copy);
+  };
+}
+
 inline const std::vector<Operation>& AllOperations() {
+  using T = TerminalFace_ZR;
+  // Some operations log the texts of another.
+  const std::string user = Text("AddUserZorvan", "HttpPostRequest");
+  const std::string controlPost = Text("ControlDeviceFace", "HttpPostRequest");
+  const std::string controlStatus = Text("ControlDeviceFace", "GetLastPostStatus");
+  const auto texts = [](const char* operation) {
+    return std::make_pair(Text(std::string(operation) + "Zorvan", "HttpPostRequest"),
+                          Text(std::string(operation) + "Zorvan", "GetLastPostStatus"));
+  };
+  const auto port = [](T& a) {
+    std::string port = "abc";
+    std::string reset;
+    return a.SetListenPortFace(port, reset);
+  };
+  const ParamMap photo{{"certnum", "C-1"}, {"size", "25abc"}, {"content", "a/b"}};
   static const std::vector<Operation> operations = {
       {"GetAvailableFace", "facepad/active",
-       [](TerminalFace_ZR& a) {
+       [](T& a) {
          ParamMap p;
          return a.GetAvailableFace(p);
        },
-       "", Texts("GetAvailableFace", "HttpPostRequest"),
-       Texts("GetAvailableFace", "GetLastPostStatus")},
-      {"AddUser", "facepad/adduser",
-       [](TerminalFace_ZR& a) {
-         ParamMap p = kAnn;
-         return a.AddUser("7", "SN1", p);
-       },
-       "SN=SN1\tid=7\tdata=" + kAnnRecord, kUser, kUser},
-      {"SetUser", "facepad/setuser",
-       [](TerminalFace_ZR& a) {
-         ParamMap p = kAnn;
-         return a.SetUser("7", "SN1", p);
-       },
-       "SN=SN1\tid=7\tdata=" + AnnRecord("\"2\""), kUser, kUser},
-      {"DelUser", "facepad/deluser",
-       [](TerminalFace_ZR& a) {
-         ParamMap p = kAnn;
-         return a.DelUser("7", "SN1", p);
-       },
-       "SN=SN1\tid=7\tdata={ \"certnum\": \"C-1\" }",
-       "TerminalFace_ZR::DelUser Call HttpPostRequest ret false",
-       "TerminalFace_ZR::DelUser Call HttpPostRequest ret false"},
-      {"SetBiophoto", "facepad/setfacepic",
-       [](TerminalFace_ZR& a) {
-         ParamMap p{{"certnum", "C-1"}, {"size", "25abc"}, {"content", "a/b"}};
-         return a.SetBiophoto("7", "SN1", p);
-       },
+       "", texts("GetAvailableFace").first, texts("GetAvailableFace").second},
+      {"AddUser", "facepad/adduser", WithAnn(&T::AddUser), "SN=SN1\tid=7\tdata=" + AnnRecord("2"),
+       user, user},
+      {"SetUser", "facepad/setuser", WithAnn(&T::SetUser),
+       "SN=SN1\tid=7\tdata=" + AnnRecord("\"2\""), user, user},
+      {"DelUser", "facepad/deluser", WithAnn(&T::DelUser),
+       "SN=SN1\tid=7\tdata={ \"certnum\": \"C-1\" }", Text("DelUser", "HttpPostRequest"),
+       Text("DelUser", "HttpPostRequest")},
+      {"SetBiophoto", "facepad/setfacepic", WithAnn(&T::SetBiophoto, photo),
        "SN=SN1\tid=7\tdata="
        R"({ "certnum": "C-1", "size": 25, "content": "a\/b" })",
-       Texts("SetBiophoto", "HttpPostRequest"), Texts("SetBiophoto", "HttpPostRequest")},
+       texts("SetBiophoto").first, texts("SetBiophoto").first},
       {"BindTerminalFace", "facepad/binding",
-       [](TerminalFace_ZR& a) { return a.BindTerminalFace("SN1", -1, "10.0.0.7", "80", "u", "p"); },
+       [](T& a) { return a.BindTerminalFace("SN1", -1, "10.0.0.7", "80", "u", "p"); },
        "SN=SN1\tch=-1\tip=10.0.0.7\tport=80\tusername=u\tpassword=p",
-       Texts("BindTerminalFace", "HttpPostRequest"),
-       Texts("BindTerminalFace", "GetLastPostStatus")},
-      {"UnBindTerminalFace", "facepad/unbinding",
-       [](TerminalFace_ZR& a) { return a.UnBindTerminalFace("SN1"); }, "SN=SN1",
-       Texts("UnBindTerminalFace", "HttpPostRequest"),
-       Texts("UnBindTerminalFace", "GetLastPostStatus")},
-      {"SetListenPortFace", "facepad/setport",
-       [](TerminalFace_ZR& a) {
-         std::string port = "abc";
-         std::string reset;
-         return a.SetListenPortFace(port, reset);
-       },
-       "port=abc\treset=", Texts("SetListenPortFace", "HttpPostRequest"),
-       Texts("SetListenPortFace", "GetLastPostStatus")},
+       texts("BindTerminalFace").first, texts("BindTerminalFace").second},
+      {"UnBindTerminalFace", "facepad/unbinding", [](T& a) { return a.UnBindTerminalFace("SN1"); },
+       "SN=SN1", texts("UnBindTerminalFace").first, texts("UnBindTerminalFace").second},
+      {"SetListenPortFace", "facepad/setport", port,
+       "port=abc\treset=", texts("SetListenPortFace").first, texts("SetListenPortFace").second},
       {"ControlDeviceFace", "facepad/controldevice",
-       [](TerminalFace_ZR& a) { return a.ControlDeviceFace("7", "SN1", "open", "door", "{}"); },
-       "SN=SN1\tid=7\tdata=" + kControl, kControlPost, kControlStatus},
-      {"Active", "facepad/active",
-       [](TerminalFace_ZR& a) { return a.Active("7", "SN1", "op", "", "5"); },
-       "SN=SN1\tid=7\tdata=" + Account("op", "", "5"), kControlPost, kControlStatus},
+       [](T& a) { return a.ControlDeviceFace("7", "SN1", "open", "door", "{}"); },
+       "SN=SN1\tid=7\tdata="
+       R"({ "type": 73795, "enable": "true", "value": 0 })",
+       controlPost, controlStatus},
+      {"Active", "facepad/active", [](T& a) { return a.Active("7", "SN1", "op", "", "5"); },
+       "SN=SN1\tid=7\tdata=" + Account("op", "", "5"), controlPost, controlStatus},
       {"ActivationStatus", "facepad/activationstatus",
-       [](TerminalFace_ZR& a) { return a.ActivationStatus("7", "SN1"); }, "SN=SN1\tid=7",
-       kControlPost, kControlStatus},
+       [](T& a) { return a.ActivationStatus("7", "SN1"); }, "SN=SN1\tid=7", controlPost,
+       controlStatus},
       {"GetTerminalStatusFace", "facepad/getterminalstatus",
-       [](TerminalFace_ZR& a) { return a.GetTerminalStatusFace("SN1"); }, "SN=SN1",
-       Texts("GetTerminalStatusFace", "HttpPostRequest"),
-       Texts("GetTerminalStatusFace", "GetLastPostStatus")},
+       [](T& a) { return a.GetTerminalStatusFace("SN1"); }, "SN=SN1",
+       texts("GetTerminalStatusFace").first, texts("GetTerminalStatusFace").second},
   };
   return operations;
 }

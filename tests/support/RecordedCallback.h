@@ -7,7 +7,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "CLS_TerminalFace_Base.h"
@@ -20,7 +19,6 @@ class RecordedCallback {
   static int Record(ResultMap& results) {
     std::lock_guard<std::mutex> lock(s_mutex);
     s_deliveries.push_back(results);
-    s_threads.push_back(std::this_thread::get_id());
     if (s_emptyTheMap) results.clear();
     s_delivered.notify_all();
     return 0;
@@ -31,18 +29,12 @@ class RecordedCallback {
   static void Reset(bool emptyTheMap = false) {
     std::lock_guard<std::mutex> lock(s_mutex);
     s_deliveries.clear();
-    s_threads.clear();
     s_emptyTheMap = emptyTheMap;
   }
 
   static std::vector<ResultMap> Deliveries() {
     std::lock_guard<std::mutex> lock(s_mutex);
     return s_deliveries;
-  }
-
-  static std::vector<std::thread::id> Threads() {
-    std::lock_guard<std::mutex> lock(s_mutex);
-    return s_threads;
   }
 
   static bool WaitForDeliveries(std::size_t count,
@@ -55,7 +47,6 @@ class RecordedCallback {
   static inline std::mutex s_mutex;
   static inline std::condition_variable s_delivered;
   static inline std::vector<ResultMap> s_deliveries;
-  static inline std::vector<std::thread::id> s_threads;
   static inline bool s_emptyTheMap = false;
 };
 

@@ -2,11 +2,17 @@
 #ifndef TESTS_TEST_ADAPTOR_H
 #define TESTS_TEST_ADAPTOR_H
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <string>
 #include <thread>
 
 #include "FacepadSimulator.h"
+#include "LogCapture.h"
+#include "RecordedCallback.h"
 #include "TerminalFace_ZR.h"
 
 // An adaptor whose poller ticks every `tick` instead of every 100 ms.
@@ -22,12 +28,17 @@ inline void PointAt(ZR_Framework::Face::TerminalFace_ZR& adaptor,
   adaptor.SetRequestPort(simulator.Port());
 }
 
-// A loopback port on which nothing listens (it was free a moment ago).
-int UnusedPort();
+// A loopback port on which nothing listens (a simulator's, stopped).
+inline int UnusedPort() {
+  return FacepadSim::FacepadSimulator().Port();
+}
 
 // `time` stretched by ZR_TIME_SCALE (default 1), for runs under valgrind,
 // which is many times slower.
-std::chrono::milliseconds Scaled(std::chrono::milliseconds time);
+inline std::chrono::milliseconds Scaled(std::chrono::milliseconds time) {
+  const char* scale = std::getenv("ZR_TIME_SCALE");
+  return time * std::max(scale != nullptr ? std::atoi(scale) : 1, 1);
+}
 
 // Polls `condition` every few milliseconds until it holds or `limit` passes.
 template <typename Condition>
@@ -39,5 +50,26 @@ bool WaitFor(Condition condition, std::chrono::milliseconds limit = std::chrono:
   }
   return true;
 }
+
+// What most tests start from: a simulator, the log captured, and an adaptor
+// pointed at the simulator whose poller ticks every 10 ms. The capture is
+// installed before the poller's thread starts, as hosts must install their
+// logger. The recorded callbacks start empty.
+class AdaptorTest : public ::testing::Test {
+ protected:
+  AdaptorTest() {
+    RecordedCallback<0>::Reset();
+    RecordedCallback<1>::Reset();
+    PointAt(adaptor, simulator);
+  }
+  // The body of the last request to `path`.
+  std::string LastBody(const std::string& path) const {
+    const auto requests = simulator.Requests(path);
+    return requests.empty() ? "<none>" : requests.back().body;
+  }
+  LogCapture log;
+  FacepadSim::FacepadSimulator simulator;
+  FastPollingAdaptor adaptor{std::chrono::milliseconds(10)};
+};
 
 #endif  // TESTS_TEST_ADAPTOR_H

@@ -1,0 +1,140 @@
+// How the adaptor reads the service's answers: the list in a result answer,
+// the results in it, and the connection status answer.
+#include "ResultPoller.h"
+#include "TerminalStatus.h"
+#include "TestAdaptor.h"
+
+using ZR_Framework::Face::FrameResultAnswer;
+using ZR_Framework::Face::ReadTerminalStatus;
+using ZR_Framework::Face::ResultFrame;
+using ZR_Framework::Face::ResultMap;
+using ZR_Framework::Face::TerminalStatus;
+
+namespace {
+// An element whose "data" is the entry list's text, as the service sends it.
+std::string Element(const std::string& sn, const std::string& data) {
+  std::string quoted;
+  for (char c : data) {
+    if (c == '"' || c == '\\') quoted += '\\';
+    quoted += c;
+  }
+  return R"({"SN": ")" + sn + R"(", "data": ")" + quoted + "\"}";
+}
+}  // namespace
+
+// Each element replaces the results of its serial number and keeps the rest;
+// what cannot be read is skipped, some of it logged. A host may install no
+// logger at all.
+TEST(ResultList, MergesWhatItCanReadAndLogsWhatItCannot) {
+  const std::string snNull = "TerminalFace_ZR::JsonDataToMapData jsonDataSn == nullptr";
+  const std::string retNull = "TerminalFace_ZR::JsonDataToMapData jsonDataRet == nullptr";
+  const std::string twoEntries = R"([{"id":"7","return":"0"},{"id":"8","return":"1"}])";
+  const ResultMap earlier = {{"A1", {{"1", "9"}}}, {"B2", {{"5", "0"}}}};
+  struct Case {
+    std::string list;
+    ResultMap after;  // the results, `earlier` before
+    bool stored;
+    std::vector<std::string> logged;
+  };
+  const Case cases[] = {
+      {"[" + Element("A1", twoEntries) + "]",
+       {{"A1", {{"7", "0"}, {"8", "1"}}}, {"B2", {{"5", "0"}}}},
+       true,
+       {}},
+      {"[" + Element("A1", "[]") + "]", {{"A1", {}}, {"B2", {{"5", "0"}}}}, false, {}},
+      {"[" + Element("A1", R"({"id":"7","return":"0"})") + "]",  // entries not in an array
+       {{"A1", {}}, {"B2", {{"5", "0"}}}},
+       false,
+       {}},
+      {"[" + Element("A1", "nope") + "," + Element("B2", twoEntries) + "]",
+       {{"A1", {{"1", "9"}}}, {"B2", {{"7", "0"}, {"8", "1"}}}},
+       true,
+       {retNull}},
+      {"[" + Element("A1", R"([{"id":"7","return":"0"},{"id":"7","return":"3"}])") + "," +
+           Element("B2", R"([{"id":"1","return":"0"}])") + "," +
+           Element("B2", R"([{"id":"2","return":"0"}])") + "]",
+       {{"A1", {{"7", "3"}}}, {"B2", {{"1", "0"}, {"2", "0"}}}},
+       true,
+       {}},
+      {"result", earlier, false, {snNull}},
+      {R"([1, "x", null, [], true, )" +
+           Element("A1", R"([1, null, "x", {"id":"7","return":"0"}])") + "]",
+       {{"A1", {{"7", "0"}}}, {"B2", {{"5", "0"}}}},
+       true,
+       {}},
+      {R"([{"SN":"A1","data":[{"id":"7","return":"0"}]}])",  // an array, not its text
+       {{"A1", {{"7", "0"}}}, {"B2", {{"5", "0"}}}},
+       true,
+       {}},
+      {R"([{"SN":12,"data":"[{\"id\":7,\"return\":0},{\"return\":\"x\"}]"}])",  // read as text
+       {{"A1", {{"1", "9"}}}, {"B2", {{"5", "0"}}}, {"12", {{"7", "0"}, {"", "x"}}}},
+       true,
+       {}},
+  };
+  ZR_Framework::Face::TerminalFace_ZR adaptor;
+  for (const Case& c : cases) {
+    LogCapture log;
+    ResultMap results = earlier;
+    EXPECT_EQ(adaptor.JsonDataToMapData(c.list, results), c.stored) << c.list;
+    EXPECT_EQ(results, c.after) << c.list;
+    EXPECT_EQ(log.Messages(), c.logged) << c.list;
+    NoLogger silence;
+    results = earlier;
+    EXPECT_EQ(adaptor.JsonDataToMapData(c.list, results), c.stored) << c.list;
+  }
+}
+
+TEST(ResultFraming, FindsTheArrayAfterTheFirstWord) {
+  struct Case {
+    std::string answer;
+    ResultFrame frame;
+    std::string list;
+  };
+  const Case cases[] = {
+      {R"(result=[{"SN":"A1"}])", ResultFrame::List, R"([{"SN":"A1"}])"},
+      {"result:[1]", ResultFrame::List, "[1]"},
+      {"123456[1]", ResultFrame::None, ""},       // no word, whatever follows
+      {"xresult=[1]", ResultFrame::List, "[1]"},  // inside a longer word
+      {"head result=[1] tail", ResultFrame::List, "[1] tail"},
+      {"result=[", ResultFrame::List, "["},
+      {std::string("result=[1]\0[2]", 14), ResultFrame::List, "[1]"},
+      {"result=[]", ResultFrame::EmptyList, ""},
+      {R"({"result":[{"SN":"A1"}]})", ResultFrame::None, ""},  // the quote comes first
+      {"results=[1]", ResultFrame::None, ""},
+      {"result=x result=[1]", ResultFrame::None, ""},  // only the first word counts
+      {"result", ResultFrame::None, ""},
+      {"", ResultFrame::None, ""},
+      {"Result=[1]", ResultFrame::None, ""},
+  };
+  for (const Case& c : cases) {
+    std::string list;
+    EXPECT_EQ(FrameResultAnswer(c.answer, list), c.frame) << c.answer;
+    EXPECT_EQ(list, c.list) << c.answer;
+  }
+}
+
+TEST(TerminalStatusAnswer, ConnectedWhenAnyEntryOfTheListAfterDataIsConnected) {
+  const auto connected = TerminalStatus::Connected;
+  const auto notConnected = TerminalStatus::NotConnected;
+  const auto unreadable = TerminalStatus::Unreadable;
+  const std::pair<std::string, TerminalStatus> cases[] = {
+      {R"(Data=[{"sn":"A","connstatus":1}])", connected},
+      {R"(Data:[{"connstatus":0},{"connstatus":-1},{},{"connstatus":2}])", connected},
+      {R"(Data=[{"connstatus":0},{"connstatus":-1},{"sn":"A"}])", notConnected},
+      {R"(Data=[1, null, "x", {"connstatus":3}])", connected},
+      {R"(Data=[{"connstatus":"1"}])", connected},    // a text that reads as a number
+      {R"(MetaData=[{"connstatus":1}])", connected},  // inside a longer word
+      {std::string("Data=[{\"connstatus\":1}]\0junk", 27), connected},
+      {"Data=[ ]", notConnected},
+      {"Data:[]", TerminalStatus::EmptyList},
+      {R"({"Data":[{"connstatus":1}]})", unreadable},  // the quote is the separator
+      {R"(Data={"connstatus":1})", unreadable},
+      {"Data=[", unreadable},
+      {"Data", unreadable},
+      {R"(1234[{"connstatus":1}])", unreadable},  // no word, whatever follows
+      {"", unreadable},
+      {"data=[{\"connstatus\":1}]", unreadable},
+  };
+  for (const auto& [answer, status] : cases)
+    EXPECT_EQ(ReadTerminalStatus(answer), status) << answer;
+}
