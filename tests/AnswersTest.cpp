@@ -78,7 +78,7 @@ TEST(ResultList, MergesWhatItCanReadAndLogsWhatItCannot) {
     EXPECT_EQ(adaptor.JsonDataToMapData(c.list, results), c.stored) << c.list;
     EXPECT_EQ(results, c.after) << c.list;
     EXPECT_EQ(log.Messages(), c.logged) << c.list;
-    NoLogger silence;
+    ScopedLogger silence;
     results = earlier;
     EXPECT_EQ(adaptor.JsonDataToMapData(c.list, results), c.stored) << c.list;
   }

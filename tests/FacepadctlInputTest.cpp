@@ -1,11 +1,10 @@
-// What facepadctl reads: base64, CSV, person fields and photo signatures.
+// What facepadctl reads and writes: base64 and CSV.
 #include <gtest/gtest.h>
 
 #include <sstream>
 
 #include "Base64.h"
 #include "Csv.h"
-#include "PersonInput.h"
 
 using namespace Facepadctl;
 
@@ -54,24 +53,4 @@ TEST(Csv, WrittenLinesReadBack) {
   const std::vector<CsvRecord> records = ReadAll(CsvLine(fields) + "\n");
   ASSERT_EQ(records.size(), 1u);
   EXPECT_EQ(records[0].fields, fields);
-}
-
-TEST(PersonFields, Utf8RefusesTruncatedOverlongAndSurrogateSequences) {
-  EXPECT_TRUE(IsUtf8("Zoë 李 \xF0\x9F\x98\x80"));
-  for (const char* bad : {"\xFF", "\xC3", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80"}) {
-    EXPECT_FALSE(IsUtf8(bad)) << bad;
-  }
-}
-
-TEST(PersonFields, KeyValueTextsSplitAtTheFirstEquals) {
-  Person person{{"name", "old"}};
-  AddFields(person, {"name=Ann", "num=a=b", "roleplay="});
-  EXPECT_EQ(person, (Person{{"name", "Ann"}, {"num", "a=b"}, {"roleplay", ""}}));
-}
-
-TEST(PersonFields, PhotosAreKnownByTheirSignatures) {
-  EXPECT_TRUE(LooksLikeJpegOrPng(std::string("\xFF\xD8\xFF\xE0rest", 8)));
-  EXPECT_TRUE(LooksLikeJpegOrPng(std::string("\x89PNG\r\n\x1A\nrest", 12)));
-  EXPECT_FALSE(LooksLikeJpegOrPng("GIF89a"));
-  EXPECT_FALSE(LooksLikeJpegOrPng(std::string("\xFF\xD8", 2)));
 }

@@ -120,7 +120,7 @@ TEST_F(InjectedFault, ServiceDownThenBackOnTheSamePort) {
     log.Clear();
     ExpectFailure(Find(name), "service down", Failure::NotReached);
     // Binding activates the terminal first, which fails too.
-    EXPECT_EQ(log.Records().size(), name == std::string("BindTerminalFace") ? 2u : 1u) << name;
+    EXPECT_EQ(log.Messages().size(), name == std::string("BindTerminalFace") ? 2u : 1u) << name;
   }
   FacepadSim::SimulatorOptions options;
   options.port = port;

@@ -1,20 +1,34 @@
-// Memory running out at any allocation an operation makes: the operation
-// ends cleanly, and nothing it throws reaches the host.
-#include <gtest/gtest.h>
+// Memory running out at any allocation an operation makes, whether `new`
+// throws or json-c cannot create a container: the operation ends cleanly and
+// says so in its log, and nothing it throws reaches the host.
+#include <dlfcn.h>
+#include <json-c/json.h>
 
 #include <cstdlib>
 #include <functional>
 #include <new>
+#include <set>
 
-#include "LogCapture.h"
 #include "Operations.h"
 #include "TestAdaptor.h"
 
 namespace {
 // Allocations this thread may still make before the next one fails (0: no
-// failure planned), and whether one failed. Other threads are left alone.
+// failure planned), and which kind failed. Other threads are left alone.
 thread_local long t_allocationsBeforeFailure = 0;
-thread_local bool t_failed = false;
+enum class Failed { Nothing, New, JsonContainer };
+thread_local Failed t_failed = Failed::Nothing;
+
+bool ThisAllocationFails(Failed kind) {
+  if (t_allocationsBeforeFailure <= 0 || --t_allocationsBeforeFailure != 0) return false;
+  t_failed = kind;
+  return true;
+}
+
+template <typename Function>
+Function Real(const char* name) {
+  return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+}
 }  // namespace
 
 // Every allocation of this program comes through here, and goes back through
@@ -23,10 +37,7 @@ thread_local bool t_failed = false;
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 #endif
 void* operator new(std::size_t size) {
-  if (t_allocationsBeforeFailure > 0 && --t_allocationsBeforeFailure == 0) {
-    t_failed = true;
-    throw std::bad_alloc();
-  }
+  if (ThisAllocationFails(Failed::New)) throw std::bad_alloc();
   void* memory = std::malloc(size != 0 ? size : 1);
   if (memory == nullptr) throw std::bad_alloc();
   return memory;
@@ -36,6 +47,16 @@ void operator delete(void* memory) noexcept {
 }
 void operator delete(void* memory, std::size_t /*size*/) noexcept {
   std::free(memory);
+}
+
+// json-c's containers, for the code linked into this program.
+extern "C" json_object* json_object_new_object(void) {
+  static const auto real = Real<json_object* (*)()>("json_object_new_object");
+  return ThisAllocationFails(Failed::JsonContainer) ? nullptr : real();
+}
+extern "C" json_object* json_object_new_array(void) {
+  static const auto real = Real<json_object* (*)()>("json_object_new_array");
+  return ThisAllocationFails(Failed::JsonContainer) ? nullptr : real();
 }
 
 using operations::kAnn;
@@ -52,28 +73,35 @@ TEST(OutOfMemory, AnAllocationFailingAnywhereInAnOperationStaysInside) {
   PointAt(adaptor, simulator);
   ResultMap results;
   const std::string resultList = R"([{"SN":"A1","data":[{"id":"7","return":"0"}]}])";
+  const std::string userText = "TerminalFace_ZR::AddUserZorvan jsonData == nullptr";
   // Each row calls one operation with arguments made beforehand, so that
-  // every allocation counted is the operation's own.
-  const std::pair<const char*, std::function<bool(ParamMap&)>> rows[] = {
-      {"GetAvailableFace", [&](ParamMap& p) { return adaptor.GetAvailableFace(p); }},
-      {"AddUser", [&](ParamMap& p) { return adaptor.AddUser("7", "SN1", p); }},
-      {"SetBiophoto", [&](ParamMap& p) { return adaptor.SetBiophoto("7", "SN1", p); }},
+  // every allocation counted is the operation's own; and names what it logs
+  // when json-c cannot create its document.
+  const std::tuple<const char*, std::function<bool(ParamMap&)>, std::string> rows[] = {
+      {"GetAvailableFace", [&](ParamMap& p) { return adaptor.GetAvailableFace(p); }, ""},
+      {"AddUser", [&](ParamMap& p) { return adaptor.AddUser("7", "SN1", p); }, userText},
+      {"DelUser", [&](ParamMap& p) { return adaptor.DelUser("7", "SN1", p); }, userText},
+      {"SetBiophoto", [&](ParamMap& p) { return adaptor.SetBiophoto("7", "SN1", p); },
+       "TerminalFace_ZR::SetBiophotoZorvan jsonData == nullptr"},
       {"BindTerminalFace",
-       [&](ParamMap&) { return adaptor.BindTerminalFace("SN1", 1, "10.0.0.7", "80", "u", "p"); }},
+       [&](ParamMap&) { return adaptor.BindTerminalFace("SN1", 1, "10.0.0.7", "80", "u", "p"); },
+       operations::kNoDocument},
       {"ControlDeviceFace",
-       [&](ParamMap&) { return adaptor.ControlDeviceFace("7", "SN1", "", "", ""); }},
-      {"GetTerminalStatusFace", [&](ParamMap&) { return adaptor.GetTerminalStatusFace("SN1"); }},
+       [&](ParamMap&) { return adaptor.ControlDeviceFace("7", "SN1", "", "", ""); },
+       operations::kNoDocument},
+      {"GetTerminalStatusFace", [&](ParamMap&) { return adaptor.GetTerminalStatusFace("SN1"); },
+       ""},
       {"JsonDataToMapData",
-       [&](ParamMap&) { return adaptor.JsonDataToMapData(resultList, results); }},
-      {"SetUrl", [&](ParamMap&) { return adaptor.SetUrl(simulator.Host()); }},
+       [&](ParamMap&) { return adaptor.JsonDataToMapData(resultList, results); }, ""},
+      {"SetUrl", [&](ParamMap&) { return adaptor.SetUrl(simulator.Host()); }, ""},
   };
-  for (const auto& [name, call] : rows) {
-    bool logged = false;  // that memory ran out
-    long nth = 1;
-    for (;; ++nth) {
+  for (const auto& [name, call, noDocument] : rows) {
+    std::set<Failed> failed;
+    std::set<std::string> logged;
+    for (long nth = 1;; ++nth) {
       ParamMap person = kAnn;
       person["facepic"] = std::string(100, 'P');
-      t_failed = false;
+      t_failed = Failed::Nothing;
       t_allocationsBeforeFailure = nth;
       bool threw = false;
       try {
@@ -83,13 +111,20 @@ TEST(OutOfMemory, AnAllocationFailingAnywhereInAnOperationStaysInside) {
       }
       t_allocationsBeforeFailure = 0;
       ASSERT_FALSE(threw) << name << ", allocation " << nth;
-      if (!t_failed) break;  // the operation made fewer: each of its allocations has failed once
-      for (const std::string& message : log.Messages()) {
-        logged = logged || message.find("failed: out of memory") != std::string::npos;
-      }
+      // The operation made fewer: each of its allocations has failed once.
+      if (t_failed == Failed::Nothing) break;
+      failed.insert(t_failed);
+      for (const std::string& message : log.Messages()) logged.insert(message);
       log.Clear();
     }
-    EXPECT_TRUE(logged || nth == 1) << name << " ran out of memory without saying so";
+    if (failed.count(Failed::New) != 0) {
+      EXPECT_EQ(logged.count("TerminalFace_ZR::" + std::string(name) + " failed: out of memory"),
+                1u)
+          << name;
+    }
+    if (!noDocument.empty()) {
+      EXPECT_EQ(logged.count(noDocument), 1u) << name;
+    }
     ParamMap again = kAnn;
     EXPECT_TRUE(call(again)) << name << " afterwards";
   }

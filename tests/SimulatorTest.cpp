@@ -1,41 +1,11 @@
-// The simulator: its parsing, the service's behaviour without a server, and
-// the admin API over HTTP.
-#include <gtest/gtest.h>
+// The simulator's admin API over HTTP: who may use it, what it shows, and
+// that a request a fault holds holds nothing else.
 #include <httplib.h>
 
 #include <thread>
 
 #include "AdminApi.h"
-#include "FormBody.h"
-#include "Terminal_Http_Tool.h"
 #include "TestAdaptor.h"
-
-using FacepadSim::ParseFormBody;
-using Fields = std::map<std::string, std::string>;
-
-TEST(SimulatorFormBody, SplitsOnlyWhereAKnownFieldFollows) {
-  const std::vector<std::string_view> names = {"SN", "id", "data", "facepic"};
-  EXPECT_EQ(ParseFormBody("SN=a\tb\tid=x=y\tdata=", names),
-            (Fields{{"SN", "a\tb"}, {"id", "x=y"}, {"data", ""}}));
-  EXPECT_EQ(ParseFormBody("junk\tSN=1\tSN=2", names), (Fields{{"SN", "1"}}));
-  EXPECT_TRUE(ParseFormBody("other=1", names).empty());
-}
-
-// Codes set from outside: the next ones for a terminal, then every one.
-TEST(ServiceModel, ResultCodesSetFromOutside) {
-  FacepadSim::ServiceModel model;
-  model.SetNextResultCodes("T", "105", 1);
-  model.SetResultCode(std::string("500"));
-  model.Handle("facepad/controldevice", "SN=T\tid=10\tdata={}");
-  model.Handle("facepad/controldevice", "SN=T\tid=11\tdata={}");
-  EXPECT_EQ(model.PendingResults()["T"][0].code, "105");
-  EXPECT_EQ(model.PendingResults()["T"][1].code, "500");
-  EXPECT_FALSE(model.FindTerminal("T")) << "only activation and binding make a terminal";
-
-  EXPECT_EQ(model.Handle("facepad/getresult", "").body.substr(0, 16), "result=[{\"SN\":\"T");
-  EXPECT_TRUE(model.PendingResults().empty());
-  EXPECT_EQ(model.HandedOut().front().second.id, "11") << "newest first";
-}
 
 // The admin API answers on the simulator's own address, and an admin POST is
 // taken only with JSON and a Host naming it: a page from elsewhere cannot

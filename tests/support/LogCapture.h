@@ -1,4 +1,4 @@
-// Records the adaptor's log records for a test: installs a capturing logger
+// Records the messages of the adaptor's log records for a test: installs a capturing logger
 // for its lifetime and restores the previous one afterwards.
 #ifndef TESTS_LOG_CAPTURE_H
 #define TESTS_LOG_CAPTURE_H
@@ -8,12 +8,6 @@
 #include <vector>
 
 #include "ToolKits.h"
-
-struct CapturedRecord {
-  int level;
-  std::string source;
-  std::string message;
-};
 
 class LogCapture {
  public:
@@ -25,38 +19,35 @@ class LogCapture {
   LogCapture(const LogCapture&) = delete;
   LogCapture& operator=(const LogCapture&) = delete;
 
-  std::vector<CapturedRecord> Records() const {
-    std::lock_guard<std::mutex> lock(s_mutex);
-    return s_records;
-  }
   std::vector<std::string> Messages() const {
-    std::vector<std::string> messages;
-    for (const CapturedRecord& record : Records()) messages.push_back(record.message);
-    return messages;
+    std::lock_guard<std::mutex> lock(s_mutex);
+    return s_messages;
   }
   void Clear() {
     std::lock_guard<std::mutex> lock(s_mutex);
-    s_records.clear();
+    s_messages.clear();
   }
 
  private:
-  static int Capture(int level, const char* source, int /*line*/, const char* format, ...) {
+  static int Capture(int /*level*/, const char* /*source*/, int /*line*/, const char* format, ...) {
     std::lock_guard<std::mutex> lock(s_mutex);
-    s_records.push_back({level, source != nullptr ? source : "", format != nullptr ? format : ""});
+    s_messages.emplace_back(format != nullptr ? format : "");
     return 0;
   }
   static inline std::mutex s_mutex;
-  static inline std::vector<CapturedRecord> s_records;
+  static inline std::vector<std::string> s_messages;
   ko_libos_log_fn m_previous;
 };
 
-// Sets the logger variable to null for its lifetime.
-class NoLogger {
+// Installs `logger` (by default none at all) for its lifetime.
+class ScopedLogger {
  public:
-  NoLogger() : m_previous(ko_libos_log_debug_ex) { ko_libos_log_debug_ex = nullptr; }
-  ~NoLogger() { ko_libos_log_debug_ex = m_previous; }
-  NoLogger(const NoLogger&) = delete;
-  NoLogger& operator=(const NoLogger&) = delete;
+  explicit ScopedLogger(ko_libos_log_fn logger = nullptr) : m_previous(ko_libos_log_debug_ex) {
+    ko_libos_log_debug_ex = logger;
+  }
+  ~ScopedLogger() { ko_libos_log_debug_ex = m_previous; }
+  ScopedLogger(const ScopedLogger&) = delete;
+  ScopedLogger& operator=(const ScopedLogger&) = delete;
 
  private:
   ko_libos_log_fn m_previous;
