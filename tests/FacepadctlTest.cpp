@@ -74,19 +74,18 @@ std::string Persons(int count) {
 class FacepadctlTool : public ::testing::Test {
  protected:
   // The tool against this test's simulator.
-  std::vector<std::string> Arguments(const std::vector<std::string>& arguments) const {
-    std::vector<std::string> all = {"--port", std::to_string(simulator.Port())};
-    all.insert(all.end(), arguments.begin(), arguments.end());
-    return all;
+  std::vector<std::string> Arguments(std::vector<std::string> arguments) const {
+    arguments.insert(arguments.begin(), {"--port", std::to_string(simulator.Port())});
+    return arguments;
   }
   Finished Ctl(const std::vector<std::string>& arguments, double interruptAfter = 0,
                const char* signal = "INT") const {
     return RunToEnd(FACEPADCTL_PATH, Arguments(arguments), interruptAfter, signal);
   }
-  Fields CtlJson(const std::vector<std::string>& arguments) const {
-    std::vector<std::string> all = {"--json"};
-    all.insert(all.end(), arguments.begin(), arguments.end());
-    const std::vector<Fields> lines = JsonLines(Ctl(all).out);
+  // The last line of --json output.
+  Fields CtlJson(std::vector<std::string> arguments) const {
+    arguments.insert(arguments.begin(), "--json");
+    const std::vector<Fields> lines = JsonLines(Ctl(arguments).out);
     return lines.empty() ? Fields{} : lines.back();
   }
   ~FacepadctlTool() override { std::filesystem::remove_all(dir); }
@@ -143,26 +142,21 @@ TEST_F(FacepadctlTool, EverySubcommandReportsAcceptedAndRefused) {
 TEST_F(FacepadctlTool, FailuresSayWhatHappened) {
   simulator.AddFault(Fault::Delayed(5s).On("facepad/unbinding"));
   const std::string port = std::to_string(UnusedPort());
-  struct Case {
-    std::vector<std::string> arguments;
-    const char* outcome;
-    const char* says;
-  };
-  const Case cases[] = {
+  // The arguments, the outcome, and a word of its detail.
+  const std::tuple<std::vector<std::string>, const char*, const char*> cases[] = {
       {{"--port", port, "status", "--sn", "T1"}, "failed", "could not be reached"},
       {Arguments({"status", "--sn", "T1"}), "failed", "not connected"},
       {Arguments({"--timeout", "0.3", "unbind", "--sn", "T1"}), "failed", "time-out"},
       {Arguments({"set-user", "--sn", "T1", "--id", "a\tb", "--field", "certnum=C1"}), "bad",
        "tab or NUL"},
   };
-  for (const Case& c : cases) {
-    std::vector<std::string> arguments = c.arguments;
+  for (auto [arguments, outcome, says] : cases) {
     arguments.insert(arguments.begin(), "--json");
     const Finished finished = RunToEnd(FACEPADCTL_PATH, arguments);
-    EXPECT_EQ(finished.exitCode, 1) << c.says;
+    EXPECT_EQ(finished.exitCode, 1) << says;
     Fields line = JsonLines(finished.out).at(0);
-    EXPECT_EQ(line["outcome"], c.outcome);
-    EXPECT_TRUE(Has(line["detail"], c.says)) << line["detail"];
+    EXPECT_EQ(line["outcome"], outcome);
+    EXPECT_TRUE(Has(line["detail"], says)) << line["detail"];
   }
 }
 
@@ -221,12 +215,8 @@ TEST_F(FacepadctlTool, UsageAndDataErrorsSayWhatWasWrong) {
   WriteFile(dir + "/typo.csv", "certnum,nmae\nC1,Ann\n");
   WriteFile(dir + "/twice.csv", "certnum,name,name\nC1,Ann,Ann\n");
   WriteFile(dir + "/person.json", R"({"certnum":"C1","nmae":"Ann"})");
-  struct Case {
-    std::vector<std::string> arguments;
-    int exitCode;
-    const char* says;
-  };
-  const Case cases[] = {
+  // The arguments, the exit code, and a word of what is said.
+  const std::tuple<std::vector<std::string>, int, const char*> cases[] = {
       {{}, 2, "no command"},
       {{"biind"}, 2, "did you mean 'bind'"},
       {{"add-user", "--sn", "T1", "--field", "nmae=Ann"}, 2, "certnum, name"},
@@ -242,10 +232,10 @@ TEST_F(FacepadctlTool, UsageAndDataErrorsSayWhatWasWrong) {
       {{"import", dir + "/typo.csv", "--sn", "T1"}, 1, "certnum, name"},
       {{"import", dir + "/twice.csv", "--sn", "T1"}, 1, "twice"},
   };
-  for (const Case& c : cases) {
-    const Finished finished = Ctl(c.arguments);
-    EXPECT_EQ(finished.exitCode, c.exitCode) << c.says;
-    EXPECT_TRUE(Has(finished.err, c.says)) << finished.err;
+  for (const auto& [arguments, exitCode, says] : cases) {
+    const Finished finished = Ctl(arguments);
+    EXPECT_EQ(finished.exitCode, exitCode) << says;
+    EXPECT_TRUE(Has(finished.err, says)) << finished.err;
     EXPECT_FALSE(Has(finished.err, "Options:")) << "no usage banner: " << finished.err;
     EXPECT_EQ(finished.out, "");
   }

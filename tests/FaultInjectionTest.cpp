@@ -48,53 +48,36 @@ class InjectedFault : public AdaptorTest {
   }
 };
 
-struct Injection {
-  const char* name;
-  Fault fault;      // armed for the operation's path only
-  Failure failure;  // the reason the operation gives
-  int status;       // the status it was answered with, for Failure::Status
-};
-
-void PrintTo(const Injection& injection, std::ostream* out) {
-  *out << injection.name;
-}
-
-class EveryKindOfOperationUnder : public InjectedFault,
-                                  public ::testing::WithParamInterface<Injection> {};
-
-TEST_P(EveryKindOfOperationUnder, AFaultFailsCleanlyAndTheNextRequestSucceeds) {
-  const Injection& injection = GetParam();
-  for (const char* name : kStandIns) {
-    const Operation& operation = Find(name);
-    Fault fault = injection.fault;
-    simulator.AddFault(fault.On(operation.path));
-    ExpectFailure(operation, injection.name, injection.failure, injection.status);
-    simulator.ClearFaults();
-    EXPECT_TRUE(operation.call(adaptor)) << operation.name << " after: " << injection.name;
-    EXPECT_EQ(TerminalFace_ZR::LastFailure().failure, Failure::None) << operation.name;
+// Only a 200 is accepted, whatever the body.
+TEST_F(InjectedFault, EachFaultFailsCleanlyAndTheNextRequestSucceeds) {
+  const std::tuple<const char*, Fault, Failure, int> faults[] = {
+      {"never answering", Fault::Delayed(kTimeOut * 5), Failure::TimedOut, 0},
+      {"closing without an answer", Fault::CloseConnection(), Failure::NoAnswer, 0},
+      {"resetting mid-answer", Fault::ResetMidAnswer(std::string(4096, 'r')), Failure::NoAnswer, 0},
+      {"dripping byte by byte", Fault::Drip(std::string(100, 'd'), kTimeOut / 20),
+       Failure::TimedOut, 0},
+      {"answering too much",
+       Fault::OversizedAnswer(ZR_Framework::Terminal_Http_Tool::kMaxResponseBytes + 1),
+       Failure::NoAnswer, 0},
+      {"status 100", Fault::Answer(100), Failure::TimedOut, 0},
+      {"status 201", Fault::Answer(201, kConnectedAnswer), Failure::Status, 201},
+      {"status 204", Fault::Answer(204), Failure::Status, 204},
+      {"status 302", Fault::Answer(302, "elsewhere"), Failure::Status, 302},
+      {"status 404", Fault::Answer(404), Failure::Status, 404},
+      {"status 500", Fault::Answer(500, "busy"), Failure::Status, 500},
+  };
+  for (const auto& [name, fault, failure, status] : faults) {
+    for (const char* standIn : kStandIns) {
+      const Operation& operation = Find(standIn);
+      Fault armed = fault;
+      simulator.AddFault(armed.On(operation.path));
+      ExpectFailure(operation, name, failure, status);
+      simulator.ClearFaults();
+      EXPECT_TRUE(operation.call(adaptor)) << operation.name << " after: " << name;
+      EXPECT_EQ(TerminalFace_ZR::LastFailure().failure, Failure::None) << operation.name;
+    }
   }
 }
-
-// Only a 200 is accepted, whatever the body.
-INSTANTIATE_TEST_SUITE_P(
-    Faults, EveryKindOfOperationUnder,
-    ::testing::Values(
-        Injection{"NeverAnswering", Fault::Delayed(kTimeOut * 5), Failure::TimedOut, 0},
-        Injection{"ClosingWithoutAnswer", Fault::CloseConnection(), Failure::NoAnswer, 0},
-        Injection{"ResettingMidAnswer", Fault::ResetMidAnswer(std::string(4096, 'r')),
-                  Failure::NoAnswer, 0},
-        Injection{"DrippingByteByByte", Fault::Drip(std::string(100, 'd'), kTimeOut / 20),
-                  Failure::TimedOut, 0},
-        Injection{"AnsweringTooMuch",
-                  Fault::OversizedAnswer(ZR_Framework::Terminal_Http_Tool::kMaxResponseBytes + 1),
-                  Failure::NoAnswer, 0},
-        Injection{"Status100", Fault::Answer(100), Failure::TimedOut, 0},
-        Injection{"Status201", Fault::Answer(201, kConnectedAnswer), Failure::Status, 201},
-        Injection{"Status204", Fault::Answer(204), Failure::Status, 204},
-        Injection{"Status302", Fault::Answer(302, "elsewhere"), Failure::Status, 302},
-        Injection{"Status404", Fault::Answer(404), Failure::Status, 404},
-        Injection{"Status500", Fault::Answer(500, "busy"), Failure::Status, 500}),
-    [](const ::testing::TestParamInfo<Injection>& info) { return info.param.name; });
 
 TEST_F(InjectedFault, AnAnswerDrippedWithinTheTimeOutIsTaken) {
   // About a tenth of the time-out in all, whatever the machine's load.

@@ -1,7 +1,5 @@
-// The HTTP client against the simulator: keep-alive, time-outs, the size cap,
-// an answer nobody asked for.
-#include <gtest/gtest.h>
-
+// The HTTP client against the simulator: large bodies, the size cap, an
+// answer nobody asked for.
 #include <thread>
 
 #include "Terminal_Http_Tool.h"
@@ -20,16 +18,6 @@ class HttpClient : public ::testing::Test {
   Terminal_Http_Tool client;
 };
 
-TEST_F(HttpClient, ManyPostsShareOneConnection) {
-  std::string response;
-  for (int i = 0; i < 20; ++i) {
-    ASSERT_TRUE(client.HttpPostRequest(Url("facepad/active"), "", response, false));
-    EXPECT_EQ(client.GetLastPostStatus(), "200");
-  }
-  EXPECT_EQ(simulator.Journal().size(), 20u);
-  EXPECT_EQ(simulator.ConnectionCount(), 1u);
-}
-
 TEST_F(HttpClient, LargeBodyGoesOutUnchangedWithoutExpectRoundTrip) {
   const std::string body =
       "SN=A\tid=1\tdata={}\tfacepic=" + std::string(std::size_t{300} * 1024, 'Q');
@@ -41,9 +29,7 @@ TEST_F(HttpClient, LargeBodyGoesOutUnchangedWithoutExpectRoundTrip) {
   EXPECT_EQ(requests[0].body, body);
   for (const auto& [name, value] : requests[0].headers) {
     EXPECT_NE(name, "Expect") << value;
-    if (name == "Content-Type") {
-      EXPECT_EQ(value, "text/plain");
-    }
+    EXPECT_TRUE(name != "Content-Type" || value == "text/plain") << value;
   }
 }
 

@@ -10,7 +10,6 @@
 
 using FacepadSim::Fault;
 using ZR_Framework::Face::ParamMap;
-using ZR_Framework::Face::ResultMap;
 using ZR_Framework::Face::TerminalFace_ZR;
 using Failure = TerminalFace_ZR::Failure;
 

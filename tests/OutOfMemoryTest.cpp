@@ -78,9 +78,7 @@ TEST(OutOfMemory, AnAllocationFailingAnywhereInAnOperationStaysInside) {
   // every allocation counted is the operation's own; and names what it logs
   // when json-c cannot create its document.
   const std::tuple<const char*, std::function<bool(ParamMap&)>, std::string> rows[] = {
-      {"GetAvailableFace", [&](ParamMap& p) { return adaptor.GetAvailableFace(p); }, ""},
       {"AddUser", [&](ParamMap& p) { return adaptor.AddUser("7", "SN1", p); }, userText},
-      {"DelUser", [&](ParamMap& p) { return adaptor.DelUser("7", "SN1", p); }, userText},
       {"SetBiophoto", [&](ParamMap& p) { return adaptor.SetBiophoto("7", "SN1", p); },
        "TerminalFace_ZR::SetBiophotoZorvan jsonData == nullptr"},
       {"BindTerminalFace",
@@ -93,7 +91,6 @@ TEST(OutOfMemory, AnAllocationFailingAnywhereInAnOperationStaysInside) {
        ""},
       {"JsonDataToMapData",
        [&](ParamMap&) { return adaptor.JsonDataToMapData(resultList, results); }, ""},
-      {"SetUrl", [&](ParamMap&) { return adaptor.SetUrl(simulator.Host()); }, ""},
   };
   for (const auto& [name, call, noDocument] : rows) {
     std::set<Failed> failed;

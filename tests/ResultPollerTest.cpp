@@ -103,11 +103,6 @@ TEST(ResultsWaiting, NothingIsLostBeforeTheHostIsHandedIt) {
 }
 
 namespace {
-int ThrowingLogger(int /*level*/, const char* /*source*/, int /*line*/, const char* /*format*/,
-                   ...) {
-  throw std::runtime_error("the host's logger is broken");
-}
-
 int RecordThenThrow(ResultMap& results) {
   First::Record(results);
   throw std::runtime_error("a fault in the host's callback");
@@ -118,7 +113,10 @@ int RecordThenThrow(ResultMap& results) {
 // return what they would have returned, and the poller goes on delivering.
 TEST(ThrowingHostCode, HurtsNothing) {
   First::Reset();
-  const ScopedLogger installed(ThrowingLogger);  // before the poller starts, as hosts must
+  // Installed before the poller starts, as hosts must.
+  const ScopedLogger throwing([](int, const char*, int, const char*, ...) -> int {
+    throw std::runtime_error("the host's logger is broken");
+  });
   FacepadSimulator simulator;
   simulator.QueueResult("A1", "7", "0");
   FastPollingAdaptor adaptor(kTick);
@@ -150,14 +148,12 @@ TEST_F(ResultDelivery, NullCallbackIsRefusedAndTheEarlierOneKept) {
 
 TEST(PollerLifecycle, DestructionWhileWaitingIsPromptAndSendsNothing) {
   FacepadSimulator simulator;
-  for (auto tick : {100ms, 10ms}) {
-    auto adaptor = std::make_unique<FastPollingAdaptor>(tick);
-    PointAt(*adaptor, simulator);
-    std::this_thread::sleep_for(50ms);
-    const auto start = Clock::now();
-    adaptor.reset();
-    EXPECT_LT(Clock::now() - start, 500ms) << "tick " << tick.count() << " ms";
-  }
+  auto adaptor = std::make_unique<FastPollingAdaptor>(100ms);
+  PointAt(*adaptor, simulator);
+  std::this_thread::sleep_for(50ms);
+  const auto start = Clock::now();
+  adaptor.reset();
+  EXPECT_LT(Clock::now() - start, 500ms);
   std::this_thread::sleep_for(200ms);
   EXPECT_TRUE(simulator.Requests("facepad/getresult").empty());
 }

@@ -44,20 +44,6 @@ TEST(Settings, LogRecordsAreWarningsFromTheAdaptor) {
   EXPECT_EQ(seen, "4 TerminalFace_ZR");
 }
 
-class DoNothingOperations : public AdaptorTest {};
-
-TEST_F(DoNothingOperations, SendNothingAndLeaveTheMap) {
-  for (ParamMap params : {ParamMap{}, ParamMap{{"certnum", "7"}, {"content", "abc"}}}) {
-    const ParamMap before = params;
-    EXPECT_FALSE(adaptor.SetInitParamFace(params));
-    EXPECT_FALSE(adaptor.DelBiophoto("id", "SN1", params));
-    EXPECT_EQ(TerminalFace_ZR::LastFailure().failure, TerminalFace_ZR::Failure::NotSupported);
-    EXPECT_EQ(params, before);
-  }
-  EXPECT_TRUE(simulator.RequestsBesidesPolls().empty());
-  EXPECT_TRUE(log.Messages().empty());
-}
-
 // Settings change while other threads compose URLs; every URL seen is one of
 // the settings' states, never a torn mix (and the sanitizer builds see no race).
 TEST(Settings, ConcurrentChangesAndReads) {

@@ -14,22 +14,18 @@ TEST(SimulatorAdmin, PostsNeedJsonAndThisHost) {
   FacepadSim::FacepadSimulator simulator;
   httplib::Client client(simulator.Host(), simulator.Port());
   const std::string own = simulator.Host() + ":" + std::to_string(simulator.Port());
-  struct Case {
-    std::string host;
-    std::string type;
-    int status;
-  };
-  const Case cases[] = {
+  // The Host header, the content type, and the status answered.
+  const std::tuple<std::string, std::string, int> cases[] = {
       {own, "application/json", 200},
       {"localhost:" + std::to_string(simulator.Port()), "application/json", 200},
       {"attacker.example", "application/json", 403},
       {own, "text/plain", 403},
   };
-  for (const Case& c : cases) {
-    const auto answer = client.Post("/admin/faults", {{"Host", c.host}},
-                                    R"({"fault":"facepad/setuser=500*1"})", c.type);
+  for (const auto& [host, type, status] : cases) {
+    const auto answer = client.Post("/admin/faults", {{"Host", host}},
+                                    R"({"fault":"facepad/setuser=500*1"})", type);
     ASSERT_TRUE(answer);
-    EXPECT_EQ(answer->status, c.status) << c.host << " " << c.type;
+    EXPECT_EQ(answer->status, status) << host << " " << type;
     EXPECT_FALSE(answer->has_header("Access-Control-Allow-Origin"));
   }
   EXPECT_EQ(simulator.Faults().size(), 2u);
@@ -38,7 +34,7 @@ TEST(SimulatorAdmin, PostsNeedJsonAndThisHost) {
   EXPECT_EQ(bad->status, 400);
 }
 
-TEST(SimulatorAdmin, ShowsPhotosByTheirOwnBytesAndJournalsOnlyServiceRequests) {
+TEST(SimulatorAdmin, ShowsPhotosByTheirOwnBytes) {
   FacepadSim::FacepadSimulator simulator;
   FacepadSim::ServiceModel& model = simulator.Model();
   // An image claimed in no way but its bytes, and text that claims to be one.
@@ -49,13 +45,6 @@ TEST(SimulatorAdmin, ShowsPhotosByTheirOwnBytesAndJournalsOnlyServiceRequests) {
   EXPECT_EQ(png->get_header_value("Content-Type"), "image/png");
   const auto text = client.Get("/admin/photo?sn=T&certnum=C2");
   EXPECT_EQ(text->body, R"({"image":false,"bytes":9})");
-
-  EXPECT_EQ(client.Get("/")->status, 200);
-  ASSERT_TRUE(client.Post("/facepad/active", "", "text/plain"));
-  const auto journal = client.Get("/admin/journal");
-  EXPECT_NE(journal->body.find("facepad/active"), std::string::npos);
-  EXPECT_EQ(journal->body.find("admin/"), std::string::npos);
-  EXPECT_EQ(simulator.Journal().size(), 1u);
 }
 
 // A request held by a fault holds only itself.
