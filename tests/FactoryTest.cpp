@@ -14,22 +14,16 @@ using ZR_Framework::Face::CLS_TerminalFace_Base;
 using Create = CLS_TerminalFace_Base* (*)();
 using Destroy = void (*)(CLS_TerminalFace_Base*);
 
-namespace {
-// The module as a host loads it, and its factory pair; the test unloads it.
-struct Module {
-  void* handle = dlopen(ZR_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
-  Create create = reinterpret_cast<Create>(dlsym(handle, "CreateTerminalFace_ZR"));
-  Destroy destroy = reinterpret_cast<Destroy>(dlsym(handle, "DestroyTerminalFace_ZR"));
-};
-}  // namespace
-
 TEST(Factory, LoadedModuleMakesRequests) {
   FacepadSim::FacepadSimulator simulator;
-  const Module module;
-  ASSERT_TRUE(module.handle != nullptr && module.create != nullptr && module.destroy != nullptr)
-      << dlerror();
-  const Destroy destroy = module.destroy;
-  CLS_TerminalFace_Base* adaptor = module.create();
+  void* module = dlopen(ZR_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(module, nullptr) << dlerror();
+  const auto create = reinterpret_cast<Create>(dlsym(module, "CreateTerminalFace_ZR"));
+  const auto destroy = reinterpret_cast<Destroy>(dlsym(module, "DestroyTerminalFace_ZR"));
+  ASSERT_NE(create, nullptr);
+  ASSERT_NE(destroy, nullptr);
+
+  CLS_TerminalFace_Base* adaptor = create();
   ASSERT_NE(adaptor, nullptr);
   // The base interface has no port setting, and the address goes into the URL
   // unchecked: this one carries the simulator's port and ends in a fragment,
@@ -42,7 +36,7 @@ TEST(Factory, LoadedModuleMakesRequests) {
   destroy(nullptr);  // like delete, a null adaptor is no error
 
   EXPECT_EQ(simulator.Requests("facepad/active").size(), 1u);
-  dlclose(module.handle);
+  dlclose(module);
 }
 
 namespace {
@@ -64,16 +58,17 @@ int DestroyInside(ZR_Framework::Face::ResultMap& /*results*/) {
 TEST(Factory, DestroyedInsideItsCallbackThenUnloaded) {
   FacepadSim::FacepadSimulator simulator;
   simulator.QueueResult("A1", "7", "0");
-  const Module module;
-  ASSERT_NE(module.handle, nullptr) << dlerror();
-  g_destroy = module.destroy;
-  g_adaptor = module.create();
+  void* module = dlopen(ZR_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(module, nullptr) << dlerror();
+  const auto create = reinterpret_cast<Create>(dlsym(module, "CreateTerminalFace_ZR"));
+  g_destroy = reinterpret_cast<Destroy>(dlsym(module, "DestroyTerminalFace_ZR"));
+  g_adaptor = create();
   ASSERT_NE(g_adaptor, nullptr);
   // Every request, the poll included, goes to the result endpoint (see above).
   g_adaptor->SetUrl("127.0.0.1:" + std::to_string(simulator.Port()) + "/facepad/getresult#");
   g_adaptor->SetResultCallbackFace(DestroyInside);
   for (int i = 0; i < 400 && !g_destroyed; ++i) std::this_thread::sleep_for(50ms);  // about 8 s
   ASSERT_TRUE(g_destroyed);
-  dlclose(module.handle);
+  dlclose(module);
   std::this_thread::sleep_for(300ms);  // the callback returns into the module, and its thread ends
 }

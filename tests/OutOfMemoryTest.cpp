@@ -25,10 +25,7 @@ bool ThisAllocationFails(Failed kind) {
   return true;
 }
 
-template <typename Function>
-Function Real(const char* name) {
-  return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
-}
+using NewContainer = json_object* (*)();
 }  // namespace
 
 // Every allocation of this program comes through here, and goes back through
@@ -51,11 +48,13 @@ void operator delete(void* memory, std::size_t /*size*/) noexcept {
 
 // json-c's containers, for the code linked into this program.
 extern "C" json_object* json_object_new_object(void) {
-  static const auto real = Real<json_object* (*)()>("json_object_new_object");
+  static const auto real =
+      reinterpret_cast<NewContainer>(dlsym(RTLD_NEXT, "json_object_new_object"));
   return ThisAllocationFails(Failed::JsonContainer) ? nullptr : real();
 }
 extern "C" json_object* json_object_new_array(void) {
-  static const auto real = Real<json_object* (*)()>("json_object_new_array");
+  static const auto real =
+      reinterpret_cast<NewContainer>(dlsym(RTLD_NEXT, "json_object_new_array"));
   return ThisAllocationFails(Failed::JsonContainer) ? nullptr : real();
 }
 
@@ -63,22 +62,19 @@ using operations::kAnn;
 using operations::kConnectedAnswer;
 using ZR_Framework::Face::ParamMap;
 using ZR_Framework::Face::ResultMap;
-using ZR_Framework::Face::TerminalFace_ZR;
 
-TEST(OutOfMemory, AnAllocationFailingAnywhereInAnOperationStaysInside) {
-  LogCapture log;
-  FacepadSim::FacepadSimulator simulator;
+class OutOfMemory : public AdaptorTest {};
+
+TEST_F(OutOfMemory, AnAllocationFailingAnywhereInAnOperationStaysInside) {
   simulator.SetTerminalStatusAnswer(kConnectedAnswer);
-  TerminalFace_ZR adaptor;
-  PointAt(adaptor, simulator);
   ResultMap results;
   const std::string resultList = R"([{"SN":"A1","data":[{"id":"7","return":"0"}]}])";
-  const std::string userText = "TerminalFace_ZR::AddUserZorvan jsonData == nullptr";
   // Each row calls one operation with arguments made beforehand, so that
   // every allocation counted is the operation's own; and names what it logs
   // when json-c cannot create its document.
   const std::tuple<const char*, std::function<bool(ParamMap&)>, std::string> rows[] = {
-      {"AddUser", [&](ParamMap& p) { return adaptor.AddUser("7", "SN1", p); }, userText},
+      {"AddUser", [&](ParamMap& p) { return adaptor.AddUser("7", "SN1", p); },
+       "TerminalFace_ZR::AddUserZorvan jsonData == nullptr"},
       {"SetBiophoto", [&](ParamMap& p) { return adaptor.SetBiophoto("7", "SN1", p); },
        "TerminalFace_ZR::SetBiophotoZorvan jsonData == nullptr"},
       {"BindTerminalFace",

@@ -30,9 +30,9 @@ std::vector<Clock::duration> PollGaps(const FacepadSimulator& simulator) {
   return gaps;
 }
 
-std::string OneResultAnswer(const std::string& sn, int id) {
-  return R"(result=[{"SN":")" + sn + R"(","data":"[{\"id\":\")" + std::to_string(id) +
-         R"(\",\"return\":\"0\"}]"}])";
+// A result answer of one element, whose entries are `data`.
+std::string ResultAnswer(const std::string& sn, const std::string& data) {
+  return R"(result=[{"SN":")" + sn + R"(","data":)" + data + "}]";
 }
 }  // namespace
 
@@ -61,10 +61,7 @@ TEST_F(ResultDelivery, TheMapAccumulatesUnlessTheHostEmptiesIt) {
 // polls before a callback add up, an id reported again keeps its latest
 // outcome, and an empty or unreadable list takes nothing away.
 TEST(ResultsWaiting, NothingIsLostBeforeTheHostIsHandedIt) {
-  const auto answer = [](const char* sn, const char* data) {
-    return std::string(R"(result=[{"SN":")") + sn + R"(","data":)" + data + "}]";
-  };
-  const std::string one = answer("A", R"([{"id":"1","return":"0"}])");
+  const std::string one = ResultAnswer("A", R"([{"id":"1","return":"0"}])");
   struct Scenario {
     const char* name;
     std::vector<std::string> answers;  // all polled before a callback is registered
@@ -72,15 +69,17 @@ TEST(ResultsWaiting, NothingIsLostBeforeTheHostIsHandedIt) {
   };
   const Scenario scenarios[] = {
       {"polls add up",
-       {one, answer("A", R"([{"id":"2","return":"101"}])")},
+       {one, ResultAnswer("A", R"([{"id":"2","return":"101"}])")},
        {{"A", {{"1", "0"}, {"2", "101"}}}}},
       {"an id again keeps its latest outcome",
-       {one, answer("A", R"([{"id":"1","return":"102"}])")},
+       {one, ResultAnswer("A", R"([{"id":"1","return":"102"}])")},
        {{"A", {{"1", "102"}}}}},
-      {"an empty list takes nothing", {one, answer("A", "[]")}, {{"A", {{"1", "0"}}}}},
-      {"an unreadable list takes nothing", {one, answer("A", R"("x")")}, {{"A", {{"1", "0"}}}}},
+      {"an empty list takes nothing", {one, ResultAnswer("A", "[]")}, {{"A", {{"1", "0"}}}}},
+      {"an unreadable list takes nothing",
+       {one, ResultAnswer("A", R"("x")")},
+       {{"A", {{"1", "0"}}}}},
       {"an empty list names its serial number",
-       {answer("B", "[]"), one},
+       {ResultAnswer("B", "[]"), one},
        {{"A", {{"1", "0"}}}, {"B", {}}}},
   };
   for (const Scenario& scenario : scenarios) {
@@ -307,7 +306,10 @@ TEST(PollerCadence, IntervalFollowsTheIdleCount) {
     std::string gaps;                  // after each poll: 10 ticks (s) or 80 (L)
   };
   std::vector<std::string> results;
-  for (int id = 1; id <= 11; ++id) results.push_back(OneResultAnswer("A1", id));
+  for (int id = 1; id <= 11; ++id) {
+    results.push_back(
+        ResultAnswer("A1", R"([{"id":")" + std::to_string(id) + R"(","return":"0"}])"));
+  }
   const Scenario scenarios[] = {
       {"host empties the map", true, results, "sssssssssLL"},
       {"host keeps the map", false, {results[0], "result=[ ]", "result=[ ]", "result=[ ]"}, "ssss"},

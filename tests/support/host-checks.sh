@@ -1,7 +1,16 @@
-# What the whole-program tests share: the README's marked code blocks, a
-# simulator on a free port, and the README's host built with CMake and with
-# pkg-config against an installation. Sourced by scripts that set $source
-# (the source tree), $work (a scratch folder) and $sim_pid (empty at first).
+# What the whole-program tests share. Sourced by a script called with
+# BUILD_DIR SOURCE_DIR, it sets $build and $source (absolute), a scratch
+# folder $work and $sim_pid, and on exit stops the simulator and removes
+# $work. Then: the README's marked code blocks, a simulator on a free port,
+# and the README's host built with CMake and with pkg-config against an
+# installation.
+set -eu
+build=$(cd "$1" && pwd)
+source=$(cd "$2" && pwd)
+work=$(mktemp -d)
+sim_pid=""
+trap '[ -z "$sim_pid" ] || kill "$sim_pid" 2>/dev/null || true; rm -rf "$work"' EXIT
+fail() { echo "$*"; exit 1; }
 
 # Each block that README.md marks "<!-- tested: NAME -->", into $work/examples/NAME.
 extract_readme_blocks() {
@@ -12,7 +21,7 @@ extract_readme_blocks() {
     inside { print > (dir "/" name) }
   ' "$source/README.md"
   for name in host.cpp CMakeLists.txt pkg-config.sh loader.cpp facepadctl-session.sh; do
-    test -s "$work/examples/$name" || { echo "README.md has no tested block $name"; exit 1; }
+    test -s "$work/examples/$name" || fail "README.md has no tested block $name"
   done
 }
 
