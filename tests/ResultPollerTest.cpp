@@ -147,7 +147,7 @@ TEST_F(ResultDelivery, NullCallbackIsRefusedAndTheEarlierOneKept) {
 
 TEST(PollerLifecycle, DestructionWhileWaitingIsPromptAndSendsNothing) {
   FacepadSimulator simulator;
-  auto adaptor = std::make_unique<FastPollingAdaptor>(100ms);
+  auto adaptor = std::make_unique<FastPollingAdaptor>(kTick * 10);  // first poll in 8 s
   PointAt(*adaptor, simulator);
   std::this_thread::sleep_for(50ms);
   const auto start = Clock::now();

@@ -54,10 +54,10 @@ struct Operation {
   std::string statusFailed;
 };
 
-// A person operation with Ann's map.
+// A person operation with a copy of `person` (Ann's map unless given).
 inline std::function<bool(TerminalFace_ZR&)> WithAnn(
     bool (TerminalFace_ZR::*operation)(const std::string&, const std::string&, ParamMap&),
-    ParamMap person = kAnn) {
+    const ParamMap& person = kAnn) {
   return [=](TerminalFace_ZR& a) {
     ParamMap copy = person;
     return (a.*operation)("7", "SN1", copy);
