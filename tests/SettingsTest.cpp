@@ -12,24 +12,29 @@ TEST(Settings, FreshAdaptorTargetsTheServiceOnThisMachine) {
             "http://127.0.0.1:10003/facepad/getresult");
 }
 
+namespace {
+std::vector<std::string> g_logged;  // level, source and text of each record
+
+int LogWithLevelAndSource(int level, const char* source, int /*line*/, const char* text, ...) {
+  g_logged.push_back(std::to_string(level) + " " + source + ": " + text);
+  return 0;
+}
+}  // namespace
+
 // A refused port is logged as a warning (level 4) from the adaptor's source.
 TEST(Settings, RequestPortAcceptsOnlyZeroTo65535) {
-  static std::vector<std::string> logged;
-  const ScopedLogger logger([](int level, const char* source, int, const char* text, ...) {
-    logged.push_back(std::to_string(level) + " " + source + ": " + text);
-    return 0;
-  });
+  const ScopedLogger logger(LogWithLevelAndSource);
   TerminalFace_ZR adaptor;
   const std::pair<int, bool> cases[] = {{0, true},      {65535, true},    {-1, false},
                                         {65536, false}, {INT_MIN, false}, {INT_MAX, false}};
   for (const auto& [port, accepted] : cases) {
     ASSERT_TRUE(adaptor.SetRequestPort(4321));
-    logged.clear();
+    g_logged.clear();
     EXPECT_EQ(adaptor.SetRequestPort(port), accepted) << port;
     EXPECT_EQ(adaptor.GetRequestPort(), accepted ? port : 4321) << port;
     const std::vector<std::string> refusal = {
         "4 TerminalFace_ZR: TerminalFace_ZR::SetRequestPortZorvan _iPort<0 || _iPort>65535"};
-    EXPECT_EQ(logged, accepted ? std::vector<std::string>{} : refusal) << port;
+    EXPECT_EQ(g_logged, accepted ? std::vector<std::string>{} : refusal) << port;
     if (!accepted) {
       EXPECT_EQ(TerminalFace_ZR::LastFailure().failure, TerminalFace_ZR::Failure::RefusedValue);
     }

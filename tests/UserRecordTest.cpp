@@ -17,11 +17,6 @@ std::string RecordText(const std::string& cardinfo) {
          cardinfo + R"(, "plantemplateno": "", "enablecover": "" })";
 }
 
-std::string Build(ParamMap& person, UserRecordVariant variant) {
-  const std::optional<std::string> text = BuildUserRecord(person, variant);
-  return text.value_or("<failed>");
-}
-
 }  // namespace
 
 TEST(UserRecord, CardEntryRules) {
@@ -43,7 +38,7 @@ TEST(UserRecord, CardEntryRules) {
       {update, {{"cardtype", "5"}}, R"([ { "num": "", "type": "5" } ])"},
   };
   for (Case c : cases) {
-    EXPECT_EQ(Build(c.person, c.variant), RecordText(c.cardinfo))
+    EXPECT_EQ(BuildUserRecord(c.person, c.variant), RecordText(c.cardinfo))
         << c.person["num"] << "/" << c.person["cardtype"];
     EXPECT_EQ(c.person.count("cardtype"), 1u);
   }
@@ -55,7 +50,7 @@ TEST(UserRecord, MembersInRecordOrderAndExtraKeysUntouched) {
                   {"authmethod", "e"},  {"password", "d"},       {"name", "c"},
                   {"certnum", "b"},     {"certtype", "a"},       {"facepic", "PIC"},
                   {"zzz", "other"}};
-  EXPECT_EQ(Build(person, UserRecordVariant::Add),
+  EXPECT_EQ(BuildUserRecord(person, UserRecordVariant::Add),
             R"({ "certtype": "a", "certnum": "b", "name": "c", "password": "d", )"
             R"("authmethod": "e", "facetype": "f", "roleplay": "g", "cardinfo": )"
             R"([ { "num": "h", "type": 9 } ], "plantemplateno": "j", "enablecover": "k" })");
