@@ -104,26 +104,23 @@ TEST(ResultFraming, FindsTheArrayAfterTheFirstWord) {
 }
 
 TEST(TerminalStatusAnswer, ConnectedWhenAnyEntryOfTheListAfterDataIsConnected) {
-  const auto connected = TerminalStatus::Connected;
-  const auto notConnected = TerminalStatus::NotConnected;
-  const auto unreadable = TerminalStatus::Unreadable;
-  const std::pair<std::string, TerminalStatus> cases[] = {
-      {R"(Data=[{"sn":"A","connstatus":1}])", connected},
-      {R"(Data:[{"connstatus":0},{"connstatus":-1},{},{"connstatus":2}])", connected},
-      {R"(Data=[{"connstatus":0},{"connstatus":-1},{"sn":"A"}])", notConnected},
-      {R"(Data=[1, null, "x", {"connstatus":3}])", connected},
-      {R"(Data=[{"connstatus":"1"}])", connected},    // a text that reads as a number
-      {R"(MetaData=[{"connstatus":1}])", connected},  // inside a longer word
-      {std::string("Data=[{\"connstatus\":1}]\0junk", 27), connected},
-      {"Data=[ ]", notConnected},
-      {"Data:[]", TerminalStatus::EmptyList},
-      {R"({"Data":[{"connstatus":1}]})", unreadable},  // the quote is the separator
-      {R"(Data={"connstatus":1})", unreadable},
-      {"Data=[", unreadable},
-      {R"(1234[{"connstatus":1}])", unreadable},  // no word, whatever follows
-      {"", unreadable},
-      {"data=[{\"connstatus\":1}]", unreadable},
+  using S = TerminalStatus;
+  const std::pair<std::string, S> cases[] = {
+      {R"(Data=[{"sn":"A","connstatus":1}])", S::Connected},
+      {R"(Data:[{"connstatus":0},{"connstatus":-1},{},{"connstatus":2}])", S::Connected},
+      {R"(Data=[{"connstatus":0},{"connstatus":-1},{"sn":"A"}])", S::NotConnected},
+      {R"(Data=[1, null, "x", {"connstatus":3}])", S::Connected},
+      {R"(Data=[{"connstatus":"1"}])", S::Connected},    // a text that reads as a number
+      {R"(MetaData=[{"connstatus":1}])", S::Connected},  // inside a longer word
+      {std::string("Data=[{\"connstatus\":1}]\0junk", 27), S::Connected},
+      {"Data=[ ]", S::NotConnected},
+      {"Data:[]", S::EmptyList},
+      {R"({"Data":[{"connstatus":1}]})", S::Unreadable},  // the quote is the separator
+      {R"(Data={"connstatus":1})", S::Unreadable},
+      {"Data=[", S::Unreadable},
+      {R"(1234[{"connstatus":1}])", S::Unreadable},  // no word, whatever follows
+      {"", S::Unreadable},
+      {"data=[{\"connstatus\":1}]", S::Unreadable},
   };
-  for (const auto& [answer, status] : cases)
-    EXPECT_EQ(ReadTerminalStatus(answer), status) << answer;
+  for (const auto& [text, status] : cases) EXPECT_EQ(ReadTerminalStatus(text), status) << text;
 }

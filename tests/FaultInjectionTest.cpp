@@ -94,7 +94,7 @@ TEST_F(InjectedFault, AnyAnswerWith200IsAccepted) {
 
 // A service restarting between two calls (the client's kept-alive connections
 // gone), or down, needs nothing from the host.
-TEST_F(InjectedFault, ServiceRestartingOrDown) {
+TEST_F(InjectedFault, ServiceRestartingOrDownNeedsNothingFromTheHost) {
   for (const char* name : kStandIns) ASSERT_TRUE(Find(name).call(adaptor)) << name;
   FacepadSim::SimulatorOptions options;
   options.port = simulator.Port();

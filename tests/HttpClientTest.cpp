@@ -1,5 +1,5 @@
-// The HTTP client against the simulator: large bodies, the size cap, an
-// answer nobody asked for.
+// The HTTP client against the simulator: a kept-alive connection, large
+// bodies, the size cap, an answer nobody asked for.
 #include <thread>
 
 #include "Terminal_Http_Tool.h"
@@ -17,6 +17,14 @@ class HttpClient : public ::testing::Test {
   FacepadSim::FacepadSimulator simulator;
   Terminal_Http_Tool client;
 };
+
+TEST_F(HttpClient, ManyPostsShareOneKeptAliveConnection) {
+  std::string response;
+  for (int i = 0; i < 20; ++i) {
+    ASSERT_TRUE(client.HttpPostRequest(Url("facepad/active"), "", response, false));
+  }
+  EXPECT_EQ(simulator.ConnectionCount(), 1u);
+}
 
 TEST_F(HttpClient, LargeBodyGoesOutUnchangedWithoutExpectRoundTrip) {
   const std::string body =

@@ -28,7 +28,7 @@ int ConsumeResults(ResultMap& results) {
 }
 }  // namespace
 
-TEST(Load, FourThreadsOfMixedOperationsOnOneAdaptor) {
+TEST(Load, FourThreadsEachGetTheirOwnStatusAndEveryResultArrivesOnce) {
   const ScopedLogger quiet;  // the refused photos log
   FacepadSim::SimulatorOptions options;
   options.journalLimit = 0;  // a long run's bodies would pile up

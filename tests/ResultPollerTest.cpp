@@ -224,7 +224,7 @@ int DestroyTheAdaptor(ResultMap& results) {
 // A host may end the adaptor from inside its callback: the destruction
 // completes, the callback returns, and the poller thread ends without
 // another poll. (FactoryTest does the same through the module.)
-TEST(PollerLifecycle, DestructionInsideTheCallback) {
+TEST(PollerLifecycle, DestructionInsideTheCallbackCompletesAndEndsThePoller) {
   FacepadSimulator simulator;
   g_doomed = new FastPollingAdaptor(kTick);
   PointAt(*g_doomed, simulator);

@@ -43,7 +43,7 @@ TEST(Settings, RequestPortAcceptsOnlyZeroTo65535) {
 
 // Settings change while other threads compose URLs; every URL seen is one of
 // the settings' states, never a torn mix (and the sanitizer builds see no race).
-TEST(Settings, ConcurrentChangesAndReads) {
+TEST(Settings, ConcurrentChangesAreNeverSeenTorn) {
   TerminalFace_ZR adaptor;
   std::atomic<bool> done{false};
   std::thread writer([&] {
