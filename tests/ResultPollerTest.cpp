@@ -1,7 +1,6 @@
 // The result poller over real HTTP: delivery, lifecycle and cadence.
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <mutex>
