@@ -161,7 +161,7 @@ TEST_F(FacepadctlTool, FailuresSayWhatHappened) {
 }
 
 TEST_F(FacepadctlTool, WaitReportsTheResultOrWhyThereIsNone) {
-  simulator.QueueResult("T1", "other", "0");  // another client's: left alone
+  simulator.QueueResult("T1", "other", "105");  // another client's: left alone
   const auto start = std::chrono::steady_clock::now();
   Fields line = CtlJson({"add-user", "--sn", "T1", "--field", "certnum=C9", "--wait", "10"});
   EXPECT_LT(std::chrono::steady_clock::now() - start, 5s) << "the first poll comes at once";
@@ -330,6 +330,7 @@ TEST_F(FacepadctlTool, RowsWithoutAResultAreKeptApartAndNotResentByDefault) {
   finished = Ctl({"--json", "import", dir + "/people.csv", "--sn", "T3", "--wait", "2"});
   stopper.join();
   EXPECT_EQ(RowsByLine(finished.out)[2]["outcome"], "failed");
+  EXPECT_TRUE(Has(ReadFile(dir + "/people.failed.csv"), "C-1,P,failed,"));
 }
 
 TEST_F(FacepadctlTool, ImportStopsWhenTheServiceIsGoneOrOnCtrlC) {

@@ -32,6 +32,7 @@ TEST(Factory, LoadedModuleMakesRequests) {
   ZR_Framework::Face::ParamMap params;
   EXPECT_TRUE(adaptor->GetAvailableFace(params));
   EXPECT_FALSE(adaptor->SetInitParamFace(params));
+  EXPECT_FALSE(adaptor->DelBiophoto("7", "SN1", params));  // supported by neither: nothing sent
   destroy(adaptor);
   destroy(nullptr);  // like delete, a null adaptor is no error
 
@@ -67,7 +68,8 @@ TEST(Factory, DestroyedInsideItsCallbackThenUnloaded) {
   // Every request, the poll included, goes to the result endpoint (see above).
   g_adaptor->SetUrl("127.0.0.1:" + std::to_string(simulator.Port()) + "/facepad/getresult#");
   g_adaptor->SetResultCallbackFace(DestroyInside);
-  for (int i = 0; i < 400 && !g_destroyed; ++i) std::this_thread::sleep_for(50ms);  // about 8 s
+  for (int i = 0; i < 400 && !g_destroyed; ++i)
+    std::this_thread::sleep_for(50ms);  // the first poll: 8 s
   ASSERT_TRUE(g_destroyed);
   dlclose(module);
   std::this_thread::sleep_for(300ms);  // the callback returns into the module, and its thread ends

@@ -46,7 +46,7 @@ class InjectedFault : public AdaptorTest {
   }
 };
 
-// Only a 200 is accepted, whatever the body.
+// Each fault, the failure it is reported as, and the status for Failure::Status.
 TEST_F(InjectedFault, EachFaultFailsCleanlyAndTheNextRequestSucceeds) {
   const std::tuple<const char*, Fault, Failure, int> faults[] = {
       {"never answering", Fault::Delayed(kTimeOut * 5), Failure::TimedOut, 0},
@@ -84,6 +84,7 @@ TEST_F(InjectedFault, AnAnswerDrippedWithinTheTimeOutIsTaken) {
   EXPECT_TRUE(adaptor.GetTerminalStatusFace("SN1"));
 }
 
+// Only a 200 is accepted, whatever the body.
 TEST_F(InjectedFault, AnyAnswerWith200IsAccepted) {
   simulator.AddFault(Fault::Answer(200, R"({"error": "busy"})").On("facepad/active"));
   ZR_Framework::Face::ParamMap params{{"keep", "me"}};

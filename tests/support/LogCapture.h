@@ -1,5 +1,5 @@
-// Records the messages of the adaptor's log records for a test: installs a capturing logger
-// for its lifetime and restores the previous one afterwards.
+// Loggers for tests: one installed for a scope, and one that records the
+// messages of the adaptor's log records.
 #ifndef TESTS_LOG_CAPTURE_H
 #define TESTS_LOG_CAPTURE_H
 
@@ -9,15 +9,24 @@
 
 #include "ToolKits.h"
 
+// Installs `logger` (by default none at all) for its lifetime.
+class ScopedLogger {
+ public:
+  explicit ScopedLogger(ko_libos_log_fn logger = nullptr) : m_previous(ko_libos_log_debug_ex) {
+    ko_libos_log_debug_ex = logger;
+  }
+  ~ScopedLogger() { ko_libos_log_debug_ex = m_previous; }
+  ScopedLogger(const ScopedLogger&) = delete;
+  ScopedLogger& operator=(const ScopedLogger&) = delete;
+
+ private:
+  ko_libos_log_fn m_previous;
+};
+
+// Records the messages logged during its lifetime, starting with none.
 class LogCapture {
  public:
-  LogCapture() : m_previous(ko_libos_log_debug_ex) {
-    Clear();
-    ko_libos_log_debug_ex = Capture;
-  }
-  ~LogCapture() { ko_libos_log_debug_ex = m_previous; }
-  LogCapture(const LogCapture&) = delete;
-  LogCapture& operator=(const LogCapture&) = delete;
+  LogCapture() { Clear(); }
 
   std::vector<std::string> Messages() const {
     std::lock_guard<std::mutex> lock(s_mutex);
@@ -36,21 +45,7 @@ class LogCapture {
   }
   static inline std::mutex s_mutex;
   static inline std::vector<std::string> s_messages;
-  ko_libos_log_fn m_previous;
-};
-
-// Installs `logger` (by default none at all) for its lifetime.
-class ScopedLogger {
- public:
-  explicit ScopedLogger(ko_libos_log_fn logger = nullptr) : m_previous(ko_libos_log_debug_ex) {
-    ko_libos_log_debug_ex = logger;
-  }
-  ~ScopedLogger() { ko_libos_log_debug_ex = m_previous; }
-  ScopedLogger(const ScopedLogger&) = delete;
-  ScopedLogger& operator=(const ScopedLogger&) = delete;
-
- private:
-  ko_libos_log_fn m_previous;
+  ScopedLogger m_installed{Capture};
 };
 
 #endif  // TESTS_LOG_CAPTURE_H
