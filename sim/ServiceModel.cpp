@@ -163,16 +163,16 @@ ServiceModel::ServiceModel(const std::string& database)
 
 ServiceModel::~ServiceModel() = default;
 
-ServiceModel::Answer ServiceModel::Handle(const std::string& path, const std::string& body) {
-  using Apply = const char* (ServiceModel::*)(const Fields&, json_object*);
-  struct Endpoint {
-    const char* path;
-    std::vector<std::string_view> required;
-    std::vector<std::string_view> optional;
-    bool jsonData;
-    Apply apply;
-  };
-  static const std::vector<Endpoint> kEndpoints = {
+struct ServiceModel::Endpoint {
+  const char* path;
+  std::vector<std::string_view> required;
+  std::vector<std::string_view> optional;
+  bool jsonData;
+  const char* (ServiceModel::*apply)(const Fields&, json_object*);
+};
+
+const ServiceModel::Endpoint* ServiceModel::FindEndpoint(const std::string& path) {
+  static const Endpoint kEndpoints[] = {
       {"facepad/adduser", {"SN", "id", "data"}, {"facepic"}, true, &ServiceModel::AddUser},
       {"facepad/setuser", {"SN", "id", "data"}, {}, true, &ServiceModel::SetUser},
       {"facepad/deluser", {"SN", "id", "data"}, {}, true, &ServiceModel::DelUser},
@@ -190,10 +190,15 @@ ServiceModel::Answer ServiceModel::Handle(const std::string& path, const std::st
       {"facepad/activationstatus", {"SN", "id"}, {}, false, &ServiceModel::ActivationStatus},
       {"facepad/getresult", {}, {}, false, nullptr},
   };
+  for (const Endpoint& endpoint : kEndpoints) {
+    if (path == endpoint.path) return &endpoint;
+  }
+  return nullptr;
+}
 
-  const auto endpoint = std::find_if(kEndpoints.begin(), kEndpoints.end(),
-                                     [&](const Endpoint& e) { return path == e.path; });
-  if (endpoint == kEndpoints.end()) return {404, "unknown endpoint: " + path};
+ServiceModel::Answer ServiceModel::Handle(const std::string& path, const std::string& body) {
+  const Endpoint* endpoint = FindEndpoint(path);
+  if (endpoint == nullptr) return {404, "unknown endpoint: " + path};
   // An empty post to "facepad/active" is how clients probe the service.
   if (path == "facepad/active" && body.empty()) return {};
 
@@ -237,12 +242,7 @@ std::string ServiceModel::ReportedCode(const std::string& sn, const char* own) {
 }
 
 bool ServiceModel::IsEndpoint(const std::string& path) {
-  static const char* const kPaths[] = {
-      "facepad/adduser",    "facepad/setuser",          "facepad/deluser",
-      "facepad/setfacepic", "facepad/binding",          "facepad/unbinding",
-      "facepad/setport",    "facepad/controldevice",    "facepad/getterminalstatus",
-      "facepad/active",     "facepad/activationstatus", "facepad/getresult"};
-  return std::find(std::begin(kPaths), std::end(kPaths), path) != std::end(kPaths);
+  return FindEndpoint(path) != nullptr;
 }
 
 ServiceModel::ResultCodes ServiceModel::ResultCodesSet() const {

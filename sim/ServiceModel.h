@@ -116,6 +116,9 @@ class ServiceModel {
  private:
   class Database;
   using Fields = std::map<std::string, std::string>;
+  // An endpoint of the service: its path, its form fields and what it does.
+  struct Endpoint;
+  static const Endpoint* FindEndpoint(const std::string& path);
 
   // Endpoint behaviour, with m_mutex held, given the request's fields and
   // its parsed "data=" (null where the endpoint has none). Each returns the

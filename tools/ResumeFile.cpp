@@ -14,11 +14,9 @@ namespace Facepadctl {
 namespace fs = std::filesystem;
 
 std::string DefaultFailuresPath(const std::string& csvPath) {
-  const std::string suffix = ".csv";
-  const bool hasSuffix =
-      csvPath.size() > suffix.size() &&
-      csvPath.compare(csvPath.size() - suffix.size(), suffix.size(), suffix) == 0;
-  return (hasSuffix ? csvPath.substr(0, csvPath.size() - suffix.size()) : csvPath) + ".failed.csv";
+  fs::path path(csvPath);
+  if (path.extension() == ".csv") path.replace_extension();
+  return path.string() + ".failed.csv";
 }
 
 void CheckResumePath(const std::string& path, const std::string& inputPath) {
