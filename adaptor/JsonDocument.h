@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace ZR_Framework {
@@ -37,19 +38,34 @@ class LiteralKey {
   const char* m_text;
 };
 
+// Building a document can fail at every value: json-c returns null for a
+// value it cannot make, and fails to attach one when memory runs out. Each
+// step below reports that, so that a document with a member missing or null
+// in place of its value is never sent.
+
 // Attaches `value` to the object `parent` under `key`, which the object must
 // not hold yet (json-c skips the look-up); the parent owns the value from
-// then on. Should json-c fail to attach it, the value is released here.
-inline void AddMember(json_object* parent, LiteralKey key, json_object* value) {
+// then on. False when `value` is null (it could not be made) or json-c
+// failed to attach it; the value is then released here.
+[[nodiscard]] inline bool AddMember(json_object* parent, LiteralKey key, json_object* value) {
   constexpr unsigned kLiteralNewKey = JSON_C_OBJECT_ADD_KEY_IS_NEW | JSON_C_OBJECT_KEY_IS_CONSTANT;
+  if (value == nullptr) return false;
   if (json_object_object_add_ex(parent, key.c_str(), value, kLiteralNewKey) != 0) {
     json_object_put(value);
+    return false;
   }
+  return true;
 }
 
-// Appends `value` to the array `parent`, which owns it from then on.
-inline void AppendElement(json_object* parent, json_object* value) {
-  if (json_object_array_add(parent, value) != 0) json_object_put(value);
+// Appends `value` to the array `parent`, which owns it from then on. False as
+// AddMember.
+[[nodiscard]] inline bool AppendElement(json_object* parent, json_object* value) {
+  if (value == nullptr) return false;
+  if (json_object_array_add(parent, value) != 0) {
+    json_object_put(value);
+    return false;
+  }
+  return true;
 }
 
 // A JSON string of `text` up to its first NUL, as json-c takes it.
@@ -57,11 +73,13 @@ inline json_object* NewString(const std::string& text) {
   return json_object_new_string(text.c_str());
 }
 
-// json-c's default serialisation, copied out of the document.
-inline std::string JsonText(json_object* value) {
+// json-c's default serialisation, copied out of the document; std::nullopt
+// when json-c could not serialise it.
+inline std::optional<std::string> JsonText(json_object* value) {
   std::size_t length = 0;
   const char* text = json_object_to_json_string_length(value, JSON_C_TO_STRING_SPACED, &length);
-  return text != nullptr ? std::string(text, length) : std::string();
+  if (text == nullptr) return std::nullopt;
+  return std::string(text, length);
 }
 
 }  // namespace Face

@@ -13,6 +13,7 @@ namespace {
 // them; DelUser names itself, but for a document it cannot make.
 constexpr const char* kUserFailed = "TerminalFace_ZR::AddUserZorvan Call HttpPostRequest ret false";
 constexpr const char* kDelUserFailed = "TerminalFace_ZR::DelUser Call HttpPostRequest ret false";
+constexpr const char* kDelUserNoDocument = "TerminalFace_ZR::AddUserZorvan jsonData == nullptr";
 constexpr const char* kPhotoFailed =
     "TerminalFace_ZR::SetBiophotoZorvan Call HttpPostRequest ret false";
 
@@ -60,19 +61,17 @@ bool TerminalFace_ZR::SetUser(const std::string& id, const std::string& sn, Para
 bool TerminalFace_ZR::DelUser(const std::string& id, const std::string& sn, ParamMap& person) {
   return Guarded("DelUser", [&] {
     const JsonDocument document(json_object_new_object());
-    if (!document) {
-      return ZR_NO_DOCUMENT(
-          "TerminalFace_ZR::AddUserZorvan jsonData == nullptr");  // names AddUser, as known
-    }
+    if (!document) return ZR_NO_DOCUMENT(kDelUserNoDocument);
     const std::string& certnum = person["certnum"];
     if (!FormValuesFit("DelUser", {{"SN", sn}, {"id", id}}) ||
         !JsonStringsFit("DelUser", {{"certnum", certnum}})) {
       return false;
     }
-    AddMember(document.get(), "certnum", NewString(certnum));
+    std::optional<std::string> data;
+    if (AddMember(document.get(), "certnum", NewString(certnum))) data = JsonText(document.get());
+    if (!data) return ZR_NO_DOCUMENT(kDelUserNoDocument);
     std::string response;
-    return PostRequest("facepad/deluser",
-                       FormBody({{"SN", sn}, {"id", id}, {"data", JsonText(document.get())}}),
+    return PostRequest("facepad/deluser", FormBody({{"SN", sn}, {"id", id}, {"data", *data}}),
                        response, kDelUserFailed, kDelUserFailed);
   });
 }

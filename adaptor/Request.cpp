@@ -86,11 +86,11 @@ bool NoDocument(int line, const char* text) noexcept {
   return false;
 }
 
-void LogFailure(const char* operation, const std::exception& failure) noexcept {
-  SetFailure(TerminalFace_ZR::Failure::OutOfMemory);
+void LogFailure(const char* operation, bool outOfMemory) noexcept {
+  SetFailure(outOfMemory ? TerminalFace_ZR::Failure::OutOfMemory
+                         : TerminalFace_ZR::Failure::Exception);
   // Made without allocating: memory may be what ran out.
   char message[128];
-  const bool outOfMemory = dynamic_cast<const std::bad_alloc*>(&failure) != nullptr;
   std::snprintf(message, sizeof message, "TerminalFace_ZR::%s failed: %s", operation,
                 outOfMemory ? "out of memory" : "an exception was thrown");
   ZR_LOG(message);  // no '%' in our names: the text is safe as a format
@@ -107,6 +107,8 @@ TerminalFace_ZR::Failure FailureOf(Terminal_Http_Tool::PostFailure failure) {
       return TerminalFace_ZR::Failure::NotReached;
     case Terminal_Http_Tool::PostFailure::TimedOut:
       return TerminalFace_ZR::Failure::TimedOut;
+    case Terminal_Http_Tool::PostFailure::NotHttp:
+      return TerminalFace_ZR::Failure::NotHttp;
     case Terminal_Http_Tool::PostFailure::None:
     case Terminal_Http_Tool::PostFailure::Broken:
       break;

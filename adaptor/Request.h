@@ -3,8 +3,8 @@
 #ifndef TERMINALFACE_ZR_REQUEST_H
 #define TERMINALFACE_ZR_REQUEST_H
 
-#include <exception>
 #include <initializer_list>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -50,14 +50,15 @@ void SetFailure(TerminalFace_ZR::Failure failure, int status = 0) noexcept;
 bool NoDocument(int line, const char* text) noexcept;
 #define ZR_NO_DOCUMENT(text) ::ZR_Framework::Face::NoDocument(__LINE__, (text))
 
-// Logs an exception that ended `operation`, and records it as its failure.
-void LogFailure(const char* operation, const std::exception& failure) noexcept;
+// Logs an exception that ended `operation`, and records it as its failure:
+// OutOfMemory, or Exception for any other.
+void LogFailure(const char* operation, bool outOfMemory) noexcept;
 
 // Runs the body of the operation named `operation`, and keeps its failure (or
-// none) for LastFailure(). An exception from within (a string or map that
-// could not grow: memory ran out) ends the operation with false and the
-// record "TerminalFace_ZR::" `operation` " failed: out of memory", and never
-// reaches the host.
+// none) for LastFailure(). An exception from within never reaches the host:
+// it ends the operation with false and the record "TerminalFace_ZR::"
+// `operation` " failed: out of memory" (a string or map that could not grow)
+// or " failed: an exception was thrown" (any other).
 template <typename Body>
 bool Guarded(const char* operation, Body body) {
   SetFailure(TerminalFace_ZR::Failure::None);
@@ -67,8 +68,11 @@ bool Guarded(const char* operation, Body body) {
     // way (a bind's activation) had.
     if (done) SetFailure(TerminalFace_ZR::Failure::None);
     return done;
-  } catch (const std::exception& failure) {
-    LogFailure(operation, failure);
+  } catch (const std::bad_alloc&) {
+    LogFailure(operation, true);
+    return false;
+  } catch (...) {
+    LogFailure(operation, false);
     return false;
   }
 }

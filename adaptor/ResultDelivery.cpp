@@ -8,15 +8,33 @@
 namespace ZR_Framework {
 namespace Face {
 
+// Both registrations end in the poller's one handler, so that each replaces
+// the other. m_pResultCallback keeps the plain callback last registered (null
+// once a handler has replaced it).
 bool TerminalFace_ZR::SetResultCallbackFace(ResultCallback callback) {
-  if (callback == nullptr) {
-    SetFailure(Failure::RefusedValue);
-    ZR_LOG("TerminalFace_ZR::SetResultCallbackFaceZorvan _pResultCallback == nullptr");
-    return false;
-  }
-  m_pResultCallback.store(callback);
-  SetFailure(Failure::None);
-  return true;
+  return Guarded("SetResultCallbackFace", [&] {
+    if (callback == nullptr) {
+      SetFailure(Failure::RefusedValue);
+      ZR_LOG("TerminalFace_ZR::SetResultCallbackFaceZorvan _pResultCallback == nullptr");
+      return false;
+    }
+    m_poller->SetHandler(std::make_shared<const ResultHandler>(callback));
+    m_pResultCallback.store(callback);
+    return true;
+  });
+}
+
+bool TerminalFace_ZR::SetResultHandler(ResultHandler handler) {
+  return Guarded("SetResultHandler", [&] {
+    if (!handler) {
+      SetFailure(Failure::RefusedValue);
+      ZR_LOG("TerminalFace_ZR::SetResultHandler refused: the handler is empty");
+      return false;
+    }
+    m_poller->SetHandler(std::make_shared<const ResultHandler>(std::move(handler)));
+    m_pResultCallback.store(nullptr);
+    return true;
+  });
 }
 
 // The service's answers are not trusted: a document or entry list that is no

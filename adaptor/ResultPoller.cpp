@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -48,6 +49,14 @@ void PinThisModule() {
 }
 }  // namespace
 
+PollerTiming ClampedTiming(const PollerTiming& timing) {
+  const auto clamp = [](std::chrono::milliseconds interval) {
+    return std::clamp(interval, TerminalFace_ZR::kShortestPollInterval,
+                      TerminalFace_ZR::kLongestPollInterval);
+  };
+  return {clamp(timing.first), clamp(timing.busy), clamp(timing.idle)};
+}
+
 ResultFrame FrameResultAnswer(const std::string& answer, std::string& list) {
   const std::size_t bracket = ListAfterWord(answer, "result");
   if (bracket == std::string::npos || answer[bracket] != '[') return ResultFrame::None;
@@ -75,18 +84,18 @@ void ReplaceSerialNumbers(ResultMap& from, ResultMap& results) {
 }
 
 struct ResultPoller::State {
-  State(TerminalFace_ZR& owner, PollerTiming pollTiming) : adaptor(owner), timing(pollTiming) {}
+  State(TerminalFace_ZR& owner, PollerTiming pollTiming)
+      : adaptor(owner), timing(ClampedTiming(pollTiming)) {}
 
   void SlotTimerTimeout();  // the thread's body
   // Waits the interval of `wait`, as the timing stands (and as it changes
   // meanwhile); false when asked to stop.
   bool WaitFor(Wait wait);
   void Poll();
-  // Hands the pending results to the callback when they hold an entry not
+  // Hands the pending results to the handler when they hold an entry not
   // handed over yet. `fresh`: entries arrived in this poll (a missing
-  // callback is then logged).
+  // handler is then logged).
   void DeliverPending(bool fresh);
-  bool Stopping();
 
   // Used by the thread only inside a poll, which the destructor either waits
   // for or (inside the callback) lets finish without touching it again.
@@ -94,9 +103,10 @@ struct ResultPoller::State {
 
   std::mutex mutex;
   std::condition_variable changed;
-  bool quit = false;      // guarded by mutex
-  PollerTiming timing;    // guarded by mutex
-  int timingChanges = 0;  // guarded by mutex
+  bool quit = false;                             // guarded by mutex
+  PollerTiming timing;                           // guarded by mutex
+  int timingChanges = 0;                         // guarded by mutex
+  std::shared_ptr<const ResultHandler> handler;  // guarded by mutex
 
   // The thread's own.
   ResultMap results;  // the host's map, kept for the poller's whole life
@@ -113,10 +123,16 @@ ResultPoller::ResultPoller(TerminalFace_ZR& adaptor, PollerTiming timing)
 void ResultPoller::SetTiming(PollerTiming timing) {
   {
     std::lock_guard<std::mutex> lock(m_state->mutex);
-    m_state->timing = timing;
+    m_state->timing = ClampedTiming(timing);
     ++m_state->timingChanges;
   }
   m_state->changed.notify_all();
+}
+
+void ResultPoller::SetHandler(std::shared_ptr<const ResultHandler> handler) {
+  std::lock_guard<std::mutex> lock(m_state->mutex);
+  m_state->handler.swap(handler);
+  // The handler replaced is released outside the lock, by `handler`.
 }
 
 ResultPoller::~ResultPoller() {
@@ -193,29 +209,29 @@ void ResultPoller::State::Poll() {
 
 void ResultPoller::State::DeliverPending(bool fresh) {
   if (!undelivered) return;
-  const ResultCallback callback = adaptor.m_pResultCallback.load();
-  if (callback == nullptr) {
+  std::shared_ptr<const ResultHandler> deliverTo;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    // The adaptor is being destroyed: the host is going away.
+    if (quit) return;
+    deliverTo = handler;
+  }
+  if (!deliverTo) {
     // The results wait for the first callback the host registers.
     if (fresh) ZR_LOG("SlotTimerTimeout pResultCallback == nullptr");
     return;
   }
-  // The adaptor is being destroyed: the host is going away.
-  if (Stopping()) return;
   // Without allocating, so that no results are lost half-way.
   ReplaceSerialNumbers(pending, results);
   undelivered = false;
-  // The callback may destroy the adaptor: from here on, only this state is
-  // touched.
+  // The handler may destroy the adaptor: from here on, only this state is
+  // touched. It is called without the lock, so that it may also change the
+  // timing or register another handler.
   try {
-    callback(results);
+    (*deliverTo)(results);
   } catch (...) {
-    // An exception from the host's callback must not end the poller.
+    // An exception from the host's code must not end the poller.
   }
-}
-
-bool ResultPoller::State::Stopping() {
-  std::lock_guard<std::mutex> lock(mutex);
-  return quit;
 }
 
 }  // namespace Face

@@ -2,11 +2,12 @@
 // and hands them to its adaptor's result callback.
 //
 // Creates the thread on construction; stops it on destruction. The destructor
-// raises a flag that no callback starts after, wakes a waiting poller,
-// interrupts a poll in flight, and joins the thread (so a callback already
-// under way is waited for). Run on the poller's own thread (the host
-// destroyed the adaptor inside its callback), it lets the thread end by
-// itself as soon as the callback returns.
+// raises a flag, wakes a waiting poller, interrupts a poll in flight, and
+// joins the thread. Once the flag is raised no callback starts; one that the
+// poller had already begun runs to its end, and the join waits for it. Run
+// on the poller's own thread (the host destroyed the adaptor inside its
+// callback), the destructor lets the thread end by itself as soon as the
+// callback returns.
 #ifndef TERMINALFACE_ZR_RESULT_POLLER_H
 #define TERMINALFACE_ZR_RESULT_POLLER_H
 
@@ -44,6 +45,10 @@ void MergeResults(ResultMap& fresh, ResultMap& pending);
 void ReplaceSerialNumbers(ResultMap& from, ResultMap& results);
 
 using PollerTiming = TerminalFace_ZR::PollerTiming;
+using ResultHandler = TerminalFace_ZR::ResultHandler;
+
+// `timing` with each interval brought within the poller's range.
+PollerTiming ClampedTiming(const PollerTiming& timing);
 
 class ResultPoller {
  public:
@@ -55,6 +60,10 @@ class ResultPoller {
   // From the wait under way on: a wait is measured from its start again
   // with the new interval (and ends at once if that has passed).
   void SetTiming(PollerTiming timing);
+
+  // What results are handed to from the next delivery on; null for none. A
+  // delivery under way keeps the handler it began with.
+  void SetHandler(std::shared_ptr<const ResultHandler> handler);
 
  private:
   // What the thread and its owner share. The thread holds it too, so that it

@@ -81,20 +81,20 @@ bool TerminalFace_ZR::ControlDeviceFace(const std::string& id, const std::string
                                         const std::string& /*arg5*/) {
   return Guarded("ControlDeviceFace", [&] {
     if (!FormValuesFit("ControlDeviceFace", {{"SN", sn}, {"id", id}})) return false;
+    // Names DelBiophoto, as the service's operators know the text.
+    constexpr const char* kNoDocument = "TerminalFace_ZR::DelBiophotoZorvan jsonData == nullptr";
     const JsonDocument command(json_object_new_object());
-    if (!command) {
-      return ZR_NO_DOCUMENT(
-          "TerminalFace_ZR::DelBiophotoZorvan jsonData == nullptr");  // names DelBiophoto, as known
+    if (!command) return ZR_NO_DOCUMENT(kNoDocument);
+    std::optional<std::string> data;
+    if (AddMember(command.get(), "type", json_object_new_int(kControlType)) &&
+        // the text "true", not the JSON literal
+        AddMember(command.get(), "enable", json_object_new_string("true")) &&
+        AddMember(command.get(), "value", json_object_new_int(kControlValue))) {
+      data = JsonText(command.get());
     }
-    json_object* type = json_object_new_int(kControlType);
-    json_object* value = json_object_new_int(kControlValue);
-    json_object* enable = json_object_new_string("true");  // the text, not the JSON literal
-    AddMember(command.get(), "type", type);
-    AddMember(command.get(), "enable", enable);
-    AddMember(command.get(), "value", value);
+    if (!data) return ZR_NO_DOCUMENT(kNoDocument);
     std::string response;
-    return PostRequest("facepad/controldevice",
-                       FormBody({{"SN", sn}, {"id", id}, {"data", JsonText(command.get())}}),
+    return PostRequest("facepad/controldevice", FormBody({{"SN", sn}, {"id", id}, {"data", *data}}),
                        response,
                        "TerminalFace_ZR::ControlDeviceFace Call HttpPostRequest ret false",
                        "TerminalFace_ZR::ControlDeviceFace Call GetLastPostStatus ret false");

@@ -117,4 +117,20 @@ void DestroyTerminalFace_ZR(ZR_Framework::Face::CLS_TerminalFace_Base* adaptor) 
   delete adaptor;
 }
 
+bool SetResultHandlerTerminalFace_ZR(ZR_Framework::Face::CLS_TerminalFace_Base* adaptor,
+                                     int (*handler)(ZR_Framework::Face::ResultMap& results,
+                                                    void* context),
+                                     void* context) {
+  using ZR_Framework::Face::TerminalFace_ZR;
+  auto* ours = dynamic_cast<TerminalFace_ZR*>(adaptor);
+  if (ours == nullptr || handler == nullptr) return false;
+  try {
+    return ours->SetResultHandler([handler, context](ZR_Framework::Face::ResultMap& results) {
+      return handler(results, context);
+    });
+  } catch (...) {
+    return false;  // the handler could not be wrapped: memory ran out
+  }
+}
+
 }  // extern "C"

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -25,9 +26,10 @@ class ZR_API TerminalFace_ZR : public CLS_TerminalFace_Base {
   // Starts the result poller. Throws std::system_error when its thread cannot
   // be started; no object exists then.
   TerminalFace_ZR();
-  // Stops the poller at once, interrupting a poll in flight; waits for the
-  // host's callback if it is running, and calls it no more. May be called
-  // from inside the callback.
+  // Stops the poller at once, interrupting a poll in flight. Once it has
+  // raised its stop flag no callback starts; a callback the poller had
+  // already begun runs to its end, and the destructor waits for it (unless
+  // it is called inside that callback, which is allowed).
   ~TerminalFace_ZR() override;
 
   TerminalFace_ZR(const TerminalFace_ZR&) = delete;
@@ -40,8 +42,14 @@ class ZR_API TerminalFace_ZR : public CLS_TerminalFace_Base {
   // Does nothing; always false.
   bool DelBiophoto(const std::string& id, const std::string& sn, ParamMap& photo) override;
 
-  // Result delivery.
+  // Result delivery. The callback runs on the poller's thread.
   bool SetResultCallbackFace(ResultCallback callback) override;
+  // The same for any callable, such as a lambda that knows which adaptor or
+  // service it serves. Either registration replaces the other, under the
+  // same delivery rules; a delivery under way keeps the one it began with.
+  // An empty handler is refused (false, Failure::RefusedValue).
+  using ResultHandler = std::function<int(ResultMap&)>;
+  bool SetResultHandler(ResultHandler handler);
 
   // Terminal administration.
   bool SetListenPortFace(std::string& port, std::string& reset) override;
@@ -79,7 +87,7 @@ class ZR_API TerminalFace_ZR : public CLS_TerminalFace_Base {
   bool JsonDataToMapData(const std::string& json, ResultMap& results);
 
   // Time-outs of the adaptor's HTTP client (defaults: 5 s to connect, 30 s for
-  // a whole request).
+  // a whole request). Each is clamped, silently, to 1 ms – 24 h.
   void SetHttpTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds total);
 
   // Why the last operation on the calling thread returned false, for hosts
@@ -97,6 +105,8 @@ class ZR_API TerminalFace_ZR : public CLS_TerminalFace_Base {
     NotConnected,      // GetTerminalStatusFace: the terminal is not connected
     UnreadableAnswer,  // GetTerminalStatusFace: the answer had no readable list
     NotSupported,      // DelBiophoto and SetInitParamFace, which do nothing
+    NotHttp,           // a connection was made and the answer was not HTTP
+    Exception,         // an exception other than running out of memory
   };
   struct FailureReason {
     Failure failure = Failure::None;
@@ -104,10 +114,14 @@ class ZR_API TerminalFace_ZR : public CLS_TerminalFace_Base {
   };
   static FailureReason LastFailure();
 
-  // When the poller polls: `first` after the adaptor was made, then `busy`
-  // after a poll that brought results or failed, and `idle` once ten polls in
-  // a row left the map empty (an answer with an empty list keeps the
-  // interval as it was).
+  // When the poller polls: `first` after the adaptor was made; after that,
+  // `busy` while fewer than ten polls in a row have left the host's map
+  // empty, and `idle` from the tenth on, until a poll leaves the map holding
+  // a serial number. (A host that empties its map in its callback counts as
+  // idle even when every poll brings results.) A poll that fails leaves the
+  // count as it was; an answer whose list is written "[]" keeps the interval
+  // as it was, so an idle service is polled every `first` until a poll
+  // answers otherwise.
   struct PollerTiming {
     std::chrono::milliseconds first;
     std::chrono::milliseconds busy;
@@ -118,8 +132,13 @@ class ZR_API TerminalFace_ZR : public CLS_TerminalFace_Base {
       std::chrono::seconds(8), std::chrono::seconds(1), std::chrono::seconds(8)};
   // Changes the poller's timing from the wait under way on, which is measured
   // again from its start (and ends at once if the new interval has passed).
-  // Safe from any thread. A tool that awaits its own results polls sooner;
-  // one that awaits none can keep the first wait longer than it runs.
+  // Safe from any thread. Each interval is clamped, silently, to
+  // kShortestPollInterval – kLongestPollInterval: no timing makes the poller
+  // poll more often than every 10 ms. A tool that awaits its own results
+  // polls sooner; one that awaits none can keep the first wait longer than
+  // it runs.
+  static constexpr std::chrono::milliseconds kShortestPollInterval{10};
+  static constexpr std::chrono::milliseconds kLongestPollInterval{std::chrono::hours(24 * 7)};
   void SetPollerTiming(const PollerTiming& timing);
 
  protected:
@@ -155,6 +174,12 @@ class ZR_API TerminalFace_ZR : public CLS_TerminalFace_Base {
 extern "C" {
 ZR_API ZR_Framework::Face::CLS_TerminalFace_Base* CreateTerminalFace_ZR();
 ZR_API void DestroyTerminalFace_ZR(ZR_Framework::Face::CLS_TerminalFace_Base* adaptor);
+// SetResultHandler for such hosts: `handler` is called with the results and
+// `context`, as given. False for a null adaptor or handler.
+ZR_API bool SetResultHandlerTerminalFace_ZR(ZR_Framework::Face::CLS_TerminalFace_Base* adaptor,
+                                            int (*handler)(ZR_Framework::Face::ResultMap& results,
+                                                           void* context),
+                                            void* context);
 }
 
 #endif  // TERMINALFACE_ZR_H

@@ -16,6 +16,9 @@ constexpr const char* kActivationPostFailed =
     "TerminalFace_ZR::ControlDeviceFace Call HttpPostRequest ret false";
 constexpr const char* kActivationStatusFailed =
     "TerminalFace_ZR::ControlDeviceFace Call GetLastPostStatus ret false";
+// Names DelBiophoto, as the service's operators know the text.
+constexpr const char* kActivationNoDocument =
+    "TerminalFace_ZR::DelBiophotoZorvan jsonData == nullptr";
 constexpr const char* kStatusPostFailed =
     "TerminalFace_ZR::GetTerminalStatusFaceZorvan Call HttpPostRequest ret false";
 constexpr const char* kStatusRefused =
@@ -76,19 +79,16 @@ bool TerminalFace_ZR::Active(const std::string& id, const std::string& sn,
       return false;
     }
     const JsonDocument account(json_object_new_object());
-    if (!account) {
-      return ZR_NO_DOCUMENT(
-          "TerminalFace_ZR::DelBiophotoZorvan jsonData == nullptr");  // names DelBiophoto, as known
+    if (!account) return ZR_NO_DOCUMENT(kActivationNoDocument);
+    std::optional<std::string> data;
+    if (AddMember(account.get(), "username", NewString(username)) &&
+        AddMember(account.get(), "password", NewString(password)) &&
+        AddMember(account.get(), "userlevel", NewString(userlevel))) {
+      data = JsonText(account.get());
     }
-    json_object* user = NewString(username);
-    json_object* secret = NewString(password);
-    json_object* level = NewString(userlevel);
-    AddMember(account.get(), "username", user);
-    AddMember(account.get(), "password", secret);
-    AddMember(account.get(), "userlevel", level);
+    if (!data) return ZR_NO_DOCUMENT(kActivationNoDocument);
     std::string response;
-    return PostRequest("facepad/active",
-                       FormBody({{"SN", sn}, {"id", id}, {"data", JsonText(account.get())}}),
+    return PostRequest("facepad/active", FormBody({{"SN", sn}, {"id", id}, {"data", *data}}),
                        response, kActivationPostFailed, kActivationStatusFailed);
   });
 }

@@ -33,24 +33,32 @@ std::optional<std::string> BuildUserRecord(ParamMap& person, UserRecordVariant v
     return std::nullopt;
   }
 
+  // Every member is attached, even after one has failed, so that `person`
+  // gains all the keys the record reads whatever happens.
+  bool complete = true;
+  const auto attach = [&complete](bool attached) { complete = complete && attached; };
   static constexpr LiteralKey kStrings[] = {"certtype",   "certnum",  "name",    "password",
                                             "authmethod", "facetype", "roleplay"};
   for (const LiteralKey key : kStrings) {
-    AddMember(record.get(), key, NewString(person[key.c_str()]));
+    attach(AddMember(record.get(), key, NewString(person[key.c_str()])));
   }
   const std::string& num = person["num"];
   const std::string& cardType = person["cardtype"];  // sent under the name "type"
   if (variant == UserRecordVariant::Update || !num.empty()) {
-    AddMember(card.get(), "num", NewString(num));
-    AddMember(card.get(), "type",
-              variant == UserRecordVariant::Add ? json_object_new_int(std::atoi(cardType.c_str()))
-                                                : NewString(cardType));
-    AppendElement(cards.get(), card.release());
+    attach(AddMember(card.get(), "num", NewString(num)));
+    attach(AddMember(card.get(), "type",
+                     variant == UserRecordVariant::Add
+                         ? json_object_new_int(std::atoi(cardType.c_str()))
+                         : NewString(cardType)));
+    attach(AppendElement(cards.get(), card.release()));
   }
-  AddMember(record.get(), "cardinfo", cards.release());
-  AddMember(record.get(), "plantemplateno", NewString(person["plantemplateno"]));
-  AddMember(record.get(), "enablecover", NewString(person["enablecover"]));
-  return JsonText(record.get());
+  attach(AddMember(record.get(), "cardinfo", cards.release()));
+  attach(AddMember(record.get(), "plantemplateno", NewString(person["plantemplateno"])));
+  attach(AddMember(record.get(), "enablecover", NewString(person["enablecover"])));
+  std::optional<std::string> text;
+  if (complete) text = JsonText(record.get());
+  if (!text) ZR_NO_DOCUMENT(kNoContainer);
+  return text;
 }
 
 const char* UserRecordMemberWithNul(const ParamMap& person, UserRecordVariant variant) {
@@ -72,9 +80,11 @@ std::optional<std::string> BuildPhotoRecord(ParamMap& photo) {
   const std::string& certnum = photo["certnum"];
   const std::string& size = photo["size"];
   const std::string& content = photo["content"];
-  AddMember(record.get(), "certnum", NewString(certnum));
-  AddMember(record.get(), "size", json_object_new_int(std::atoi(size.c_str())));
-  AddMember(record.get(), "content", NewString(content));
+  const bool complete =
+      AddMember(record.get(), "certnum", NewString(certnum)) &&
+      AddMember(record.get(), "size", json_object_new_int(std::atoi(size.c_str()))) &&
+      AddMember(record.get(), "content", NewString(content));
+  if (!complete) return std::nullopt;
   return JsonText(record.get());
 }
 

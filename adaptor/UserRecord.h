@@ -19,9 +19,10 @@ enum class UserRecordVariant {
 // Builds the record from `person` and returns json-c's default serialisation
 // of it. Every key the record reads is looked up with the map's subscript, so
 // `person` gains those it lacked, with empty values. Returns std::nullopt
-// when a container cannot be created (running out of memory), after logging
-// "TerminalFace_ZR::AddUserZorvan jsonData == nullptr" from the line of the
-// container's check; `person` is then unchanged.
+// when any value of the record cannot be made, attached or serialised
+// (memory ran out), after logging "TerminalFace_ZR::AddUserZorvan jsonData
+// == nullptr" from the line of the check; `person` is unchanged when a
+// container was what failed.
 std::optional<std::string> BuildUserRecord(ParamMap& person, UserRecordVariant variant);
 
 // The name, as sent, of the record's first string member whose text holds a
@@ -31,7 +32,8 @@ const char* UserRecordMemberWithNul(const ParamMap& person, UserRecordVariant va
 
 // The photo record that SetBiophoto sends: "certnum", "size" (an integer, as
 // atoi reads it) and "content", looked up with the map's subscript like the
-// user record's keys. std::nullopt when its object cannot be created.
+// user record's keys. std::nullopt when any of its values cannot be made,
+// attached or serialised.
 std::optional<std::string> BuildPhotoRecord(ParamMap& photo);
 
 }  // namespace Face

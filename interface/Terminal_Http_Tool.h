@@ -53,11 +53,16 @@ class ZR_API Terminal_Http_Tool {
     TimedOut,    // the time-out ran out
     Broken,      // the connection failed mid-way, the answer was too large, or the post was
                  // interrupted
+    NotHttp,     // a connection was made and the answer was not HTTP
   };
   PostFailure GetLastPostFailure() const;
 
   // Time-outs for later posts: to establish a connection, and for the whole
-  // request. A hung service never holds a caller longer than `total`.
+  // request. A hung service never holds a caller longer than `total`. Each is
+  // clamped to kShortestTimeout – kLongestTimeout: libcurl reads zero as no
+  // limit at all, and takes its limits in a narrower type than ours.
+  static constexpr std::chrono::milliseconds kShortestTimeout{1};
+  static constexpr std::chrono::milliseconds kLongestTimeout{std::chrono::hours(24)};
   void SetTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds total);
 
   // A post that InterruptPosts() can end at once, for a caller that must stop

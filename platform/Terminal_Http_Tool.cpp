@@ -124,8 +124,12 @@ PostFailure FailureOf(CURLcode result) {
     case CURLE_COULDNT_RESOLVE_HOST:
     case CURLE_COULDNT_RESOLVE_PROXY:
     case CURLE_URL_MALFORMAT:
-    case CURLE_UNSUPPORTED_PROTOCOL:
       return PostFailure::NotReached;
+    // The URL is always http: libcurl reports an answer without a status
+    // line (HTTP/0.9, which it does not accept) as an unsupported protocol.
+    case CURLE_UNSUPPORTED_PROTOCOL:
+    case CURLE_WEIRD_SERVER_REPLY:
+      return PostFailure::NotHttp;
     case CURLE_OPERATION_TIMEDOUT:
       return PostFailure::TimedOut;
     default:
@@ -365,11 +369,9 @@ Terminal_Http_Tool::PostFailure Terminal_Http_Tool::GetLastPostFailure() const {
 
 void Terminal_Http_Tool::SetTimeouts(std::chrono::milliseconds connect,
                                      std::chrono::milliseconds total) {
-  // curl reads zero as "no limit"; a limit is always kept.
-  constexpr std::chrono::milliseconds kShortest{1};
   std::lock_guard<std::mutex> lock(m_impl->mutex);
-  m_impl->connectTimeout = std::max(connect, kShortest);
-  m_impl->totalTimeout = std::max(total, kShortest);
+  m_impl->connectTimeout = std::clamp(connect, kShortestTimeout, kLongestTimeout);
+  m_impl->totalTimeout = std::clamp(total, kShortestTimeout, kLongestTimeout);
 }
 
 }  // namespace ZR_Framework

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 #include "CLS_TerminalFace_Base.h"
@@ -38,6 +39,31 @@ TEST(Factory, LoadedModuleMakesRequests) {
 
   EXPECT_EQ(simulator.Requests("facepad/active").size(), 1u);
   dlclose(module);
+}
+
+// Once its last adaptor is gone, dlclose unloads the module and the platform
+// libraries it brought, so that a host can load a new build in its place. In
+// a process of its own: the test below keeps the module loaded for good.
+TEST(Factory, DlcloseUnloadsTheModule) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        FacepadSim::FacepadSimulator simulator;
+        void* module = dlopen(ZR_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
+        const auto create = reinterpret_cast<Create>(dlsym(module, "CreateTerminalFace_ZR"));
+        const auto destroy = reinterpret_cast<Destroy>(dlsym(module, "DestroyTerminalFace_ZR"));
+        CLS_TerminalFace_Base* adaptor = create();
+        adaptor->SetUrl("127.0.0.1:" + std::to_string(simulator.Port()) + "/facepad/active#");
+        ZR_Framework::Face::ParamMap params;
+        const bool used = adaptor->GetAvailableFace(params);
+        destroy(adaptor);
+        dlclose(module);
+        const bool unloaded =
+            dlopen(ZR_MODULE_PATH, RTLD_NOW | RTLD_NOLOAD) == nullptr &&
+            dlopen("libTerminal_Http_Tool.so.1", RTLD_NOW | RTLD_NOLOAD) == nullptr;
+        std::_Exit(used && unloaded ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 namespace {

@@ -4,6 +4,7 @@
 // the answer, so three stand for all: one plain post, one of two posts, and
 // one that reads the body. (Each operation's own texts: OperationsTest.)
 #include "Operations.h"
+#include "RawListener.h"
 #include "TestAdaptor.h"
 
 using namespace std::chrono_literals;
@@ -77,11 +78,42 @@ TEST_F(InjectedFault, EachFaultFailsCleanlyAndTheNextRequestSucceeds) {
   }
 }
 
+// Bytes that are not HTTP come from a service that is there: they are not
+// reported as a service that could not be reached.
+TEST_F(InjectedFault, AnAnswerThatIsNotHttpIsToldFromNoConnection) {
+  const RawListener notHttp("220 welcome, this is no web server\r\n");
+  adaptor.SetRequestPort(notHttp.Port());
+  for (const char* standIn : kStandIns) {
+    ExpectFailure(Find(standIn), "an answer that is not HTTP", Failure::NotHttp);
+  }
+}
+
 TEST_F(InjectedFault, AnAnswerDrippedWithinTheTimeOutIsTaken) {
   // About a tenth of the time-out in all, whatever the machine's load.
   adaptor.SetHttpTimeouts(kTimeOut, kTimeOut * 10);
   simulator.AddFault(Fault::Drip(kConnectedAnswer, kTimeOut / 40).On("facepad/getterminalstatus"));
   EXPECT_TRUE(adaptor.GetTerminalStatusFace("SN1"));
+}
+
+// Time-outs are kept within 1 ms – 24 h: no value given turns into no limit,
+// nor wraps into a short one on its way to libcurl.
+TEST_F(InjectedFault, TimeOutsAreKeptWithinTheirRange) {
+  using std::chrono::milliseconds;
+  const milliseconds kWrapsAt32Bits{(std::int64_t{1} << 32) + 100};
+  const std::tuple<const char*, milliseconds, bool> cases[] = {
+      {"zero", 0ms, false},
+      {"negative", milliseconds::min(), false},
+      {"the most", milliseconds::max(), true},
+      {"past 32 bits", kWrapsAt32Bits, true},
+  };
+  const Operation& operation = Find("UnBindTerminalFace");
+  simulator.AddFault(Fault::Delayed(Scaled(300ms)).On(operation.path));
+  for (const auto& [name, timeOut, answered] : cases) {
+    adaptor.SetHttpTimeouts(timeOut, timeOut);
+    EXPECT_EQ(operation.call(adaptor), answered) << name;
+    EXPECT_EQ(TerminalFace_ZR::LastFailure().failure, answered ? Failure::None : Failure::TimedOut)
+        << name;
+  }
 }
 
 // Only a 200 is accepted, whatever the body.

@@ -1,6 +1,7 @@
 // Memory running out at any allocation an operation makes, whether `new`
-// throws or json-c cannot create a container: the operation ends cleanly and
-// says so in its log, and nothing it throws reaches the host.
+// throws or json-c cannot make a value, attach it or serialise a document:
+// the operation ends cleanly and says so in its log, and nothing it throws
+// reaches the host.
 #include <dlfcn.h>
 #include <json-c/json.h>
 
@@ -8,6 +9,7 @@
 #include <functional>
 #include <new>
 #include <set>
+#include <stdexcept>
 
 #include "Operations.h"
 #include "TestAdaptor.h"
@@ -16,16 +18,17 @@ namespace {
 // Allocations this thread may still make before the next one fails (0: no
 // failure planned), and which kind failed. Other threads are left alone.
 thread_local long t_allocationsBeforeFailure = 0;
-enum class Failed { Nothing, New, JsonContainer };
+enum class Failed { Nothing, New, Json };
 thread_local Failed t_failed = Failed::Nothing;
+// Only `new` is counted, and it throws something else than std::bad_alloc.
+thread_local bool t_newThrowsSomethingElse = false;
 
 bool ThisAllocationFails(Failed kind) {
+  if (t_newThrowsSomethingElse && kind != Failed::New) return false;
   if (t_allocationsBeforeFailure <= 0 || --t_allocationsBeforeFailure != 0) return false;
   t_failed = kind;
   return true;
 }
-
-using NewContainer = json_object* (*)();
 }  // namespace
 
 // Every allocation of this program comes through here, and goes back through
@@ -34,7 +37,10 @@ using NewContainer = json_object* (*)();
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 #endif
 void* operator new(std::size_t size) {
-  if (ThisAllocationFails(Failed::New)) throw std::bad_alloc();
+  if (ThisAllocationFails(Failed::New)) {
+    if (t_newThrowsSomethingElse) throw std::runtime_error("not memory");
+    throw std::bad_alloc();
+  }
   void* memory = std::malloc(size != 0 ? size : 1);
   if (memory == nullptr) throw std::bad_alloc();
   return memory;
@@ -46,22 +52,33 @@ void operator delete(void* memory, std::size_t /*size*/) noexcept {
   std::free(memory);
 }
 
-// json-c's containers, for the code linked into this program.
-extern "C" json_object* json_object_new_object(void) {
-  static const auto real =
-      reinterpret_cast<NewContainer>(dlsym(RTLD_NEXT, "json_object_new_object"));
-  return ThisAllocationFails(Failed::JsonContainer) ? nullptr : real();
-}
-extern "C" json_object* json_object_new_array(void) {
-  static const auto real =
-      reinterpret_cast<NewContainer>(dlsym(RTLD_NEXT, "json_object_new_array"));
-  return ThisAllocationFails(Failed::JsonContainer) ? nullptr : real();
-}
+// json-c's values, members, elements and text, for the code linked into this
+// program (json-c's calls within itself are its own): each returns `failed`
+// when this allocation is to fail, and is json-c's own otherwise.
+// NOLINTNEXTLINE(bugprone-macro-parentheses): `result` and `parameters` make a type
+#define FAILING_JSON_C(result, name, failed, parameters, arguments)                           \
+  extern "C" result name parameters {                                                         \
+    static const auto real = reinterpret_cast<result(*) parameters>(dlsym(RTLD_NEXT, #name)); \
+    return ThisAllocationFails(Failed::Json) ? (failed) : real arguments;                     \
+  }
+FAILING_JSON_C(json_object*, json_object_new_object, nullptr, (), ())
+FAILING_JSON_C(json_object*, json_object_new_array, nullptr, (), ())
+FAILING_JSON_C(json_object*, json_object_new_string, nullptr, (const char* text), (text))
+FAILING_JSON_C(json_object*, json_object_new_int, nullptr, (int32_t value), (value))
+FAILING_JSON_C(int, json_object_object_add_ex, -1,
+               (json_object * object, const char* const key, json_object* const value,
+                const unsigned options),
+               (object, key, value, options))
+FAILING_JSON_C(int, json_object_array_add, -1, (json_object * array, json_object* value),
+               (array, value))
+FAILING_JSON_C(const char*, json_object_to_json_string_length, nullptr,
+               (json_object * value, int flags, size_t* length), (value, flags, length))
 
 using operations::kAnn;
 using operations::kConnectedAnswer;
 using ZR_Framework::Face::ParamMap;
 using ZR_Framework::Face::ResultMap;
+using ZR_Framework::Face::TerminalFace_ZR;
 
 class OutOfMemory : public AdaptorTest {};
 
@@ -69,20 +86,25 @@ TEST_F(OutOfMemory, AnAllocationFailingAnywhereInAnOperationStaysInside) {
   simulator.SetTerminalStatusAnswer(kConnectedAnswer);
   ResultMap results;
   const std::string resultList = R"([{"SN":"A1","data":[{"id":"7","return":"0"}]}])";
+  const std::string noUserRecord = "TerminalFace_ZR::AddUserZorvan jsonData == nullptr";
   // Each row calls one operation with arguments made beforehand, so that
   // every allocation counted is the operation's own; and names what it logs
-  // when json-c cannot create its document.
+  // when json-c fails it, if it sends a document of its own.
   const std::tuple<const char*, std::function<bool(ParamMap&)>, std::string> rows[] = {
-      {"AddUser", [&](ParamMap& p) { return adaptor.AddUser("7", "SN1", p); },
-       "TerminalFace_ZR::AddUserZorvan jsonData == nullptr"},
+      {"AddUser", [&](ParamMap& p) { return adaptor.AddUser("7", "SN1", p); }, noUserRecord},
+      {"SetUser", [&](ParamMap& p) { return adaptor.SetUser("7", "SN1", p); }, noUserRecord},
+      {"DelUser", [&](ParamMap& p) { return adaptor.DelUser("7", "SN1", p); }, noUserRecord},
       {"SetBiophoto", [&](ParamMap& p) { return adaptor.SetBiophoto("7", "SN1", p); },
        "TerminalFace_ZR::SetBiophotoZorvan jsonData == nullptr"},
-      {"BindTerminalFace",
-       [&](ParamMap&) { return adaptor.BindTerminalFace("SN1", 1, "10.0.0.7", "80", "u", "p"); },
+      {"Active", [&](ParamMap&) { return adaptor.Active("7", "SN1", "u", "p", "Administrator"); },
        operations::kNoDocument},
       {"ControlDeviceFace",
        [&](ParamMap&) { return adaptor.ControlDeviceFace("7", "SN1", "", "", ""); },
        operations::kNoDocument},
+      // Binding goes on whatever came of its activation: no document of its own.
+      {"BindTerminalFace",
+       [&](ParamMap&) { return adaptor.BindTerminalFace("SN1", 1, "10.0.0.7", "80", "u", "p"); },
+       ""},
       {"GetTerminalStatusFace", [&](ParamMap&) { return adaptor.GetTerminalStatusFace("SN1"); },
        ""},
       {"JsonDataToMapData",
@@ -94,11 +116,13 @@ TEST_F(OutOfMemory, AnAllocationFailingAnywhereInAnOperationStaysInside) {
     for (long nth = 1;; ++nth) {
       ParamMap person = kAnn;
       person["facepic"] = std::string(100, 'P');
+      person["content"] = "UE5H";
       t_failed = Failed::Nothing;
       t_allocationsBeforeFailure = nth;
       bool threw = false;
+      bool done = false;
       try {
-        call(person);
+        done = call(person);
       } catch (...) {
         threw = true;
       }
@@ -107,6 +131,12 @@ TEST_F(OutOfMemory, AnAllocationFailingAnywhereInAnOperationStaysInside) {
       // The operation made fewer: each of its allocations has failed once.
       if (t_failed == Failed::Nothing) break;
       failed.insert(t_failed);
+      // A document that could not be made whole is never sent.
+      if (t_failed == Failed::Json && !noDocument.empty()) {
+        EXPECT_FALSE(done) << name << ", allocation " << nth;
+        EXPECT_EQ(TerminalFace_ZR::LastFailure().failure, TerminalFace_ZR::Failure::NoDocument)
+            << name << ", allocation " << nth;
+      }
       for (const std::string& message : log.Messages()) logged.insert(message);
       log.Clear();
     }
@@ -121,4 +151,19 @@ TEST_F(OutOfMemory, AnAllocationFailingAnywhereInAnOperationStaysInside) {
     ParamMap again = kAnn;
     EXPECT_TRUE(call(again)) << name << " afterwards";
   }
+  // Every request went out whole: the simulator read each record it was sent.
+  for (const auto& request : simulator.Journal()) EXPECT_NE(request.status, 400) << request.body;
+}
+
+// An exception that is not memory running out is told apart from it.
+TEST_F(OutOfMemory, AnotherExceptionIsToldApart) {
+  ParamMap person = kAnn;
+  t_newThrowsSomethingElse = true;
+  t_allocationsBeforeFailure = 1;
+  EXPECT_FALSE(adaptor.AddUser("7", "SN1", person));
+  t_allocationsBeforeFailure = 0;
+  t_newThrowsSomethingElse = false;
+  EXPECT_EQ(TerminalFace_ZR::LastFailure().failure, TerminalFace_ZR::Failure::Exception);
+  EXPECT_EQ(log.Messages(),
+            std::vector<std::string>{"TerminalFace_ZR::AddUser failed: an exception was thrown"});
 }

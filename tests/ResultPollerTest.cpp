@@ -1,6 +1,7 @@
 // The result poller over real HTTP: delivery, lifecycle and cadence.
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <mutex>
@@ -13,8 +14,6 @@ using FacepadSim::Fault;
 using ZR_Framework::Face::ResultMap;
 using ZR_Framework::Face::TerminalFace_ZR;
 using Clock = std::chrono::steady_clock;
-using First = RecordedCallback<0>;
-using Second = RecordedCallback<1>;
 
 namespace {
 constexpr auto kTick = 10ms;  // polls 800 ms after start, then every 100 or 800 ms
@@ -38,22 +37,24 @@ std::string ResultAnswer(const std::string& sn, const std::string& data) {
 class ResultDelivery : public AdaptorTest {};
 
 TEST_F(ResultDelivery, TheMapAccumulatesUnlessTheHostEmptiesIt) {
-  ASSERT_TRUE(adaptor.SetResultCallbackFace(First::Record));
+  const RecordedResults keeps;
+  ASSERT_TRUE(adaptor.SetResultHandler(keeps.Handler()));
   simulator.QueueResult("A1", "7", "0");
   simulator.QueueResult("A1", "8", "102");
-  ASSERT_TRUE(First::WaitForDeliveries(1));
-  EXPECT_EQ(First::Deliveries()[0], (ResultMap{{"A1", {{"7", "0"}, {"8", "102"}}}}));
+  ASSERT_TRUE(keeps.WaitForDeliveries(1));
+  EXPECT_EQ(keeps.Deliveries()[0], (ResultMap{{"A1", {{"7", "0"}, {"8", "102"}}}}));
   simulator.QueueResult("B2", "9", "0");
-  ASSERT_TRUE(First::WaitForDeliveries(2));
-  EXPECT_EQ(First::Deliveries()[1],
+  ASSERT_TRUE(keeps.WaitForDeliveries(2));
+  EXPECT_EQ(keeps.Deliveries()[1],
             (ResultMap{{"A1", {{"7", "0"}, {"8", "102"}}}, {"B2", {{"9", "0"}}}}));
 
-  First::Reset(/*emptyTheMap=*/true);
+  const RecordedResults empties;
+  adaptor.SetResultHandler(empties.Handler(/*emptiesFrom=*/0));
   simulator.QueueResult("C3", "1", "0");
-  ASSERT_TRUE(First::WaitForDeliveries(1));
+  ASSERT_TRUE(empties.WaitForDeliveries(1));
   simulator.QueueResult("D4", "2", "0");
-  ASSERT_TRUE(First::WaitForDeliveries(2));
-  EXPECT_EQ(First::Deliveries()[1], (ResultMap{{"D4", {{"2", "0"}}}}));
+  ASSERT_TRUE(empties.WaitForDeliveries(2));
+  EXPECT_EQ(empties.Deliveries()[1], (ResultMap{{"D4", {{"2", "0"}}}}));
 }
 
 // What the service reported waits, merged, until the host is handed it:
@@ -82,7 +83,7 @@ TEST(ResultsWaiting, NothingIsLostBeforeTheHostIsHandedIt) {
        {{"A", {{"1", "0"}}}, {"B", {}}}},
   };
   for (const Scenario& scenario : scenarios) {
-    First::Reset();
+    const RecordedResults recorded;
     LogCapture log;
     FacepadSimulator simulator;
     for (const std::string& text : scenario.answers) simulator.QueueResultAnswer(text);
@@ -94,9 +95,9 @@ TEST(ResultsWaiting, NothingIsLostBeforeTheHostIsHandedIt) {
     })) << scenario.name;
     ASSERT_FALSE(log.Messages().empty()) << scenario.name;
     EXPECT_EQ(log.Messages()[0], "SlotTimerTimeout pResultCallback == nullptr");
-    adaptor.SetResultCallbackFace(First::Record);
-    ASSERT_TRUE(First::WaitForDeliveries(1)) << scenario.name;
-    EXPECT_EQ(First::Deliveries()[0], scenario.delivered) << scenario.name;
+    adaptor.SetResultHandler(recorded.Handler());
+    ASSERT_TRUE(recorded.WaitForDeliveries(1)) << scenario.name;
+    EXPECT_EQ(recorded.Deliveries()[0], scenario.delivered) << scenario.name;
   }
 }
 
@@ -104,17 +105,12 @@ namespace {
 int ThrowingLogger(int /*level*/, const char* /*source*/, int /*line*/, const char* /*text*/, ...) {
   throw std::runtime_error("the host's logger is broken");
 }
-
-int RecordThenThrow(ResultMap& results) {
-  First::Record(results);
-  throw std::runtime_error("a fault in the host's callback");
-}
 }  // namespace
 
 // The logger and the callback are the host's: whatever they throw, operations
 // return what they would have returned, and the poller goes on delivering.
 TEST(ThrowingHostCode, HurtsNothing) {
-  First::Reset();
+  const RecordedResults recorded;
   const ScopedLogger throwing(ThrowingLogger);  // before the poller starts, as hosts must
   FacepadSimulator simulator;
   simulator.QueueResult("A1", "7", "0");
@@ -125,24 +121,61 @@ TEST(ThrowingHostCode, HurtsNothing) {
   EXPECT_FALSE(adaptor.SetResultCallbackFace(nullptr));
   simulator.AddFault(Fault::Answer(500).On("facepad/unbinding"));
   EXPECT_FALSE(adaptor.UnBindTerminalFace("SN1"));
-  ASSERT_TRUE(adaptor.SetResultCallbackFace(RecordThenThrow));
-  ASSERT_TRUE(First::WaitForDeliveries(1));
+  ASSERT_TRUE(adaptor.SetResultHandler([record = recorded.Handler()](ResultMap& results) -> int {
+    record(results);
+    throw std::runtime_error("a fault in the host's callback");
+  }));
+  ASSERT_TRUE(recorded.WaitForDeliveries(1));
   simulator.QueueResult("A1", "8", "0");
-  ASSERT_TRUE(First::WaitForDeliveries(2));
-  EXPECT_EQ(First::Deliveries()[1].at("A1").count("8"), 1u);
+  ASSERT_TRUE(recorded.WaitForDeliveries(2));
+  EXPECT_EQ(recorded.Deliveries()[1].at("A1").count("8"), 1u);
 }
 
-TEST_F(ResultDelivery, NullCallbackIsRefusedAndTheEarlierOneKept) {
-  ASSERT_TRUE(adaptor.SetResultCallbackFace(First::Record));
-  ASSERT_TRUE(adaptor.SetResultCallbackFace(Second::Record));  // replaces the first
-  log.Clear();
-  EXPECT_FALSE(adaptor.SetResultCallbackFace(nullptr));
-  EXPECT_EQ(log.Messages(),
-            std::vector<std::string>{
-                "TerminalFace_ZR::SetResultCallbackFaceZorvan _pResultCallback == nullptr"});
+namespace {
+// A plain callback, and a handler as the module's C entry point takes it,
+// each recording into a RecordedResults of its own.
+const RecordedResults g_plain;
+int PlainCallback(ResultMap& results) {
+  return g_plain.Handler()(results);
+}
+int ViaModule(ResultMap& results, void* context) {
+  return static_cast<const RecordedResults*>(context)->Handler()(results);
+}
+}  // namespace
+
+// A callback, a handler, or a handler through the module's C entry point:
+// each replaces the one before. An empty one is refused with its record, and
+// the one before kept.
+TEST_F(ResultDelivery, EachRegistrationReplacesTheOtherAndAnEmptyOneIsRefused) {
+  const RecordedResults handled;
+  RecordedResults viaModule;
+  const std::pair<std::function<bool()>, std::string> refusals[] = {
+      {[&] { return adaptor.SetResultCallbackFace(nullptr); },
+       "TerminalFace_ZR::SetResultCallbackFaceZorvan _pResultCallback == nullptr"},
+      {[&] { return adaptor.SetResultHandler(nullptr); },
+       "TerminalFace_ZR::SetResultHandler refused: the handler is empty"},
+      {[&] { return SetResultHandlerTerminalFace_ZR(&adaptor, nullptr, nullptr); }, ""},
+      {[&] { return SetResultHandlerTerminalFace_ZR(nullptr, ViaModule, nullptr); }, ""},
+  };
+  ASSERT_TRUE(adaptor.SetResultCallbackFace(PlainCallback));
+  ASSERT_TRUE(adaptor.SetResultHandler(handled.Handler(0)));
+  for (const auto& [refused, record] : refusals) {
+    log.Clear();
+    EXPECT_FALSE(refused()) << record;
+    EXPECT_EQ(log.Messages(),
+              record.empty() ? std::vector<std::string>{} : std::vector<std::string>{record});
+  }
   simulator.QueueResult("A1", "7", "0");
-  ASSERT_TRUE(Second::WaitForDeliveries(1));
-  EXPECT_TRUE(First::Deliveries().empty());
+  ASSERT_TRUE(handled.WaitForDeliveries(1));
+  ASSERT_TRUE(SetResultHandlerTerminalFace_ZR(&adaptor, ViaModule, &viaModule));
+  simulator.QueueResult("B2", "8", "0");
+  ASSERT_TRUE(viaModule.WaitForDeliveries(1));
+  ASSERT_TRUE(adaptor.SetResultCallbackFace(PlainCallback));
+  simulator.QueueResult("C3", "9", "0");
+  ASSERT_TRUE(g_plain.WaitForDeliveries(1));
+  EXPECT_EQ(handled.Deliveries(), (std::vector<ResultMap>{{{"A1", {{"7", "0"}}}}}));
+  EXPECT_EQ(viaModule.Deliveries()[0].count("B2"), 1u);
+  EXPECT_EQ(g_plain.Deliveries()[0].count("C3"), 1u);  // and nothing before
 }
 
 TEST(PollerLifecycle, DestructionWhileWaitingIsPromptAndSendsNothing) {
@@ -160,108 +193,101 @@ TEST(PollerLifecycle, DestructionWhileWaitingIsPromptAndSendsNothing) {
 // Destruction interrupts a poll that the service never answers: it does not
 // wait for the client's time-out (30 s here), and the poll delivers nothing.
 TEST(PollerLifecycle, DestructionDuringAHungPollIsPromptAndDeliversNothing) {
-  First::Reset();
+  const RecordedResults recorded;
   FacepadSimulator simulator;
   simulator.QueueResult("A1", "7", "0");
   simulator.AddFault(Fault::Delayed(60s).On("facepad/getresult"));
   auto adaptor = std::make_unique<FastPollingAdaptor>(kTick);
   PointAt(*adaptor, simulator);
-  adaptor->SetResultCallbackFace(First::Record);
+  adaptor->SetResultHandler(recorded.Handler());
   ASSERT_TRUE(WaitFor([&] { return !simulator.Requests("facepad/getresult").empty(); }));
   const auto start = Clock::now();
   adaptor.reset();
   EXPECT_LT(Clock::now() - start, Scaled(2s));
-  EXPECT_TRUE(First::Deliveries().empty());
+  EXPECT_TRUE(recorded.Deliveries().empty());
 }
-
-namespace {
-std::atomic<bool> g_callbackEntered{false};
-std::atomic<bool> g_callbackReturned{false};
-
-int SlowCallback(ResultMap& results) {
-  First::Record(results);
-  g_callbackEntered = true;
-  std::this_thread::sleep_for(300ms);
-  g_callbackReturned = true;
-  return 0;
-}
-}  // namespace
 
 // A running callback is waited for, and none starts afterwards.
 TEST(PollerLifecycle, DestructionWaitsForARunningCallbackAndNoneFollows) {
-  First::Reset();
-  g_callbackEntered = false;
-  g_callbackReturned = false;
+  std::atomic<int> entered{0};
+  std::atomic<bool> returned{false};
   FacepadSimulator simulator;
   auto adaptor = std::make_unique<FastPollingAdaptor>(kTick);
   PointAt(*adaptor, simulator);
-  adaptor->SetResultCallbackFace(SlowCallback);
+  adaptor->SetResultHandler([&](ResultMap& /*results*/) {
+    ++entered;
+    std::this_thread::sleep_for(300ms);
+    returned = true;
+    return 0;
+  });
   simulator.QueueResult("A1", "7", "0");
-  ASSERT_TRUE(WaitFor([] { return g_callbackEntered.load(); }));
+  ASSERT_TRUE(WaitFor([&] { return entered > 0; }));
   simulator.QueueResult("A1", "8", "0");  // ready for a poll the destructor must prevent
   adaptor.reset();
-  EXPECT_TRUE(g_callbackReturned);
+  EXPECT_TRUE(returned);
   std::this_thread::sleep_for(200ms);
-  EXPECT_EQ(First::Deliveries().size(), 1u);
+  EXPECT_EQ(entered, 1);
 }
-
-namespace {
-TerminalFace_ZR* g_doomed = nullptr;
-std::mutex g_seenMutex;
-ResultMap g_seenAfterDestruction;  // guarded by g_seenMutex
-pid_t g_pollerThread = 0;          // guarded by g_seenMutex
-
-int DestroyTheAdaptor(ResultMap& results) {
-  delete g_doomed;
-  std::lock_guard<std::mutex> lock(g_seenMutex);
-  g_seenAfterDestruction = results;  // the map stays valid until the callback returns
-  g_pollerThread = gettid();
-  return 0;
-}
-}  // namespace
 
 // A host may end the adaptor from inside its callback: the destruction
 // completes, the callback returns, and the poller thread ends without
 // another poll. (FactoryTest does the same through the module.)
 TEST(PollerLifecycle, DestructionInsideTheCallbackCompletesAndEndsThePoller) {
+  std::mutex mutex;
+  ResultMap seen;    // guarded by mutex
+  pid_t poller = 0;  // guarded by mutex
   FacepadSimulator simulator;
-  g_doomed = new FastPollingAdaptor(kTick);
-  PointAt(*g_doomed, simulator);
-  g_doomed->SetResultCallbackFace(DestroyTheAdaptor);
+  auto* doomed = new FastPollingAdaptor(kTick);
+  PointAt(*doomed, simulator);
+  doomed->SetResultHandler([&, doomed](ResultMap& results) {
+    delete doomed;
+    std::lock_guard<std::mutex> lock(mutex);
+    seen = results;  // the map stays valid until the callback returns
+    poller = gettid();
+    return 0;
+  });
   simulator.QueueResult("A1", "7", "0");
-  pid_t poller = 0;
+  const auto pollerThread = [&] {
+    std::lock_guard<std::mutex> lock(mutex);
+    return poller;
+  };
+  ASSERT_TRUE(WaitFor([&] { return pollerThread() != 0; }));
   ASSERT_TRUE(WaitFor([&] {
-    std::lock_guard<std::mutex> lock(g_seenMutex);
-    poller = g_pollerThread;
-    return poller != 0;
+    return !std::filesystem::exists("/proc/self/task/" + std::to_string(pollerThread()));
   }));
-  ASSERT_TRUE(WaitFor(
-      [&] { return !std::filesystem::exists("/proc/self/task/" + std::to_string(poller)); }));
   {
-    std::lock_guard<std::mutex> lock(g_seenMutex);
-    EXPECT_EQ(g_seenAfterDestruction, (ResultMap{{"A1", {{"7", "0"}}}}));
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(seen, (ResultMap{{"A1", {{"7", "0"}}}}));
   }
   const std::size_t polls = simulator.Requests("facepad/getresult").size();
   std::this_thread::sleep_for(200ms);
   EXPECT_EQ(simulator.Requests("facepad/getresult").size(), polls);
 }
 
+// A host with two adaptors, one per service, tells their results apart by
+// handlers that know their adaptor. A handler that registers another inside
+// its own call finishes that call as it began.
 TEST_F(ResultDelivery, TwoAdaptorsEachGetTheirOwnResults) {
+  const RecordedResults first;
+  const RecordedResults then;
+  const RecordedResults second;
   FacepadSimulator secondService;
-  auto second = std::make_unique<FastPollingAdaptor>(kTick);
-  PointAt(*second, secondService);
-  adaptor.SetResultCallbackFace(First::Record);
-  second->SetResultCallbackFace(Second::Record);
+  auto secondAdaptor = std::make_unique<FastPollingAdaptor>(kTick);
+  PointAt(*secondAdaptor, secondService);
+  adaptor.SetResultHandler([&, record = first.Handler(0)](ResultMap& results) {
+    adaptor.SetResultHandler(then.Handler());
+    return record(results);
+  });
+  secondAdaptor->SetResultHandler(second.Handler());
   simulator.QueueResult("A1", "1", "0");
   secondService.QueueResult("B1", "2", "0");
-  ASSERT_TRUE(First::WaitForDeliveries(1));
-  ASSERT_TRUE(Second::WaitForDeliveries(1));
-  EXPECT_EQ(First::Deliveries()[0], (ResultMap{{"A1", {{"1", "0"}}}}));
-  EXPECT_EQ(Second::Deliveries()[0], (ResultMap{{"B1", {{"2", "0"}}}}));
-
-  second.reset();  // the other goes on
+  ASSERT_TRUE(first.WaitForDeliveries(1) && second.WaitForDeliveries(1));
+  secondAdaptor.reset();  // the other goes on
   simulator.QueueResult("A1", "3", "0");
-  ASSERT_TRUE(First::WaitForDeliveries(2));
+  ASSERT_TRUE(then.WaitForDeliveries(1));
+  EXPECT_EQ(first.Deliveries(), (std::vector<ResultMap>{{{"A1", {{"1", "0"}}}}}));
+  EXPECT_EQ(second.Deliveries(), (std::vector<ResultMap>{{{"B1", {{"2", "0"}}}}}));
+  EXPECT_EQ(then.Deliveries(), (std::vector<ResultMap>{{{"A1", {{"3", "0"}}}}}));
 }
 
 // The real tick: the first poll about 8 s after construction; after a failed
@@ -298,14 +324,40 @@ TEST(PollerCadence, TimingSetByTheHostAppliesAtOnce) {
   for (const auto gap : PollGaps(simulator)) EXPECT_GT(gap, 400ms);
 }
 
-// In ticks: 10 between polls while results keep coming, 80 once ten polls in
-// a row left the map empty, and unchanged by a list written "[]".
+// Whatever timing a host gives, the poller polls at most every 10 ms (30
+// times in 300 ms, and a few more for a slow start), and waits up to a week
+// without overflowing the clock, which would poll flat out.
+TEST(PollerCadence, TimingIsKeptWithinTenMillisecondsAndAWeek) {
+  using std::chrono::milliseconds;
+  const std::pair<milliseconds, bool> cases[] = {{0ms, true},
+                                                 {-1s, true},
+                                                 {10ms, true},
+                                                 {std::chrono::hours(24 * 7), false},
+                                                 {-milliseconds::max(), true},
+                                                 {milliseconds::max(), false}};
+  for (const auto& [interval, polls] : cases) {
+    FacepadSimulator simulator;
+    TerminalFace_ZR adaptor;
+    PointAt(adaptor, simulator);
+    adaptor.SetPollerTiming({interval, interval, interval});
+    std::this_thread::sleep_for(300ms);
+    const std::size_t count = simulator.Requests("facepad/getresult").size();
+    EXPECT_TRUE(polls ? count >= 3 && count <= 40 : count == 0)
+        << interval.count() << ": " << count;
+  }
+}
+
+// In ticks: 10 between polls while the map holds a serial number after each,
+// 80 once ten polls in a row left it empty, and unchanged by a list written
+// "[]". A host that empties its map counts as idle even when every poll
+// brings results. Nothing new, no delivery.
 TEST(PollerCadence, IntervalFollowsTheIdleCount) {
   struct Scenario {
     const char* name;
-    bool hostEmptiesTheMap;
+    std::size_t hostEmptiesFrom;       // the host empties the map from this delivery on
     std::vector<std::string> answers;  // then "result=[]" for ever
     std::string gaps;                  // after each poll: 10 ticks (s) or 80 (L)
+    std::size_t deliveries;
   };
   std::vector<std::string> results;
   for (int id = 1; id <= 11; ++id) {
@@ -315,17 +367,18 @@ TEST(PollerCadence, IntervalFollowsTheIdleCount) {
   std::vector<std::string> kept(13, "result=[ ]");  // past the ten idle polls
   kept[0] = results[0];
   const Scenario scenarios[] = {
-      {"host empties the map", true, results, "sssssssssLL"},
-      {"host keeps the map", false, kept, "ssssssssssss"},
-      {"nothing but []", false, {}, "LL"},
+      {"host empties the map", 0, results, "sssssssssLL", 11},
+      {"host keeps the first map, then empties it", 1, results, "ssssssssssL", 11},
+      {"host keeps the map", RecordedResults::kNever, kept, "ssssssssssss", 1},
+      {"nothing but []", RecordedResults::kNever, {}, "LL", 0},
   };
   for (const Scenario& scenario : scenarios) {
-    First::Reset(scenario.hostEmptiesTheMap);
+    const RecordedResults recorded;
     FacepadSimulator simulator;
     for (const std::string& answer : scenario.answers) simulator.QueueResultAnswer(answer);
     FastPollingAdaptor adaptor(kTick);
     PointAt(adaptor, simulator);
-    adaptor.SetResultCallbackFace(First::Record);
+    adaptor.SetResultHandler(recorded.Handler(scenario.hostEmptiesFrom));
     ASSERT_TRUE(WaitFor(
         [&] { return simulator.Requests("facepad/getresult").size() > scenario.gaps.size(); },
         30s));
@@ -334,5 +387,6 @@ TEST(PollerCadence, IntervalFollowsTheIdleCount) {
       const bool longGap = scenario.gaps[i] == 'L';
       EXPECT_EQ(gaps[i] > (longGap ? 60 : 40) * kTick, longGap) << scenario.name << ", gap " << i;
     }
+    EXPECT_EQ(recorded.Deliveries().size(), scenario.deliveries) << scenario.name;
   }
 }

@@ -1,5 +1,6 @@
 // The adaptor's settings: where requests go, and the port range.
 #include <climits>
+#include <regex>
 #include <thread>
 
 #include "TestAdaptor.h"
@@ -12,32 +13,24 @@ TEST(Settings, FreshAdaptorTargetsTheServiceOnThisMachine) {
             "http://127.0.0.1:10003/facepad/getresult");
 }
 
-namespace {
-std::vector<std::string> g_logged;  // level, source and text of each record
-
-int LogWithLevelAndSource(int level, const char* source, int /*line*/, const char* text, ...) {
-  g_logged.push_back(std::to_string(level) + " " + source + ": " + text);
-  return 0;
-}
-}  // namespace
-
-// A refused port is logged as a warning (level 4) from the adaptor's source.
+// A refused port is logged, by the logger a fresh process has, to stderr as a
+// warning (level 4) from the adaptor's source, with its text.
 TEST(Settings, RequestPortAcceptsOnlyZeroTo65535) {
-  const ScopedLogger logger(LogWithLevelAndSource);
   TerminalFace_ZR adaptor;
   const std::pair<int, bool> cases[] = {{0, true},      {65535, true},    {-1, false},
                                         {65536, false}, {INT_MIN, false}, {INT_MAX, false}};
   for (const auto& [port, accepted] : cases) {
     ASSERT_TRUE(adaptor.SetRequestPort(4321));
-    g_logged.clear();
+    testing::internal::CaptureStderr();
     EXPECT_EQ(adaptor.SetRequestPort(port), accepted) << port;
+    const std::string logged = testing::internal::GetCapturedStderr();
     EXPECT_EQ(adaptor.GetRequestPort(), accepted ? port : 4321) << port;
-    const std::vector<std::string> refusal = {
-        "4 TerminalFace_ZR: TerminalFace_ZR::SetRequestPortZorvan _iPort<0 || _iPort>65535"};
-    EXPECT_EQ(g_logged, accepted ? std::vector<std::string>{} : refusal) << port;
-    if (!accepted) {
-      EXPECT_EQ(TerminalFace_ZR::LastFailure().failure, TerminalFace_ZR::Failure::RefusedValue);
-    }
+    const std::regex refusal(
+        R"(^[-0-9]{10} [:.0-9]{12} \[4\] TerminalFace_ZR:[0-9]+ )"
+        R"(TerminalFace_ZR::SetRequestPortZorvan _iPort<0 \|\| _iPort>65535\n$)");
+    EXPECT_EQ(accepted ? logged.empty() : std::regex_match(logged, refusal), true) << logged;
+    EXPECT_EQ(TerminalFace_ZR::LastFailure().failure,
+              accepted ? TerminalFace_ZR::Failure::None : TerminalFace_ZR::Failure::RefusedValue);
   }
 }
 

@@ -116,6 +116,10 @@ std::string FailureText(const FailureReason& reason) {
       return "the service's answer could not be read";
     case Failure::NotSupported:
       return "not supported";
+    case Failure::NotHttp:
+      return "the service's address answered, but not in HTTP";
+    case Failure::Exception:
+      return "the library met an unexpected error";
     case Failure::None:
       break;
   }

@@ -12,7 +12,7 @@
 
 #include "FacepadSimulator.h"
 #include "LogCapture.h"
-#include "RecordedCallback.h"
+#include "RecordedResults.h"
 #include "TerminalFace_ZR.h"
 
 // An adaptor whose poller ticks every `tick` instead of every 100 ms.
@@ -54,14 +54,10 @@ bool WaitFor(Condition condition, std::chrono::milliseconds limit = std::chrono:
 // What most tests start from: a simulator, the log captured, and an adaptor
 // pointed at the simulator whose poller ticks every 10 ms. The capture is
 // installed before the poller's thread starts, as hosts must install their
-// logger. The recorded callbacks start empty.
+// logger.
 class AdaptorTest : public ::testing::Test {
  protected:
-  AdaptorTest() {
-    RecordedCallback<0>::Reset();
-    RecordedCallback<1>::Reset();
-    PointAt(adaptor, simulator);
-  }
+  AdaptorTest() { PointAt(adaptor, simulator); }
   // The body of the last request to `path`.
   std::string LastBody(const std::string& path) const {
     const auto requests = simulator.Requests(path);
