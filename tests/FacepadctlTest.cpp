@@ -9,6 +9,7 @@
 #include <memory>
 #include <thread>
 
+#include "RawListener.h"
 #include "Subprocess.h"
 #include "TestAdaptor.h"
 
@@ -142,9 +143,11 @@ TEST_F(FacepadctlTool, EverySubcommandReportsAcceptedAndRefused) {
 TEST_F(FacepadctlTool, FailuresSayWhatHappened) {
   simulator.AddFault(Fault::Delayed(5s).On("facepad/unbinding"));
   const std::string port = std::to_string(UnusedPort());
+  const RawListener notHttp("SSH-2.0-not a web server\r\n");
   // The arguments, the outcome, and a word of its detail.
   const std::tuple<std::vector<std::string>, const char*, const char*> cases[] = {
       {{"--port", port, "status", "--sn", "T1"}, "failed", "could not be reached"},
+      {{"--port", std::to_string(notHttp.Port()), "status", "--sn", "T1"}, "failed", "not in HTTP"},
       {Arguments({"status", "--sn", "T1"}), "failed", "not connected"},
       {Arguments({"--timeout", "0.3", "unbind", "--sn", "T1"}), "failed", "time-out"},
       {Arguments({"set-user", "--sn", "T1", "--id", "a\tb", "--field", "certnum=C1"}), "bad",
@@ -203,6 +206,11 @@ TEST_F(FacepadctlTool, WatchPrintsResultsWithTheirTimeAndNoticesADownService) {
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[1]["sn"] + " " + lines[1]["id"] + " " + lines[1]["result"], "T2 x2 105");
   EXPECT_FALSE(lines[0]["time"].empty());
+
+  // An idle service is polled every 250 ms from the start.
+  simulator.ClearJournal();
+  EXPECT_EQ(Ctl({"watch", "--for", "2.1"}).exitCode, 0);
+  EXPECT_GE(simulator.Requests("facepad/getresult").size(), 6u);
 
   const Finished down =
       RunToEnd(FACEPADCTL_PATH, {"--port", std::to_string(UnusedPort()), "watch", "--for", "10"});

@@ -31,11 +31,11 @@ int ReportFailure(const Globals& globals, Outcome outcome) {
 }
 
 // Waits for the result of the request `outcome` names, and reports it.
-int AwaitResult(Outcome outcome, double waitSeconds) {
+int AwaitResult(Adaptor& adaptor, Outcome outcome, double waitSeconds) {
   InterruptOnSignals();
   const auto deadline = Clock::now() + Milliseconds(waitSeconds);
   while (Clock::now() < deadline && !g_interrupted) {
-    for (const Result& result : TakeResults(std::chrono::milliseconds(100))) {
+    for (const Result& result : adaptor.TakeResults(std::chrono::milliseconds(100))) {
       if (result.sn != outcome.sn || result.id != outcome.id) continue;
       outcome.result = result.code;
       outcome.outcome = result.code == "0" ? "done" : "result";
@@ -83,7 +83,7 @@ Subcommand RequestCommand(CLI::App& parent, const char* name, const char* descri
             if (!send(adaptor, *options)) return ReportFailure(globals, outcome);
             outcome.outcome = "accepted";
             Emit(outcome);
-            return options->waitSeconds > 0 ? AwaitResult(outcome, options->waitSeconds)
+            return options->waitSeconds > 0 ? AwaitResult(adaptor, outcome, options->waitSeconds)
                                             : kSucceeded;
           }};
 }

@@ -349,7 +349,7 @@ int ImportRun::Run() {
       threads.threads.emplace_back([this] { SendRows(); });
     }
     for (;;) {
-      MatchResults(TakeResults(std::chrono::milliseconds(100)));
+      MatchResults(m_adaptor.TakeResults(std::chrono::milliseconds(100)));
       std::lock_guard<std::mutex> lock(m_mutex);
       progress.Show(m_read, m_sent, m_results);
       if (m_readingDone && m_sendersDone == m_options.jobs) break;
@@ -362,7 +362,7 @@ int ImportRun::Run() {
       progress.Show(m_read, m_sent, m_results);
       if (m_awaiting == 0 || g_interrupted || Clock::now() >= deadline) break;
     }
-    MatchResults(TakeResults(std::chrono::milliseconds(100)));
+    MatchResults(m_adaptor.TakeResults(std::chrono::milliseconds(100)));
   }
   progress.Done();
 

@@ -2,15 +2,8 @@
 
 #include <csignal>
 
-#include <condition_variable>
-#include <mutex>
-
 namespace Facepadctl {
 namespace {
-std::mutex g_mutex;
-std::condition_variable g_arrived;
-std::vector<Result> g_results;
-
 std::atomic<int> g_signal{0};
 
 void Interrupt(int signal) {
@@ -21,23 +14,23 @@ void Interrupt(int signal) {
 
 std::atomic<bool> g_interrupted{false};
 
-int CollectResults(ZR_Framework::Face::ResultMap& results) {
+int ResultBoard::Collect(ZR_Framework::Face::ResultMap& results) {
   {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     for (const auto& [sn, outcomes] : results) {
-      for (const auto& [id, code] : outcomes) g_results.push_back({sn, id, code});
+      for (const auto& [id, code] : outcomes) m_results.push_back({sn, id, code});
     }
   }
   results.clear();
-  g_arrived.notify_all();
+  m_arrived.notify_all();
   return 0;
 }
 
-std::vector<Result> TakeResults(std::chrono::milliseconds limit) {
-  std::unique_lock<std::mutex> lock(g_mutex);
-  g_arrived.wait_for(lock, limit, [] { return !g_results.empty(); });
+std::vector<Result> ResultBoard::Take(std::chrono::milliseconds limit) {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  m_arrived.wait_for(lock, limit, [this] { return !m_results.empty(); });
   std::vector<Result> taken;
-  taken.swap(g_results);
+  taken.swap(m_results);
   return taken;
 }
 

@@ -1,11 +1,13 @@
-// Where the adaptor's result callback leaves results for facepadctl's main
-// thread. The callback takes every result it is handed and empties the map,
+// Where the adaptor's result handler leaves results for facepadctl's main
+// thread. The handler takes every result it is handed and empties the map,
 // so each result is taken once.
 #ifndef FACEPADCTL_RESULT_BOARD_H
 #define FACEPADCTL_RESULT_BOARD_H
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -19,11 +21,18 @@ struct Result {
   std::string code;
 };
 
-// The adaptor's result callback.
-int CollectResults(ZR_Framework::Face::ResultMap& results);
+class ResultBoard {
+ public:
+  // The adaptor's result handler, on the poller's thread.
+  int Collect(ZR_Framework::Face::ResultMap& results);
+  // The results collected since the last call; waits up to `limit` for one.
+  std::vector<Result> Take(std::chrono::milliseconds limit);
 
-// The results collected since the last call; waits up to `limit` for one.
-std::vector<Result> TakeResults(std::chrono::milliseconds limit);
+ private:
+  std::mutex m_mutex;
+  std::condition_variable m_arrived;
+  std::vector<Result> m_results;  // guarded by m_mutex
+};
 
 // Raised by SIGINT and SIGTERM once InterruptOnSignals() has run; the exit
 // code that reports it is 128 + the signal's number (130, 143).

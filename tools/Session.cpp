@@ -6,8 +6,6 @@
 
 #include <TerminalFace_ZR/ToolKits.h>
 
-#include "ResultBoard.h"
-
 namespace Facepadctl {
 namespace {
 
@@ -16,8 +14,10 @@ using ZR_Framework::Face::TerminalFace_ZR;
 // Longer than any command runs (every wait is at most a day).
 constexpr TerminalFace_ZR::PollerTiming kNoPolls{std::chrono::hours(48), std::chrono::hours(48),
                                                  std::chrono::hours(48)};
+// The same interval throughout: an answer with an empty list keeps the
+// interval it finds, the first one included.
 constexpr TerminalFace_ZR::PollerTiming kAwaiting{
-    std::chrono::milliseconds(500), std::chrono::milliseconds(250), std::chrono::milliseconds(250)};
+    std::chrono::milliseconds(250), std::chrono::milliseconds(250), std::chrono::milliseconds(250)};
 
 }  // namespace
 
@@ -32,7 +32,13 @@ Adaptor::Adaptor(const Globals& globals, bool awaitsResults) {
   SetRequestPort(globals.port);
   const auto total = Milliseconds(globals.timeoutSeconds);
   SetHttpTimeouts(std::min<std::chrono::milliseconds>(total, std::chrono::seconds(5)), total);
-  SetResultCallbackFace(CollectResults);
+  SetResultHandler([board = m_board](ZR_Framework::Face::ResultMap& results) {
+    return board->Collect(results);
+  });
+}
+
+std::vector<Result> Adaptor::TakeResults(std::chrono::milliseconds limit) {
+  return m_board->Take(limit);
 }
 
 std::string NewRequestId(const char* prefix) {

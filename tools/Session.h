@@ -4,10 +4,14 @@
 #define FACEPADCTL_SESSION_H
 
 #include <chrono>
+#include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include <TerminalFace_ZR/TerminalFace_ZR.h>
+
+#include "ResultBoard.h"
 
 namespace Facepadctl {
 
@@ -34,12 +38,21 @@ class UsageError : public std::runtime_error {
 std::chrono::milliseconds Milliseconds(double seconds);
 
 // The adaptor as facepadctl uses it. Its poller polls only for a command that
-// awaits results, half a second after it starts and then every 250 ms: the
-// service hands each result to the first client that polls, and otherwise
-// the results belong to whatever host runs beside the tool.
+// awaits results, every 250 ms from the start: the service hands each result
+// to the first client that polls, and otherwise the results belong to
+// whatever host runs beside the tool.
 class Adaptor : public ZR_Framework::Face::TerminalFace_ZR {
  public:
   Adaptor(const Globals& globals, bool awaitsResults);
+
+  // The results this adaptor's poller has brought since the last call; waits
+  // up to `limit` for one.
+  std::vector<Result> TakeResults(std::chrono::milliseconds limit);
+
+ private:
+  // Shared with the handler, which may run until the base destructor has
+  // stopped the poller, after this class's members are gone.
+  std::shared_ptr<ResultBoard> m_board = std::make_shared<ResultBoard>();
 };
 
 // A request id that keeps this run's requests apart from other runs'.

@@ -39,7 +39,7 @@ int RunWatch(const Globals& globals, const WatchOptions& options) {
   auto lastHeard = Clock::now();
   int seen = 0;
   while (!g_interrupted && Clock::now() < end && (options.count == 0 || seen < options.count)) {
-    const std::vector<Result> results = TakeResults(std::chrono::milliseconds(100));
+    const std::vector<Result> results = adaptor.TakeResults(std::chrono::milliseconds(100));
     for (const Result& result : results) {
       Outcome outcome{"result", result.sn, result.id};
       outcome.time = TimeNow();
