@@ -44,10 +44,12 @@ start_simulator() {
   exit 1
 }
 
-# Runs the host `$@ $port`, which must print its request's result.
+# Runs the host `$@ $port`, which must print its own request's result and
+# nothing of another's.
 run_host() {
   "$@" "$port" >"$work/host.out" || { cat "$work/host.out"; echo "the host failed: $*"; exit 1; }
-  grep -q "FP-0001 req-1 -> [0-9]" "$work/host.out" || { cat "$work/host.out"; exit 1; }
+  grep -q "^FP-0001 req-[0-9]*-[0-9]* -> [0-9]" "$work/host.out" || { cat "$work/host.out"; exit 1; }
+  ! grep -q "stale" "$work/host.out" || { cat "$work/host.out"; echo "another's result"; exit 1; }
 }
 
 # Builds the README's host against the installation with prefix $2 and
