@@ -14,29 +14,24 @@ using namespace std::chrono_literals;
 using ZR_Framework::Face::ParamMap;
 using ZR_Framework::Face::ResultMap;
 
-namespace {
-std::mutex g_mutex;
-std::map<std::string, int> g_deliveries;  // by request id; guarded by g_mutex
-
-int ConsumeResults(ResultMap& results) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  for (const auto& [sn, outcomes] : results) {
-    for (const auto& [id, code] : outcomes) ++g_deliveries[id];
-  }
-  results.clear();
-  return 0;
-}
-}  // namespace
-
 TEST(Load, FourThreadsEachGetTheirOwnStatusAndEveryResultArrivesOnce) {
   const ScopedLogger quiet;  // the refused photos log
   FacepadSim::SimulatorOptions options;
   options.journalLimit = 0;  // a long run's bodies would pile up
   FacepadSim::FacepadSimulator simulator(options);
   simulator.AddFault(FacepadSim::Fault::Answer(503).On("facepad/setfacepic"));
+  std::mutex mutex;
+  std::map<std::string, int> deliveries;  // by request id; guarded by mutex
   FastPollingAdaptor adaptor(1ms);
   PointAt(adaptor, simulator);
-  adaptor.SetResultCallbackFace(ConsumeResults);
+  adaptor.SetResultHandler([&](ResultMap& results) {
+    std::lock_guard<std::mutex> lock(mutex);
+    for (const auto& [sn, outcomes] : results) {
+      for (const auto& [id, code] : outcomes) ++deliveries[id];
+    }
+    results.clear();
+    return 0;
+  });
 
   const char* size = std::getenv("ZR_LOAD_OPERATIONS");
   const int perThread = size != nullptr && std::atoi(size) > 0 ? std::atoi(size) : 1000;
@@ -60,12 +55,12 @@ TEST(Load, FourThreadsEachGetTheirOwnStatusAndEveryResultArrivesOnce) {
   EXPECT_EQ(wrongReturns.load(), 0);
 
   const auto delivered = [&] {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    return g_deliveries.size() >= expected.size();
+    std::lock_guard<std::mutex> lock(mutex);
+    return deliveries.size() >= expected.size();
   };
   ASSERT_TRUE(WaitFor(delivered, 60s));
   std::this_thread::sleep_for(200ms);  // time for a stray second delivery to show
-  std::lock_guard<std::mutex> lock(g_mutex);
-  EXPECT_TRUE(g_deliveries == expected);  // each once, and nothing else
+  std::lock_guard<std::mutex> lock(mutex);
+  EXPECT_TRUE(deliveries == expected);  // each once, and nothing else
   EXPECT_EQ(simulator.PersonCount("LOAD"), expected.size());
 }

@@ -161,7 +161,6 @@ TEST_F(OutOfMemory, AnotherExceptionIsToldApart) {
   t_newThrowsSomethingElse = true;
   t_allocationsBeforeFailure = 1;
   EXPECT_FALSE(adaptor.AddUser("7", "SN1", person));
-  t_allocationsBeforeFailure = 0;
   t_newThrowsSomethingElse = false;
   EXPECT_EQ(TerminalFace_ZR::LastFailure().failure, TerminalFace_ZR::Failure::Exception);
   EXPECT_EQ(log.Messages(),

@@ -21,28 +21,22 @@ class RawListener {
     listen(m_socket, 16);
     getsockname(m_socket, generic, &length);
     m_port = ntohs(address.sin_port);
-    m_thread = std::thread([this] { Serve(); });
+    m_thread = std::thread([this] {
+      for (int peer; (peer = accept(m_socket, nullptr, nullptr)) >= 0; close(peer)) {
+        char request[4096];
+        static_cast<void>(recv(peer, request, sizeof request, 0));
+        static_cast<void>(send(peer, m_answer.data(), m_answer.size(), MSG_NOSIGNAL));
+      }
+    });
   }
   ~RawListener() {
     shutdown(m_socket, SHUT_RDWR);  // ends the accept under way
     m_thread.join();
     close(m_socket);
   }
-  RawListener(const RawListener&) = delete;
-  RawListener& operator=(const RawListener&) = delete;
-
   int Port() const { return m_port; }
 
  private:
-  void Serve() {
-    for (int connection; (connection = accept(m_socket, nullptr, nullptr)) >= 0;
-         close(connection)) {
-      char request[4096];
-      static_cast<void>(recv(connection, request, sizeof request, 0));
-      static_cast<void>(send(connection, m_answer.data(), m_answer.size(), MSG_NOSIGNAL));
-    }
-  }
-
   const std::string m_answer;
   const int m_socket = socket(AF_INET, SOCK_STREAM, 0);
   int m_port = 0;
