@@ -55,12 +55,14 @@ void operator delete(void* memory, std::size_t /*size*/) noexcept {
 // json-c's values, members, elements and text, for the code linked into this
 // program (json-c's calls within itself are its own): each returns `failed`
 // when this allocation is to fail, and is json-c's own otherwise.
-// NOLINTNEXTLINE(bugprone-macro-parentheses): `result` and `parameters` make a type
+// `result` and `parameters` make a type: they cannot be in parentheses.
+// NOLINTBEGIN(bugprone-macro-parentheses)
 #define FAILING_JSON_C(result, name, failed, parameters, arguments)                           \
   extern "C" result name parameters {                                                         \
     static const auto real = reinterpret_cast<result(*) parameters>(dlsym(RTLD_NEXT, #name)); \
     return ThisAllocationFails(Failed::Json) ? (failed) : real arguments;                     \
   }
+// NOLINTEND(bugprone-macro-parentheses)
 FAILING_JSON_C(json_object*, json_object_new_object, nullptr, (), ())
 FAILING_JSON_C(json_object*, json_object_new_array, nullptr, (), ())
 FAILING_JSON_C(json_object*, json_object_new_string, nullptr, (const char* text), (text))

@@ -17,7 +17,7 @@ class RawListener {
     sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
     socklen_t length = sizeof address;
     auto* generic = reinterpret_cast<sockaddr*>(&address);
-    bind(m_socket, generic, length);
+    static_cast<void>(bind(m_socket, generic, length));
     listen(m_socket, 16);
     getsockname(m_socket, generic, &length);
     m_port = ntohs(address.sin_port);
