@@ -147,7 +147,7 @@ TEST_F(FacepadctlTool, FailuresSayWhatHappened) {
   // The arguments, the outcome, and a word of its detail.
   const std::tuple<std::vector<std::string>, const char*, const char*> cases[] = {
       {{"--port", port, "status", "--sn", "T1"}, "failed", "could not be reached"},
-      {{"--port", std::to_string(notHttp.Port()), "status", "--sn", "T1"}, "failed", "not in HTTP"},
+      {{"--port", std::to_string(notHttp.Port()), "status", "--sn", "T1"}, "failed", "not HTTP"},
       {Arguments({"status", "--sn", "T1"}), "failed", "not connected"},
       {Arguments({"--timeout", "0.3", "unbind", "--sn", "T1"}), "failed", "time-out"},
       {Arguments({"set-user", "--sn", "T1", "--id", "a\tb", "--field", "certnum=C1"}), "bad",
@@ -215,7 +215,7 @@ TEST_F(FacepadctlTool, WatchPrintsResultsWithTheirTimeAndNoticesADownService) {
   const Finished down =
       RunToEnd(FACEPADCTL_PATH, {"--port", std::to_string(UnusedPort()), "watch", "--for", "10"});
   EXPECT_EQ(down.exitCode, 1);
-  EXPECT_TRUE(Has(down.err, "does not answer")) << down.err;
+  EXPECT_TRUE(Has(down.err, "could not be reached")) << down.err;
 }
 
 TEST_F(FacepadctlTool, UsageAndDataErrorsSayWhatWasWrong) {

@@ -117,7 +117,7 @@ std::string FailureText(const FailureReason& reason) {
     case Failure::NotSupported:
       return "not supported";
     case Failure::NotHttp:
-      return "the service's address answered, but not in HTTP";
+      return "an answer came that is not HTTP (another program on that port?)";
     case Failure::Exception:
       return "the library met an unexpected error";
     case Failure::None:

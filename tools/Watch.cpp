@@ -21,19 +21,19 @@ struct WatchOptions {
   double seconds = 0;
 };
 
-// Whether the service answers; says so on stderr when it does not.
-bool ServiceAnswers(Adaptor& adaptor, const Globals& globals) {
+// Whether the service is available; says why on stderr when it is not.
+bool ServiceAvailable(Adaptor& adaptor, const Globals& globals) {
   ZR_Framework::Face::ParamMap none;
   if (adaptor.GetAvailableFace(none)) return true;
   Note("watch: the service at " + globals.host + ":" + std::to_string(globals.port) +
-       " does not answer: " + FailureText(Adaptor::LastFailure()));
+       " is not available: " + FailureText(Adaptor::LastFailure()));
   return false;
 }
 
 int RunWatch(const Globals& globals, const WatchOptions& options) {
   Adaptor adaptor(globals, true);
   InterruptOnSignals();
-  if (!ServiceAnswers(adaptor, globals)) return kFailed;
+  if (!ServiceAvailable(adaptor, globals)) return kFailed;
   const auto end =
       options.seconds > 0 ? Clock::now() + Milliseconds(options.seconds) : Clock::time_point::max();
   auto lastHeard = Clock::now();
@@ -51,7 +51,7 @@ int RunWatch(const Globals& globals, const WatchOptions& options) {
     if (!results.empty()) {
       lastHeard = Clock::now();
     } else if (Clock::now() - lastHeard > kProbeAfterSilence) {
-      if (!ServiceAnswers(adaptor, globals)) return kFailed;
+      if (!ServiceAvailable(adaptor, globals)) return kFailed;
       lastHeard = Clock::now();
     }
   }
