@@ -150,8 +150,6 @@ TEST_F(EveryOperation, BindActivatesAsAdministratorFirst) {
 
 // Requests' results come back through the poller with the simulator's codes.
 TEST_F(EveryOperation, ResultsArriveWithTheSimulatorsCodes) {
-  const RecordedResults recorded;
-  adaptor.SetResultHandler(recorded.Handler());  // the map accumulates
   ParamMap ann = kAnn;
   ann["facepic"] = std::string(std::size_t{200} * 1024, 'A');
   ParamMap stranger{{"certnum", "C-9"}};
@@ -164,7 +162,7 @@ TEST_F(EveryOperation, ResultsArriveWithTheSimulatorsCodes) {
   ASSERT_TRUE(adaptor.DelUser("6", "T1", ann));
   const std::string activation = ActivationId(simulator.Requests("facepad/active").at(0).body);
   const auto all = [&] {
-    const auto deliveries = recorded.Deliveries();
+    const auto deliveries = results.Deliveries();  // the map accumulates
     return deliveries.empty() ? ParamMap{} : deliveries.back().at("T1");
   };
   ASSERT_TRUE(WaitFor([&] { return all().size() == 7; }));

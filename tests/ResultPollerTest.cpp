@@ -37,15 +37,14 @@ std::string ResultAnswer(const std::string& sn, const std::string& data) {
 class ResultDelivery : public AdaptorTest {};
 
 TEST_F(ResultDelivery, TheMapAccumulatesUnlessTheHostEmptiesIt) {
-  const RecordedResults keeps;
-  ASSERT_TRUE(adaptor.SetResultHandler(keeps.Handler()));
+  // The fixture's handler keeps the map.
   simulator.QueueResult("A1", "7", "0");
   simulator.QueueResult("A1", "8", "102");
-  ASSERT_TRUE(keeps.WaitForDeliveries(1));
-  EXPECT_EQ(keeps.Deliveries()[0], (ResultMap{{"A1", {{"7", "0"}, {"8", "102"}}}}));
+  ASSERT_TRUE(results.WaitForDeliveries(1));
+  EXPECT_EQ(results.Deliveries()[0], (ResultMap{{"A1", {{"7", "0"}, {"8", "102"}}}}));
   simulator.QueueResult("B2", "9", "0");
-  ASSERT_TRUE(keeps.WaitForDeliveries(2));
-  EXPECT_EQ(keeps.Deliveries()[1],
+  ASSERT_TRUE(results.WaitForDeliveries(2));
+  EXPECT_EQ(results.Deliveries()[1],
             (ResultMap{{"A1", {{"7", "0"}, {"8", "102"}}}, {"B2", {{"9", "0"}}}}));
 
   const RecordedResults empties;

@@ -52,18 +52,23 @@ bool WaitFor(Condition condition, std::chrono::milliseconds limit = std::chrono:
 }
 
 // What most tests start from: a simulator, the log captured, and an adaptor
-// pointed at the simulator whose poller ticks every 10 ms. The capture is
-// installed before the poller's thread starts, as hosts must install their
-// logger.
+// pointed at the simulator whose poller ticks every 10 ms, its results
+// recorded in `results` (so that none is logged as waiting for a callback).
+// The capture is installed before the poller's thread starts, as hosts must
+// install their logger.
 class AdaptorTest : public ::testing::Test {
  protected:
-  AdaptorTest() { PointAt(adaptor, simulator); }
+  AdaptorTest() {
+    PointAt(adaptor, simulator);
+    adaptor.SetResultHandler(results.Handler());
+  }
   // The body of the last request to `path`.
   std::string LastBody(const std::string& path) const {
     const auto requests = simulator.Requests(path);
     return requests.empty() ? "<none>" : requests.back().body;
   }
   LogCapture log;
+  RecordedResults results;
   FacepadSim::FacepadSimulator simulator;
   FastPollingAdaptor adaptor{std::chrono::milliseconds(10)};
 };
