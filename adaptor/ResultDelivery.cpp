@@ -18,8 +18,9 @@ bool TerminalFace_ZR::SetResultCallbackFace(ResultCallback callback) {
       ZR_LOG("TerminalFace_ZR::SetResultCallbackFaceZorvan _pResultCallback == nullptr");
       return false;
     }
-    m_poller->SetHandler(std::make_shared<const ResultHandler>(callback));
+    auto handler = std::make_shared<const ResultHandler>(callback);
     m_pResultCallback.store(callback);
+    m_poller->SetHandler(std::move(handler));  // last: the handler may destroy this adaptor
     return true;
   });
 }
@@ -31,8 +32,9 @@ bool TerminalFace_ZR::SetResultHandler(ResultHandler handler) {
       ZR_LOG("TerminalFace_ZR::SetResultHandler refused: the handler is empty");
       return false;
     }
-    m_poller->SetHandler(std::make_shared<const ResultHandler>(std::move(handler)));
+    auto shared = std::make_shared<const ResultHandler>(std::move(handler));
     m_pResultCallback.store(nullptr);
+    m_poller->SetHandler(std::move(shared));  // last: the handler may destroy this adaptor
     return true;
   });
 }
