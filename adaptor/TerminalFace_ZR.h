@@ -120,8 +120,8 @@ class ZR_API TerminalFace_ZR : public CLS_TerminalFace_Base {
   // a serial number. (A host that empties its map in its callback counts as
   // idle even when every poll brings results.) A poll that fails leaves the
   // count as it was; an answer whose list is written "[]" keeps the interval
-  // as it was, so an idle service is polled every `first` until a poll
-  // answers otherwise.
+  // as it was (so a service that has had no results since the adaptor was
+  // made is polled every `first`).
   struct PollerTiming {
     std::chrono::milliseconds first;
     std::chrono::milliseconds busy;
