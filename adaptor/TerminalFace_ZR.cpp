@@ -123,7 +123,11 @@ bool SetResultHandlerTerminalFace_ZR(ZR_Framework::Face::CLS_TerminalFace_Base* 
                                      void* context) {
   using ZR_Framework::Face::TerminalFace_ZR;
   auto* ours = dynamic_cast<TerminalFace_ZR*>(adaptor);
-  if (ours == nullptr || handler == nullptr) return false;
+  if (ours == nullptr) {
+    ZR_Framework::Face::SetFailure(TerminalFace_ZR::Failure::RefusedValue);
+    return false;
+  }
+  if (handler == nullptr) return ours->SetResultHandler(nullptr);  // refused, and logged
   try {
     return ours->SetResultHandler([handler, context](ZR_Framework::Face::ResultMap& results) {
       return handler(results, context);

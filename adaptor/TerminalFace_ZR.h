@@ -115,13 +115,14 @@ class ZR_API TerminalFace_ZR : public CLS_TerminalFace_Base {
   static FailureReason LastFailure();
 
   // When the poller polls: `first` after the adaptor was made; after that,
-  // `busy` while fewer than ten polls in a row have left the host's map
-  // empty, and `idle` from the tenth on, until a poll leaves the map holding
-  // a serial number. (A host that empties its map in its callback counts as
-  // idle even when every poll brings results.) A poll that fails leaves the
-  // count as it was; an answer whose list is written "[]" keeps the interval
-  // as it was (so a service that has had no results since the adaptor was
-  // made is polled every `first`).
+  // `busy` while fewer than ten polls in a row have left the host's map (and
+  // the results waiting for it) empty, and `idle` from the tenth on, until a
+  // poll leaves the map holding a serial number. (A host that empties its map
+  // in its callback counts as idle even when every poll brings results.) A
+  // poll that fails, or whose answer holds no result list, leaves the count
+  // as it was and takes the interval from it. An answer whose list is written
+  // "[]" keeps the interval as it was (so a service that has answered nothing
+  // else since the adaptor was made is polled every `first`).
   struct PollerTiming {
     std::chrono::milliseconds first;
     std::chrono::milliseconds busy;
@@ -175,7 +176,9 @@ extern "C" {
 ZR_API ZR_Framework::Face::CLS_TerminalFace_Base* CreateTerminalFace_ZR();
 ZR_API void DestroyTerminalFace_ZR(ZR_Framework::Face::CLS_TerminalFace_Base* adaptor);
 // SetResultHandler for such hosts: `handler` is called with the results and
-// `context`, as given. False for a null adaptor or handler.
+// `context`, as given. Refused like an empty handler when `handler` is null;
+// false with Failure::RefusedValue, and nothing logged, when `adaptor` is
+// null or not one this module made.
 ZR_API bool SetResultHandlerTerminalFace_ZR(ZR_Framework::Face::CLS_TerminalFace_Base* adaptor,
                                             int (*handler)(ZR_Framework::Face::ResultMap& results,
                                                            void* context),

@@ -42,8 +42,8 @@ class ZR_API Terminal_Http_Tool {
 
   // The HTTP status code of the calling thread's last post on this client, as
   // decimal text; "" when that post got no answer, or when the thread has
-  // made none. (A thread remembers its last post on each of the last four
-  // clients it posted through.)
+  // made none. (A thread remembers its last post on up to four clients; a
+  // fifth takes the place of the one it first posted through longest ago.)
   std::string GetLastPostStatus() const;
 
   // Why the calling thread's last post on this client got no answer.

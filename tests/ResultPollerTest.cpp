@@ -153,7 +153,8 @@ TEST_F(ResultDelivery, EachRegistrationReplacesTheOtherAndAnEmptyOneIsRefused) {
        "TerminalFace_ZR::SetResultCallbackFaceZorvan _pResultCallback == nullptr"},
       {[&] { return adaptor.SetResultHandler(nullptr); },
        "TerminalFace_ZR::SetResultHandler refused: the handler is empty"},
-      {[&] { return SetResultHandlerTerminalFace_ZR(&adaptor, nullptr, nullptr); }, ""},
+      {[&] { return SetResultHandlerTerminalFace_ZR(&adaptor, nullptr, nullptr); },
+       "TerminalFace_ZR::SetResultHandler refused: the handler is empty"},
       {[&] { return SetResultHandlerTerminalFace_ZR(nullptr, ViaModule, nullptr); }, ""},
   };
   ASSERT_TRUE(adaptor.SetResultCallbackFace(PlainCallback));
@@ -161,6 +162,7 @@ TEST_F(ResultDelivery, EachRegistrationReplacesTheOtherAndAnEmptyOneIsRefused) {
   for (const auto& [refused, record] : refusals) {
     log.Clear();
     EXPECT_FALSE(refused()) << record;
+    EXPECT_EQ(TerminalFace_ZR::LastFailure().failure, TerminalFace_ZR::Failure::RefusedValue);
     EXPECT_EQ(log.Messages(),
               record.empty() ? std::vector<std::string>{} : std::vector<std::string>{record});
   }

@@ -12,8 +12,9 @@ namespace {
 using ZR_Framework::Face::TerminalFace_ZR;
 
 // Longer than any command runs (every wait is at most a day).
-constexpr TerminalFace_ZR::PollerTiming kNoPolls{std::chrono::hours(48), std::chrono::hours(48),
-                                                 std::chrono::hours(48)};
+constexpr TerminalFace_ZR::PollerTiming kNoPolls{TerminalFace_ZR::kLongestPollInterval,
+                                                 TerminalFace_ZR::kLongestPollInterval,
+                                                 TerminalFace_ZR::kLongestPollInterval};
 // The same interval throughout: an answer with an empty list keeps the
 // interval it finds, the first one included.
 constexpr TerminalFace_ZR::PollerTiming kAwaiting{

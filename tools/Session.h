@@ -38,9 +38,9 @@ class UsageError : public std::runtime_error {
 std::chrono::milliseconds Milliseconds(double seconds);
 
 // The adaptor as facepadctl uses it. Its poller polls only for a command that
-// awaits results, every 250 ms from the start: the service hands each result
-// to the first client that polls, and otherwise the results belong to
-// whatever host runs beside the tool.
+// awaits results, 250 ms after the start and 250 ms after each poll ends:
+// the service hands each result to the first client that polls, and
+// otherwise the results belong to whatever host runs beside the tool.
 class Adaptor : public ZR_Framework::Face::TerminalFace_ZR {
  public:
   Adaptor(const Globals& globals, bool awaitsResults);
