@@ -9,6 +9,7 @@ using ZR_Framework::Face::ReadTerminalStatus;
 using ZR_Framework::Face::ResultFrame;
 using ZR_Framework::Face::ResultMap;
 using ZR_Framework::Face::TerminalStatus;
+using Failure = ZR_Framework::Face::TerminalFace_ZR::Failure;
 
 namespace {
 // An element whose "data" is the entry list's text, as the service sends it.
@@ -73,6 +74,8 @@ TEST(ResultList, MergesWhatItCanReadAndLogsWhatItCannot) {
     EXPECT_EQ(adaptor.JsonDataToMapData(c.list, results), c.stored) << c.list;
     EXPECT_EQ(results, c.after) << c.list;
     EXPECT_EQ(log.Messages(), c.logged) << c.list;
+    EXPECT_EQ(ZR_Framework::Face::TerminalFace_ZR::LastFailure().failure,
+              c.list == "result" ? Failure::UnreadableAnswer : Failure::None);
   }
 }
 
