@@ -26,6 +26,9 @@ TEST_F(EveryOperation, EachSendsExactlyItsBody) {
     EXPECT_EQ(LastBody(operation.path), operation.body) << operation.name;
   }
   EXPECT_TRUE(log.Messages().empty());
+  ParamMap photo;  // sends nothing, and says why
+  EXPECT_FALSE(adaptor.DelBiophoto("7", "SN1", photo));
+  EXPECT_EQ(TerminalFace_ZR::LastFailure().failure, Failure::NotSupported);
 }
 
 // Operators tell failures apart by these texts: one when no answer came, one
@@ -78,6 +81,7 @@ TEST_F(EveryOperation, ValuesThatWouldBreakTheBodyAreRefused) {
       {"ControlDeviceFace", "id",
        [&](T& a) { return a.ControlDeviceFace(tab, "SN1", "", "", ""); }},
       {"Active", "userlevel", [&](T& a) { return a.Active("7", "SN1", "op", "pw", nul); }},
+      {"ActivationStatus", "id", [&](T& a) { return a.ActivationStatus(tab, "SN1"); }},
       {"GetTerminalStatusFace", "SN", [&](T& a) { return a.GetTerminalStatusFace(tab); }},
   };
   for (const auto& [operation, field, call] : refusals) {
