@@ -6,6 +6,7 @@
 #include <json-c/json.h>
 
 #include <cstddef>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -68,11 +69,6 @@ class LiteralKey {
   return true;
 }
 
-// A JSON string of `text` up to its first NUL, as json-c takes it.
-inline json_object* NewString(const std::string& text) {
-  return json_object_new_string(text.c_str());
-}
-
 // json-c's default serialisation, copied out of the document; std::nullopt
 // when json-c could not serialise it.
 inline std::optional<std::string> JsonText(json_object* value) {
@@ -80,6 +76,36 @@ inline std::optional<std::string> JsonText(json_object* value) {
   const char* text = json_object_to_json_string_length(value, JSON_C_TO_STRING_SPACED, &length);
   if (text == nullptr) return std::nullopt;
   return std::string(text, length);
+}
+
+// A member of a flat object: its key, and its value as the caller made it
+// (null when json-c could not make it).
+struct Member {
+  LiteralKey key;
+  json_object* value;
+};
+
+// json-c's default serialisation of a new object holding `members` in order;
+// std::nullopt when the object or any value could not be made, attached or
+// serialised. The object owns every value from here on: one it never
+// attached is released.
+inline std::optional<std::string> ObjectText(std::initializer_list<Member> members) {
+  const JsonDocument object(json_object_new_object());
+  bool complete = object != nullptr;
+  for (const Member& member : members) {
+    if (complete) {
+      complete = AddMember(object.get(), member.key, member.value);
+    } else {
+      json_object_put(member.value);
+    }
+  }
+  if (!complete) return std::nullopt;
+  return JsonText(object.get());
+}
+
+// A JSON string of `text` up to its first NUL, as json-c takes it.
+inline json_object* NewString(const std::string& text) {
+  return json_object_new_string(text.c_str());
 }
 
 }  // namespace Face

@@ -60,15 +60,12 @@ bool TerminalFace_ZR::SetUser(const std::string& id, const std::string& sn, Para
 
 bool TerminalFace_ZR::DelUser(const std::string& id, const std::string& sn, ParamMap& person) {
   return Guarded("DelUser", [&] {
-    const JsonDocument document(json_object_new_object());
-    if (!document) return ZR_NO_DOCUMENT(kDelUserNoDocument);
     const std::string& certnum = person["certnum"];
     if (!FormValuesFit("DelUser", {{"SN", sn}, {"id", id}}) ||
         !JsonStringsFit("DelUser", {{"certnum", certnum}})) {
       return false;
     }
-    std::optional<std::string> data;
-    if (AddMember(document.get(), "certnum", NewString(certnum))) data = JsonText(document.get());
+    const std::optional<std::string> data = ObjectText({{"certnum", NewString(certnum)}});
     if (!data) return ZR_NO_DOCUMENT(kDelUserNoDocument);
     std::string response;
     return PostRequest("facepad/deluser", FormBody({{"SN", sn}, {"id", id}, {"data", *data}}),

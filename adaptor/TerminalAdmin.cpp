@@ -83,15 +83,10 @@ bool TerminalFace_ZR::ControlDeviceFace(const std::string& id, const std::string
     if (!FormValuesFit("ControlDeviceFace", {{"SN", sn}, {"id", id}})) return false;
     // Names DelBiophoto, as the service's operators know the text.
     constexpr const char* kNoDocument = "TerminalFace_ZR::DelBiophotoZorvan jsonData == nullptr";
-    const JsonDocument command(json_object_new_object());
-    if (!command) return ZR_NO_DOCUMENT(kNoDocument);
-    std::optional<std::string> data;
-    if (AddMember(command.get(), "type", json_object_new_int(kControlType)) &&
-        // the text "true", not the JSON literal
-        AddMember(command.get(), "enable", json_object_new_string("true")) &&
-        AddMember(command.get(), "value", json_object_new_int(kControlValue))) {
-      data = JsonText(command.get());
-    }
+    const std::optional<std::string> data =
+        ObjectText({{"type", json_object_new_int(kControlType)},
+                    {"enable", json_object_new_string("true")},  // the text, not the JSON literal
+                    {"value", json_object_new_int(kControlValue)}});
     if (!data) return ZR_NO_DOCUMENT(kNoDocument);
     std::string response;
     return PostRequest("facepad/controldevice", FormBody({{"SN", sn}, {"id", id}, {"data", *data}}),

@@ -78,14 +78,9 @@ bool TerminalFace_ZR::Active(const std::string& id, const std::string& sn,
             "Active", {{"username", username}, {"password", password}, {"userlevel", userlevel}})) {
       return false;
     }
-    const JsonDocument account(json_object_new_object());
-    if (!account) return ZR_NO_DOCUMENT(kActivationNoDocument);
-    std::optional<std::string> data;
-    if (AddMember(account.get(), "username", NewString(username)) &&
-        AddMember(account.get(), "password", NewString(password)) &&
-        AddMember(account.get(), "userlevel", NewString(userlevel))) {
-      data = JsonText(account.get());
-    }
+    const std::optional<std::string> data = ObjectText({{"username", NewString(username)},
+                                                        {"password", NewString(password)},
+                                                        {"userlevel", NewString(userlevel)}});
     if (!data) return ZR_NO_DOCUMENT(kActivationNoDocument);
     std::string response;
     return PostRequest("facepad/active", FormBody({{"SN", sn}, {"id", id}, {"data", *data}}),

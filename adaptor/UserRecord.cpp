@@ -73,19 +73,14 @@ const char* UserRecordMemberWithNul(const ParamMap& person, UserRecordVariant va
 }
 
 std::optional<std::string> BuildPhotoRecord(ParamMap& photo) {
-  const JsonDocument record(json_object_new_object());
-  if (!record) return std::nullopt;
   // The map is read first: a look-up that runs out of memory throws, and
   // must not leave values made for the record unowned.
   const std::string& certnum = photo["certnum"];
   const std::string& size = photo["size"];
   const std::string& content = photo["content"];
-  const bool complete =
-      AddMember(record.get(), "certnum", NewString(certnum)) &&
-      AddMember(record.get(), "size", json_object_new_int(std::atoi(size.c_str()))) &&
-      AddMember(record.get(), "content", NewString(content));
-  if (!complete) return std::nullopt;
-  return JsonText(record.get());
+  return ObjectText({{"certnum", NewString(certnum)},
+                     {"size", json_object_new_int(std::atoi(size.c_str()))},
+                     {"content", NewString(content)}});
 }
 
 }  // namespace Face
