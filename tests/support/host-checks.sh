@@ -12,16 +12,17 @@ sim_pid=""
 trap '[ -z "$sim_pid" ] || kill "$sim_pid" 2>/dev/null || true; rm -rf "$work"' EXIT
 fail() { echo "$*"; exit 1; }
 
-# Each block that README.md marks "<!-- tested: NAME -->", into $work/examples/NAME.
+# Each block that README.md or docs/integration.md marks "<!-- tested: NAME -->",
+# into $work/examples/NAME.
 extract_readme_blocks() {
   mkdir -p "$work/examples"
   awk -v dir="$work/examples" '
     /^<!-- tested: .* -->$/ { name = $3; next }
     name != "" && /^```/ { if (inside) { inside = 0; name = "" } else { inside = 1 }; next }
     inside { print > (dir "/" name) }
-  ' "$source/README.md"
+  ' "$source/README.md" "$source/docs/integration.md"
   for name in host.cpp CMakeLists.txt pkg-config.sh loader.cpp facepadctl-session.sh; do
-    test -s "$work/examples/$name" || fail "README.md has no tested block $name"
+    test -s "$work/examples/$name" || fail "no tested block $name in README.md or docs/integration.md"
   done
 }
 
