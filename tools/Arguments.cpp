@@ -9,6 +9,10 @@
 
 namespace Facepadctl {
 
+std::chrono::milliseconds Milliseconds(double seconds) {
+  return std::chrono::milliseconds{std::llround(seconds * 1000)};
+}
+
 CLI::Validator Seconds(bool zeroAllowed) {
   return {[zeroAllowed](std::string& text) -> std::string {
             char* end = nullptr;

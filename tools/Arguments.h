@@ -4,13 +4,24 @@
 
 #include <CLI/CLI.hpp>
 
+#include <chrono>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace Facepadctl {
 
+// A value on the command line that cannot be used; its message names it.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 // Waits and time-outs are given in seconds, up to a day: every wait ends.
 constexpr double kLongestSeconds = 24 * 60 * 60;
+
+// Seconds as given on the command line, to the nearest millisecond.
+std::chrono::milliseconds Milliseconds(double seconds);
 
 // A number of seconds from 0 (or just above it) to a day.
 CLI::Validator Seconds(bool zeroAllowed);

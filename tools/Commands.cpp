@@ -3,10 +3,12 @@
 
 #include <memory>
 
+#include "Adaptor.h"
 #include "Arguments.h"
+#include "ExitCodes.h"
 #include "Output.h"
 #include "PersonInput.h"
-#include "ResultBoard.h"
+#include "Signals.h"
 
 namespace Facepadctl {
 namespace {

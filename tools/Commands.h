@@ -9,7 +9,7 @@
 #include <functional>
 #include <vector>
 
-#include "Session.h"
+#include "Globals.h"
 
 namespace Facepadctl {
 

@@ -17,13 +17,15 @@
 #include <mutex>
 #include <thread>
 
+#include "Adaptor.h"
 #include "Arguments.h"
 #include "Commands.h"
+#include "ExitCodes.h"
 #include "ImportRows.h"
 #include "JsonLine.h"
 #include "Output.h"
-#include "ResultBoard.h"
 #include "ResumeFile.h"
+#include "Signals.h"
 
 namespace Facepadctl {
 namespace {

@@ -1,18 +1,6 @@
 #include "ResultBoard.h"
 
-#include <csignal>
-
 namespace Facepadctl {
-namespace {
-std::atomic<int> g_signal{0};
-
-void Interrupt(int signal) {
-  g_signal = signal;
-  g_interrupted = true;
-}
-}  // namespace
-
-std::atomic<bool> g_interrupted{false};
 
 int ResultBoard::Collect(ZR_Framework::Face::ResultMap& results) {
   {
@@ -32,18 +20,6 @@ std::vector<Result> ResultBoard::Take(std::chrono::milliseconds limit) {
   std::vector<Result> taken;
   taken.swap(m_results);
   return taken;
-}
-
-void InterruptOnSignals() {
-  struct sigaction action {};
-  action.sa_handler = Interrupt;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-}
-
-int InterruptedExitCode() {
-  return 128 + g_signal.load();
 }
 
 }  // namespace Facepadctl

@@ -4,7 +4,6 @@
 #ifndef FACEPADCTL_RESULT_BOARD_H
 #define FACEPADCTL_RESULT_BOARD_H
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -33,12 +32,6 @@ class ResultBoard {
   std::condition_variable m_arrived;
   std::vector<Result> m_results;  // guarded by m_mutex
 };
-
-// Raised by SIGINT and SIGTERM once InterruptOnSignals() has run; the exit
-// code that reports it is 128 + the signal's number (130, 143).
-extern std::atomic<bool> g_interrupted;
-void InterruptOnSignals();
-int InterruptedExitCode();
 
 }  // namespace Facepadctl
 

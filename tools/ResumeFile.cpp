@@ -5,9 +5,9 @@
 
 #include <filesystem>
 
+#include "Arguments.h"
 #include "Csv.h"
 #include "Output.h"
-#include "Session.h"
 
 namespace Facepadctl {
 

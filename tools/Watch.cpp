@@ -2,10 +2,12 @@
 // arrived, until Ctrl-C, --count results or --for seconds.
 #include <memory>
 
+#include "Adaptor.h"
 #include "Arguments.h"
 #include "Commands.h"
+#include "ExitCodes.h"
 #include "Output.h"
-#include "ResultBoard.h"
+#include "Signals.h"
 
 namespace Facepadctl {
 namespace {

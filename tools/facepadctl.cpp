@@ -8,6 +8,7 @@
 
 #include "Arguments.h"
 #include "Commands.h"
+#include "ExitCodes.h"
 #include "Output.h"
 #include "PersonInput.h"
 

@@ -1,10 +1,12 @@
-#include "Session.h"
+#include "Adaptor.h"
 
-#include <cmath>
+#include <algorithm>
 #include <cstdio>
 #include <random>
 
 #include <TerminalFace_ZR/ToolKits.h>
+
+#include "Arguments.h"
 
 namespace Facepadctl {
 namespace {
@@ -22,12 +24,11 @@ constexpr TerminalFace_ZR::PollerTiming kAwaiting{
 
 }  // namespace
 
-std::chrono::milliseconds Milliseconds(double seconds) {
-  return std::chrono::milliseconds{std::llround(seconds * 1000)};
+LibraryLogger::LibraryLogger(bool verbose) {
+  if (!verbose) ko_libos_log_debug_ex = nullptr;
 }
 
-Adaptor::Adaptor(const Globals& globals, bool awaitsResults) {
-  if (!globals.verbose) ko_libos_log_debug_ex = nullptr;
+Adaptor::Adaptor(const Globals& globals, bool awaitsResults) : LibraryLogger(globals.verbose) {
   SetPollerTiming(awaitsResults ? kAwaiting : kNoPolls);
   SetUrl(globals.host);
   SetRequestPort(globals.port);
