@@ -15,13 +15,17 @@ TEST(Base64, PadsToWholeQuadruples) {
   EXPECT_EQ(Base64Encode(std::string("\xFF\xD8\xFF\x00\x10", 5)), "/9j/ABA=");
 }
 
-// The records of `text`, read one at a time.
-std::vector<CsvRecord> ReadAll(const std::string& text) {
-  std::istringstream input(text);
-  CsvReader reader(input);
+// The records of `input`, read one at a time by a reader of that limit.
+std::vector<CsvRecord> ReadAll(std::istream& input, std::size_t longestLine = kLongestLine) {
+  CsvReader reader(input, longestLine);
   std::vector<CsvRecord> records;
   while (auto record = reader.Next()) records.push_back(*record);
   return records;
+}
+
+std::vector<CsvRecord> ReadAll(const std::string& text, std::size_t longestLine = kLongestLine) {
+  std::istringstream input(text);
+  return ReadAll(input, longestLine);
 }
 
 // A quote left open is a mistake of its line alone: the rows below it are
@@ -53,4 +57,43 @@ TEST(Csv, WrittenLinesReadBack) {
   const std::vector<CsvRecord> records = ReadAll(CsvLine(fields) + "\n");
   ASSERT_EQ(records.size(), 1u);
   EXPECT_EQ(records[0].fields, fields);
+}
+
+// `pieces` times 64 KiB of 'x', then `tail`: a line never held whole.
+struct LongLine : std::streambuf {
+  LongLine(int pieces, std::string tail) : left(pieces), tail(std::move(tail)) {}
+  int_type underflow() override {
+    std::string& next = left-- > 0 ? piece : tail;
+    if (left < -1) return traits_type::eof();
+    setg(next.data(), next.data(), next.data() + next.size());
+    return traits_type::to_int_type(next.front());
+  }
+  int left;
+  std::string piece = std::string(64 * 1024, 'x'), tail;
+};
+
+// A line over the limit (its CR LF aside) is one record marked too long; the
+// line after it reads as ever, however long the one skipped.
+TEST(Csv, ALineOverTheLimitIsSkippedUnread) {
+  const std::vector<CsvRecord> records =
+      ReadAll("a,b\n" + std::string(33, 'x') + "\nc,d\n" + std::string(32, 'y') + "\r\n" +
+                  std::string(70, 'z') + "\r\ne",
+              32);
+  ASSERT_EQ(records.size(), 6u);
+  const std::vector<bool> tooLong = {false, true, false, false, true, false};
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    EXPECT_EQ(records[i].line, static_cast<int>(i) + 1);
+    EXPECT_EQ(records[i].tooLong, tooLong[i]) << i;
+    EXPECT_EQ(records[i].fields.empty(), tooLong[i]) << i;
+  }
+  EXPECT_EQ(records[2].fields, (std::vector<std::string>{"c", "d"}));
+  EXPECT_EQ(records[3].fields, std::vector<std::string>{std::string(32, 'y')});
+
+  LongLine twentyMiB(320, "\nC-1,z");  // read with a limit of 1 KiB
+  std::istream input(&twentyMiB);
+  const std::vector<CsvRecord> afterLong = ReadAll(input, 1024);
+  ASSERT_EQ(afterLong.size(), 2u);
+  EXPECT_TRUE(afterLong[0].tooLong);
+  EXPECT_EQ(afterLong[1].line, 2);
+  EXPECT_EQ(afterLong[1].fields, (std::vector<std::string>{"C-1", "z"}));
 }
