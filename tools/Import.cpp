@@ -482,6 +482,10 @@ int RunImport(const Globals& globals, ImportOptions options) {
   CsvReader reader(fromStdin ? std::cin : file);
   const std::optional<CsvRecord> header = reader.Next();
   if (!header) throw InputError(options.csvPath + " is empty: it needs a header row");
+  if (header->tooLong) {
+    throw InputError(options.csvPath + ": the header is longer than " +
+                     std::to_string(kLongestLine) + " bytes");
+  }
   if (header->unclosedQuote)
     throw InputError(options.csvPath + ": the header's quote is not closed");
   const ImportColumns columns(header->fields, options.csvPath);

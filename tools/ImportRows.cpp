@@ -101,6 +101,9 @@ std::vector<std::string> ImportColumns::ResumeFields(const std::vector<std::stri
 
 std::string CheckRecord(const CsvRecord& record, const ImportColumns& columns,
                         std::unordered_map<std::string, int>& seen) {
+  if (record.tooLong) {
+    return "the line is longer than " + std::to_string(kLongestLine) + " bytes";
+  }
   if (record.unclosedQuote) {
     return "a quote opened on this line is not closed on it";
   }

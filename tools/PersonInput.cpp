@@ -1,12 +1,14 @@
 #include "PersonInput.h"
 
+#include <fcntl.h>
 #include <json-c/json.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
+#include <cerrno>
 #include <memory>
-#include <sstream>
+#include <system_error>
 
 #include "Base64.h"
 #include "JsonLine.h"
@@ -80,14 +82,108 @@ void CheckPerson(const Person& person, const std::string& where) {
   }
 }
 
-std::string ReadFile(const std::string& path) {
-  if (std::filesystem::is_directory(path)) throw InputError(path + " is a folder, not a file");
-  std::ifstream file(path, std::ios::binary);
-  if (!file) throw InputError("cannot read " + path);
-  std::ostringstream bytes;
-  bytes << file.rdbuf();
-  if (file.bad()) throw InputError("cannot read " + path);
-  return bytes.str();
+namespace {
+
+// Owns an open file descriptor and closes it.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : m_fd(fd) {}
+  ~FileDescriptor() {
+    if (m_fd >= 0) ::close(m_fd);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int Get() const { return m_fd; }
+
+ private:
+  const int m_fd;
+};
+
+// generic_category's message is strerror's text, and safe to get from the
+// threads that read photos at once.
+InputError CannotRead(const std::string& path, int error) {
+  return InputError("cannot read " + path + ": " + std::generic_category().message(error));
+}
+
+const char* KindOf(mode_t mode) {
+  switch (mode & S_IFMT) {
+    case S_IFIFO:
+      return "a FIFO";
+    case S_IFCHR:
+      return "a character device";
+    case S_IFBLK:
+      return "a block device";
+    case S_IFSOCK:
+      return "a socket";
+    case S_IFDIR:
+      return "a folder";
+    default:
+      return "of an unknown kind";
+  }
+}
+
+// `allowed` ends the message about a file too large: what the limit is for.
+FileIdentity CheckedIdentity(const struct stat& status, const std::string& path,
+                             std::uint64_t maxBytes, const char* allowed) {
+  if (!S_ISREG(status.st_mode)) {
+    throw InputError(path + " is " + KindOf(status.st_mode) + ", not a regular file");
+  }
+  const auto size = static_cast<std::uint64_t>(status.st_size);
+  if (size > maxBytes) {
+    throw InputError(path + " is " + std::to_string(size) + " bytes, more than the " +
+                     std::to_string(maxBytes) + allowed);
+  }
+  return FileIdentity{
+      size, static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino),
+      static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec};
+}
+
+FileIdentity StatChecked(const std::string& path, std::uint64_t maxBytes, const char* allowed) {
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0) throw CannotRead(path, errno);
+  return CheckedIdentity(status, path, maxBytes, allowed);
+}
+
+// The name is checked before it is opened, so a device is never opened (that
+// alone can act, on a serial line or a tape). Another file may take the
+// name's place in between: O_NONBLOCK lets a FIFO or device open without
+// waiting, and the open file is checked again before a byte is read. Reads
+// of a regular file are not changed by O_NONBLOCK.
+PhotoFile ReadBoundedFile(const std::string& path, std::uint64_t maxBytes, const char* allowed) {
+  StatChecked(path, maxBytes, allowed);
+  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (file.Get() < 0) throw CannotRead(path, errno);
+  struct stat status {};
+  if (::fstat(file.Get(), &status) != 0) throw CannotRead(path, errno);
+  PhotoFile read{std::string(), CheckedIdentity(status, path, maxBytes, allowed)};
+  // One byte more than the file held when it was opened, to see its end; the
+  // buffer grows while the file does, up to one byte past the limit.
+  const std::uint64_t ceiling = maxBytes < UINT64_MAX ? maxBytes + 1 : maxBytes;
+  std::string& bytes = read.bytes;
+  bytes.resize(read.identity.size + 1);
+  std::size_t got = 0;
+  for (;;) {
+    const ssize_t count = ::read(file.Get(), &bytes[got], bytes.size() - got);
+    if (count < 0 && errno == EINTR) continue;
+    if (count < 0) throw CannotRead(path, errno);
+    if (count == 0) break;
+    got += static_cast<std::size_t>(count);
+    if (got > maxBytes) {
+      throw InputError(path + " grew to more than the " + std::to_string(maxBytes) + allowed +
+                       " while it was read");
+    }
+    if (got == bytes.size()) bytes.resize(std::min<std::uint64_t>(2 * got, ceiling));
+  }
+  bytes.resize(got);
+  return read;
+}
+
+constexpr const char* kPhotoAllowed = " allowed for a photo (--max-photo)";
+
+}  // namespace
+
+std::string ReadFile(const std::string& path, std::uint64_t maxBytes) {
+  return ReadBoundedFile(path, maxBytes, " allowed for a person file").bytes;
 }
 
 Person ReadPersonFile(const std::string& path) {
@@ -129,10 +225,19 @@ bool LooksLikeJpegOrPng(const std::string& bytes) {
   return bytes.compare(0, kJpeg.size(), kJpeg) == 0 || bytes.compare(0, kPng.size(), kPng) == 0;
 }
 
-Photo ReadPhoto(const std::string& path) {
-  const std::string bytes = ReadFile(path);
-  if (!LooksLikeJpegOrPng(bytes)) throw InputError(path + " is not a JPEG or PNG image");
-  return Photo{Base64Encode(bytes), bytes.size()};
+FileIdentity StatPhoto(const std::string& path, std::uint64_t maxBytes) {
+  return StatChecked(path, maxBytes, kPhotoAllowed);
+}
+
+PhotoFile ReadPhotoFile(const std::string& path, std::uint64_t maxBytes) {
+  PhotoFile photo = ReadBoundedFile(path, maxBytes, kPhotoAllowed);
+  if (!LooksLikeJpegOrPng(photo.bytes)) throw InputError(path + " is not a JPEG or PNG image");
+  return photo;
+}
+
+Photo ReadPhoto(const std::string& path, std::uint64_t maxBytes) {
+  const PhotoFile photo = ReadPhotoFile(path, maxBytes);
+  return Photo{Base64Encode(photo.bytes), photo.bytes.size()};
 }
 
 }  // namespace Facepadctl

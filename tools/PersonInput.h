@@ -3,6 +3,7 @@
 #ifndef FACEPADCTL_PERSON_INPUT_H
 #define FACEPADCTL_PERSON_INPUT_H
 
+#include <cstdint>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -35,8 +36,38 @@ std::string ValueProblem(const std::string& value);
 // a value that ValueProblem() finds wrong.
 void CheckPerson(const Person& person, const std::string& where);
 
-// The bytes of a file; throws InputError when it cannot be read.
-std::string ReadFile(const std::string& path);
+// What tells one file from another, and one version of it from the next.
+struct FileIdentity {
+  std::uint64_t size;
+  std::uint64_t device;
+  std::uint64_t inode;
+  std::int64_t mtimeNs;  // last modified, in nanoseconds since the epoch
+};
+
+constexpr std::uint64_t kDefaultMaxPhoto = 4 * 1024 * 1024;
+constexpr std::uint64_t kDefaultMaxPersonFile = 1024 * 1024;
+
+// The files read below must be regular files of at most `maxBytes`. Opening
+// never waits and a FIFO, device, socket or folder is refused before a byte is
+// read, so no read blocks on a writer or goes on without end.
+
+// The identity of a photo, found without opening it (stat never blocks).
+// Throws InputError naming `path` and why it cannot be a photo.
+FileIdentity StatPhoto(const std::string& path, std::uint64_t maxBytes);
+
+struct PhotoFile {
+  std::string bytes;
+  FileIdentity identity;  // of the file as it was opened
+};
+
+// Reads a JPEG or PNG image (told by its signature). The open file is checked
+// again, since another may have taken the name's place after a StatPhoto;
+// one that grows past `maxBytes` while it is read is refused too.
+PhotoFile ReadPhotoFile(const std::string& path, std::uint64_t maxBytes);
+
+// The bytes of a file of at most `maxBytes`; throws InputError when it
+// cannot be read.
+std::string ReadFile(const std::string& path, std::uint64_t maxBytes = kDefaultMaxPersonFile);
 
 // Reads a JSON object of person fields; numbers and booleans become their
 // text. A key that is not a person key is an error.
@@ -51,8 +82,8 @@ struct Photo {
   std::size_t bytes;   // its size before encoding
 };
 
-// Reads a JPEG or PNG image (told by its signature) and encodes it.
-Photo ReadPhoto(const std::string& path);
+// Reads a JPEG or PNG image, as ReadPhotoFile() does, and encodes it.
+Photo ReadPhoto(const std::string& path, std::uint64_t maxBytes = kDefaultMaxPhoto);
 
 // Whether `bytes` start like a JPEG or PNG file.
 bool LooksLikeJpegOrPng(const std::string& bytes);
