@@ -4,12 +4,34 @@
 #ifndef FACEPADCTL_OUTPUT_H
 #define FACEPADCTL_OUTPUT_H
 
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include <TerminalFace_ZR/TerminalFace_ZR.h>
 
 namespace Facepadctl {
+
+// How a request or a row ended.
+enum class Status {
+  Ok,           // a command without a request id succeeded
+  Accepted,     // the service took the request
+  Done,         // its result came: 0
+  Result,       // its result came: another code
+  Refused,      // the service answered with a status other than 200
+  Failed,       // no answer, or one that could not be used
+  Bad,          // not sent: a bad value
+  NoResult,     // accepted, but no result was seen in time
+  NotSent,      // not sent, the run having stopped
+  Skipped,      // left alone, as an earlier run said
+  Interrupted,  // a signal ended the wait
+};
+
+// The word --json gives for `status` ("ok", "no-result", ...).
+const char* StatusName(Status status);
+// The status a word names, if it names one.
+std::optional<Status> StatusFromName(std::string_view name);
 
 // What one line reports. Empty members do not apply and are left out.
 struct Outcome {
@@ -18,14 +40,12 @@ struct Outcome {
 
   std::string command;
   std::string sn;
+  std::string action;  // what was done, for commands that do more than one thing
   std::string id;
   int line = 0;         // import: the row's line in the CSV file
   std::string certnum;  // import: the row's person
   std::string time;     // watch: when the result arrived
-  // ok, accepted, done (result "0"), result (another code), refused (a status
-  // other than 200), failed, bad (not sent: a bad value), no-result, not-sent,
-  // skipped, interrupted.
-  std::string outcome;
+  Status status = Status::Ok;
   std::string result;  // the result code, as the service gave it
   std::string detail;  // why, for anything but ok, accepted and done
 };
@@ -49,7 +69,7 @@ std::string LastSystemError();
 // The outcome class and the words for an operation that returned false, from
 // the calling thread's LastFailure().
 using FailureReason = ZR_Framework::Face::TerminalFace_ZR::FailureReason;
-std::string FailureClass(const FailureReason& reason);
+Status FailureClass(const FailureReason& reason);
 std::string FailureText(const FailureReason& reason);
 
 // Whether a failure means the service was not reached at all.
