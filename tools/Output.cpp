@@ -112,8 +112,16 @@ bool JsonOutput() {
   return g_json;
 }
 
-void Emit(const Outcome& outcome, const std::string& text) {
-  PrintLine(g_json ? JsonText(outcome) : TextLine(outcome, text));
+bool WentWrong(Status status) {
+  return status != Status::Ok && status != Status::Accepted && status != Status::Done &&
+         status != Status::Skipped;
+}
+
+void Emit(const Outcome& outcome, const std::string& text, Stream stream) {
+  if (g_json) return PrintLine(JsonText(outcome));
+  const std::string line = TextLine(outcome, text);
+  if (stream == Stream::Stdout || !WentWrong(outcome.status)) return PrintLine(line);
+  std::fprintf(stderr, "%s\n", line.c_str());
 }
 
 void PrintLine(const std::string& text) {

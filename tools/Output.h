@@ -1,6 +1,7 @@
-// facepadctl's output. Outcomes go to stdout, one line each: text, or with
-// --json one object of one shape for every command. Everything else (usage
-// and file errors, progress, why a run stopped) goes to stderr.
+// facepadctl's output. Outcomes are one line each: text, or with --json one
+// object of one shape for every command, all on stdout. In text, what went
+// wrong goes to stderr instead, so stdout holds what succeeded. Everything else (usage and file
+// errors, progress, why a run stopped) goes to stderr.
 #ifndef FACEPADCTL_OUTPUT_H
 #define FACEPADCTL_OUTPUT_H
 
@@ -53,9 +54,19 @@ struct Outcome {
 void SetJsonOutput(bool json);
 bool JsonOutput();
 
-// Prints `outcome` on stdout; `text` replaces the words after the colon of
-// the text line. A closed stdout is noticed once and written to no more.
-void Emit(const Outcome& outcome, const std::string& text = std::string());
+// Whether `status` says something went wrong: anything but ok, accepted,
+// done and skipped (a row an earlier run settled, left alone).
+bool WentWrong(Status status);
+
+// Where a text line goes: stdout or stderr by its status, or stdout for
+// lines that report what was seen (watch's results) rather than what the
+// tool did.
+enum class Stream { ByStatus, Stdout };
+
+// Prints `outcome`; `text` replaces the words after the colon of the text
+// line. A closed stdout is noticed once and written to no more.
+void Emit(const Outcome& outcome, const std::string& text = std::string(),
+          Stream stream = Stream::ByStatus);
 
 // One line on stdout, with the same care for a closed stdout.
 void PrintLine(const std::string& text);

@@ -47,7 +47,7 @@ int RunWatch(const Globals& globals, const WatchOptions& options) {
       outcome.time = TimeNow();
       outcome.status = result.code == "0" ? Status::Done : Status::Result;
       outcome.result = result.code;
-      Emit(outcome, result.code);
+      Emit(outcome, result.code, Stream::Stdout);
       ++seen;  // a poll's results are all printed: the service hands them out once
     }
     if (!results.empty()) {
