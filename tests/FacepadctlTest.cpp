@@ -131,11 +131,12 @@ TEST_F(FacepadctlTool, EverySubcommandReportsAcceptedAndRefused) {
   simulator.AddFault(Fault::Answer(500));
   const Finished refused = Ctl({"unbind", "--sn", "T1"});
   EXPECT_EQ(refused.exitCode, 1);
-  EXPECT_TRUE(Has(refused.out, "status 500") && Has(refused.out, "-v")) << refused.out;
-  EXPECT_EQ(refused.err, "") << "silent without -v";
+  EXPECT_TRUE(Has(refused.err, "status 500") && Has(refused.err, "-v")) << refused.err;
+  EXPECT_EQ(refused.out, "") << "stdout holds only what succeeded";
+  EXPECT_EQ(std::count(refused.err.begin(), refused.err.end(), '\n'), 1) << "no log without -v";
   const Finished verbose = Ctl({"-v", "unbind", "--sn", "T1"});
   EXPECT_TRUE(Has(verbose.err, "UnBindTerminalFaceZorvan Call GetLastPostStatus ret false"));
-  EXPECT_FALSE(Has(verbose.out, "-v")) << "no hint to give -v when it was given";
+  EXPECT_FALSE(Has(verbose.err, "run with -v")) << "no hint to give -v when it was given";
 }
 
 // A service that is not there, one that does not answer, a refused value and
@@ -173,7 +174,7 @@ TEST_F(FacepadctlTool, WaitReportsTheResultOrWhyThereIsNone) {
 
   const Finished held = Ctl({"add-user", "--sn", "T1", "--field", "certnum=C9", "--wait", "10"});
   EXPECT_EQ(held.exitCode, 1);
-  EXPECT_TRUE(Has(held.out, "result 101")) << "codes are printed as they come";
+  EXPECT_TRUE(Has(held.out, "accepted") && Has(held.err, "result 101")) << held.err;
 
   simulator.AddFault(Fault::Answer(500).On("facepad/getresult"));
   line = CtlJson({"control", "--sn", "T1", "--wait", "0.5"});

@@ -26,7 +26,7 @@ std::string VerboseHint(const Globals& globals, const FailureReason& reason) {
 // Reports the operation that just returned false on this thread.
 int ReportFailure(const Globals& globals, Outcome outcome) {
   const FailureReason reason = TerminalFace_ZR::LastFailure();
-  outcome.outcome = FailureClass(reason);
+  outcome.status = FailureClass(reason);
   outcome.detail = FailureText(reason);
   Emit(outcome, outcome.detail + VerboseHint(globals, reason));
   return kFailed;
@@ -40,18 +40,18 @@ int AwaitResult(Adaptor& adaptor, Outcome outcome, double waitSeconds) {
     for (const Result& result : adaptor.TakeResults(std::chrono::milliseconds(100))) {
       if (result.sn != outcome.sn || result.id != outcome.id) continue;
       outcome.result = result.code;
-      outcome.outcome = result.code == "0" ? "done" : "result";
+      outcome.status = result.code == "0" ? Status::Done : Status::Result;
       Emit(outcome);
       return result.code == "0" ? kSucceeded : kFailed;
     }
   }
   if (g_interrupted) {
-    outcome.outcome = "interrupted";
+    outcome.status = Status::Interrupted;
     outcome.detail = "interrupted while waiting for the result";
     Emit(outcome);
     return InterruptedExitCode();
   }
-  outcome.outcome = "no-result";
+  outcome.status = Status::NoResult;
   outcome.detail = NoResultText(waitSeconds);
   Emit(outcome);
   return kFailed;
@@ -83,7 +83,7 @@ Subcommand RequestCommand(CLI::App& parent, const char* name, const char* descri
             Adaptor adaptor(globals, options->waitSeconds > 0);
             Outcome outcome{name, options->sn, options->id};
             if (!send(adaptor, *options)) return ReportFailure(globals, outcome);
-            outcome.outcome = "accepted";
+            outcome.status = Status::Accepted;
             Emit(outcome);
             return options->waitSeconds > 0 ? AwaitResult(adaptor, outcome, options->waitSeconds)
                                             : kSucceeded;
@@ -97,7 +97,7 @@ int RunPlain(const Globals& globals, const std::string& command, const std::stri
   Adaptor adaptor(globals, false);
   Outcome outcome{command, sn};
   if (!call(adaptor)) return ReportFailure(globals, outcome);
-  outcome.outcome = "ok";
+  outcome.status = Status::Ok;
   Emit(outcome, okText);
   return kSucceeded;
 }

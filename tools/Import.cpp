@@ -184,7 +184,7 @@ void ImportRun::Finish(int line, Row& row, const std::string& outcome, const std
                    : m_idPrefix + std::to_string(line);
   printed.line = line;
   printed.certnum = row.certnum;
-  printed.outcome = outcome;
+  printed.status = StatusFromName(outcome).value_or(Status::Failed);
   printed.result = result;
   printed.detail = outcome == "result" ? std::string() : detail;
   Emit(printed);
@@ -312,7 +312,7 @@ void ImportRun::SendRows() {
         m_serviceGone = true;
         m_queueChanged.notify_all();
       }
-      Finish(line, row, FailureClass(failure), FailureText(failure));
+      Finish(line, row, StatusName(FailureClass(failure)), FailureText(failure));
     }
     Release();
   }

@@ -18,13 +18,24 @@ bool g_json = false;
 bool g_stdoutClosed = false;
 
 std::string Words(const Outcome& outcome) {
-  if (outcome.outcome == "accepted") return "accepted";
-  if (outcome.outcome == "done") return "result 0 (done)";
-  if (outcome.outcome == "result") return "result " + outcome.result;
-  if (outcome.outcome == "bad" && outcome.line > 0) return "bad row: " + outcome.detail;
-  if (outcome.outcome == "not-sent") return "not sent: " + outcome.detail;
-  if (outcome.outcome == "skipped") return "skipped: " + outcome.detail;
-  return outcome.detail.empty() ? outcome.outcome : outcome.detail;
+  switch (outcome.status) {
+    case Status::Accepted:
+      return "accepted";
+    case Status::Done:
+      return "result 0 (done)";
+    case Status::Result:
+      return "result " + outcome.result;
+    case Status::Bad:
+      if (outcome.line > 0) return "bad row: " + outcome.detail;
+      break;
+    case Status::NotSent:
+      return "not sent: " + outcome.detail;
+    case Status::Skipped:
+      return "skipped: " + outcome.detail;
+    default:
+      break;
+  }
+  return outcome.detail.empty() ? StatusName(outcome.status) : outcome.detail;
 }
 
 std::string TextLine(const Outcome& outcome, const std::string& text) {
@@ -32,6 +43,7 @@ std::string TextLine(const Outcome& outcome, const std::string& text) {
   if (!outcome.time.empty()) line += outcome.time + " ";
   line += outcome.command;
   if (!outcome.sn.empty()) line += " " + outcome.sn;
+  if (!outcome.action.empty()) line += " " + outcome.action;
   if (!outcome.id.empty() && outcome.line == 0) line += " id " + outcome.id;
   if (outcome.line > 0) line += " line " + std::to_string(outcome.line);
   if (outcome.line > 0) line += ", certnum " + outcome.certnum;
@@ -46,15 +58,51 @@ std::string JsonText(const Outcome& outcome) {
   add("command", outcome.command);
   add("time", outcome.time);
   add("sn", outcome.sn);
+  add("action", outcome.action);
   add("id", outcome.id);
   if (outcome.line > 0) json.Add("line", outcome.line).Add("certnum", outcome.certnum);
-  add("outcome", outcome.outcome);
+  json.Add("outcome", StatusName(outcome.status));
   add("result", outcome.result);
   add("detail", outcome.detail);
   return json.Text();
 }
 
 }  // namespace
+
+const char* StatusName(Status status) {
+  switch (status) {
+    case Status::Ok:
+      return "ok";
+    case Status::Accepted:
+      return "accepted";
+    case Status::Done:
+      return "done";
+    case Status::Result:
+      return "result";
+    case Status::Refused:
+      return "refused";
+    case Status::Failed:
+      return "failed";
+    case Status::Bad:
+      return "bad";
+    case Status::NoResult:
+      return "no-result";
+    case Status::NotSent:
+      return "not-sent";
+    case Status::Skipped:
+      return "skipped";
+    case Status::Interrupted:
+      return "interrupted";
+  }
+  return "failed";
+}
+
+std::optional<Status> StatusFromName(std::string_view name) {
+  for (int i = 0; i <= static_cast<int>(Status::Interrupted); ++i) {
+    if (name == StatusName(static_cast<Status>(i))) return static_cast<Status>(i);
+  }
+  return std::nullopt;
+}
 
 void SetJsonOutput(bool json) {
   g_json = json;
@@ -64,8 +112,16 @@ bool JsonOutput() {
   return g_json;
 }
 
-void Emit(const Outcome& outcome, const std::string& text) {
-  PrintLine(g_json ? JsonText(outcome) : TextLine(outcome, text));
+bool WentWrong(Status status) {
+  return status != Status::Ok && status != Status::Accepted && status != Status::Done &&
+         status != Status::Skipped;
+}
+
+void Emit(const Outcome& outcome, const std::string& text, Stream stream) {
+  if (g_json) return PrintLine(JsonText(outcome));
+  const std::string line = TextLine(outcome, text);
+  if (stream == Stream::Stdout || !WentWrong(outcome.status)) return PrintLine(line);
+  std::fprintf(stderr, "%s\n", line.c_str());
 }
 
 void PrintLine(const std::string& text) {
@@ -84,14 +140,14 @@ std::string LastSystemError() {
   return std::generic_category().message(errno);
 }
 
-std::string FailureClass(const FailureReason& reason) {
+Status FailureClass(const FailureReason& reason) {
   switch (reason.failure) {
     case Failure::Status:
-      return "refused";
+      return Status::Refused;
     case Failure::RefusedValue:
-      return "bad";
+      return Status::Bad;
     default:
-      return "failed";
+      return Status::Failed;
   }
 }
 

@@ -1,15 +1,38 @@
-// facepadctl's output. Outcomes go to stdout, one line each: text, or with
-// --json one object of one shape for every command. Everything else (usage
-// and file errors, progress, why a run stopped) goes to stderr.
+// facepadctl's output. Outcomes are one line each: text, or with --json one
+// object of one shape for every command, all on stdout. In text, what went
+// wrong goes to stderr instead, so stdout holds what succeeded. Everything else (usage and file
+// errors, progress, why a run stopped) goes to stderr.
 #ifndef FACEPADCTL_OUTPUT_H
 #define FACEPADCTL_OUTPUT_H
 
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include <TerminalFace_ZR/TerminalFace_ZR.h>
 
 namespace Facepadctl {
+
+// How a request or a row ended.
+enum class Status {
+  Ok,           // a command without a request id succeeded
+  Accepted,     // the service took the request
+  Done,         // its result came: 0
+  Result,       // its result came: another code
+  Refused,      // the service answered with a status other than 200
+  Failed,       // no answer, or one that could not be used
+  Bad,          // not sent: a bad value
+  NoResult,     // accepted, but no result was seen in time
+  NotSent,      // not sent, the run having stopped
+  Skipped,      // left alone, as an earlier run said
+  Interrupted,  // a signal ended the wait
+};
+
+// The word --json gives for `status` ("ok", "no-result", ...).
+const char* StatusName(Status status);
+// The status a word names, if it names one.
+std::optional<Status> StatusFromName(std::string_view name);
 
 // What one line reports. Empty members do not apply and are left out.
 struct Outcome {
@@ -18,14 +41,12 @@ struct Outcome {
 
   std::string command;
   std::string sn;
+  std::string action;  // what was done, for commands that do more than one thing
   std::string id;
   int line = 0;         // import: the row's line in the CSV file
   std::string certnum;  // import: the row's person
   std::string time;     // watch: when the result arrived
-  // ok, accepted, done (result "0"), result (another code), refused (a status
-  // other than 200), failed, bad (not sent: a bad value), no-result, not-sent,
-  // skipped, interrupted.
-  std::string outcome;
+  Status status = Status::Ok;
   std::string result;  // the result code, as the service gave it
   std::string detail;  // why, for anything but ok, accepted and done
 };
@@ -33,9 +54,19 @@ struct Outcome {
 void SetJsonOutput(bool json);
 bool JsonOutput();
 
-// Prints `outcome` on stdout; `text` replaces the words after the colon of
-// the text line. A closed stdout is noticed once and written to no more.
-void Emit(const Outcome& outcome, const std::string& text = std::string());
+// Whether `status` says something went wrong: anything but ok, accepted,
+// done and skipped (a row an earlier run settled, left alone).
+bool WentWrong(Status status);
+
+// Where a text line goes: stdout or stderr by its status, or stdout for
+// lines that report what was seen (watch's results) rather than what the
+// tool did.
+enum class Stream { ByStatus, Stdout };
+
+// Prints `outcome`; `text` replaces the words after the colon of the text
+// line. A closed stdout is noticed once and written to no more.
+void Emit(const Outcome& outcome, const std::string& text = std::string(),
+          Stream stream = Stream::ByStatus);
 
 // One line on stdout, with the same care for a closed stdout.
 void PrintLine(const std::string& text);
@@ -49,7 +80,7 @@ std::string LastSystemError();
 // The outcome class and the words for an operation that returned false, from
 // the calling thread's LastFailure().
 using FailureReason = ZR_Framework::Face::TerminalFace_ZR::FailureReason;
-std::string FailureClass(const FailureReason& reason);
+Status FailureClass(const FailureReason& reason);
 std::string FailureText(const FailureReason& reason);
 
 // Whether a failure means the service was not reached at all.

@@ -45,9 +45,9 @@ int RunWatch(const Globals& globals, const WatchOptions& options) {
     for (const Result& result : results) {
       Outcome outcome{"result", result.sn, result.id};
       outcome.time = TimeNow();
-      outcome.outcome = result.code == "0" ? "done" : "result";
+      outcome.status = result.code == "0" ? Status::Done : Status::Result;
       outcome.result = result.code;
-      Emit(outcome, result.code);
+      Emit(outcome, result.code, Stream::Stdout);
       ++seen;  // a poll's results are all printed: the service hands them out once
     }
     if (!results.empty()) {
