@@ -33,6 +33,9 @@ class Adaptor : private LibraryLogger, public ZR_Framework::Face::TerminalFace_Z
   // The results this adaptor's poller has brought since the last call; waits
   // up to `limit` for one.
   std::vector<Result> TakeResults(std::chrono::milliseconds limit);
+  // The board the handler fills. It outlives the adaptor, so that results
+  // brought while the poller stops can still be taken.
+  std::shared_ptr<ResultBoard> Board() const { return m_board; }
 
  private:
   // Shared with the handler, which may run until the base destructor has

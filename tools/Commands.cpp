@@ -297,7 +297,9 @@ std::vector<Subcommand> AddSubcommands(CLI::App& parent) {
       AddControl(parent),
       AddSetListenPort(parent),
       AddWatch(parent),
+      AddSync(parent),
       AddImport(parent),
+      AddLedger(parent),
   };
 }
 

@@ -23,7 +23,9 @@ std::vector<Subcommand> AddSubcommands(CLI::App& parent);
 
 // Defined beside their own machinery.
 Subcommand AddWatch(CLI::App& parent);
+Subcommand AddSync(CLI::App& parent);
 Subcommand AddImport(CLI::App& parent);
+Subcommand AddLedger(CLI::App& parent);
 
 }  // namespace Facepadctl
 

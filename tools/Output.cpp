@@ -32,6 +32,11 @@ std::string Words(const Outcome& outcome) {
       return "not sent: " + outcome.detail;
     case Status::Skipped:
       return "skipped: " + outcome.detail;
+    case Status::Planned:
+      return outcome.action == "photo" ? "to re-photo" : "to " + outcome.action;
+    case Status::Held:
+    case Status::Absent:
+      return "result " + outcome.result + " (" + outcome.detail + ")";
     default:
       break;
   }
@@ -44,9 +49,12 @@ std::string TextLine(const Outcome& outcome, const std::string& text) {
   line += outcome.command;
   if (!outcome.sn.empty()) line += " " + outcome.sn;
   if (!outcome.action.empty()) line += " " + outcome.action;
-  if (!outcome.id.empty() && outcome.line == 0) line += " id " + outcome.id;
   if (outcome.line > 0) line += " line " + std::to_string(outcome.line);
-  if (outcome.line > 0) line += ", certnum " + outcome.certnum;
+  if (!outcome.certnum.empty()) {
+    line += (outcome.line > 0 ? ", certnum " : " certnum ") + outcome.certnum;
+  } else if (!outcome.id.empty() && outcome.line == 0) {
+    line += " id " + outcome.id;
+  }
   return line + ": " + (text.empty() ? Words(outcome) : text);
 }
 
@@ -60,7 +68,8 @@ std::string JsonText(const Outcome& outcome) {
   add("sn", outcome.sn);
   add("action", outcome.action);
   add("id", outcome.id);
-  if (outcome.line > 0) json.Add("line", outcome.line).Add("certnum", outcome.certnum);
+  if (outcome.line > 0) json.Add("line", outcome.line);
+  add("certnum", outcome.certnum);
   json.Add("outcome", StatusName(outcome.status));
   add("result", outcome.result);
   add("detail", outcome.detail);
@@ -93,12 +102,20 @@ const char* StatusName(Status status) {
       return "skipped";
     case Status::Interrupted:
       return "interrupted";
+    case Status::Planned:
+      return "planned";
+    case Status::Awaiting:
+      return "awaiting";
+    case Status::Held:
+      return "held";
+    case Status::Absent:
+      return "absent";
   }
   return "failed";
 }
 
 std::optional<Status> StatusFromName(std::string_view name) {
-  for (int i = 0; i <= static_cast<int>(Status::Interrupted); ++i) {
+  for (int i = 0; i <= static_cast<int>(Status::Absent); ++i) {
     if (name == StatusName(static_cast<Status>(i))) return static_cast<Status>(i);
   }
   return std::nullopt;
@@ -113,8 +130,19 @@ bool JsonOutput() {
 }
 
 bool WentWrong(Status status) {
-  return status != Status::Ok && status != Status::Accepted && status != Status::Done &&
-         status != Status::Skipped;
+  switch (status) {
+    case Status::Ok:
+    case Status::Accepted:
+    case Status::Done:
+    case Status::Skipped:
+    case Status::Planned:
+    case Status::Awaiting:
+    case Status::Held:
+    case Status::Absent:
+      return false;
+    default:
+      return true;
+  }
 }
 
 void Emit(const Outcome& outcome, const std::string& text, Stream stream) {

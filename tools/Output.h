@@ -27,6 +27,10 @@ enum class Status {
   NotSent,      // not sent, the run having stopped
   Skipped,      // left alone, as an earlier run said
   Interrupted,  // a signal ended the wait
+  Planned,      // sync --plan: would be sent
+  Awaiting,     // sync --plan: a request for the person awaits its result
+  Held,         // an add's result: the terminal already holds the person
+  Absent,       // an update's, photo's or delete's result: it does not hold the person
 };
 
 // The word --json gives for `status` ("ok", "no-result", ...).

@@ -1,0 +1,184 @@
+// facepadctl sync and import run as programs against simulators: whole runs
+// as an operator makes them, crashes and hostile inputs included.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "FacepadSimulator.h"
+#include "Subprocess.h"
+
+namespace {
+const std::string kPhoto = ZR_SOURCE_DIR "/demo/photos/ann.png";
+
+bool Has(const std::string& text, const std::string& word) {
+  return text.find(word) != std::string::npos;
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// A roster of `count` persons named C-1, C-2, ..., each with a photo.
+std::string Persons(int count, const std::string& name = "P") {
+  std::string csv = "certnum,name,photo\n";
+  for (int i = 1; i <= count; ++i)
+    csv += "C-" + std::to_string(i) + "," + name + "," + kPhoto + "\n";
+  return csv;
+}
+}  // namespace
+
+class FacepadctlSync : public ::testing::Test {
+ protected:
+  FacepadctlSync() {
+    char path[] = "/tmp/zr-sync-run-XXXXXX";
+    dir = mkdtemp(path);
+  }
+  ~FacepadctlSync() override { std::filesystem::remove_all(dir); }
+
+  // facepadctl against `simulator`, with this test's ledger.
+  Finished Ctl(std::vector<std::string> arguments, double interruptAfter = 0,
+               const char* signal = "INT") const {
+    arguments.insert(arguments.begin(), {"--port", std::to_string(simulator.Port())});
+    arguments.insert(arguments.end(), {"--ledger", dir + "/ledger.db"});
+    return RunToEnd(FACEPADCTL_PATH, arguments, interruptAfter, signal);
+  }
+  std::string Roster(const std::string& text) const {
+    WriteFile(dir + "/roster.csv", text);
+    return dir + "/roster.csv";
+  }
+
+  FacepadSim::FacepadSimulator simulator;
+  std::string dir;
+};
+
+TEST_F(FacepadctlSync, SendsOnlyTheDifferenceAndPlansWithoutSending) {
+  const std::string roster = Roster(Persons(3) + "X,Xi,\n");
+  Finished plan = Ctl({"sync", roster, "--sn", "T1", "--plan"});
+  EXPECT_EQ(plan.exitCode, 1) << "something to do";
+  EXPECT_TRUE(Has(plan.out, "4 to add")) << plan.out;
+  EXPECT_TRUE(simulator.RequestsBesidesPolls().empty()) << "--plan sends nothing";
+
+  EXPECT_EQ(Ctl({"sync", roster, "--sn", "T1", "--sn", "T2"}).exitCode, 0);
+  EXPECT_EQ(simulator.PersonCount("T1"), 4U);
+  EXPECT_EQ(simulator.PersonCount("T2"), 4U);
+  EXPECT_EQ(Ctl({"sync", roster, "--sn", "T1", "--plan"}).exitCode, 0);
+
+  // One changed, one dropped: an update, and a delete only with --prune.
+  Roster("certnum,name,photo\nC-1,Renamed," + kPhoto + "\nC-2,P," + kPhoto + "\nC-3,P," + kPhoto +
+         "\n");
+  simulator.ClearJournal();
+  Finished changed = Ctl({"--json", "sync", roster, "--sn", "T1", "--prune"});
+  EXPECT_EQ(changed.exitCode, 0) << changed.out << changed.err;
+  EXPECT_EQ(simulator.Requests("facepad/setuser").size(), 1U);
+  EXPECT_EQ(simulator.Requests("facepad/deluser").size(), 1U);
+  EXPECT_EQ(simulator.Requests("facepad/adduser").size(), 0U);
+  EXPECT_FALSE(simulator.FindPerson("T1", "X").has_value());
+  EXPECT_TRUE(simulator.FindPerson("T2", "X").has_value()) << "a terminal not named is not touched";
+
+  // The guard: above --max-delete, no delete is sent.
+  Roster("certnum,name\nC-1,Renamed\n");
+  Finished guarded = Ctl({"sync", roster, "--sn", "T1", "--prune", "--max-delete", "1"});
+  EXPECT_EQ(guarded.exitCode, 3) << guarded.out;
+  EXPECT_TRUE(Has(guarded.out, "--max-delete")) << guarded.out;
+  EXPECT_EQ(simulator.PersonCount("T1"), 3U);
+}
+
+// kill -9 at any point, then the same command again (with --held-code):
+// every person ends up held once, in at most a few runs.
+TEST_F(FacepadctlSync, ConvergesAfterKillMinus9) {
+  simulator.AddFault(
+      FacepadSim::Fault::Delayed(std::chrono::milliseconds(20)).On("facepad/adduser").Times(1000));
+  const std::string roster = Roster(Persons(200));
+  const Finished killed = Ctl({"sync", roster, "--sn", "T1", "--jobs", "2"}, 1.0, "KILL");
+  EXPECT_EQ(killed.exitCode, 137);
+  int runs = 0;
+  Finished again{};
+  do {
+    again = Ctl({"sync", roster, "--sn", "T1", "--held-code", "101"});
+  } while (again.exitCode != 0 && ++runs < 5);
+  EXPECT_EQ(again.exitCode, 0) << again.out << again.err;
+  EXPECT_EQ(simulator.PersonCount("T1"), 200U);
+  EXPECT_EQ(Ctl({"sync", roster, "--sn", "T1", "--plan"}).exitCode, 0);
+}
+
+TEST_F(FacepadctlSync, InterruptedRunsSendNoOneTwice) {
+  simulator.AddFault(
+      FacepadSim::Fault::Delayed(std::chrono::milliseconds(50)).On("facepad/adduser").Times(1000));
+  const std::string roster = Roster(Persons(100));
+  const Finished interrupted = Ctl({"sync", roster, "--sn", "T1", "--jobs", "2"}, 1.0, "TERM");
+  EXPECT_EQ(interrupted.exitCode, 143) << interrupted.err;
+  simulator.ClearFaults();
+  EXPECT_EQ(Ctl({"sync", roster, "--sn", "T1"}).exitCode, 0);
+  EXPECT_EQ(simulator.Requests("facepad/adduser").size(), 100U) << "no one sent twice";
+}
+
+TEST_F(FacepadctlSync, TerminalsBehindSeveralServices) {
+  FacepadSim::FacepadSimulator second;
+  const std::string roster = Roster(Persons(5));
+  const std::string inventory = dir + "/inventory.csv";
+  WriteFile(inventory, "host,port,sn\n127.0.0.1," + std::to_string(simulator.Port()) +
+                           ",T1\n127.0.0.1," + std::to_string(second.Port()) + ",T1\n127.0.0.1," +
+                           std::to_string(second.Port()) + ",T2\n");
+  const Finished both = RunToEnd(
+      FACEPADCTL_PATH, {"sync", roster, "--inventory", inventory, "--ledger", dir + "/ledger.db"});
+  EXPECT_EQ(both.exitCode, 0) << both.out << both.err;
+  EXPECT_EQ(simulator.PersonCount("T1"), 5U);
+  EXPECT_EQ(second.PersonCount("T1"), 5U);
+  EXPECT_EQ(second.PersonCount("T2"), 5U);
+
+  // A service that is down is reported; the others go on.
+  second.Stop();
+  Roster(Persons(6));
+  const Finished down = RunToEnd(
+      FACEPADCTL_PATH, {"sync", roster, "--inventory", inventory, "--ledger", dir + "/ledger.db"});
+  EXPECT_EQ(down.exitCode, 1);
+  EXPECT_TRUE(Has(down.out, "not available")) << down.out;
+  EXPECT_EQ(simulator.PersonCount("T1"), 6U);
+
+  WriteFile(inventory, "host,port,sn\nh,1,T1\nh,1,T1\n");
+  EXPECT_EQ(RunToEnd(FACEPADCTL_PATH, {"sync", roster, "--inventory", inventory}).exitCode, 2);
+  EXPECT_EQ(Ctl({"sync", roster, "--inventory", inventory, "--sn", "T1"}).exitCode, 2);
+}
+
+// Photos that are not regular files of a bounded size are bad rows, found
+// at once; the run goes on.
+TEST_F(FacepadctlSync, HostilePhotosAreBadRows) {
+  mkfifo((dir + "/fifo.png").c_str(), 0600);
+  const int socket = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s/socket.png", dir.c_str());
+  bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+  std::filesystem::create_directory(dir + "/folder.png");
+  const std::string rows[] = {
+      "fifo.png",   "/dev/zero", "socket.png", "folder.png", std::string(300, 'n') + ".png",
+      "missing.png"};
+  std::string roster = "certnum,name,photo\nOK,Fine," + kPhoto + "\n";
+  int n = 0;
+  for (const std::string& photo : rows) roster += "H-" + std::to_string(++n) + ",H," + photo + "\n";
+  const Finished run = Ctl({"sync", Roster(roster), "--sn", "T1", "--max-photo", "1000000"}, 20);
+  close(socket);
+  EXPECT_EQ(run.exitCode, 3) << run.out << run.err;
+  for (const char* reason : {"FIFO", "/dev/zero", "socket", "folder", "too long", "missing.png"}) {
+    EXPECT_TRUE(Has(run.out + run.err, reason)) << reason;
+  }
+  EXPECT_TRUE(simulator.FindPerson("T1", "OK").has_value());
+}
+
+TEST_F(FacepadctlSync, ImportIsSyncWithoutDeletesAndItsOldOptionsSayWhy) {
+  const std::string roster = Roster(Persons(2));
+  EXPECT_EQ(Ctl({"import", roster, "--sn", "T1"}).exitCode, 0);
+  for (const char* gone : {"--resume", "--failures"}) {
+    const Finished refused = Ctl({"import", roster, "--sn", "T1", gone, "x.csv"});
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_TRUE(Has(refused.err, "ledger")) << refused.err;
+  }
+  WriteFile(dir + "/old.csv", "certnum,name,outcome,detail\nC-1,P,failed,x\n");
+  const Finished resume = Ctl({"import", dir + "/old.csv", "--sn", "T1"});
+  EXPECT_NE(resume.exitCode, 0);
+  EXPECT_TRUE(Has(resume.err, "give the original roster")) << resume.err;
+}

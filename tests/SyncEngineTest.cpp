@@ -1,0 +1,311 @@
+// The sync engine in process: the plan that joins a roster with the ledger,
+// the ledger's file rules, and what each answer of a real (simulated)
+// service does to the ledger and to the run.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "FacepadSimulator.h"
+#include "Ledger.h"
+#include "Plan.h"
+#include "Roster.h"
+#include "ServiceSync.h"
+
+using namespace Facepadctl;
+
+namespace {
+const std::string kPhoto = ZR_SOURCE_DIR "/demo/photos/ann.png";
+const std::string kOtherPhoto = ZR_SOURCE_DIR "/demo/photos/bo.png";
+
+class TemporaryFolder {
+ public:
+  TemporaryFolder() {
+    char path[] = "/tmp/zr-sync-XXXXXX";
+    m_path = mkdtemp(path);
+  }
+  ~TemporaryFolder() { std::filesystem::remove_all(m_path); }
+  std::string operator/(const std::string& name) const { return m_path + "/" + name; }
+
+ private:
+  std::string m_path;
+};
+
+void WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string ReadText(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+std::vector<BadRow> g_ignoredBadRows;
+Roster ReadRoster(Ledger& ledger, const std::string& path) {
+  return Roster(
+      ledger, path, kDefaultMaxPhoto, [] { return false; },
+      [](const BadRow& bad) { g_ignoredBadRows.push_back(bad); });
+}
+
+// The ledger believes terminal `terminal` holds this person, as sent.
+void Confirm(Ledger& ledger, std::int64_t terminal, const Person& person,
+             std::optional<Digest> photo) {
+  Request add{"seed-" + person.at("certnum"), terminal, person.at("certnum"), Action::Add,
+              FieldsDigest(person),           photo};
+  ledger.Record({add});
+  ledger.Settle({{add, Change::Confirmed, "0"}});
+}
+
+Digest PhotoDigest(const std::string& path) {
+  return BytesDigest(ReadPhotoFile(path, kDefaultMaxPhoto).bytes);
+}
+}  // namespace
+
+// Each case: a roster against one ledger state. The ledger holds A as the
+// roster gives it, B with other fields and another photo, D (not in the
+// roster), E held with its record unknown, F (on a bad row), and a request
+// in flight for G.
+TEST(SyncPlan, JoinsTheRosterWithTheLedger) {
+  const std::string header = "certnum,name,photo\n";
+  const std::string good =
+      "A,Ann," + kPhoto + "\nB,Bo new,\nC,Chen," + kPhoto + "\nE,Eli,\nF,Fay\tTab,\nG,Gus,\n";
+  struct Case {
+    const char* what;
+    std::string rows;
+    PruneRules rules;
+    std::int64_t adds, updates, photos, deletes, held;
+    bool pruneOff;
+  };
+  const Case cases[] = {
+      {"no pruning", good, {false, 100, false}, 1, 2, 0, 0, 0, false},
+      {"pruning deletes only D", good, {true, 100, false}, 1, 2, 0, 1, 0, false},
+      {"the guard holds every delete", good, {true, 0, true}, 1, 2, 0, 0, 1, false},
+      {"an open quote turns pruning off",
+       good + "\"H,Hal,\n",
+       {true, 100, false},
+       1,
+       2,
+       0,
+       0,
+       0,
+       true},
+      {"a line too long turns pruning off",
+       good + std::string(2 << 20, 'x') + "\n",
+       {true, 100, false},
+       1,
+       2,
+       0,
+       0,
+       0,
+       true},
+      {"a new photo for B and a copy of A's photo elsewhere",
+       "A,Ann," + std::string(ZR_SOURCE_DIR) + "/demo/../demo/photos/ann.png\nB,Bo new," +
+           kOtherPhoto + "\n",
+       {false, 100, false},
+       0,
+       1,
+       1,
+       0,
+       0,
+       false},
+      {"no valid row never prunes", "F,Fay\tTab,\n", {true, 100, false}, 0, 0, 0, 0, 0, true},
+      {"unless --max-delete is given", "F,Fay\tTab,\n", {true, 100, true}, 0, 0, 0, 4, 0, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TemporaryFolder folder;
+    Ledger ledger(folder / "ledger.db", false);
+    const std::int64_t terminal = ledger.Terminal("127.0.0.1:1", "T1");
+    Confirm(ledger, terminal, {{"certnum", "A"}, {"name", "Ann"}}, PhotoDigest(kPhoto));
+    Confirm(ledger, terminal, {{"certnum", "B"}, {"name", "Bo"}}, PhotoDigest(kPhoto));
+    Confirm(ledger, terminal, {{"certnum", "D"}, {"name", "Dan"}}, std::nullopt);
+    Confirm(ledger, terminal, {{"certnum", "F"}, {"name", "Fay"}}, std::nullopt);
+    const Request held{"held-E", terminal, "E", Action::Add, std::nullopt, std::nullopt};
+    ledger.Record({held});
+    ledger.Settle({{held, Change::HeldUnknown, "101"}});
+    ledger.Record({{"flying-G", terminal, "G", Action::Add, std::nullopt, std::nullopt}});
+    WriteFile(folder / "roster.csv", header + c.rows);
+    const Roster roster = ReadRoster(ledger, folder / "roster.csv");
+    Plan plan(ledger);
+    const PlanCounts counts = plan.Add(terminal, roster, c.rules);
+    EXPECT_EQ(counts.adds, c.adds);
+    EXPECT_EQ(counts.updates, c.updates);
+    EXPECT_EQ(counts.photos, c.photos);
+    EXPECT_EQ(counts.deletes, c.deletes);
+    EXPECT_EQ(counts.deletesHeld, c.held);
+    EXPECT_EQ(!counts.pruneOff.empty(), c.pruneOff) << counts.pruneOff;
+    EXPECT_EQ(counts.awaiting, 1);
+    for (const PlannedStep& step : plan.Steps(terminal, 0, 100)) {
+      EXPECT_NE(step.certnum, "F") << "a person on a bad row is neither changed nor deleted";
+      EXPECT_NE(step.certnum, "G") << "a person awaiting a result waits";
+    }
+  }
+}
+
+TEST(SyncRoster, RefusesWhatIsNotARosterAndFlagsBadRows) {
+  TemporaryFolder folder;
+  Ledger ledger(folder / "ledger.db", false);
+  WriteFile(folder / "resume.csv", "certnum,name,outcome,detail\nA,Ann,failed,x\n");
+  try {
+    ReadRoster(ledger, folder / "resume.csv");
+    ADD_FAILURE() << "a resume file was taken for a roster";
+  } catch (const InputError& error) {
+    EXPECT_NE(std::string(error.what()).find("give the original roster"), std::string::npos);
+  }
+  mkfifo((folder / "fifo.png").c_str(), 0600);
+  WriteFile(folder / "roster.csv", "certnum,name,photo\nA,Ann,\nA,Again,\nB,Bo,fifo.png\nC,\n");
+  g_ignoredBadRows.clear();
+  const Roster roster = ReadRoster(ledger, folder / "roster.csv");
+  EXPECT_EQ(roster.Rows(), 4);
+  EXPECT_EQ(roster.Valid(), 1);
+  ASSERT_EQ(g_ignoredBadRows.size(), 3U);
+  EXPECT_NE(g_ignoredBadRows[0].why.find("already on line 2"), std::string::npos);
+  EXPECT_NE(g_ignoredBadRows[1].why.find("FIFO"), std::string::npos);
+  EXPECT_NE(g_ignoredBadRows[2].why.find("fields"), std::string::npos);
+  EXPECT_FALSE(roster.CertnumsComplete());
+}
+
+TEST(SyncLedger, KeepsToItsFileAndToOneWriter) {
+  TemporaryFolder folder;
+  setenv("XDG_STATE_HOME", (folder / "state").c_str(), 1);
+  const std::string path = Ledger::DefaultPath();
+  EXPECT_EQ(path, folder / "state/facepadctl/ledger.db");
+  {
+    Ledger ledger(path, true);
+    struct stat status {};
+    ASSERT_EQ(stat((folder / "state/facepadctl").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0700U);
+    ASSERT_EQ(stat(path.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600U);
+    ledger.LockForWriting();
+    Ledger second(path, false);
+    try {
+      second.LockForWriting();
+      ADD_FAILURE() << "two writers held the ledger";
+    } catch (const LedgerError& error) {
+      EXPECT_NE(std::string(error.what()).find("pid " + std::to_string(getpid())),
+                std::string::npos)
+          << error.what();
+    }
+  }
+  Ledger(path, false).LockForWriting();  // released with its holder
+
+  WriteFile(folder / "important.txt", "keep me");
+  std::filesystem::create_symlink(folder / "important.txt", folder / "link.db");
+  EXPECT_THROW(Ledger(folder / "link.db", false), LedgerError);
+  EXPECT_EQ(ReadText(folder / "important.txt"), "keep me");
+  {
+    Database newer(path, SQLITE_OPEN_READWRITE);
+    newer.Execute("PRAGMA user_version=99");
+  }
+  EXPECT_THROW(Ledger(path, false), LedgerError);
+}
+
+// Runs of the engine against a simulated service, each with its ledger.
+class SyncAnswers : public ::testing::Test {
+ protected:
+  struct Run {
+    std::int64_t steps, done, held, left, notSent, unanswered, forgotten;
+    std::map<std::string, std::int64_t> codes;
+  };
+  Run Sync(const std::string& roster, const std::string& ledgerName = "ledger.db") {
+    WriteFile(folder / "roster.csv", "certnum,name,photo\n" + roster);
+    Ledger ledger(folder / ledgerName, false);
+    Roster read = ReadRoster(ledger, folder / "roster.csv");
+    Globals service;
+    service.port = simulator.Port();
+    ServiceSync sync(ledger, read, service, {"T1"}, settings);
+    sync.Run();
+    const TerminalReport& report = *sync.Reports().front();
+    EXPECT_EQ(report.unavailable, "");
+    return {report.steps,   report.done,       report.held,      report.left,
+            report.notSent, report.unanswered, report.forgotten, report.codes};
+  }
+  std::size_t Sent(const std::string& path) { return simulator.Requests(path).size(); }
+
+  FacepadSim::FacepadSimulator simulator;
+  TemporaryFolder folder;
+  SyncSettings settings = [] {
+    SyncSettings defaults;
+    defaults.waitSeconds = 10;
+    defaults.maxPhoto = kDefaultMaxPhoto;
+    return defaults;
+  }();
+  const std::string roster = "A,Ann," + kPhoto + "\nB,Bo,\nC,Chen,\n";
+};
+
+TEST_F(SyncAnswers, ARosterAlreadyOnTheTerminalConvergesInOneRun) {
+  Sync(roster, "another.db");  // the terminal holds it; this ledger does not know
+  const Run unknown = Sync(roster);
+  EXPECT_EQ(unknown.left, 3) << "without --held-code, 101 is a code like any other";
+  EXPECT_EQ(unknown.codes.at("101"), 3);
+
+  settings.heldCodes = {"101"};
+  const Run held = Sync(roster);
+  EXPECT_EQ(held.held, 3);
+  EXPECT_EQ(held.done, 4) << "three updates and A's photo";
+  EXPECT_EQ(held.left, 0);
+  EXPECT_EQ(Sync(roster).steps, 0) << "in line: the next run sends nothing";
+}
+
+TEST_F(SyncAnswers, AHeldPersonWhoseUpdateFailsIsUpdatedNextTime) {
+  Sync("B,Bo,\n", "another.db");
+  settings.heldCodes = {"101"};
+  simulator.AddFault(FacepadSim::Fault::Answer(500).On("facepad/setuser"));
+  EXPECT_EQ(Sync("B,Bo,\n").left, 1);
+  simulator.ClearFaults();
+  simulator.ClearJournal();
+  EXPECT_EQ(Sync("B,Bo,\n").done, 1);
+  EXPECT_EQ(Sent("facepad/adduser"), 0U) << "never AddUser again";
+  EXPECT_EQ(Sent("facepad/setuser"), 1U);
+}
+
+TEST_F(SyncAnswers, AnEmptiedTerminalIsRefilledWithTheAbsentCode) {
+  Sync(roster + "D,Dan,\n");
+  simulator.Reset();  // the terminal forgot everyone; the ledger did not
+  settings.absentCodes = {"102"};
+  settings.prune.prune = true;
+  const Run run = Sync("A,Ann," + kPhoto + "\nB,Bo Lind,\nC,Chen,\n");
+  EXPECT_EQ(run.done, 2) << "B's update answered 102, then B added; D's delete counts as done";
+  EXPECT_EQ(run.left, 0);
+  EXPECT_TRUE(simulator.FindPerson("T1", "B").has_value());
+  EXPECT_FALSE(simulator.FindPerson("T1", "A").has_value()) << "the ledger is not the terminal";
+}
+
+// The simulator's forced code comes after the add was carried out: the
+// next run's add is answered "held", and brought in line.
+TEST_F(SyncAnswers, OtherCodesAreSentAgainNextRunAndNamed) {
+  simulator.Model().SetNextResultCodes("T1", "103", 1);
+  const Run first = Sync(roster);
+  EXPECT_EQ(first.left, 1);
+  EXPECT_EQ(first.codes.at("103"), 1);
+  settings.heldCodes = {"101"};
+  const Run second = Sync(roster);
+  EXPECT_EQ(second.steps - second.held, second.done);
+  EXPECT_EQ(second.left, 0);
+  EXPECT_EQ(Sync(roster).steps, 0);
+}
+
+// A run that ends before its results came leaves them in flight; the next
+// run collects them before it plans, and sends no one twice.
+TEST_F(SyncAnswers, ResultsOfAnEarlierRunAreCollectedFirst) {
+  settings.waitSeconds = 0;  // sends, and does not poll
+  const Run first = Sync(roster);
+  EXPECT_EQ(first.unanswered + first.done, 3);
+  settings.waitSeconds = 10;
+  const Run second = Sync(roster);
+  EXPECT_EQ(second.steps, 0);
+  EXPECT_EQ(Sent("facepad/adduser"), 3U);
+
+  // Results another client took never come: those persons are planned afresh.
+  settings.waitSeconds = 0;
+  Sync("A,Ann," + kPhoto + "\nB,Bo,\nC,Chen,\nD,Dan,\n");
+  simulator.Model().Handle("facepad/getresult", "");
+  settings.waitSeconds = 2;
+  settings.heldCodes = {"101"};
+  const Run lost = Sync("A,Ann," + kPhoto + "\nB,Bo,\nC,Chen,\nD,Dan,\n");
+  EXPECT_EQ(lost.forgotten, 1);
+  EXPECT_EQ(lost.left, 0);
+  EXPECT_TRUE(simulator.FindPerson("T1", "D").has_value());
+}

@@ -1,0 +1,275 @@
+// sync and import: terminals kept in line with a roster, and the ledger
+// commands that inspect and mend what the ledger believes.
+//
+// sync reads the roster into the ledger's connection, then syncs each
+// service's terminals over one adaptor per service, the services in
+// parallel. import is sync without deletes.
+#include <atomic>
+#include <memory>
+#include <thread>
+
+#include "Arguments.h"
+#include "Commands.h"
+#include "ExitCodes.h"
+#include "Output.h"
+#include "Signals.h"
+#include "SyncOutput.h"
+#include "sync/Inventory.h"
+#include "sync/Ledger.h"
+
+namespace Facepadctl {
+namespace {
+
+struct SyncOptions {
+  std::string rosterPath;  // "-": standard input
+  std::vector<std::string> sns;
+  std::string inventory;
+  std::string ledgerPath;
+  int maxDelete = 100;
+  std::uint64_t maxPhoto = kDefaultMaxPhoto;
+  SyncSettings settings;
+  // import's options of old, refused with a word on what replaces them
+  std::string resume, failures;
+  bool resendAccepted = false;
+};
+
+// The ledger of --ledger, or the default one.
+std::unique_ptr<Ledger> OpenLedger(const std::string& given) {
+  if (!given.empty()) return std::make_unique<Ledger>(given, false);
+  const std::string path = Ledger::DefaultPath();
+  if (path.empty()) {
+    throw UsageError("give --ledger FILE: neither XDG_STATE_HOME nor HOME is set");
+  }
+  return std::make_unique<Ledger>(path, true);
+}
+
+void RefuseOldImportOptions(const SyncOptions& options) {
+  const char* gone = !options.resume.empty()     ? "--resume"
+                     : !options.failures.empty() ? "--failures"
+                     : options.resendAccepted    ? "--resend-accepted"
+                                                 : nullptr;
+  if (gone != nullptr) {
+    throw UsageError(std::string(gone) +
+                     " is gone: the ledger remembers what each terminal was sent, so run the "
+                     "same import again to send what is left");
+  }
+}
+
+std::vector<ServiceTerminals> Services(const Globals& globals, const SyncOptions& options,
+                                       const CLI::App* parent) {
+  if (options.inventory.empty()) {
+    if (options.sns.empty()) throw UsageError("give --sn SN (repeatable) or --inventory FILE");
+    std::vector<std::string> sns;
+    for (const std::string& sn : options.sns) {
+      if (std::find(sns.begin(), sns.end(), sn) != sns.end()) {
+        throw UsageError("--sn " + sn + " is given twice");
+      }
+      sns.push_back(sn);
+    }
+    return {{globals.host, globals.port, sns}};
+  }
+  for (const char* option : {"--sn", "--host", "--port"}) {
+    const CLI::Option* given = std::string(option) == "--sn" ? nullptr : parent->get_option(option);
+    if ((given != nullptr && given->count() > 0) || (given == nullptr && !options.sns.empty())) {
+      throw UsageError(std::string("--inventory names the terminals and their services; leave ") +
+                       option + " out");
+    }
+  }
+  return ReadInventory(options.inventory);
+}
+
+int RunSync(const Globals& globals, SyncOptions& options, const CLI::App* parent) {
+  RefuseOldImportOptions(options);
+  SyncSettings& settings = options.settings;
+  const std::vector<ServiceTerminals> services = Services(globals, options, parent);
+  settings.prune.maxDelete = options.maxDelete;
+  settings.maxPhoto = options.maxPhoto;
+  InterruptOnSignals();
+
+  const std::unique_ptr<Ledger> ledger = OpenLedger(options.ledgerPath);
+  ledger->LockForWriting();
+  Roster roster(
+      *ledger, options.rosterPath, settings.maxPhoto, [] { return g_interrupted.load(); },
+      [&settings](const BadRow& bad) {
+        Outcome outcome{settings.command};
+        outcome.line = bad.line;
+        outcome.certnum = bad.certnum;
+        outcome.status = Status::Bad;
+        outcome.detail = bad.why;
+        Emit(outcome);
+      });
+  if (roster.Interrupted()) {
+    Note(settings.command + ": interrupted while reading the roster; nothing was sent");
+    return InterruptedExitCode();
+  }
+
+  std::vector<std::unique_ptr<ServiceSync>> syncs;
+  std::vector<const TerminalReport*> reports;
+  for (const ServiceTerminals& service : services) {
+    Globals serviceGlobals = globals;
+    serviceGlobals.host = service.host;
+    serviceGlobals.port = service.port;
+    syncs.push_back(
+        std::make_unique<ServiceSync>(*ledger, roster, serviceGlobals, service.sns, settings));
+    for (const auto& report : syncs.back()->Reports()) reports.push_back(report.get());
+  }
+  {
+    // Each service in a thread of its own; this one shows the progress.
+    SyncProgress progress(reports);
+    std::atomic<std::size_t> running{syncs.size()};
+    std::vector<std::thread> threads;
+    for (auto& sync : syncs) {
+      threads.emplace_back([&sync, &running] {
+        sync->Run();
+        --running;
+      });
+    }
+    while (running > 0) {
+      if (!settings.planOnly) progress.Show();
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    for (std::thread& thread : threads) thread.join();
+    if (!settings.planOnly) progress.Done();
+  }
+
+  for (const TerminalReport* report : reports) {
+    PrintTerminalSummary(settings.command, *report, settings.planOnly);
+  }
+  PrintRunSummary(settings.command, reports, roster, settings.planOnly);
+  if (g_interrupted) {
+    Note(settings.command + ": interrupted; the ledger keeps what was sent and answered");
+    return InterruptedExitCode();
+  }
+  bool retry = false;
+  bool needsPerson = roster.Bad() > 0;
+  bool anything = false;
+  for (const TerminalReport* report : reports) {
+    retry = retry || LeftToRetry(*report);
+    needsPerson = needsPerson || report->bad > 0 || report->plan.deletesHeld > 0;
+    anything = anything || report->plan.Steps() > 0 || report->plan.awaiting > 0;
+  }
+  if (settings.planOnly) return anything || needsPerson || retry ? kFailed : kSucceeded;
+  if (retry) return kFailed;
+  return needsPerson ? kNeedsPerson : kSucceeded;
+}
+
+// The options sync and import share.
+void DeclareRosterOptions(CLI::App* command, SyncOptions& options) {
+  command->add_option("roster", options.rosterPath, "CSV file, one person per row (- reads stdin)")
+      ->required();
+  command->add_option("--sn", options.sns, "a terminal's serial number (repeatable)")
+      ->check(Present());
+  command->add_option("--ledger", options.ledgerPath,
+                      "the ledger (default: $XDG_STATE_HOME/facepadctl/ledger.db)");
+  command->add_option("--jobs", options.settings.jobs, "requests in parallel, per service")
+      ->check(Whole(1, 64))
+      ->capture_default_str();
+  command
+      ->add_option("--wait", options.settings.waitSeconds,
+                   "seconds to wait for results (0: do not poll)")
+      ->check(Seconds(true))
+      ->capture_default_str();
+  command->add_option("--held-code", options.settings.heldCodes,
+                      "the result code of an add for a person already held (repeatable)");
+  command->add_option("--absent-code", options.settings.absentCodes,
+                      "the result code for a person the terminal does not hold (repeatable)");
+  command->add_option("--max-photo", options.maxPhoto, "the largest photo, in bytes")
+      ->check(Whole(1, 64LL * 1024 * 1024))
+      ->capture_default_str();
+  command->add_flag("--plan", options.settings.planOnly,
+                    "print what would be sent, send nothing (exit 0: nothing to do)");
+}
+
+Subcommand AddSyncCommand(CLI::App& parent) {
+  auto options = std::make_shared<SyncOptions>();
+  CLI::App* command = parent.add_subcommand(
+      "sync", "make terminals hold exactly the persons of a roster, sending only what changed");
+  DeclareRosterOptions(command, *options);
+  command->add_option("--inventory", options->inventory,
+                      "a CSV of host,port,sn rows: terminals behind several services");
+  command->add_flag("--prune", options->settings.prune.prune,
+                    "delete persons the roster no longer names");
+  command
+      ->add_option("--max-delete", options->maxDelete,
+                   "delete at most this many from one terminal, or none")
+      ->check(Whole(0, 1000000000))
+      ->capture_default_str();
+  return {command, [options, command, &parent](const Globals& globals) {
+            options->settings.prune.maxDeleteGiven =
+                command->get_option("--max-delete")->count() > 0;
+            return RunSync(globals, *options, &parent);
+          }};
+}
+
+Subcommand AddImportCommand(CLI::App& parent) {
+  auto options = std::make_shared<SyncOptions>();
+  options->settings.command = "import";
+  CLI::App* command = parent.add_subcommand(
+      "import", "add and update the persons of a roster: sync without deletes");
+  DeclareRosterOptions(command, *options);
+  const char* gone = "";  // hidden: only to say what replaced them
+  command->add_option("--resume", options->resume)->group(gone);
+  command->add_option("--failures", options->failures)->group(gone);
+  command->add_flag("--resend-accepted", options->resendAccepted)->group(gone);
+  return {command, [options, &parent](const Globals& globals) {
+            return RunSync(globals, *options, &parent);
+          }};
+}
+
+Subcommand AddLedgerCommand(CLI::App& parent) {
+  struct Options {
+    std::string ledgerPath, sn;
+  };
+  auto options = std::make_shared<Options>();
+  CLI::App* command =
+      parent.add_subcommand("ledger", "show what the ledger believes, or forget a terminal");
+  command->require_subcommand(1);
+  command->add_option("--ledger", options->ledgerPath, "the ledger (default: the sync's)");
+  CLI::App* show = command->add_subcommand("show", "list services, terminals, counts and codes");
+  show->add_option("--sn", options->sn, "only this terminal");
+  CLI::App* forget = command->add_subcommand(
+      "forget", "forget a terminal, so that the next sync (with --held-code) rebuilds it");
+  forget->add_option("--sn", options->sn, "the terminal")->required()->check(Present());
+  return {command, [options, forget](const Globals& /*globals*/) {
+            const std::unique_ptr<Ledger> ledger = OpenLedger(options->ledgerPath);
+            if (forget->parsed()) {
+              ledger->LockForWriting();
+              const std::vector<std::string> services = ledger->Forget(options->sn);
+              if (services.empty()) {
+                Note("the ledger " + ledger->Path() + " knows no terminal " + options->sn);
+                return kFailed;
+              }
+              for (const std::string& service : services) {
+                PrintLine("forgot " + options->sn + " of " + service);
+              }
+              return kSucceeded;
+            }
+            const std::vector<TerminalSummary> summaries = ledger->Summaries(options->sn);
+            if (summaries.empty()) Note("the ledger " + ledger->Path() + " knows no terminal");
+            for (const TerminalSummary& summary : summaries) {
+              std::string codes;
+              for (const auto& [code, count] : summary.codes) {
+                codes += (codes.empty() ? "" : ", ") + code + " x" + std::to_string(count);
+              }
+              PrintLine(summary.service + " " + summary.sn + ": " +
+                        std::to_string(summary.persons) + " persons, " +
+                        std::to_string(summary.inFlight) + " requests in flight" +
+                        (codes.empty() ? "" : "; codes: " + codes));
+            }
+            return kSucceeded;
+          }};
+}
+
+}  // namespace
+
+Subcommand AddSync(CLI::App& parent) {
+  return AddSyncCommand(parent);
+}
+Subcommand AddImport(CLI::App& parent) {
+  return AddImportCommand(parent);
+}
+Subcommand AddLedger(CLI::App& parent) {
+  return AddLedgerCommand(parent);
+}
+
+}  // namespace Facepadctl

@@ -1,0 +1,364 @@
+#include "Ledger.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+namespace Facepadctl {
+namespace {
+
+constexpr int kSchemaVersion = 1;
+
+constexpr const char* kSchema = R"sql(
+CREATE TABLE IF NOT EXISTS terminals(
+  id INTEGER PRIMARY KEY,
+  service TEXT NOT NULL,           -- host:port as given
+  sn TEXT NOT NULL,
+  UNIQUE(service, sn));
+CREATE TABLE IF NOT EXISTS persons(
+  terminal INTEGER NOT NULL REFERENCES terminals(id) ON DELETE CASCADE,
+  certnum TEXT NOT NULL,
+  fields INTEGER,                  -- digest of the fields confirmed; NULL: record unknown
+  photo INTEGER,                   -- digest of the photo confirmed; NULL: none known
+  PRIMARY KEY(terminal, certnum)) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS requests(
+  id TEXT PRIMARY KEY,
+  terminal INTEGER NOT NULL REFERENCES terminals(id) ON DELETE CASCADE,
+  certnum TEXT NOT NULL,
+  action INTEGER NOT NULL,         -- 0 add, 1 update, 2 photo, 3 delete
+  fields INTEGER,
+  photo INTEGER,
+  sent INTEGER NOT NULL);          -- Unix time
+CREATE INDEX IF NOT EXISTS requests_by_terminal ON requests(terminal);
+CREATE TABLE IF NOT EXISTS codes(
+  terminal INTEGER NOT NULL REFERENCES terminals(id) ON DELETE CASCADE,
+  code TEXT NOT NULL,
+  count INTEGER NOT NULL,
+  last INTEGER NOT NULL,           -- Unix time
+  PRIMARY KEY(terminal, code)) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS photo_files(
+  path TEXT PRIMARY KEY,
+  size INTEGER NOT NULL, device INTEGER NOT NULL, inode INTEGER NOT NULL, mtime INTEGER NOT NULL,
+  digest INTEGER NOT NULL) WITHOUT ROWID;
+)sql";
+
+std::string Why() {
+  return std::strerror(errno);
+}
+
+// Makes `folder` and its missing parents, each with mode 0700.
+void MakeFolders(const std::string& folder) {
+  for (std::size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
+    const std::string part = folder.substr(0, slash);
+    if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
+      throw LedgerError("cannot make the ledger's folder " + part + ": " + Why());
+    }
+    if (slash == std::string::npos) return;
+  }
+}
+
+std::string Folder(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Makes the file with mode 0600 when it is not there; refuses anything but
+// a regular file, a symbolic link included.
+void CheckOrMakeFile(const std::string& path) {
+  struct stat status {};
+  if (lstat(path.c_str(), &status) == 0) {
+    if (S_ISLNK(status.st_mode)) {
+      throw LedgerError("the ledger " + path +
+                        " is a symbolic link; give the file it points to with --ledger");
+    }
+    if (!S_ISREG(status.st_mode)) throw LedgerError("the ledger " + path + " is not a file");
+    return;
+  }
+  if (errno != ENOENT) throw LedgerError("cannot use the ledger " + path + ": " + Why());
+  const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (file < 0) throw LedgerError("cannot make the ledger " + path + ": " + Why());
+  close(file);
+}
+
+Request RequestFrom(const Statement& row) {
+  Request request;
+  request.id = row.Text(0);
+  request.terminal = row.Int(1);
+  request.certnum = row.Text(2);
+  request.action = static_cast<Action>(row.Int(3));
+  request.fields = row.OptionalInt(4);
+  request.photo = row.OptionalInt(5);
+  return request;
+}
+
+constexpr const char* kRequestColumns =
+    "SELECT id, terminal, certnum, action, fields, photo FROM requests ";
+
+}  // namespace
+
+const char* ActionName(Action action) {
+  switch (action) {
+    case Action::Add:
+      return "add";
+    case Action::Update:
+      return "update";
+    case Action::Photo:
+      return "photo";
+    case Action::Delete:
+      return "delete";
+  }
+  return "?";
+}
+
+std::string Ledger::DefaultPath() {
+  const char* state = std::getenv("XDG_STATE_HOME");
+  if (state != nullptr && state[0] == '/') return std::string(state) + "/facepadctl/ledger.db";
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && home[0] == '/') {
+    return std::string(home) + "/.local/state/facepadctl/ledger.db";
+  }
+  return {};
+}
+
+Ledger::Ledger(const std::string& path, bool makeFolder) : m_path(path) {
+  if (makeFolder) MakeFolders(Folder(path));
+  CheckOrMakeFile(path);
+  try {
+    m_database = std::make_unique<Database>(path, SQLITE_OPEN_READWRITE);
+    Database& db = *m_database;
+    db.Execute(
+        "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;"
+        "PRAGMA temp_store=FILE; PRAGMA cache_size=-8192");
+    Statement version = db.Prepare("PRAGMA user_version");
+    const std::int64_t found = version.Step() ? version.Int(0) : 0;
+    if (found > kSchemaVersion) {
+      throw LedgerError("the ledger " + path + " was written by a newer facepadctl (schema " +
+                        std::to_string(found) + ")");
+    }
+    db.Execute(kSchema);
+    db.Execute(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
+  } catch (const DatabaseError& error) {
+    throw LedgerError("cannot use the ledger " + path + ": " + error.what());
+  }
+}
+
+Ledger::~Ledger() {
+  m_database.reset();
+  if (m_lockFile >= 0) close(m_lockFile);  // releases the lock
+}
+
+void Ledger::LockForWriting() {
+  const std::string lockPath = m_path + ".lock";
+  m_lockFile = open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (m_lockFile < 0) throw LedgerError("cannot lock the ledger with " + lockPath + ": " + Why());
+  if (flock(m_lockFile, LOCK_EX | LOCK_NB) != 0) {
+    char pid[32] = {};
+    const ssize_t read = pread(m_lockFile, pid, sizeof pid - 1, 0);
+    std::string holder = read > 0 ? std::string(pid, static_cast<std::size_t>(read)) : "";
+    holder.erase(holder.find_last_not_of("\n ") + 1);
+    throw LedgerError("the ledger " + m_path + " is in use by another facepadctl" +
+                      (holder.empty() ? "" : " (pid " + holder + ")") + "; wait for it to end");
+  }
+  const std::string pid = std::to_string(getpid()) + "\n";
+  if (ftruncate(m_lockFile, 0) != 0 ||
+      pwrite(m_lockFile, pid.data(), pid.size(), 0) != static_cast<ssize_t>(pid.size())) {
+    // The pid only makes a refusal clearer; the lock holds without it.
+  }
+}
+
+std::int64_t Ledger::Terminal(const std::string& service, const std::string& sn) {
+  auto lock = Hold();
+  Statement insert = m_database->Prepare(
+      "INSERT INTO terminals(service, sn) VALUES(?1, ?2) ON CONFLICT DO NOTHING");
+  insert.Bind(1, service).Bind(2, sn).Run();
+  Statement find = m_database->Prepare("SELECT id FROM terminals WHERE service = ?1 AND sn = ?2");
+  find.Bind(1, service).Bind(2, sn);
+  if (!find.Step()) throw LedgerError("the ledger " + m_path + " lost a terminal");
+  return find.Int(0);
+}
+
+void Ledger::Record(const std::vector<Request>& requests) {
+  if (requests.empty()) return;
+  auto lock = Hold();
+  Transaction transaction(*m_database);
+  Statement insert = m_database->Prepare(
+      "INSERT OR REPLACE INTO requests(id, terminal, certnum, action, fields, photo, sent) "
+      "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+  const auto now = static_cast<std::int64_t>(std::time(nullptr));
+  for (const Request& request : requests) {
+    insert.Bind(1, request.id)
+        .Bind(2, request.terminal)
+        .Bind(3, request.certnum)
+        .Bind(4, static_cast<std::int64_t>(request.action))
+        .Bind(5, request.fields)
+        .Bind(6, request.photo)
+        .Bind(7, now);
+    insert.Run();
+  }
+  transaction.Commit();
+}
+
+void Ledger::Drop(const std::vector<std::string>& ids) {
+  if (ids.empty()) return;
+  auto lock = Hold();
+  Transaction transaction(*m_database);
+  Statement remove = m_database->Prepare("DELETE FROM requests WHERE id = ?1");
+  for (const std::string& id : ids) remove.Bind(1, id).Run();
+  transaction.Commit();
+}
+
+std::optional<Request> Ledger::Find(const std::string& id) {
+  auto lock = Hold();
+  Statement find = m_database->Prepare((std::string(kRequestColumns) + "WHERE id = ?1").c_str());
+  find.Bind(1, id);
+  if (!find.Step()) return std::nullopt;
+  return RequestFrom(find);
+}
+
+void Ledger::Settle(const std::vector<Settlement>& settlements) {
+  if (settlements.empty()) return;
+  auto lock = Hold();
+  Database& db = *m_database;
+  Transaction transaction(db);
+  Statement remove = db.Prepare("DELETE FROM requests WHERE id = ?1");
+  Statement held = db.Prepare(
+      "INSERT INTO persons(terminal, certnum, fields, photo) VALUES(?1, ?2, ?3, ?4) "
+      "ON CONFLICT DO UPDATE SET fields = excluded.fields, photo = excluded.photo");
+  Statement fields =
+      db.Prepare("UPDATE persons SET fields = ?3 WHERE terminal = ?1 AND certnum = ?2");
+  Statement photo =
+      db.Prepare("UPDATE persons SET photo = ?3 WHERE terminal = ?1 AND certnum = ?2");
+  Statement gone = db.Prepare("DELETE FROM persons WHERE terminal = ?1 AND certnum = ?2");
+  Statement code = db.Prepare(
+      "INSERT INTO codes(terminal, code, count, last) VALUES(?1, ?2, 1, ?3) "
+      "ON CONFLICT DO UPDATE SET count = count + 1, last = excluded.last");
+  const auto now = static_cast<std::int64_t>(std::time(nullptr));
+  for (const Settlement& settlement : settlements) {
+    const Request& request = settlement.request;
+    remove.Bind(1, request.id).Run();
+    if (!settlement.code.empty()) {
+      code.Bind(1, request.terminal).Bind(2, settlement.code).Bind(3, now).Run();
+    }
+    const auto person = [&](Statement& statement) -> Statement& {
+      return statement.Bind(1, request.terminal).Bind(2, request.certnum);
+    };
+    switch (settlement.change) {
+      case Change::None:
+        break;
+      case Change::HeldUnknown:
+        person(held).BindNull(3).BindNull(4).Run();
+        break;
+      case Change::NotHeld:
+        person(gone).Run();
+        break;
+      case Change::Confirmed:
+        if (request.action == Action::Add) {
+          person(held).Bind(3, request.fields).Bind(4, request.photo).Run();
+        } else if (request.action == Action::Update) {
+          person(fields).Bind(3, request.fields).Run();
+        } else if (request.action == Action::Photo) {
+          person(photo).Bind(3, request.photo).Run();
+        } else {
+          person(gone).Run();
+        }
+        break;
+    }
+  }
+  transaction.Commit();
+}
+
+std::vector<Request> Ledger::InFlight(const std::string& service) {
+  auto lock = Hold();
+  Statement find = m_database->Prepare(
+      (std::string(kRequestColumns) +
+       "WHERE terminal IN (SELECT id FROM terminals WHERE service = ?1) ORDER BY rowid")
+          .c_str());
+  find.Bind(1, service);
+  std::vector<Request> requests;
+  while (find.Step()) requests.push_back(RequestFrom(find));
+  return requests;
+}
+
+std::vector<Request> Ledger::InFlightTo(std::int64_t terminal) {
+  auto lock = Hold();
+  Statement find = m_database->Prepare(
+      (std::string(kRequestColumns) + "WHERE terminal = ?1 ORDER BY rowid").c_str());
+  find.Bind(1, terminal);
+  std::vector<Request> requests;
+  while (find.Step()) requests.push_back(RequestFrom(find));
+  return requests;
+}
+
+std::optional<Digest> Ledger::CachedPhoto(const std::string& path, const FileIdentity& identity) {
+  auto lock = Hold();
+  Statement find = m_database->Prepare(
+      "SELECT digest FROM photo_files WHERE path = ?1 AND size = ?2 AND device = ?3 AND "
+      "inode = ?4 AND mtime = ?5");
+  find.Bind(1, path)
+      .Bind(2, static_cast<std::int64_t>(identity.size))
+      .Bind(3, static_cast<std::int64_t>(identity.device))
+      .Bind(4, static_cast<std::int64_t>(identity.inode))
+      .Bind(5, identity.mtimeNs);
+  if (!find.Step()) return std::nullopt;
+  return find.Int(0);
+}
+
+void Ledger::CachePhoto(const std::string& path, const FileIdentity& identity, Digest digest) {
+  auto lock = Hold();
+  m_database
+      ->Prepare(
+          "INSERT OR REPLACE INTO photo_files(path, size, device, inode, mtime, digest) "
+          "VALUES(?1, ?2, ?3, ?4, ?5, ?6)")
+      .Bind(1, path)
+      .Bind(2, static_cast<std::int64_t>(identity.size))
+      .Bind(3, static_cast<std::int64_t>(identity.device))
+      .Bind(4, static_cast<std::int64_t>(identity.inode))
+      .Bind(5, identity.mtimeNs)
+      .Bind(6, digest)
+      .Run();
+}
+
+std::vector<TerminalSummary> Ledger::Summaries(const std::string& sn) {
+  auto lock = Hold();
+  Database& db = *m_database;
+  Statement terminals = db.Prepare(
+      "SELECT t.id, t.service, t.sn, "
+      "(SELECT count(*) FROM persons p WHERE p.terminal = t.id), "
+      "(SELECT count(*) FROM requests r WHERE r.terminal = t.id) "
+      "FROM terminals t WHERE ?1 = '' OR t.sn = ?1 ORDER BY t.service, t.sn");
+  terminals.Bind(1, sn);
+  Statement codes =
+      db.Prepare("SELECT code, count FROM codes WHERE terminal = ?1 ORDER BY last DESC, code");
+  std::vector<TerminalSummary> summaries;
+  while (terminals.Step()) {
+    TerminalSummary summary{
+        terminals.Text(1), terminals.Text(2), terminals.Int(3), terminals.Int(4), {}};
+    codes.Bind(1, terminals.Int(0));
+    while (codes.Step()) summary.codes.emplace_back(codes.Text(0), codes.Int(1));
+    codes.Reset();
+    summaries.push_back(std::move(summary));
+  }
+  return summaries;
+}
+
+std::vector<std::string> Ledger::Forget(const std::string& sn) {
+  auto lock = Hold();
+  Database& db = *m_database;
+  Transaction transaction(db);
+  Statement find = db.Prepare("SELECT service FROM terminals WHERE sn = ?1 ORDER BY service");
+  find.Bind(1, sn);
+  std::vector<std::string> services;
+  while (find.Step()) services.push_back(find.Text(0));
+  db.Prepare("DELETE FROM terminals WHERE sn = ?1").Bind(1, sn).Run();
+  transaction.Commit();
+  return services;
+}
+
+}  // namespace Facepadctl

@@ -1,0 +1,125 @@
+// The ledger: what facepadctl sent to each terminal and what the service
+// answered, so that a sync sends only what changed, across runs and crashes.
+//
+// It knows what was sent, not what a terminal holds. Per service (host and
+// port as given), terminal and certnum it keeps a digest of the fields last
+// confirmed and of the photo's bytes, never the values; and every request in
+// flight, committed before the request is posted. SQLite in WAL mode with
+// synchronous=NORMAL: a crash loses at most the answers in flight.
+#ifndef FACEPADCTL_LEDGER_H
+#define FACEPADCTL_LEDGER_H
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Database.h"
+#include "Digest.h"
+#include "PersonInput.h"
+
+namespace Facepadctl {
+
+// The ledger cannot be used; the message names its path and why.
+class LedgerError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// What a request asks of the terminal.
+enum class Action { Add, Update, Photo, Delete };
+const char* ActionName(Action action);  // "add", "update", "photo", "delete"
+
+struct Request {
+  std::string id;
+  std::int64_t terminal = 0;
+  std::string certnum;
+  Action action = Action::Add;
+  std::optional<Digest> fields;  // what an add or update carries
+  std::optional<Digest> photo;   // what an add or photo carries
+};
+
+// What an answer tells of the person a request was for.
+enum class Change {
+  None,         // nothing learnt: the request may be sent again
+  Confirmed,    // the request was carried out: the terminal holds what it carried
+  HeldUnknown,  // the terminal holds the person, with a record not known
+  NotHeld,      // the terminal does not hold the person
+};
+
+struct Settlement {
+  Request request;
+  Change change = Change::None;
+  std::string code;  // the result code; empty when the request was not accepted
+};
+
+struct TerminalSummary {
+  std::string service;
+  std::string sn;
+  std::int64_t persons = 0;
+  std::int64_t inFlight = 0;
+  std::vector<std::pair<std::string, std::int64_t>> codes;  // result code, times seen
+};
+
+class Ledger {
+ public:
+  // $XDG_STATE_HOME/facepadctl/ledger.db, else ~/.local/state/facepadctl/
+  // ledger.db; empty when neither variable is set.
+  static std::string DefaultPath();
+
+  // Opens the ledger at `path`, making it (mode 0600) when it is not there.
+  // `makeFolder` makes its folder too (mode 0700): for the default path.
+  // Refuses a symbolic link or anything but a regular file.
+  Ledger(const std::string& path, bool makeFolder);
+  ~Ledger();
+  Ledger(const Ledger&) = delete;
+  Ledger& operator=(const Ledger&) = delete;
+
+  const std::string& Path() const { return m_path; }
+
+  // Holds the ledger's lock until destruction; throws LedgerError naming
+  // the pid of the process that holds it.
+  void LockForWriting();
+
+  // The terminal's key in the ledger, made when it is new.
+  std::int64_t Terminal(const std::string& service, const std::string& sn);
+
+  // Requests about to be posted, committed in one transaction.
+  void Record(const std::vector<Request>& requests);
+  // Requests that were not posted, or that the service refused.
+  void Drop(const std::vector<std::string>& ids);
+  // The request with this id, when it is in flight.
+  std::optional<Request> Find(const std::string& id);
+  // Answers, applied in one transaction.
+  void Settle(const std::vector<Settlement>& settlements);
+  // The requests in flight to the terminals of `service`.
+  std::vector<Request> InFlight(const std::string& service);
+  std::vector<Request> InFlightTo(std::int64_t terminal);
+
+  // A photo's digest, when the file's identity is the one hashed last time.
+  std::optional<Digest> CachedPhoto(const std::string& path, const FileIdentity& identity);
+  void CachePhoto(const std::string& path, const FileIdentity& identity, Digest digest);
+
+  std::vector<TerminalSummary> Summaries(const std::string& sn);
+  // Forgets the terminal `sn` on every service; returns the services.
+  std::vector<std::string> Forget(const std::string& sn);
+
+  // The connection, for the roster and the plan, which live beside the
+  // ledger's tables as temporary ones. Every use holds Hold()'s lock: the
+  // services of a run share the ledger from their own threads.
+  Database& Db() { return *m_database; }
+  std::unique_lock<std::recursive_mutex> Hold() {
+    return std::unique_lock<std::recursive_mutex>(m_mutex);
+  }
+
+ private:
+  std::string m_path;
+  std::unique_ptr<Database> m_database;
+  int m_lockFile = -1;
+  std::recursive_mutex m_mutex;
+};
+
+}  // namespace Facepadctl
+
+#endif  // FACEPADCTL_LEDGER_H

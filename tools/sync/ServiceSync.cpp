@@ -1,0 +1,504 @@
+#include "ServiceSync.h"
+
+#include <algorithm>
+#include <thread>
+
+#include "Arguments.h"
+#include "Base64.h"
+#include "Output.h"
+#include "Signals.h"
+
+namespace Facepadctl {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using ZR_Framework::Face::ParamMap;
+
+// Steps read from the plan at a time, and committed to the ledger in one
+// transaction before any of them is posted.
+constexpr int kStepsPerBatch = 64;
+// Sending holds back while this many requests await their results, so
+// that neither the requests kept nor the service's answers to polls grow
+// with the roster.
+constexpr std::int64_t kMostAwaiting = 4000;
+// After this many requests in a row that do not reach the service, the
+// run stops sending to it: the service is gone.
+constexpr int kUnreachableInARow = 10;
+// Collecting earlier runs' answers ends when the polls of this long bring
+// none of them.
+constexpr auto kQuietPolls = std::chrono::milliseconds(1000);
+
+bool Listed(const std::vector<std::string>& codes, const std::string& code) {
+  return std::find(codes.begin(), codes.end(), code) != codes.end();
+}
+
+void Say(const std::string& command, const std::string& sn, const Request& request, int line,
+         Status status, const std::string& result = {}, const std::string& detail = {}) {
+  Outcome outcome{command, sn, request.id};
+  outcome.action = ActionName(request.action);
+  outcome.line = line;
+  outcome.certnum = request.certnum;
+  outcome.status = status;
+  outcome.result = result;
+  outcome.detail = detail;
+  Emit(outcome);
+}
+
+}  // namespace
+
+ServiceSync::ServiceSync(Ledger& ledger, Roster& roster, const Globals& service,
+                         const std::vector<std::string>& sns, const SyncSettings& settings)
+    : m_ledger(ledger),
+      m_roster(roster),
+      m_plan(ledger),
+      m_globals(service),
+      m_settings(settings),
+      m_service(service.host + ":" + std::to_string(service.port)),
+      m_idPrefix(NewRequestId("sync") + "-") {
+  for (const std::string& sn : sns) {
+    auto report = std::make_unique<TerminalReport>();
+    report->service = m_service;
+    report->sn = sn;
+    m_reports.push_back(std::move(report));
+  }
+}
+
+ServiceSync::~ServiceSync() = default;
+
+void ServiceSync::Run() {
+  try {
+    for (auto& report : m_reports) report->terminal = m_ledger.Terminal(m_service, report->sn);
+    if (m_settings.planOnly) {
+      PrintPlan();
+    } else {
+      RunSync();
+    }
+  } catch (const std::exception& error) {
+    for (auto& report : m_reports) {
+      if (report->unavailable.empty()) report->unavailable = error.what();
+    }
+  }
+}
+
+void ServiceSync::PrintPlan() {
+  for (auto& report : m_reports) {
+    report->plan = m_plan.Add(report->terminal, m_roster, m_settings.prune);
+    for (std::int64_t after = 0;;) {
+      const std::vector<PlannedStep> steps = m_plan.Steps(report->terminal, after, 256);
+      if (steps.empty()) break;
+      for (const PlannedStep& step : steps) {
+        Request request;
+        request.action = step.action;
+        request.certnum = step.certnum;
+        Say(m_settings.command, report->sn, request, step.line, Status::Planned);
+        after = step.seq;
+      }
+    }
+    for (const Request& request : m_ledger.InFlightTo(report->terminal)) {
+      Say(m_settings.command, report->sn, request, 0, Status::Awaiting, {},
+          "awaiting the result of request " + request.id);
+    }
+  }
+}
+
+bool ServiceSync::Probe(Adaptor& adaptor) {
+  ParamMap none;
+  if (adaptor.GetAvailableFace(none)) return true;
+  const std::string why =
+      "the service at " + m_service + " is not available: " + FailureText(Adaptor::LastFailure());
+  for (auto& report : m_reports) report->unavailable = why;
+  return false;
+}
+
+void ServiceSync::RunSync() {
+  auto adaptor = std::make_unique<Adaptor>(m_globals, m_settings.waitSeconds > 0);
+  const std::shared_ptr<ResultBoard> board = adaptor->Board();
+  if (!Probe(*adaptor)) return;
+  Recover(*adaptor);
+  if (g_interrupted) return;
+  for (auto& report : m_reports) {
+    report->plan = m_plan.Add(report->terminal, m_roster, m_settings.prune);
+    report->steps = report->plan.Steps();
+  }
+
+  m_lastHeard = Clock::now();
+  {
+    std::vector<std::thread> threads;
+    const auto joinAll = [&threads] {
+      for (std::thread& thread : threads) {
+        if (thread.joinable()) thread.join();
+      }
+    };
+    try {
+      threads.emplace_back([this] { Produce(); });
+      for (int j = 0; j < m_settings.jobs; ++j) {
+        threads.emplace_back([this, &adaptor] { SendJobs(*adaptor); });
+      }
+    } catch (...) {
+      {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_over = true;
+      }
+      m_changed.notify_all();
+      joinAll();
+      throw;
+    }
+    const auto patience = Milliseconds(m_settings.waitSeconds);
+    for (;;) {
+      Match(adaptor->TakeResults(std::chrono::milliseconds(100)), false);
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_changed.notify_all();  // time-bound waits and signals are noticed here
+      const bool sendingDone = m_producerDone && m_queue.empty() && m_posting == 0;
+      if (sendingDone && m_awaiting == 0) break;
+      if (Stopping() && m_posting == 0) break;  // interrupted, or the service is gone
+      if (sendingDone && Clock::now() - m_lastHeard >= patience) break;
+    }
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_over = true;
+    }
+    m_changed.notify_all();
+    joinAll();
+  }
+  // The poller stops with the adaptor; results it brought meanwhile still
+  // count, or a person would be sent twice.
+  adaptor.reset();
+  Match(board->Take(std::chrono::milliseconds(0)), false);
+
+  std::lock_guard<std::mutex> lock(m_mutex);
+  std::vector<std::string> unsent;
+  for (Job& job : m_queue) {
+    unsent.push_back(job.request.id);
+    ++job.report->notSent;
+  }
+  m_queue.clear();
+  m_ledger.Drop(unsent);
+  for (auto& [id, pending] : m_pending) {
+    // Left in the ledger: the next run asks for their answers first.
+    if (pending.posted && !pending.answered) ++pending.job.report->unanswered;
+  }
+  for (auto& report : m_reports) {
+    const std::int64_t neverSent =
+        report->steps - report->finished - report->unanswered - report->notSent;
+    if (neverSent > 0) report->notSent += neverSent;
+  }
+}
+
+void ServiceSync::Recover(Adaptor& adaptor) {
+  if (m_ledger.InFlight(m_service).empty()) return;
+  if (m_settings.waitSeconds > 0) {
+    const auto deadline = Clock::now() + Milliseconds(m_settings.waitSeconds);
+    auto lastMatch = Clock::now();
+    while (!g_interrupted && Clock::now() < deadline && Clock::now() - lastMatch < kQuietPolls) {
+      const std::vector<Result> results = adaptor.TakeResults(std::chrono::milliseconds(100));
+      const std::size_t before = m_ledger.InFlight(m_service).size();
+      Match(results, true);
+      const std::size_t after = m_ledger.InFlight(m_service).size();
+      if (after == 0) return;
+      if (after < before) lastMatch = Clock::now();
+    }
+  }
+  if (g_interrupted) return;
+  for (auto& report : m_reports) {
+    const std::vector<Request> lost = m_ledger.InFlightTo(report->terminal);
+    std::vector<std::string> ids;
+    for (const Request& request : lost) {
+      Say(m_settings.command, report->sn, request, 0, Status::NoResult, {},
+          "no result came for request " + request.id +
+              " of an earlier run: another client may have taken the result, or the service "
+              "lost it; planned afresh");
+      ids.push_back(request.id);
+    }
+    report->forgotten += static_cast<std::int64_t>(ids.size());
+    m_ledger.Drop(ids);
+  }
+}
+
+ServiceSync::Job ServiceSync::MakeJob(TerminalReport* report, Action action,
+                                      const std::string& certnum, int line) {
+  Job job;
+  job.report = report;
+  job.request.id = m_idPrefix + std::to_string(m_nextId++);
+  job.request.terminal = report->terminal;
+  job.request.certnum = certnum;
+  job.request.action = action;
+  if (action != Action::Delete) job.row = m_roster.Row(line);
+  if (action == Action::Add || action == Action::Update) job.request.fields = job.row.fields;
+  if (action == Action::Add || action == Action::Photo) job.request.photo = job.row.photo;
+  return job;
+}
+
+void ServiceSync::Enqueue(std::vector<Job> jobs, bool atFront) {
+  std::vector<Request> requests;
+  requests.reserve(jobs.size());
+  for (const Job& job : jobs) requests.push_back(job.request);
+  m_ledger.Record(requests);
+  for (Job& job : jobs) {
+    m_pending.emplace(job.request.id, Pending{job, false, false});
+    if (atFront) {
+      m_queue.push_front(std::move(job));
+    } else {
+      m_queue.push_back(std::move(job));
+    }
+  }
+  m_changed.notify_all();
+}
+
+bool ServiceSync::Stopping() const {
+  return g_interrupted || m_serviceGone || m_over;
+}
+
+void ServiceSync::Produce() {
+  const std::size_t queueLimit = 2 * static_cast<std::size_t>(m_settings.jobs) + kStepsPerBatch;
+  try {
+    for (auto& report : m_reports) {
+      for (std::int64_t after = 0;;) {
+        const std::vector<PlannedStep> steps =
+            m_plan.Steps(report->terminal, after, kStepsPerBatch);
+        if (steps.empty()) break;
+        std::unique_lock<std::mutex> lock(m_mutex);
+        // Results another client takes never come: hold back no longer
+        // than the wait for results, counted from the last one heard.
+        m_changed.wait(lock, [&] {
+          return Stopping() ||
+                 (m_queue.size() < queueLimit &&
+                  (m_awaiting < kMostAwaiting ||
+                   Clock::now() - m_lastHeard >= Milliseconds(m_settings.waitSeconds)));
+        });
+        if (Stopping()) break;
+        std::vector<Job> jobs;
+        for (const PlannedStep& step : steps) {
+          jobs.push_back(MakeJob(report.get(), step.action, step.certnum, step.line));
+          after = step.seq;
+        }
+        Enqueue(std::move(jobs), false);
+      }
+    }
+  } catch (const std::exception& error) {
+    Note(m_service + ": " + error.what());
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_serviceGone = true;  // nothing more can be recorded: stop sending
+  }
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_producerDone = true;
+  m_changed.notify_all();
+}
+
+void ServiceSync::SendJobs(Adaptor& adaptor) {
+  for (;;) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_changed.wait(lock, [&] { return !m_queue.empty() || m_over || Stopping(); });
+    if (m_queue.empty() || Stopping()) {
+      if (m_over || Stopping()) return;
+      continue;
+    }
+    Job job = std::move(m_queue.front());
+    m_queue.pop_front();
+    ++m_posting;
+    m_changed.notify_all();
+    lock.unlock();
+    Post(adaptor, job);
+  }
+}
+
+void ServiceSync::Post(Adaptor& adaptor, Job& job) {
+  const Request& request = job.request;
+  const std::string& sn = job.report->sn;
+  std::string bad;
+  ParamMap fields;
+  try {
+    if (request.action == Action::Delete) {
+      fields = {{"certnum", request.certnum}};
+    } else if (request.action == Action::Photo) {
+      const PhotoFile photo = ReadPhotoFile(job.row.photoPath, m_settings.maxPhoto);
+      fields = {{"certnum", request.certnum},
+                {"size", std::to_string(photo.bytes.size())},
+                {"content", Base64Encode(photo.bytes)}};
+    } else {
+      fields = job.row.person;
+      if (request.action == Action::Add && !job.row.photoPath.empty()) {
+        fields["facepic"] =
+            Base64Encode(ReadPhotoFile(job.row.photoPath, m_settings.maxPhoto).bytes);
+      }
+    }
+  } catch (const InputError& error) {
+    bad = std::string("photo: ") + error.what();
+  }
+
+  bool accepted = false;
+  if (bad.empty()) {
+    switch (request.action) {
+      case Action::Add:
+        accepted = adaptor.AddUser(request.id, sn, fields);
+        break;
+      case Action::Update:
+        accepted = adaptor.SetUser(request.id, sn, fields);
+        break;
+      case Action::Photo:
+        accepted = adaptor.SetBiophoto(request.id, sn, fields);
+        break;
+      case Action::Delete:
+        accepted = adaptor.DelUser(request.id, sn, fields);
+        break;
+    }
+  }
+  const FailureReason failure = Adaptor::LastFailure();
+
+  std::lock_guard<std::mutex> lock(m_mutex);
+  --m_posting;
+  m_changed.notify_all();
+  Pending& pending = m_pending.at(request.id);
+  if (accepted) {
+    m_unreachableInARow = 0;
+    m_lastHeard = Clock::now();
+    pending.posted = true;
+    if (pending.answered) {
+      m_pending.erase(request.id);
+    } else {
+      ++m_awaiting;
+    }
+    return;
+  }
+  if (pending.answered) {  // the answer came although the post seemed to fail
+    m_pending.erase(request.id);
+    return;
+  }
+  m_ledger.Drop({request.id});
+  if (!bad.empty()) {
+    ++job.report->bad;
+    Say(m_settings.command, sn, request, job.row.line, Status::Bad, {}, bad);
+  } else {
+    ++job.report->left;
+    Say(m_settings.command, sn, request, job.row.line, FailureClass(failure), {},
+        FailureText(failure));
+    m_unreachableInARow = Unreachable(failure) ? m_unreachableInARow + 1 : 0;
+    if (m_unreachableInARow >= kUnreachableInARow && !m_serviceGone) {
+      m_serviceGone = true;
+      Note(m_settings.command + ": stopped sending to " + m_service +
+           ": the service could not be reached (" + std::to_string(kUnreachableInARow) +
+           " requests in a row)");
+    }
+  }
+  ++job.report->finished;
+  m_pending.erase(request.id);
+}
+
+Settlement ServiceSync::Decide(const Job& job, const std::string& code,
+                               std::vector<Job>& followUps) {
+  const Request& request = job.request;
+  TerminalReport& report = *job.report;
+  Settlement settlement{request, Change::None, code};
+  const auto followUp = [&](Action action) {
+    if (!m_followedUp.emplace(request.terminal, request.certnum, action).second) return false;
+    followUps.push_back(MakeJob(&report, action, request.certnum, job.row.line));
+    ++report.steps;
+    return true;
+  };
+  Status status = Status::Result;
+  std::string detail;
+  if (code == "0") {
+    settlement.change = Change::Confirmed;
+    status = Status::Done;
+    ++report.done;
+  } else if (request.action == Action::Add && Listed(m_settings.heldCodes, code) &&
+             job.row.line > 0) {
+    settlement.change = Change::HeldUnknown;
+    ++report.held;
+    const bool updating = followUp(Action::Update);
+    if (updating && job.row.photo) followUp(Action::Photo);
+    status = Status::Held;
+    detail = "the terminal already holds this person";
+    if (updating) {
+      detail += ": updating it";
+    } else {
+      ++report.left;  // its update already failed once in this run
+    }
+  } else if (request.action == Action::Delete && Listed(m_settings.absentCodes, code)) {
+    settlement.change = Change::Confirmed;
+    status = Status::Done;
+    detail = "the terminal did not hold this person";
+    ++report.done;
+  } else if (request.action != Action::Add && Listed(m_settings.absentCodes, code) &&
+             job.row.line > 0) {
+    settlement.change = Change::NotHeld;
+    status = Status::Absent;
+    detail = "the terminal does not hold this person";
+    if (followUp(Action::Add)) {
+      detail += ": adding it";
+    } else {
+      ++report.left;
+    }
+  } else {
+    ++report.left;
+    ++report.codes[code];
+  }
+  ++report.finished;
+  Say(m_settings.command, report.sn, request, job.row.line, status, code, detail);
+  return settlement;
+}
+
+void ServiceSync::Match(const std::vector<Result>& results, bool lateOnly) {
+  if (results.empty()) return;
+  std::vector<Settlement> settlements;
+  std::vector<Job> followUps;
+  std::unique_lock<std::mutex> lock(m_mutex);
+  for (const Result& result : results) {
+    const auto pending = lateOnly ? m_pending.end() : m_pending.find(result.id);
+    if (pending != m_pending.end()) {
+      if (pending->second.answered || pending->second.job.report->sn != result.sn) continue;
+      settlements.push_back(Decide(pending->second.job, result.code, followUps));
+      m_lastHeard = Clock::now();
+      if (pending->second.posted) {
+        --m_awaiting;
+        m_pending.erase(pending);
+      } else {
+        pending->second.answered = true;  // its post has not returned yet
+      }
+      continue;
+    }
+    // An earlier run's request: its answer settles the ledger; the plan,
+    // made afterwards, sends whatever it leaves to do.
+    const std::optional<Request> earlier = m_ledger.Find(result.id);
+    if (!earlier || SnOf(earlier->terminal) != result.sn) continue;
+    Settlement settlement{*earlier, Change::None, result.code};
+    if (result.code == "0") {
+      settlement.change = Change::Confirmed;
+    } else if (earlier->action == Action::Add && Listed(m_settings.heldCodes, result.code)) {
+      settlement.change = Change::HeldUnknown;
+    } else if (Listed(m_settings.absentCodes, result.code)) {
+      settlement.change = earlier->action == Action::Delete ? Change::Confirmed : Change::NotHeld;
+    }
+    if (TerminalReport* report = ReportFor(earlier->terminal)) {
+      Say(m_settings.command, report->sn, *earlier, 0,
+          result.code == "0" ? Status::Done : Status::Result, result.code,
+          "the answer to request " + result.id + " of an earlier run");
+    }
+    settlements.push_back(std::move(settlement));
+  }
+  m_ledger.Settle(settlements);
+  if (!followUps.empty() && !Stopping()) {
+    Enqueue(std::move(followUps), true);
+  } else {
+    for (const Job& job : followUps) {
+      --job.report->steps;
+      m_followedUp.erase({job.request.terminal, job.request.certnum, job.request.action});
+    }
+  }
+}
+
+TerminalReport* ServiceSync::ReportFor(std::int64_t terminal) {
+  for (auto& report : m_reports) {
+    if (report->terminal == terminal) return report.get();
+  }
+  return nullptr;
+}
+
+std::string ServiceSync::SnOf(std::int64_t terminal) {
+  if (const TerminalReport* report = ReportFor(terminal)) return report->sn;
+  auto lock = m_ledger.Hold();
+  Statement find = m_ledger.Db().Prepare("SELECT sn FROM terminals WHERE id = ?1");
+  find.Bind(1, terminal);
+  return find.Step() ? find.Text(0) : std::string();
+}
+
+}  // namespace Facepadctl

@@ -1,0 +1,137 @@
+// One service's part of a sync: its terminals, over one adaptor.
+//
+// First the answers to earlier runs' requests in flight are collected, so
+// that what to send is decided on what is known. Then each terminal's plan
+// streams through a bounded queue: a producer commits each request's id to
+// the ledger before it is posted, `jobs` senders post them, and the calling
+// thread matches the results the poller brings, settling them in the ledger
+// as they arrive. A code that says the terminal already holds a person (or
+// does not) brings a follow-up in the same run.
+#ifndef FACEPADCTL_SERVICE_SYNC_H
+#define FACEPADCTL_SERVICE_SYNC_H
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "Adaptor.h"
+#include "Globals.h"
+#include "Ledger.h"
+#include "Plan.h"
+#include "Roster.h"
+
+namespace Facepadctl {
+
+// What every service of a run shares.
+struct SyncSettings {
+  std::string command = "sync";  // "import": the same without deletes
+  PruneRules prune;
+  std::vector<std::string> heldCodes;    // an add's answer: the terminal holds the person
+  std::vector<std::string> absentCodes;  // an update's, photo's or delete's: it does not
+  int jobs = 4;
+  double waitSeconds = 30;
+  std::uint64_t maxPhoto = 0;
+  bool planOnly = false;
+};
+
+// One terminal's course through a run. The atomics are read by the
+// progress line on another thread; the rest once the run is over.
+struct TerminalReport {
+  std::string service;
+  std::string sn;
+  std::int64_t terminal = 0;
+  PlanCounts plan;
+  std::atomic<std::int64_t> steps{0};     // planned, follow-ups included
+  std::atomic<std::int64_t> finished{0};  // steps with a final outcome
+  std::atomic<std::int64_t> done{0};
+  std::int64_t held = 0;        // adds answered "already held", then brought in line
+  std::int64_t left = 0;        // steps that the same command may settle when run again
+  std::int64_t bad = 0;         // steps a photo that turned bad kept from being sent
+  std::int64_t notSent = 0;     // steps not sent: the run stopped
+  std::int64_t unanswered = 0;  // requests still in flight when the run ended
+  std::int64_t forgotten = 0;   // earlier requests whose answers never came
+  std::map<std::string, std::int64_t> codes;  // codes other than 0 that leave a step to do
+  std::string unavailable;                    // why the service could not be used
+};
+
+class ServiceSync {
+ public:
+  ServiceSync(Ledger& ledger, Roster& roster, const Globals& service,
+              const std::vector<std::string>& sns, const SyncSettings& settings);
+  ~ServiceSync();
+  ServiceSync(const ServiceSync&) = delete;
+  ServiceSync& operator=(const ServiceSync&) = delete;
+
+  // Syncs (or, with planOnly, prints the plan); never throws.
+  void Run();
+
+  std::vector<std::unique_ptr<TerminalReport>>& Reports() { return m_reports; }
+  // "host:port", the service's key in the ledger.
+  const std::string& Service() const { return m_service; }
+
+ private:
+  struct Job {
+    Request request;
+    TerminalReport* report = nullptr;
+    RosterPerson row;  // the roster's person (empty for a delete)
+  };
+  // A request of this run between its commit and its answer.
+  struct Pending {
+    Job job;
+    bool posted = false;    // the post returned true
+    bool answered = false;  // its result came
+  };
+
+  void RunSync();
+  void PrintPlan();
+  bool Probe(Adaptor& adaptor);
+  void Recover(Adaptor& adaptor);
+  void Produce();
+  void SendJobs(Adaptor& adaptor);
+  void Post(Adaptor& adaptor, Job& job);
+  void Match(const std::vector<Result>& results, bool lateOnly);
+  // Decides what a result says of its request, and queues follow-ups.
+  // With m_mutex held.
+  Settlement Decide(const Job& job, const std::string& code, std::vector<Job>& followUps);
+  Job MakeJob(TerminalReport* report, Action action, const std::string& certnum, int line);
+  // Commits the jobs' requests, then queues them. With m_mutex held.
+  void Enqueue(std::vector<Job> jobs, bool atFront);
+  bool Stopping() const;  // with m_mutex held
+  TerminalReport* ReportFor(std::int64_t terminal);
+  std::string SnOf(std::int64_t terminal);
+
+  Ledger& m_ledger;
+  Roster& m_roster;
+  Plan m_plan;
+  const Globals m_globals;
+  const SyncSettings& m_settings;
+  const std::string m_service;
+  const std::string m_idPrefix;
+  std::vector<std::unique_ptr<TerminalReport>> m_reports;
+
+  std::mutex m_mutex;  // guards everything below
+  std::condition_variable m_changed;
+  std::deque<Job> m_queue;
+  std::unordered_map<std::string, Pending> m_pending;  // by request id
+  std::set<std::tuple<std::int64_t, std::string, Action>> m_followedUp;
+  std::int64_t m_nextId = 1;
+  int m_posting = 0;
+  std::int64_t m_awaiting = 0;
+  bool m_producerDone = false;
+  bool m_over = false;
+  bool m_serviceGone = false;
+  int m_unreachableInARow = 0;
+  std::chrono::steady_clock::time_point m_lastHeard;
+};
+
+}  // namespace Facepadctl
+
+#endif  // FACEPADCTL_SERVICE_SYNC_H
