@@ -23,13 +23,17 @@ std::string Join(const std::vector<std::string>& parts, const char* separator) {
   return text;
 }
 
-std::string PlannedText(const PlanCounts& plan, const char* verbs) {
+// "2 to add, 1 to delete" for a plan; "2 adds, 1 delete" for what was sent.
+std::string PlannedText(const PlanCounts& plan, bool toDo) {
   std::vector<std::string> parts;
-  const std::string sep = verbs;
-  if (plan.adds > 0) parts.push_back(std::to_string(plan.adds) + sep + "add");
-  if (plan.updates > 0) parts.push_back(std::to_string(plan.updates) + sep + "update");
-  if (plan.photos > 0) parts.push_back(std::to_string(plan.photos) + sep + "re-photo");
-  if (plan.deletes > 0) parts.push_back(std::to_string(plan.deletes) + sep + "delete");
+  const auto add = [&](std::int64_t count, const char* verb) {
+    if (count == 0) return;
+    parts.push_back(toDo ? std::to_string(count) + " to " + verb : Count(count, verb));
+  };
+  add(plan.adds, "add");
+  add(plan.updates, "update");
+  add(plan.photos, toDo ? "re-photo" : "photo");
+  add(plan.deletes, "delete");
   return Join(parts, ", ");
 }
 
@@ -89,12 +93,12 @@ void PrintTerminalSummary(const std::string& command, const TerminalReport& repo
   if (!report.unavailable.empty()) {
     parts.push_back(report.unavailable);
   } else if (planOnly) {
-    const std::string planned = PlannedText(plan, " to ");
+    const std::string planned = PlannedText(plan, true);
     parts.push_back(planned.empty() ? "nothing to send" : planned);
     if (plan.awaiting > 0) parts.push_back(std::to_string(plan.awaiting) + " awaiting a result");
   } else {
-    const std::string planned = PlannedText(plan, " ");
-    parts.push_back(planned.empty() ? "nothing to send" : "planned " + planned);
+    const std::string planned = PlannedText(plan, false);
+    parts.push_back(planned.empty() ? "nothing to send" : "sent " + planned);
     if (report.finished > 0) parts.push_back(std::to_string(report.done) + " done");
     if (report.held > 0) parts.push_back(std::to_string(report.held) + " already held");
     if (report.left > 0) {

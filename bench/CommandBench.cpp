@@ -1,0 +1,117 @@
+// Single facepadctl commands as an operator runs them: one add-user --wait
+// from start to end, against a simulator in this process; and the peak
+// memory of facepad-sim, as a program, while an import enrols 20,000
+// persons with photos into it.
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <thread>
+
+#include "BenchSupport.h"
+#include "FacepadctlRun.h"
+
+namespace Bench {
+namespace {
+
+void BM_AddUserWait(benchmark::State& state) {
+  const auto simulator = FreshSimulator();
+  double longest = 0;
+  int n = 0;
+  for (auto _ : state) {
+    const Ran ran =
+        Facepadctl(simulator->Port(), {"add-user", "--sn", "WAIT", "--field",
+                                       "certnum=C-" + std::to_string(n++), "--wait", "10"});
+    longest = std::max(longest, ran.seconds);
+    if (ran.exitCode != 0) state.SkipWithError("add-user --wait failed");
+  }
+  state.counters["longest_s"] = longest;
+}
+
+// facepad-sim as a program, its state in a temporary file, on a free port;
+// stopped on destruction. Its peak memory is read while it runs.
+class SimulatorProgram {
+ public:
+  SimulatorProgram() {
+    char log[] = "/tmp/zr-bench-sim-XXXXXX";
+    const int fd = mkstemp(log);
+    m_log = log;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fd, 1);
+    std::vector<std::string> words = {FACEPAD_SIM_PATH, "--port", "0", "-q"};
+    std::vector<char*> argv;
+    argv.reserve(words.size() + 1);
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(fd);
+    for (int i = 0; i < 500 && m_port == 0; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      std::ifstream text(m_log);
+      std::string line;
+      std::getline(text, line);
+      const std::size_t at = line.find("127.0.0.1:");
+      if (at != std::string::npos) m_port = std::atoi(line.c_str() + at + 10);
+    }
+  }
+  ~SimulatorProgram() {
+    kill(m_pid, SIGTERM);
+    waitpid(m_pid, nullptr, 0);
+    std::remove(m_log.c_str());
+  }
+  SimulatorProgram(const SimulatorProgram&) = delete;
+  SimulatorProgram& operator=(const SimulatorProgram&) = delete;
+  int Port() const { return m_port; }
+  long PeakKiB() const {
+    std::ifstream status("/proc/" + std::to_string(m_pid) + "/status");
+    std::string word;
+    long kib = 0;
+    while (status >> word) {
+      if (word == "VmHWM:" && status >> kib) return kib;
+    }
+    return 0;
+  }
+
+ private:
+  pid_t m_pid = 0;
+  int m_port = 0;
+  std::string m_log;
+};
+
+// 20,000 persons with 20 KiB photos through facepadctl into facepad-sim,
+// whose state lives in a database file, not in its memory.
+void BM_SimulatorMemory(benchmark::State& state) {
+  RosterFolder folder(20000, true);
+  long peakKiB = 0;
+  for (auto _ : state) {
+    const SimulatorProgram simulator;
+    const Ran ran = Facepadctl(simulator.Port(), {"import", "--sn", "MANY", "--wait", "0",
+                                                  "--ledger", folder.NewLedger(), folder.Roster()});
+    if (ran.exitCode != 0) state.SkipWithError("the import failed");
+    peakKiB = std::max(peakKiB, simulator.PeakKiB());
+  }
+  state.counters["sim_peak_MiB"] = static_cast<double>(peakKiB) / 1024;
+}
+
+const bool kRegistered = [] {
+  benchmark::RegisterBenchmark("BM_AddUserWait", BM_AddUserWait)
+      ->Iterations(5)
+      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("BM_SimulatorMemory", BM_SimulatorMemory)
+      ->Iterations(1)
+      ->Unit(benchmark::kMillisecond);
+  AddGoal({"facepad-sim, 20,000 persons with photos: peak", "BM_SimulatorMemory", "sim_peak_MiB",
+           Goal::Kind::AtMost, 100, "MiB"});
+  AddGoal(
+      {"add-user --wait, start to end", "BM_AddUserWait", "longest_s", Goal::Kind::AtMost, 1, "s"});
+  return true;
+}();
+
+}  // namespace
+}  // namespace Bench
