@@ -190,15 +190,14 @@ int Run(int argc, char** argv) {
   }
 
   if (help->parsed()) {
-    const auto topic =
-        std::find_if(subcommands.begin(), subcommands.end(),
-                     [&](const Subcommand& s) { return s.app->get_name() == helpTopic; });
-    if (!helpTopic.empty() && topic == subcommands.end()) {
+    if (helpTopic.empty()) {
+      std::cout << app.get_formatter()->make_help(&app, app.get_name(), CLI::AppFormatMode::Normal);
+      return kSucceeded;
+    }
+    if (std::find(names.begin(), names.end(), helpTopic) == names.end()) {
       return UsageFailure(NotACommand(helpTopic, names));
     }
-    std::cout << (topic == subcommands.end() ? app.get_formatter()->make_help(
-                                                   &app, app.get_name(), CLI::AppFormatMode::Normal)
-                                             : topic->app->help(app.get_name()));
+    std::cout << app.get_subcommand(helpTopic)->help(app.get_name());
     return kSucceeded;
   }
   for (const Subcommand& subcommand : subcommands) {
