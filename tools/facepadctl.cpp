@@ -75,6 +75,7 @@ std::string OptionHint(int end, char** argv, const CLI::App& app, const CLI::App
   names.emplace_back("-v");
   for (int i = 1; i < end; ++i) {
     std::string word = argv[i];
+    if (word == "--") break;  // what follows is no option
     if (word.size() < 2 || word[0] != '-' || std::isdigit(static_cast<unsigned char>(word[1]))) {
       continue;
     }
