@@ -29,6 +29,24 @@ CLI::Validator Seconds(bool zeroAllowed) {
           "SECONDS"};
 }
 
+CLI::Validator HostName() {
+  return {[](std::string& text) -> std::string {
+            if (text.empty()) return "give a host name or address, such as 127.0.0.1";
+            const std::size_t closing = text.front() == '[' ? text.find(']') : std::string::npos;
+            const std::size_t colons = std::count(text.begin(), text.end(), ':');
+            const bool bracketed = closing != std::string::npos && closing + 1 == text.size();
+            const bool withPort = text.front() == '[' ? !bracketed : colons == 1;
+            if (text.find('/') != std::string::npos || withPort) {
+              return "give a host name or address alone, such as 127.0.0.1, and the port with "
+                     "--port; not '" +
+                     text + "'";
+            }
+            if (colons > 1 && !bracketed) text = "[" + text + "]";  // as a URL writes it
+            return {};
+          },
+          ""};
+}
+
 CLI::Validator Whole(long long lowest, long long highest) {
   const std::string range = std::to_string(lowest) + " to " + std::to_string(highest);
   return {[lowest, highest, range](std::string& text) -> std::string {

@@ -26,6 +26,10 @@ std::chrono::milliseconds Milliseconds(double seconds);
 // A number of seconds from 0 (or just above it) to a day.
 CLI::Validator Seconds(bool zeroAllowed);
 
+// A host name or address alone: a URL or a port is refused (the port has an
+// option of its own). An IPv6 address is given brackets for the URL.
+CLI::Validator HostName();
+
 // A whole number from `lowest` to `highest`.
 CLI::Validator Whole(long long lowest, long long highest);
 

@@ -115,6 +115,14 @@ void DeclarePerson(CLI::App* command, PersonOptions& options) {
 }
 
 ParamMap ReadPerson(const PersonOptions& options) {
+  std::vector<std::string> keys;
+  for (const std::string& field : options.fields) {
+    const std::string key = field.substr(0, field.find('='));
+    if (std::find(keys.begin(), keys.end(), key) != keys.end()) {
+      throw UsageError("--field " + key + " is given twice; give each field once");
+    }
+    keys.push_back(key);
+  }
   Person person = options.personFile.empty() ? Person{} : ReadPersonFile(options.personFile);
   AddFields(person, options.fields);
   CheckPerson(person, options.personFile.empty() ? "the person" : options.personFile);
@@ -201,11 +209,16 @@ Subcommand AddAddUser(CLI::App& parent) {
 }
 
 Subcommand AddSetUser(CLI::App& parent) {
-  return RequestCommand<PersonOptions>(parent, "set-user", "update a person", DeclarePerson,
-                                       [](Adaptor& adaptor, PersonOptions& options) {
-                                         ParamMap person = ReadPerson(options);
-                                         return adaptor.SetUser(options.id, options.sn, person);
-                                       });
+  Subcommand setUser =
+      RequestCommand<PersonOptions>(parent, "set-user", "update a person", DeclarePerson,
+                                    [](Adaptor& adaptor, PersonOptions& options) {
+                                      ParamMap person = ReadPerson(options);
+                                      return adaptor.SetUser(options.id, options.sn, person);
+                                    });
+  setUser.app->footer(
+      "The service replaces the whole record: fields not given are sent empty, so give every "
+      "field the person keeps.");
+  return setUser;
 }
 
 struct CertnumOptions : RequestOptions {

@@ -1,7 +1,7 @@
 // facepadctl's output. Outcomes are one line each: text, or with --json one
 // object of one shape for every command, all on stdout. In text, what went
-// wrong goes to stderr instead, so stdout holds what succeeded. Everything else (usage and file
-// errors, progress, why a run stopped) goes to stderr.
+// wrong goes to stderr instead, so stdout holds what succeeded. Everything
+// else (usage and file errors, progress, why a run stopped) goes to stderr.
 #ifndef FACEPADCTL_OUTPUT_H
 #define FACEPADCTL_OUTPUT_H
 
