@@ -21,8 +21,9 @@ namespace {
 
 constexpr int kPersons = 5000;
 constexpr int kScalePersons = 100000;
-// The journal kept by the simulator of a throughput run: every request,
-// so that the floor posts the very bodies the sync sent.
+// The journal kept by the simulators of a throughput run: every request,
+// so that the floor posts the very bodies the sync sent. The floor's
+// simulator keeps its journal too, so that both do the same work.
 constexpr std::size_t kEveryRequest = static_cast<std::size_t>(-1);
 // The journal kept at scale: what a second sync sends, and no more.
 constexpr std::size_t kScaleJournal = 10000;
@@ -34,13 +35,6 @@ constexpr const char* kHeldCode = "101";
 
 const std::vector<std::string>& FourTerminals() {
   static const std::vector<std::string> sns = {"T1", "T2", "T3", "T4"};
-  return sns;
-}
-
-// The terminals a crash series syncs: one, so that ten crashes, each
-// followed by the runs that mend it, take about a minute.
-const std::vector<std::string>& CrashTerminals() {
-  static const std::vector<std::string> sns = {"T1"};
   return sns;
 }
 
@@ -106,7 +100,7 @@ void BM_SyncThroughput(benchmark::State& state) {
         bodies.push_back(std::move(entry.body));
       }
     }
-    const auto simulator = FreshSimulator();
+    const auto simulator = FreshSimulator(kEveryRequest);
     const std::string url = "http://" + simulator->Host() + ":" +
                             std::to_string(simulator->Port()) + "/facepad/adduser";
     const double seconds = FloorSeconds(url, bodies, jobs);
@@ -160,7 +154,7 @@ void BM_SyncScale(benchmark::State& state) {
 }
 
 void BM_SyncCrashes(benchmark::State& state) {
-  const std::vector<std::string>& sns = CrashTerminals();
+  const std::vector<std::string>& sns = FourTerminals();
   const int expected = kPersons * static_cast<int>(sns.size());
   RosterFolder folder(kPersons, true);
   const std::vector<std::string> heldCode = {"--held-code", kHeldCode};

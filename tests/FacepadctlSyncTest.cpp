@@ -7,6 +7,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <thread>
 
 #include "FacepadSimulator.h"
 #include "Subprocess.h"
@@ -181,4 +183,82 @@ TEST_F(FacepadctlSync, ImportIsSyncWithoutDeletesAndItsOldOptionsSayWhy) {
   const Finished resume = Ctl({"import", dir + "/old.csv", "--sn", "T1"});
   EXPECT_NE(resume.exitCode, 0);
   EXPECT_TRUE(Has(resume.err, "give the original roster")) << resume.err;
+}
+
+// Every row is checked before it is sent and reported with its line; a
+// person already held is brought in line with --held-code.
+TEST_F(FacepadctlSync, ClassifiesEveryRow) {
+  std::filesystem::create_directory(dir + "/photos");
+  std::filesystem::copy_file(kPhoto, dir + "/photos/ann.png");
+  const std::string roster = Roster(
+      " Certnum,Name ,photo\n"
+      "C-1,Ann,photos/ann.png\n"                            // 2: done
+      "C-2,\"Lee, Bo\",\n"                                  // 3: done
+      "C-3\n"                                               // 4: too short
+      "\"C-4,open quote,\n"                                 // 5: a quote that never closes
+      "C-1,Again,\n"                                        // 6: certnum repeated
+      ",No Certnum,\n"                                      // 7
+      "C-6,\xff\xfe,\n"                                     // 8: not UTF-8
+      "C-7,Tab\there,\n"                                    // 9
+      "C-8,No Photo,photos/x.png\n"                         // 10
+      "C-9,Held,\n");                                       // 11: already held
+  WriteFile(dir + "/held.csv", "certnum,name\nC-9,Old\n");  // on the terminal, not in the ledger
+  ASSERT_EQ(
+      RunToEnd(FACEPADCTL_PATH, {"--port", std::to_string(simulator.Port()), "sync",
+                                 dir + "/held.csv", "--sn", "T1", "--ledger", dir + "/other.db"})
+          .exitCode,
+      0);
+  const Finished run = Ctl({"--json", "sync", roster, "--sn", "T1", "--held-code", "101"});
+  EXPECT_EQ(run.exitCode, 3) << run.err;
+  std::map<std::string, std::string> outcomes;  // "line action" -> outcome
+  for (std::size_t start = 0, end; (end = run.out.find('\n', start)) != std::string::npos;
+       start = end + 1) {
+    const std::string line = run.out.substr(start, end - start);
+    const auto field = [&line](const std::string& key) {
+      const std::size_t at = line.find("\"" + key + "\":");
+      if (at == std::string::npos) return std::string();
+      const std::size_t from = at + key.size() + 3;
+      return line.substr(from, line.find_first_of(",}", from) - from);
+    };
+    outcomes[field("line") + " " + field("action")] = field("outcome");
+  }
+  const std::map<std::string, std::string> expected = {{"2 \"add\"", "\"done\""},
+                                                       {"3 \"add\"", "\"done\""},
+                                                       {"4 ", "\"bad\""},
+                                                       {"5 ", "\"bad\""},
+                                                       {"6 ", "\"bad\""},
+                                                       {"7 ", "\"bad\""},
+                                                       {"8 ", "\"bad\""},
+                                                       {"9 ", "\"bad\""},
+                                                       {"10 ", "\"bad\""},
+                                                       {"11 \"add\"", "\"held\""},
+                                                       {"11 \"update\"", "\"done\""}};
+  for (const auto& [key, outcome] : expected) EXPECT_EQ(outcomes[key], outcome) << key;
+  EXPECT_TRUE(Has(simulator.FindPerson("T1", "C-9")->record, "Held"));
+  EXPECT_FALSE(simulator.FindPerson("T1", "C-1")->facepic.empty());
+}
+
+TEST_F(FacepadctlSync, ReadsStdinAndOutlivesAClosedStdout) {
+  Roster(Persons(30) + "C-1,Again,\n");
+  const Finished piped = RunToEnd(
+      "/bin/bash", {"-c", "set -o pipefail; " FACEPADCTL_PATH " --port " +
+                              std::to_string(simulator.Port()) + " sync - --sn T1 --ledger " + dir +
+                              "/ledger.db <" + dir + "/roster.csv | head -1"});
+  EXPECT_EQ(piped.exitCode, 3) << "the repeated certnum";
+  EXPECT_EQ(simulator.PersonCount("T1"), 30U);
+}
+
+TEST_F(FacepadctlSync, AServiceThatGoesAwayIsReportedAndItsRequestsAreNotLost) {
+  const std::string roster = Roster(Persons(60));
+  simulator.AddFault(
+      FacepadSim::Fault::Delayed(std::chrono::milliseconds(30)).On("facepad/adduser").Times(1000));
+  std::thread stopper([this] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    simulator.Stop();
+  });
+  const Finished gone = Ctl({"sync", roster, "--sn", "T1", "--jobs", "1", "--wait", "1"});
+  stopper.join();
+  EXPECT_EQ(gone.exitCode, 1);
+  EXPECT_TRUE(Has(gone.err, "could not be reached")) << gone.err;
+  EXPECT_TRUE(Has(gone.out, "not sent")) << gone.out;
 }

@@ -42,15 +42,6 @@ std::vector<Fields> JsonLines(const std::string& out) {
   return lines;
 }
 
-// The import rows of --json output, by line.
-std::map<int, Fields> RowsByLine(const std::string& out) {
-  std::map<int, Fields> rows;
-  for (Fields& line : JsonLines(out)) {
-    if (line.count("line") != 0) rows[std::stoi(line["line"])] = line;
-  }
-  return rows;
-}
-
 bool Has(const std::string& text, const std::string& word) {
   return text.find(word) != std::string::npos;
 }
@@ -64,12 +55,6 @@ std::string TemporaryDirectory() {
   return mkdtemp(path);
 }
 
-// A CSV of `count` persons named C-1, C-2, ...
-std::string Persons(int count) {
-  std::string csv = "certnum,name\n";
-  for (int i = 1; i <= count; ++i) csv += "C-" + std::to_string(i) + ",P\n";
-  return csv;
-}
 }  // namespace
 
 class FacepadctlTool : public ::testing::Test {
@@ -243,14 +228,16 @@ TEST_F(FacepadctlTool, UsageAndDataErrorsSayWhatWasWrong) {
       {{"add-user", "--sn", "T1", "--field", "name=Ann"}, 1, "no certnum"},
       {{"--prot", "1", "status", "--sn", "T1"}, 2, "did you mean '--port'"},
       {{"--port", "70000", "available"}, 2, "1 to 65535"},
-      {{"import", "-", "--sn", "T1"}, 2, "--failures"},
-      {{"import", dir + "/typo.csv", "--sn", "T1", "--failures", dir + "/no/x.csv"}, 2, "exist"},
+      {{"import", "-", "--sn", "T1", "--failures", "x.csv"}, 2, "the ledger remembers"},
+      {{"sync", dir + "/typo.csv"}, 2, "--sn"},
+      {{"sync", dir + "/typo.csv", "--sn", "T1", "--sn", "T1"}, 2, "given twice"},
       {{"add-user", "--sn", "T1", "--field", "certnum=C1", "--photo", dir + "/note.txt"},
        1,
        "not a JPEG or PNG"},
       {{"add-user", "--sn", "T1", "--person", dir + "/person.json"}, 1, "nmae"},
-      {{"import", dir + "/typo.csv", "--sn", "T1"}, 1, "certnum, name"},
-      {{"import", dir + "/twice.csv", "--sn", "T1"}, 1, "twice"},
+      {{"sync", dir + "/typo.csv", "--sn", "T1", "--ledger", dir + "/l.db"}, 1, "certnum, name"},
+      {{"import", dir + "/twice.csv", "--sn", "T1", "--ledger", dir + "/l.db"}, 1, "twice"},
+      {{"sync", dir + "/typo.csv", "--sn", "T1", "--ledger", dir}, 1, "not a file"},
   };
   for (const auto& [arguments, exitCode, says] : cases) {
     const Finished finished = Ctl(arguments);
@@ -260,130 +247,4 @@ TEST_F(FacepadctlTool, UsageAndDataErrorsSayWhatWasWrong) {
     EXPECT_EQ(finished.out, "");
   }
   EXPECT_TRUE(simulator.RequestsBesidesPolls().empty()) << "nothing bad is sent";
-}
-
-// Rows are checked before they are sent; each row's outcome is printed with
-// its line; rows that need another run go to a resume file that imports
-// again as it is, from anywhere.
-TEST_F(FacepadctlTool, ImportClassifiesEveryRowAndItsResumeFileResumes) {
-  mkdir((dir + "/photos").c_str(), 0755);
-  WriteFile(dir + "/photos/ann.png", ReadFile(kPhoto));
-  WriteFile(dir + "/people.csv",
-            " Certnum,Name ,photo\n"
-            "C-1,Ann,photos/ann.png\n"     // 2: done
-            "C-2,\"Lee, Bo\",\n"           // 3: done
-            "C-3\n"                        // 4: too short
-            "\"C-4,open quote,\n"          // 5: a quote that never closes
-            "C-5,Eve,\n"                   // 6: done
-            "C-1,Again,\n"                 // 7: certnum repeated
-            ",No Certnum,\n"               // 8
-            "C-6,\xff\xfe,\n"              // 9: not UTF-8
-            "C-7,Tab\there,\n"             // 10
-            "C-8,No Photo,photos/x.png\n"  // 11
-            "C-9,Held,\n");                // 12: already held: result 101
-  ASSERT_EQ(Ctl({"add-user", "--sn", "T1", "--field", "certnum=C-9"}).exitCode, 0);
-
-  Finished finished = Ctl({"--json", "import", dir + "/people.csv", "--sn", "T1"});
-  EXPECT_EQ(finished.exitCode, 1);
-  std::map<int, Fields> rows = RowsByLine(finished.out);
-  const std::map<int, std::string> expected = {{2, "done"}, {3, "done"}, {4, "bad"},    {5, "bad"},
-                                               {6, "done"}, {7, "bad"},  {8, "bad"},    {9, "bad"},
-                                               {10, "bad"}, {11, "bad"}, {12, "result"}};
-  for (const auto& [line, outcome] : expected) EXPECT_EQ(rows[line]["outcome"], outcome) << line;
-  EXPECT_EQ(rows[12]["result"], "101");
-  EXPECT_TRUE(Has(rows[7]["detail"], "line 2"));
-  const Fields summary = JsonLines(finished.out).back();
-  EXPECT_EQ(summary.at("summary").substr(0, 30), "{\"rows\":11,\"done\":3,\"accepted\"");
-  EXPECT_EQ(simulator.PersonCount("T1"), 4u);
-  EXPECT_FALSE(simulator.FindPerson("T1", "C-1")->facepic.empty());
-
-  // The resume file: in row order, with its own columns and absolute photo paths.
-  const std::string resume = ReadFile(dir + "/people.failed.csv");
-  EXPECT_EQ(resume.substr(0, resume.find('\n')), "certnum,name,photo,outcome,detail");
-  EXPECT_LT(resume.find("C-3"), resume.find("C-8"));
-  EXPECT_TRUE(Has(resume, "C-8,No Photo," + dir + "/photos/x.png,bad,"));
-
-  // Fixed where it was wrong, it imports again from another folder.
-  mkdir((dir + "/elsewhere").c_str(), 0755);
-  WriteFile(dir + "/photos/x.png", ReadFile(kPhoto));
-  finished =
-      RunToEnd("/bin/sh", {"-c", "cd " + dir + "/elsewhere && " FACEPADCTL_PATH " --port " +
-                                     std::to_string(simulator.Port()) +
-                                     " --json import --resume ../people.failed.csv --sn T1"});
-  rows = RowsByLine(finished.out);
-  EXPECT_EQ(rows[8]["outcome"], "done") << "C-8, its photo there now";
-  EXPECT_EQ(rows[9]["outcome"], "result") << "C-9 is held already";
-  EXPECT_TRUE(Has(ReadFile(dir + "/people.failed.failed.csv"), "C-9,Held,,result,result 101"));
-}
-
-// Results another client takes are told apart from failures, and a re-run
-// does not send those rows again unless asked to.
-TEST_F(FacepadctlTool, RowsWithoutAResultAreKeptApartAndNotResentByDefault) {
-  WriteFile(dir + "/people.csv", Persons(3));
-  simulator.AddFault(Fault::Answer(500).On("facepad/getresult"));
-  Finished finished = Ctl({"--json", "import", dir + "/people.csv", "--sn", "T1", "--wait", "1"});
-  EXPECT_EQ(finished.exitCode, 1);
-  EXPECT_EQ(RowsByLine(finished.out)[2]["outcome"], "no-result");
-  simulator.ClearFaults();
-
-  simulator.ClearJournal();
-  finished = Ctl({"--json", "import", dir + "/people.failed.csv", "--sn", "T1"});
-  EXPECT_EQ(RowsByLine(finished.out)[3]["outcome"], "skipped");
-  EXPECT_TRUE(simulator.Requests("facepad/adduser").empty());
-  EXPECT_TRUE(Has(ReadFile(dir + "/people.failed.failed.csv"), "C-2,P,no-result,"));
-
-  finished = Ctl({"--json", "import", dir + "/people.failed.csv", "--sn", "T1", "--resend-accepted",
-                  "--wait", "0"});
-  EXPECT_EQ(RowsByLine(finished.out)[2]["outcome"], "accepted");
-  EXPECT_EQ(simulator.Requests("facepad/adduser").size(), 3u);
-
-  // All done now: the resume file of the earlier run goes.
-  EXPECT_EQ(Ctl({"import", dir + "/people.csv", "--sn", "T2"}).exitCode, 0);
-  EXPECT_EQ(access((dir + "/people.failed.csv").c_str(), F_OK), -1);
-
-  // A service that stops answering leaves its accepted rows to be sent again.
-  simulator.AddFault(Fault::Answer(500).On("facepad/getresult"));
-  std::thread stopper([this] {
-    std::this_thread::sleep_for(1s);
-    simulator.Stop();
-  });
-  finished = Ctl({"--json", "import", dir + "/people.csv", "--sn", "T3", "--wait", "2"});
-  stopper.join();
-  EXPECT_EQ(RowsByLine(finished.out)[2]["outcome"], "failed");
-  EXPECT_TRUE(Has(ReadFile(dir + "/people.failed.csv"), "C-1,P,failed,"));
-}
-
-TEST_F(FacepadctlTool, ImportStopsWhenTheServiceIsGoneOrOnCtrlC) {
-  WriteFile(dir + "/people.csv", Persons(40));
-  const std::string port = std::to_string(UnusedPort());
-  Finished finished = RunToEnd(FACEPADCTL_PATH, {"--port", port, "import", dir + "/people.csv",
-                                                 "--sn", "T1", "--jobs", "1"});
-  EXPECT_EQ(finished.exitCode, 1);
-  EXPECT_TRUE(Has(finished.err, "could not be reached")) << finished.err;
-  std::string resume = ReadFile(dir + "/people.failed.csv");
-  EXPECT_TRUE(Has(resume, "C-10,P,failed,") && Has(resume, "C-11,P,not-sent,")) << resume;
-  EXPECT_TRUE(Has(resume, "C-40,P,not-sent,")) << "every row, to send again";
-  EXPECT_LT(resume.find("C-9,"), resume.find("C-10,")) << "in row order";
-
-  simulator.AddFault(Fault::Delayed(300ms).On("facepad/adduser"));
-  finished = Ctl({"--json", "import", dir + "/people.csv", "--sn", "T1", "--jobs", "1"}, 1.2);
-  EXPECT_EQ(finished.exitCode, 130);
-  resume = ReadFile(dir + "/people.failed.csv");
-  const auto resumeRows = std::count(resume.begin(), resume.end(), '\n') - 1;
-  int done = 0;
-  for (const auto& [line, row] : RowsByLine(finished.out)) done += row.at("outcome") == "done";
-  EXPECT_EQ(resumeRows + done, 40) << "every row not done is there to send again";
-  EXPECT_TRUE(Has(resume, "C-40,P,not-sent,interrupted"));
-}
-
-TEST_F(FacepadctlTool, ImportReadsStdinAndOutlivesAClosedStdout) {
-  WriteFile(dir + "/people.csv", Persons(30) + "C-1,Again\n");
-  const Finished finished = RunToEnd(
-      "/bin/bash", {"-c", "set -o pipefail; " FACEPADCTL_PATH " --port " +
-                              std::to_string(simulator.Port()) + " import - --sn T1 --failures " +
-                              dir + "/left.csv <" + dir + "/people.csv | head -1"});
-  EXPECT_EQ(finished.exitCode, 1) << "the repeated certnum";
-  EXPECT_EQ(std::count(finished.out.begin(), finished.out.end(), '\n'), 1);
-  EXPECT_EQ(simulator.PersonCount("T1"), 30u);
-  EXPECT_TRUE(Has(ReadFile(dir + "/left.csv"), "C-1,Again,bad,"));
 }

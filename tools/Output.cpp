@@ -28,10 +28,6 @@ std::string Words(const Outcome& outcome) {
     case Status::Bad:
       if (outcome.line > 0) return "bad row: " + outcome.detail;
       break;
-    case Status::NotSent:
-      return "not sent: " + outcome.detail;
-    case Status::Skipped:
-      return "skipped: " + outcome.detail;
     case Status::Planned:
       return outcome.action == "photo" ? "to re-photo" : "to " + outcome.action;
     case Status::Held:
@@ -96,10 +92,6 @@ const char* StatusName(Status status) {
       return "bad";
     case Status::NoResult:
       return "no-result";
-    case Status::NotSent:
-      return "not-sent";
-    case Status::Skipped:
-      return "skipped";
     case Status::Interrupted:
       return "interrupted";
     case Status::Planned:
@@ -112,13 +104,6 @@ const char* StatusName(Status status) {
       return "absent";
   }
   return "failed";
-}
-
-std::optional<Status> StatusFromName(std::string_view name) {
-  for (int i = 0; i <= static_cast<int>(Status::Absent); ++i) {
-    if (name == StatusName(static_cast<Status>(i))) return static_cast<Status>(i);
-  }
-  return std::nullopt;
 }
 
 void SetJsonOutput(bool json) {
@@ -134,7 +119,6 @@ bool WentWrong(Status status) {
     case Status::Ok:
     case Status::Accepted:
     case Status::Done:
-    case Status::Skipped:
     case Status::Planned:
     case Status::Awaiting:
     case Status::Held:

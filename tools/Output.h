@@ -5,9 +5,7 @@
 #ifndef FACEPADCTL_OUTPUT_H
 #define FACEPADCTL_OUTPUT_H
 
-#include <optional>
 #include <string>
-#include <string_view>
 #include <utility>
 
 #include <TerminalFace_ZR/TerminalFace_ZR.h>
@@ -24,8 +22,6 @@ enum class Status {
   Failed,       // no answer, or one that could not be used
   Bad,          // not sent: a bad value
   NoResult,     // accepted, but no result was seen in time
-  NotSent,      // not sent, the run having stopped
-  Skipped,      // left alone, as an earlier run said
   Interrupted,  // a signal ended the wait
   Planned,      // sync --plan: would be sent
   Awaiting,     // sync --plan: a request for the person awaits its result
@@ -35,8 +31,6 @@ enum class Status {
 
 // The word --json gives for `status` ("ok", "no-result", ...).
 const char* StatusName(Status status);
-// The status a word names, if it names one.
-std::optional<Status> StatusFromName(std::string_view name);
 
 // What one line reports. Empty members do not apply and are left out.
 struct Outcome {
@@ -47,8 +41,8 @@ struct Outcome {
   std::string sn;
   std::string action;  // what was done, for commands that do more than one thing
   std::string id;
-  int line = 0;         // import: the row's line in the CSV file
-  std::string certnum;  // import: the row's person
+  int line = 0;         // sync, import: the roster line
+  std::string certnum;  // sync, import: the person
   std::string time;     // watch: when the result arrived
   Status status = Status::Ok;
   std::string result;  // the result code, as the service gave it
@@ -59,7 +53,7 @@ void SetJsonOutput(bool json);
 bool JsonOutput();
 
 // Whether `status` says something went wrong: anything but ok, accepted,
-// done and skipped (a row an earlier run settled, left alone).
+// done, and sync's planned, awaiting, held and absent (answers it acts on).
 bool WentWrong(Status status);
 
 // Where a text line goes: stdout or stderr by its status, or stdout for
