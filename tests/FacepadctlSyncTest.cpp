@@ -246,6 +246,15 @@ TEST_F(FacepadctlSync, ReadsStdinAndOutlivesAClosedStdout) {
                               "/ledger.db <" + dir + "/roster.csv | head -1"});
   EXPECT_EQ(piped.exitCode, 3) << "the repeated certnum";
   EXPECT_EQ(simulator.PersonCount("T1"), 30U);
+
+  // Ctrl-C ends a run whose standard input never comes.
+  const auto start = std::chrono::steady_clock::now();
+  const Finished waiting =
+      RunToEnd("/bin/bash", {"-c", "timeout --preserve-status -s INT 0.5 " FACEPADCTL_PATH
+                                   " sync - --sn T1 --ledger " +
+                                       dir + "/ledger.db < <(sleep 30)"});
+  EXPECT_EQ(waiting.exitCode, 130) << waiting.err;
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 }
 
 TEST_F(FacepadctlSync, AServiceThatGoesAwayIsReportedAndItsRequestsAreNotLost) {

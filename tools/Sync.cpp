@@ -180,7 +180,9 @@ void DeclareRosterOptions(CLI::App* command, SyncOptions& options) {
                     "print what would be sent, send nothing (exit 0: nothing to do)");
 }
 
-Subcommand AddSyncCommand(CLI::App& parent) {
+}  // namespace
+
+Subcommand AddSync(CLI::App& parent) {
   auto options = std::make_shared<SyncOptions>();
   CLI::App* command = parent.add_subcommand(
       "sync", "make terminals hold exactly the persons of a roster, sending only what changed");
@@ -201,7 +203,7 @@ Subcommand AddSyncCommand(CLI::App& parent) {
           }};
 }
 
-Subcommand AddImportCommand(CLI::App& parent) {
+Subcommand AddImport(CLI::App& parent) {
   auto options = std::make_shared<SyncOptions>();
   options->settings.command = "import";
   CLI::App* command = parent.add_subcommand(
@@ -216,7 +218,7 @@ Subcommand AddImportCommand(CLI::App& parent) {
           }};
 }
 
-Subcommand AddLedgerCommand(CLI::App& parent) {
+Subcommand AddLedger(CLI::App& parent) {
   struct Options {
     std::string ledgerPath, sn;
   };
@@ -258,18 +260,6 @@ Subcommand AddLedgerCommand(CLI::App& parent) {
             }
             return kSucceeded;
           }};
-}
-
-}  // namespace
-
-Subcommand AddSync(CLI::App& parent) {
-  return AddSyncCommand(parent);
-}
-Subcommand AddImport(CLI::App& parent) {
-  return AddImportCommand(parent);
-}
-Subcommand AddLedger(CLI::App& parent) {
-  return AddLedgerCommand(parent);
 }
 
 }  // namespace Facepadctl

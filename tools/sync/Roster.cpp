@@ -109,6 +109,10 @@ Roster::Roster(Ledger& ledger, const std::string& path, std::uint64_t maxPhoto,
 
   CsvReader reader(input);
   const std::optional<CsvRecord> header = reader.Next();
+  if (!header && stop()) {
+    m_interrupted = true;
+    return;
+  }
   if (!header) throw InputError(name + " is empty: a roster starts with a row of column names");
   if (header->tooLong || header->unclosedQuote) {
     throw InputError(name + ": its first line is not a row of column names");
@@ -208,6 +212,7 @@ Roster::Roster(Ledger& ledger, const std::string& path, std::uint64_t maxPhoto,
     }
   }
   if (transaction) transaction->Commit();
+  if (stop()) m_interrupted = true;  // a signal may also end a read early
   if (path != "-" && file.bad()) throw InputError("cannot read " + path + " to its end");
 }
 
