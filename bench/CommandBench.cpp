@@ -4,11 +4,11 @@
 // persons with photos into it.
 #include <curl/curl.h>
 #include <json-c/json.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>

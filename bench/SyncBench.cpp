@@ -61,11 +61,13 @@ bool EveryoneHeld(const FacepadSim::FacepadSimulator& simulator,
 // a post failed.
 double FloorSeconds(const std::string& url, const std::vector<std::string>& bodies, int threads) {
   std::vector<std::unique_ptr<RawPoster>> posters;
+  posters.reserve(static_cast<std::size_t>(threads));
   for (int t = 0; t < threads; ++t) posters.push_back(std::make_unique<RawPoster>());
   std::atomic<std::size_t> next{0};
   std::atomic<bool> failed{false};
   const auto start = Clock::now();
   std::vector<std::thread> running;
+  running.reserve(posters.size());
   for (auto& poster : posters) {
     running.emplace_back([&, raw = poster.get()] {
       for (std::size_t i = next++; i < bodies.size(); i = next++) {
