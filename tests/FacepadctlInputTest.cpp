@@ -78,7 +78,7 @@ struct LongLine : std::streambuf {
     return traits_type::to_int_type(next.front());
   }
   int left;
-  std::string piece = std::string(64 * 1024, 'x'), tail;
+  std::string piece = std::string(std::size_t{64} * 1024, 'x'), tail;
 };
 
 // A line over the limit (its CR LF aside) is one record marked too long; the
@@ -163,8 +163,8 @@ TEST(Photo, OnlyRegularFilesWithinTheLimitAreRead) {
     const std::string& path = entry.first;
     std::vector<std::function<void()>> reads = {[&] { ReadPhoto(path, 64); }};
     if (path != dir + "/text.png") {  // a regular file whose bytes alone are wrong
-      reads.push_back([&] { StatPhoto(path, 64); });
-      reads.push_back([&] { ReadFile(path, 64); });
+      reads.emplace_back([&] { StatPhoto(path, 64); });
+      reads.emplace_back([&] { ReadFile(path, 64); });
     }
     for (const auto& read : reads) {
       const std::string message = Refusal(read);

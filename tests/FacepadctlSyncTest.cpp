@@ -154,7 +154,7 @@ TEST_F(FacepadctlSync, HostilePhotosAreBadRows) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   std::snprintf(address.sun_path, sizeof address.sun_path, "%s/socket.png", dir.c_str());
-  bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+  ASSERT_EQ(bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
   std::filesystem::create_directory(dir + "/folder.png");
   const std::string rows[] = {
       "fifo.png",   "/dev/zero", "socket.png", "folder.png", std::string(300, 'n') + ".png",

@@ -43,9 +43,8 @@ std::string ReadText(const std::string& path) {
 
 std::vector<BadRow> g_ignoredBadRows;
 Roster ReadRoster(Ledger& ledger, const std::string& path) {
-  return Roster(
-      ledger, path, kDefaultMaxPhoto, [] { return false; },
-      [](const BadRow& bad) { g_ignoredBadRows.push_back(bad); });
+  return {ledger, path, kDefaultMaxPhoto, [] { return false; },
+          [](const BadRow& bad) { g_ignoredBadRows.push_back(bad); }};
 }
 
 // The ledger believes terminal `terminal` holds this person, as sent.
@@ -74,43 +73,43 @@ TEST(SyncPlan, JoinsTheRosterWithTheLedger) {
     const char* what;
     std::string rows;
     PruneRules rules;
-    std::int64_t adds, updates, photos, deletes, held;
     bool pruneOff;
+    std::int64_t adds, updates, photos, deletes, held;
   };
   const Case cases[] = {
-      {"no pruning", good, {false, 100, false}, 1, 2, 0, 0, 0, false},
-      {"pruning deletes only D", good, {true, 100, false}, 1, 2, 0, 1, 0, false},
-      {"the guard holds every delete", good, {true, 0, true}, 1, 2, 0, 0, 1, false},
+      {"no pruning", good, {false, 100, false}, false, 1, 2, 0, 0, 0},
+      {"pruning deletes only D", good, {true, 100, false}, false, 1, 2, 0, 1, 0},
+      {"the guard holds every delete", good, {true, 0, true}, false, 1, 2, 0, 0, 1},
       {"an open quote turns pruning off",
        good + "\"H,Hal,\n",
        {true, 100, false},
+       true,
        1,
        2,
        0,
        0,
-       0,
-       true},
+       0},
       {"a line too long turns pruning off",
        good + std::string(2 << 20, 'x') + "\n",
        {true, 100, false},
+       true,
        1,
        2,
        0,
        0,
-       0,
-       true},
+       0},
       {"a new photo for B and a copy of A's photo elsewhere",
        "A,Ann," + std::string(ZR_SOURCE_DIR) + "/demo/../demo/photos/ann.png\nB,Bo new," +
            kOtherPhoto + "\n",
        {false, 100, false},
+       false,
        0,
        1,
        1,
        0,
-       0,
-       false},
-      {"no valid row never prunes", "F,Fay\tTab,\n", {true, 100, false}, 0, 0, 0, 0, 0, true},
-      {"unless --max-delete is given", "F,Fay\tTab,\n", {true, 100, true}, 0, 0, 0, 4, 0, false},
+       0},
+      {"no valid row never prunes", "F,Fay\tTab,\n", {true, 100, false}, true, 0, 0, 0, 0, 0},
+      {"unless --max-delete is given", "F,Fay\tTab,\n", {true, 100, true}, false, 0, 0, 0, 4, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

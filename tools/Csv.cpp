@@ -6,7 +6,7 @@
 namespace Facepadctl {
 
 namespace {
-constexpr std::size_t kLongestPiece = 64 * 1024;
+constexpr std::size_t kLongestPiece = std::size_t{64} * 1024;
 }  // namespace
 
 // A line is read in pieces of at most kLongestPiece bytes, so a long line

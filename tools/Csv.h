@@ -17,7 +17,7 @@
 namespace Facepadctl {
 
 // The longest line read as fields: no person's row comes near it.
-constexpr std::size_t kLongestLine = 1024 * 1024;
+constexpr std::size_t kLongestLine = std::size_t{1024} * 1024;
 
 struct CsvRecord {
   int line = 0;  // counting from 1

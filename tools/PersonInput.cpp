@@ -101,8 +101,8 @@ class FileDescriptor {
 
 // generic_category's message is strerror's text, and safe to get from the
 // threads that read photos at once.
-InputError CannotRead(const std::string& path, int error) {
-  return InputError("cannot read " + path + ": " + std::generic_category().message(error));
+[[noreturn]] void CannotRead(const std::string& path, int error) {
+  throw InputError("cannot read " + path + ": " + std::generic_category().message(error));
 }
 
 const char* KindOf(mode_t mode) {
@@ -140,7 +140,7 @@ FileIdentity CheckedIdentity(const struct stat& status, const std::string& path,
 
 FileIdentity StatChecked(const std::string& path, std::uint64_t maxBytes, const char* allowed) {
   struct stat status {};
-  if (::stat(path.c_str(), &status) != 0) throw CannotRead(path, errno);
+  if (::stat(path.c_str(), &status) != 0) CannotRead(path, errno);
   return CheckedIdentity(status, path, maxBytes, allowed);
 }
 
@@ -152,9 +152,9 @@ FileIdentity StatChecked(const std::string& path, std::uint64_t maxBytes, const 
 PhotoFile ReadBoundedFile(const std::string& path, std::uint64_t maxBytes, const char* allowed) {
   StatChecked(path, maxBytes, allowed);
   const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-  if (file.Get() < 0) throw CannotRead(path, errno);
+  if (file.Get() < 0) CannotRead(path, errno);
   struct stat status {};
-  if (::fstat(file.Get(), &status) != 0) throw CannotRead(path, errno);
+  if (::fstat(file.Get(), &status) != 0) CannotRead(path, errno);
   PhotoFile read{std::string(), CheckedIdentity(status, path, maxBytes, allowed)};
   // One byte more than the file held when it was opened, to see its end; the
   // buffer grows while the file does, up to one byte past the limit.
@@ -165,7 +165,7 @@ PhotoFile ReadBoundedFile(const std::string& path, std::uint64_t maxBytes, const
   for (;;) {
     const ssize_t count = ::read(file.Get(), &bytes[got], bytes.size() - got);
     if (count < 0 && errno == EINTR) continue;
-    if (count < 0) throw CannotRead(path, errno);
+    if (count < 0) CannotRead(path, errno);
     if (count == 0) break;
     got += static_cast<std::size_t>(count);
     if (got > maxBytes) {

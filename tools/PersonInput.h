@@ -44,8 +44,8 @@ struct FileIdentity {
   std::int64_t mtimeNs;  // last modified, in nanoseconds since the epoch
 };
 
-constexpr std::uint64_t kDefaultMaxPhoto = 4 * 1024 * 1024;
-constexpr std::uint64_t kDefaultMaxPersonFile = 1024 * 1024;
+constexpr std::uint64_t kDefaultMaxPhoto = std::uint64_t{4} * 1024 * 1024;
+constexpr std::uint64_t kDefaultMaxPersonFile = std::uint64_t{1024} * 1024;
 
 // The files read below must be regular files of at most `maxBytes`. Opening
 // never waits and a FIFO, device, socket or folder is refused before a byte is

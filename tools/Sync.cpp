@@ -118,6 +118,7 @@ int RunSync(const Globals& globals, SyncOptions& options, const CLI::App* parent
     SyncProgress progress(reports);
     std::atomic<std::size_t> running{syncs.size()};
     std::vector<std::thread> threads;
+    threads.reserve(syncs.size());
     for (auto& sync : syncs) {
       threads.emplace_back([&sync, &running] {
         sync->Run();

@@ -67,7 +67,7 @@ void PrintTerminalSummary(const std::string& command, const TerminalReport& repo
           .Add("awaiting", static_cast<long long>(plan.awaiting));
     } else {
       summary.AddObject("planned", PlanJson(plan))
-          .Add("sent", static_cast<long long>(report.finished + report.unanswered))
+          .Add("sent", static_cast<long long>(report.finished) + report.unanswered)
           .Add("done", static_cast<long long>(report.done.load()))
           .Add("held", static_cast<long long>(report.held))
           .Add("left", static_cast<long long>(report.left))

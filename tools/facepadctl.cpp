@@ -100,7 +100,7 @@ std::string LeadingOption(const std::string& message) {
 // A CLI11 parse error in plain words, naming the option; CLI11's own words
 // when it is none of the common ones.
 std::string InPlainWords(const CLI::ParseError& error, const CLI::App* command) {
-  const std::string message = error.what();
+  std::string message = error.what();
   const std::string option = LeadingOption(message);
   const std::string what = command != nullptr ? command->get_name() : "facepadctl";
   if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr && !option.empty()) {

@@ -54,7 +54,7 @@ class Database {
   Database(const std::string& path, int flags);
 
   void Execute(const char* sql);
-  Statement Prepare(const char* sql) { return Statement(m_database.get(), sql); }
+  Statement Prepare(const char* sql) { return {m_database.get(), sql}; }
   // Rows changed by the last INSERT, UPDATE or DELETE.
   int Changes() const { return sqlite3_changes(m_database.get()); }
   const std::string& Path() const { return m_path; }

@@ -56,8 +56,8 @@ std::vector<ServiceTerminals> ReadInventory(const std::string& path) {
       service = services.end() - 1;
     }
     if (std::find(service->sns.begin(), service->sns.end(), snText) != service->sns.end()) {
-      throw UsageError(where + "terminal " + snText + " of " + hostName + ":" +
-                       std::to_string(portNumber) + " is given twice");
+      throw UsageError(where + "terminal " + snText + " of " + service->host + ":" +
+                       std::to_string(service->port) + " is given twice");
     }
     service->sns.push_back(snText);
   }

@@ -7,7 +7,7 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
+#include <system_error>
 #include <ctime>
 
 namespace Facepadctl {
@@ -49,7 +49,7 @@ CREATE TABLE IF NOT EXISTS photo_files(
 )sql";
 
 std::string Why() {
-  return std::strerror(errno);
+  return std::generic_category().message(errno);
 }
 
 // Makes `folder` and its missing parents, each with mode 0700.
@@ -118,9 +118,10 @@ const char* ActionName(Action action) {
 }
 
 std::string Ledger::DefaultPath() {
-  const char* state = std::getenv("XDG_STATE_HOME");
+  // Read before any thread of the run starts.
+  const char* state = std::getenv("XDG_STATE_HOME");  // NOLINT(concurrency-mt-unsafe)
   if (state != nullptr && state[0] == '/') return std::string(state) + "/facepadctl/ledger.db";
-  const char* home = std::getenv("HOME");
+  const char* home = std::getenv("HOME");  // NOLINT(concurrency-mt-unsafe)
   if (home != nullptr && home[0] == '/') {
     return std::string(home) + "/.local/state/facepadctl/ledger.db";
   }

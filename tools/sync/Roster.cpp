@@ -4,7 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstring>
+#include <system_error>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -63,7 +63,8 @@ RosterColumns::RosterColumns(std::vector<std::string> header, const std::string&
   std::optional<std::size_t> certnum;
   for (std::size_t c = 0; c < header.size(); ++c) {
     const std::string& name = header[c];
-    const std::string where = fileName + ": \"" + name + "\" ";
+    std::string where = fileName;
+    where.append(": \"").append(name).append("\" ");
     if (name == "outcome" || name == "detail") {
       throw InputError(where + "is a column of an old resume file; give the original roster");
     }
@@ -97,11 +98,11 @@ Roster::Roster(Ledger& ledger, const std::string& path, std::uint64_t maxPhoto,
   if (path != "-") {
     struct stat status {};
     if (stat(path.c_str(), &status) != 0) {
-      throw InputError("cannot read " + path + ": " + std::strerror(errno));
+      throw InputError("cannot read " + path + ": " + std::generic_category().message(errno));
     }
     if (S_ISDIR(status.st_mode)) throw InputError(path + " is a folder, not a roster");
     file.open(path, std::ios::binary);
-    if (!file) throw InputError("cannot read " + path + ": " + std::strerror(errno));
+    if (!file) throw InputError("cannot read " + path + ": " + std::generic_category().message(errno));
   }
   std::istream& input = path == "-" ? std::cin : file;
   const std::string name = path == "-" ? "standard input" : path;
