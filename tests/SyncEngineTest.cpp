@@ -2,6 +2,7 @@
 // the ledger's file rules, and what each answer of a real (simulated)
 // service does to the ledger and to the run.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -307,4 +308,21 @@ TEST_F(SyncAnswers, ResultsOfAnEarlierRunAreCollectedFirst) {
   EXPECT_EQ(lost.forgotten, 1);
   EXPECT_EQ(lost.left, 0);
   EXPECT_TRUE(simulator.FindPerson("T1", "D").has_value());
+}
+
+// A photo is hashed again when it changed, even when a copy kept its size
+// and modification time.
+TEST(SyncRoster, NoticesAPhotoReplacedInPlace) {
+  TemporaryFolder folder;
+  Ledger ledger(folder / "ledger.db", false);
+  const std::string png("\x89PNG\r\n\x1A\n", 8);
+  WriteFile(folder / "face.png", png + std::string(100, 'a'));
+  struct stat before {};
+  ASSERT_EQ(stat((folder / "face.png").c_str(), &before), 0);
+  WriteFile(folder / "roster.csv", "certnum,photo\nA,face.png\n");
+  const Digest first = *ReadRoster(ledger, folder / "roster.csv").Row(2).photo;
+  WriteFile(folder / "face.png", png + std::string(100, 'b'));
+  const timespec times[2] = {before.st_atim, before.st_mtim};
+  ASSERT_EQ(utimensat(AT_FDCWD, (folder / "face.png").c_str(), times, 0), 0);
+  EXPECT_NE(*ReadRoster(ledger, folder / "roster.csv").Row(2).photo, first);
 }

@@ -7,17 +7,19 @@ namespace Facepadctl {
 std::string Base64Encode(std::string_view bytes) {
   static constexpr char kAlphabet[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string text;
-  text.reserve((bytes.size() + 2) / 3 * 4);
+  // Sized once and written through a pointer: photos are encoded for every
+  // add, and appending a character at a time showed in the profile.
+  std::string text(bytes.size() / 3 * 4, '\0');
+  char* out = text.data();
   std::size_t i = 0;
   for (; i + 3 <= bytes.size(); i += 3) {
     const std::uint32_t group = static_cast<std::uint8_t>(bytes[i]) << 16 |
                                 static_cast<std::uint8_t>(bytes[i + 1]) << 8 |
                                 static_cast<std::uint8_t>(bytes[i + 2]);
-    text += kAlphabet[group >> 18 & 63];
-    text += kAlphabet[group >> 12 & 63];
-    text += kAlphabet[group >> 6 & 63];
-    text += kAlphabet[group & 63];
+    *out++ = kAlphabet[group >> 18 & 63];
+    *out++ = kAlphabet[group >> 12 & 63];
+    *out++ = kAlphabet[group >> 6 & 63];
+    *out++ = kAlphabet[group & 63];
   }
   const std::size_t rest = bytes.size() - i;
   if (rest > 0) {

@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
+#include <functional>
+#include <mutex>
 #include <system_error>
 
 #include "JsonLine.h"
@@ -15,7 +17,27 @@ namespace {
 using Failure = ZR_Framework::Face::TerminalFace_ZR::Failure;
 
 bool g_json = false;
-bool g_stdoutClosed = false;
+// Lines come from several threads of a sync: each is written whole, after
+// the live lines (progress) are erased.
+std::mutex g_outputMutex;
+bool g_stdoutClosed = false;           // guarded by g_outputMutex
+std::function<void()> g_eraseLive;     // guarded by g_outputMutex
+
+void EraseLive() {
+  if (g_eraseLive) g_eraseLive();
+}
+
+void WriteStdout(const std::string& text) {
+  if (g_stdoutClosed) return;
+  const std::string line = text + "\n";
+  if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size() || std::fflush(stdout) != 0) {
+    g_stdoutClosed = true;  // e.g. piped into `head`: the run goes on quietly
+  }
+}
+
+void WriteStderr(const std::string& text) {
+  std::fprintf(stderr, "%s\n", text.c_str());
+}
 
 std::string Words(const Outcome& outcome) {
   switch (outcome.status) {
@@ -133,19 +155,30 @@ void Emit(const Outcome& outcome, const std::string& text, Stream stream) {
   if (g_json) return PrintLine(JsonText(outcome));
   const std::string line = TextLine(outcome, text);
   if (stream == Stream::Stdout || !WentWrong(outcome.status)) return PrintLine(line);
-  std::fprintf(stderr, "%s\n", line.c_str());
+  const std::lock_guard<std::mutex> lock(g_outputMutex);
+  EraseLive();
+  WriteStderr(line);
 }
 
 void PrintLine(const std::string& text) {
-  if (g_stdoutClosed) return;
-  const std::string line = text + "\n";
-  if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size() || std::fflush(stdout) != 0) {
-    g_stdoutClosed = true;  // e.g. piped into `head`: the run goes on quietly
-  }
+  const std::lock_guard<std::mutex> lock(g_outputMutex);
+  EraseLive();
+  WriteStdout(text);
 }
 
 void Note(const std::string& message) {
-  std::fprintf(stderr, "facepadctl: %s\n", message.c_str());
+  const std::lock_guard<std::mutex> lock(g_outputMutex);
+  EraseLive();
+  WriteStderr("facepadctl: " + message);
+}
+
+std::unique_lock<std::mutex> LockOutput() {
+  return std::unique_lock<std::mutex>(g_outputMutex);
+}
+
+void SetLiveLines(std::function<void()> erase) {
+  const std::lock_guard<std::mutex> lock(g_outputMutex);
+  g_eraseLive = std::move(erase);
 }
 
 std::string LastSystemError() {

@@ -5,6 +5,8 @@
 #ifndef FACEPADCTL_OUTPUT_H
 #define FACEPADCTL_OUTPUT_H
 
+#include <functional>
+#include <mutex>
 #include <string>
 #include <utility>
 
@@ -71,6 +73,12 @@ void PrintLine(const std::string& text);
 
 // A message on stderr, after "facepadctl: ".
 void Note(const std::string& message);
+
+// Lines rewritten in place on a terminal (progress) are drawn holding
+// LockOutput(), and registered with SetLiveLines(): every other line erases
+// them first, so that none is drawn over. An empty function unregisters.
+std::unique_lock<std::mutex> LockOutput();
+void SetLiveLines(std::function<void()> erase);
 
 // What errno says, in words.
 std::string LastSystemError();

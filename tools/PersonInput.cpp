@@ -135,7 +135,8 @@ FileIdentity CheckedIdentity(const struct stat& status, const std::string& path,
   }
   return FileIdentity{
       size, static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino),
-      static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec};
+      static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec,
+      static_cast<std::int64_t>(status.st_ctim.tv_sec) * 1000000000 + status.st_ctim.tv_nsec};
 }
 
 FileIdentity StatChecked(const std::string& path, std::uint64_t maxBytes, const char* allowed) {

@@ -42,6 +42,9 @@ struct FileIdentity {
   std::uint64_t device;
   std::uint64_t inode;
   std::int64_t mtimeNs;  // last modified, in nanoseconds since the epoch
+  // Last changed, content or metadata: a copy that keeps the modification
+  // time (cp -p, tar, rsync -t) still changes it.
+  std::int64_t ctimeNs;
 };
 
 constexpr std::uint64_t kDefaultMaxPhoto = std::uint64_t{4} * 1024 * 1024;

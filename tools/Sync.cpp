@@ -11,6 +11,7 @@
 #include "Arguments.h"
 #include "Commands.h"
 #include "ExitCodes.h"
+#include "JsonLine.h"
 #include "Output.h"
 #include "Signals.h"
 #include "SyncOutput.h"
@@ -33,14 +34,44 @@ struct SyncOptions {
   bool resendAccepted = false;
 };
 
-// The ledger of --ledger, or the default one.
-std::unique_ptr<Ledger> OpenLedger(const std::string& given) {
-  if (!given.empty()) return std::make_unique<Ledger>(given, false);
+// The path of --ledger, or the default one.
+std::string LedgerPath(const std::string& given) {
+  if (!given.empty()) return given;
   const std::string path = Ledger::DefaultPath();
   if (path.empty()) {
     throw UsageError("give --ledger FILE: neither XDG_STATE_HOME nor HOME is set");
   }
-  return std::make_unique<Ledger>(path, true);
+  return path;
+}
+
+// The ledger of --ledger, or the default one, made when it is not there.
+std::unique_ptr<Ledger> OpenLedger(const std::string& given) {
+  return std::make_unique<Ledger>(LedgerPath(given), given.empty());
+}
+
+void PrintLedgerSummary(const TerminalSummary& summary) {
+  if (JsonOutput()) {
+    JsonLine codes;
+    for (const auto& [code, count] : summary.codes) {
+      codes.Add(code.c_str(), static_cast<long long>(count));
+    }
+    JsonLine line;
+    line.Add("command", "ledger")
+        .Add("service", summary.service)
+        .Add("sn", summary.sn)
+        .Add("persons", static_cast<long long>(summary.persons))
+        .Add("in_flight", static_cast<long long>(summary.inFlight))
+        .AddObject("results", codes.Take());
+    PrintLine(line.Text());
+    return;
+  }
+  std::string codes;
+  for (const auto& [code, count] : summary.codes) {
+    codes += (codes.empty() ? "" : ", ") + code + " x" + std::to_string(count);
+  }
+  PrintLine(summary.service + " " + summary.sn + ": " + std::to_string(summary.persons) +
+            " persons, " + std::to_string(summary.inFlight) + " requests in flight" +
+            (codes.empty() ? "" : "; result codes seen: " + codes));
 }
 
 void RefuseOldImportOptions(const SyncOptions& options) {
@@ -115,7 +146,8 @@ int RunSync(const Globals& globals, SyncOptions& options, const CLI::App* parent
   }
   {
     // Each service in a thread of its own; this one shows the progress.
-    SyncProgress progress(reports);
+    std::optional<SyncProgress> progress;
+    if (!settings.planOnly) progress.emplace(reports);
     std::atomic<std::size_t> running{syncs.size()};
     std::vector<std::thread> threads;
     threads.reserve(syncs.size());
@@ -126,17 +158,18 @@ int RunSync(const Globals& globals, SyncOptions& options, const CLI::App* parent
       });
     }
     while (running > 0) {
-      if (!settings.planOnly) progress.Show();
+      if (progress) progress->Show();
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     for (std::thread& thread : threads) thread.join();
-    if (!settings.planOnly) progress.Done();
   }
 
+  const SummaryContext context{settings.planOnly, roster.Bad(), settings.prune.maxDelete};
   for (const TerminalReport* report : reports) {
-    PrintTerminalSummary(settings.command, *report, settings.planOnly);
+    PrintTerminalSummary(settings.command, *report, context);
   }
   PrintRunSummary(settings.command, reports, roster, settings.planOnly);
+  if (!settings.planOnly) PrintHints(settings, reports);
   if (g_interrupted) {
     Note(settings.command + ": interrupted; the ledger keeps what was sent and answered");
     return InterruptedExitCode();
@@ -146,7 +179,7 @@ int RunSync(const Globals& globals, SyncOptions& options, const CLI::App* parent
   bool anything = false;
   for (const TerminalReport* report : reports) {
     retry = retry || LeftToRetry(*report);
-    needsPerson = needsPerson || report->bad > 0 || report->plan.deletesHeld > 0;
+    needsPerson = needsPerson || NeedsPerson(*report);
     anything = anything || report->plan.Steps() > 0 || report->plan.awaiting > 0;
   }
   if (settings.planOnly) return anything || needsPerson || retry ? kFailed : kSucceeded;
@@ -170,10 +203,14 @@ void DeclareRosterOptions(CLI::App* command, SyncOptions& options) {
                    "seconds to wait for results (0: do not poll)")
       ->check(Seconds(true))
       ->capture_default_str();
-  command->add_option("--held-code", options.settings.heldCodes,
-                      "the result code of an add for a person already held (repeatable)");
-  command->add_option("--absent-code", options.settings.absentCodes,
-                      "the result code for a person the terminal does not hold (repeatable)");
+  command
+      ->add_option("--held-code", options.settings.heldCodes,
+                   "the result code of an add for a person already held (repeatable)")
+      ->check(Present());
+  command
+      ->add_option("--absent-code", options.settings.absentCodes,
+                   "the result code for a person the terminal does not hold (repeatable)")
+      ->check(Present());
   command->add_option("--max-photo", options.maxPhoto, "the largest photo, in bytes")
       ->check(Whole(1, 64LL * 1024 * 1024))
       ->capture_default_str();
@@ -200,6 +237,9 @@ Subcommand AddSync(CLI::App& parent) {
   return {command, [options, command, &parent](const Globals& globals) {
             options->settings.prune.maxDeleteGiven =
                 command->get_option("--max-delete")->count() > 0;
+            if (options->settings.prune.maxDeleteGiven && !options->settings.prune.prune) {
+              throw UsageError("--max-delete bounds --prune: give --prune too");
+            }
             return RunSync(globals, *options, &parent);
           }};
 }
@@ -234,6 +274,11 @@ Subcommand AddLedger(CLI::App& parent) {
       "forget", "forget a terminal, so that the next sync (with --held-code) rebuilds it");
   forget->add_option("--sn", options->sn, "the terminal")->required()->check(Present());
   return {command, [options, forget](const Globals& /*globals*/) {
+            const std::string path = LedgerPath(options->ledgerPath);
+            if (!Ledger::Exists(path)) {
+              Note("there is no ledger at " + path + ": no sync has used it yet");
+              return kFailed;
+            }
             const std::unique_ptr<Ledger> ledger = OpenLedger(options->ledgerPath);
             if (forget->parsed()) {
               ledger->LockForWriting();
@@ -249,16 +294,7 @@ Subcommand AddLedger(CLI::App& parent) {
             }
             const std::vector<TerminalSummary> summaries = ledger->Summaries(options->sn);
             if (summaries.empty()) Note("the ledger " + ledger->Path() + " knows no terminal");
-            for (const TerminalSummary& summary : summaries) {
-              std::string codes;
-              for (const auto& [code, count] : summary.codes) {
-                codes += (codes.empty() ? "" : ", ") + code + " x" + std::to_string(count);
-              }
-              PrintLine(summary.service + " " + summary.sn + ": " +
-                        std::to_string(summary.persons) + " persons, " +
-                        std::to_string(summary.inFlight) + " requests in flight" +
-                        (codes.empty() ? "" : "; codes: " + codes));
-            }
+            for (const TerminalSummary& summary : summaries) PrintLedgerSummary(summary);
             return kSucceeded;
           }};
 }

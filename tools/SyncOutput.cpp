@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <set>
 
 #include "JsonLine.h"
 #include "Output.h"
@@ -50,78 +51,111 @@ json_object* PlanJson(const PlanCounts& plan) {
 
 bool LeftToRetry(const TerminalReport& report) {
   return !report.unavailable.empty() || report.left > 0 || report.notSent > 0 ||
-         report.unanswered > 0;
+         report.unanswered > 0 || report.plan.awaiting > 0;
+}
+
+bool NeedsPerson(const TerminalReport& report) {
+  return report.bad > 0 || report.plan.deletesHeld > 0 || !report.plan.pruneOff.empty();
 }
 
 bool InLine(const TerminalReport& report) {
-  return !LeftToRetry(report) && report.bad == 0 && report.plan.deletesHeld == 0;
+  return !LeftToRetry(report) && !NeedsPerson(report);
 }
 
-void PrintTerminalSummary(const std::string& command, const TerminalReport& report, bool planOnly) {
-  const PlanCounts& plan = report.plan;
-  if (JsonOutput()) {
-    JsonLine summary;
-    summary.Add("service", report.service);
-    if (planOnly) {
-      summary.AddObject("plan", PlanJson(plan))
-          .Add("awaiting", static_cast<long long>(plan.awaiting));
-    } else {
-      summary.AddObject("planned", PlanJson(plan))
-          .Add("sent", static_cast<long long>(report.finished) + report.unanswered)
-          .Add("done", static_cast<long long>(report.done.load()))
-          .Add("held", static_cast<long long>(report.held))
-          .Add("left", static_cast<long long>(report.left))
-          .Add("bad", static_cast<long long>(report.bad))
-          .Add("not_sent", static_cast<long long>(report.notSent))
-          .Add("unanswered", static_cast<long long>(report.unanswered))
-          .Add("forgotten", static_cast<long long>(report.forgotten));
-      JsonLine codes;
-      for (const auto& [code, count] : report.codes)
-        codes.Add(code.c_str(), static_cast<long long>(count));
-      summary.AddObject("results", codes.Take()).Add("in_line", InLine(report));
-    }
-    if (plan.deletesHeld > 0) summary.Add("deletes_held", static_cast<long long>(plan.deletesHeld));
-    if (!plan.pruneOff.empty()) summary.Add("prune_off", plan.pruneOff);
-    if (!report.unavailable.empty()) summary.Add("unavailable", report.unavailable);
-    JsonLine line;
-    line.Add("command", command).Add("sn", report.sn).AddObject("summary", summary.Take());
-    PrintLine(line.Text());
-    return;
-  }
+namespace {
 
+bool NothingToDo(const TerminalReport& report) {
+  return report.plan.Steps() == 0 && report.plan.awaiting == 0 && !NeedsPerson(report);
+}
+
+void PrintJsonSummary(const std::string& command, const TerminalReport& report,
+                      const SummaryContext& context) {
+  const PlanCounts& plan = report.plan;
+  JsonLine summary;
+  summary.Add("service", report.service)
+      .AddObject(context.planOnly ? "plan" : "planned", PlanJson(plan))
+      .Add("awaiting", static_cast<long long>(plan.awaiting))
+      .Add("bad", static_cast<long long>(context.badRows + report.bad));
+  if (!context.planOnly) {
+    const std::int64_t followUps = report.steps - plan.Steps();
+    summary.Add("follow_ups", static_cast<long long>(followUps))
+        .Add("done", static_cast<long long>(report.done.load()))
+        .Add("held", static_cast<long long>(report.held))
+        .Add("absent", static_cast<long long>(report.absent))
+        .Add("left", static_cast<long long>(report.left))
+        .Add("not_sent", static_cast<long long>(report.notSent))
+        .Add("unanswered", static_cast<long long>(report.unanswered))
+        .Add("forgotten", static_cast<long long>(report.forgotten));
+    JsonLine codes;
+    for (const auto& [code, count] : report.codes) {
+      codes.Add(code.c_str(), static_cast<long long>(count));
+    }
+    summary.AddObject("results", codes.Take()).Add("in_line", InLine(report));
+  }
+  if (plan.deletesHeld > 0) summary.Add("deletes_held", static_cast<long long>(plan.deletesHeld));
+  if (!plan.pruneOff.empty()) summary.Add("prune_off", plan.pruneOff);
+  if (!report.unavailable.empty()) summary.Add("unavailable", report.unavailable);
+  JsonLine line;
+  line.Add("command", command).Add("sn", report.sn).AddObject("summary", summary.Take());
+  PrintLine(line.Text());
+}
+
+// What happened to what was sent: "7 done, 2 to send again (result 103: 2)".
+std::vector<std::string> SentParts(const TerminalReport& report) {
   std::vector<std::string> parts;
-  if (!report.unavailable.empty()) {
-    parts.push_back(report.unavailable);
-  } else if (planOnly) {
-    const std::string planned = PlannedText(plan, true);
+  const std::int64_t followUps = report.steps - report.plan.Steps();
+  if (report.held > 0) {
+    parts.push_back(std::to_string(report.held) + " already held");
+  }
+  if (report.absent > 0) parts.push_back(std::to_string(report.absent) + " not held");
+  if (followUps > 0) parts.push_back(Count(followUps, "follow-up") + " sent for them");
+  if (report.finished > 0) parts.push_back(std::to_string(report.done) + " done");
+  if (report.left > 0) {
+    std::vector<std::string> codes;
+    for (const auto& [code, count] : report.codes) {
+      codes.push_back("result " + code + ": " + std::to_string(count));
+    }
+    parts.push_back(std::to_string(report.left) + " to send again" +
+                    (codes.empty() ? "" : " (" + Join(codes, ", ") + ")"));
+  }
+  if (report.bad > 0) parts.push_back(Count(report.bad, "photo") + " gone bad since planned");
+  if (report.notSent > 0) parts.push_back(std::to_string(report.notSent) + " not sent");
+  if (report.unanswered > 0) {
+    parts.push_back(std::to_string(report.unanswered) +
+                    " without a result yet (the next run asks for it)");
+  }
+  return parts;
+}
+
+}  // namespace
+
+void PrintTerminalSummary(const std::string& command, const TerminalReport& report,
+                          const SummaryContext& context) {
+  if (JsonOutput()) return PrintJsonSummary(command, report, context);
+  const PlanCounts& plan = report.plan;
+  std::vector<std::string> parts;
+  if (!report.unavailable.empty()) parts.push_back(report.unavailable);
+  const std::string planned = PlannedText(plan, context.planOnly || !report.unavailable.empty());
+  if (context.planOnly || !report.unavailable.empty()) {
     parts.push_back(planned.empty() ? "nothing to send" : planned);
-    if (plan.awaiting > 0) parts.push_back(std::to_string(plan.awaiting) + " awaiting a result");
   } else {
-    const std::string planned = PlannedText(plan, false);
-    parts.push_back(planned.empty() ? "nothing to send" : "sent " + planned);
-    if (report.finished > 0) parts.push_back(std::to_string(report.done) + " done");
-    if (report.held > 0) parts.push_back(std::to_string(report.held) + " already held");
-    if (report.left > 0) {
-      std::vector<std::string> codes;
-      for (const auto& [code, count] : report.codes) {
-        codes.push_back("result " + code + ": " + std::to_string(count));
-      }
-      parts.push_back(std::to_string(report.left) + " to send again" +
-                      (codes.empty() ? "" : " (" + Join(codes, ", ") + ")"));
-    }
-    if (report.bad > 0) parts.push_back(Count(report.bad, "bad photo"));
-    if (report.notSent > 0) parts.push_back(std::to_string(report.notSent) + " not sent");
-    if (report.unanswered > 0) {
-      parts.push_back(std::to_string(report.unanswered) +
-                      " without a result yet (the next run asks for it)");
-    }
+    parts.push_back(planned.empty() ? "nothing to send" : "planned " + planned);
+    for (std::string& part : SentParts(report)) parts.push_back(std::move(part));
+  }
+  if (plan.awaiting > 0) {
+    parts.push_back(std::to_string(plan.awaiting) +
+                    " awaiting the result of an earlier run's request");
   }
   if (plan.deletesHeld > 0) {
     parts.push_back("no one deleted: " + std::to_string(plan.deletesHeld) +
-                    " would be, more than --max-delete allows");
+                    " would be, more than --max-delete " + std::to_string(context.maxDelete) +
+                    " allows");
   }
   if (!plan.pruneOff.empty()) parts.push_back("no one deleted: " + plan.pruneOff);
-  if (!planOnly && InLine(report)) parts.emplace_back("in line with the roster");
+  if (context.planOnly ? NothingToDo(report) : InLine(report)) {
+    parts.emplace_back(context.badRows > 0 ? "in line, but for the bad rows"
+                                           : "in line with the roster");
+  }
   PrintLine(command + " " + report.sn + ": " + Join(parts, "; "));
 }
 
@@ -129,9 +163,7 @@ void PrintRunSummary(const std::string& command, const std::vector<const Termina
                      const Roster& roster, bool planOnly) {
   std::int64_t inLine = 0;
   for (const TerminalReport* report : reports) {
-    if (planOnly ? report->plan.Steps() == 0 && report->plan.awaiting == 0 : InLine(*report)) {
-      ++inLine;
-    }
+    if (planOnly ? NothingToDo(*report) : InLine(*report)) ++inLine;
   }
   if (JsonOutput()) {
     JsonLine summary;
@@ -150,35 +182,71 @@ void PrintRunSummary(const std::string& command, const std::vector<const Termina
             (roster.Bad() > 0 ? ", " + std::to_string(roster.Bad()) + " of them bad" : ""));
 }
 
+void PrintHints(const SyncSettings& settings, const std::vector<const TerminalReport*>& reports) {
+  std::set<std::string> addCodes, otherCodes;
+  for (const TerminalReport* report : reports) {
+    addCodes.insert(report->addCodes.begin(), report->addCodes.end());
+    otherCodes.insert(report->otherCodes.begin(), report->otherCodes.end());
+  }
+  const auto hint = [](const std::set<std::string>& codes, const char* what, const char* option) {
+    for (const std::string& code : codes) {
+      Note(std::string(what) + " were answered " + code + ": if the service means by it that " +
+           (std::string(option) == "--held-code" ? "the terminal already holds the person"
+                                                 : "the terminal does not hold the person") +
+           ", give " + option + " " + code + " and run again");
+    }
+  };
+  if (settings.heldCodes.empty()) hint(addCodes, "adds", "--held-code");
+  if (settings.absentCodes.empty()) hint(otherCodes, "updates, photos or deletes", "--absent-code");
+}
+
 SyncProgress::SyncProgress(std::vector<const TerminalReport*> reports)
-    : m_onTerminal(isatty(STDERR_FILENO) != 0), m_reports(std::move(reports)) {}
+    : m_onTerminal(isatty(STDERR_FILENO) != 0),
+      m_reports(std::move(reports)),
+      m_started(m_reports.size()) {
+  if (m_onTerminal) SetLiveLines([this] { Erase(); });
+}
+
+SyncProgress::~SyncProgress() {
+  if (!m_onTerminal) return;
+  SetLiveLines({});
+  Show();  // the last figures stay on screen
+}
+
+void SyncProgress::Erase() {
+  if (m_shown == 0) return;
+  std::fprintf(stderr, "\033[%zuA\r\033[J", m_shown);
+  m_shown = 0;
+}
 
 void SyncProgress::Show() {
   if (!m_onTerminal) return;
-  const double seconds = std::chrono::duration<double>(Clock::now() - m_start).count();
+  const auto now = Clock::now();
   std::string text;
-  if (m_shown) text += "\033[" + std::to_string(m_reports.size()) + "A";
-  for (const TerminalReport* report : m_reports) {
-    const std::int64_t done = report->finished;
-    const std::int64_t total = report->steps;
-    const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
+  for (std::size_t r = 0; r < m_reports.size(); ++r) {
+    const TerminalReport& report = *m_reports[r];
+    const std::int64_t done = report.finished;
+    const std::int64_t total = report.steps;
+    if (done > 0 && !m_started[r]) m_started[r] = now;
+    const double seconds =
+        m_started[r] ? std::chrono::duration<double>(now - *m_started[r]).count() : 0;
+    const double rate = seconds > 0.5 ? static_cast<double>(done) / seconds : 0;
     char line[256];
     if (rate > 0 && total > done) {
-      std::snprintf(line, sizeof line, "\r\033[K%s: %lld of %lld, %.0f/s, %.0f s left\n",
-                    report->sn.c_str(), static_cast<long long>(done), static_cast<long long>(total),
-                    rate, static_cast<double>(total - done) / rate);
+      std::snprintf(line, sizeof line, "%s: %lld of %lld, %.0f/s, %.0f s left\n",
+                    report.sn.c_str(), static_cast<long long>(done),
+                    static_cast<long long>(total), rate,
+                    static_cast<double>(total - done) / rate);
     } else {
-      std::snprintf(line, sizeof line, "\r\033[K%s: %lld of %lld\n", report->sn.c_str(),
+      std::snprintf(line, sizeof line, "%s: %lld of %lld\n", report.sn.c_str(),
                     static_cast<long long>(done), static_cast<long long>(total));
     }
     text += line;
   }
+  const auto lock = LockOutput();
+  Erase();
   std::fputs(text.c_str(), stderr);
-  m_shown = true;
-}
-
-void SyncProgress::Done() {
-  if (m_shown) Show();
+  m_shown = m_reports.size();
 }
 
 }  // namespace Facepadctl

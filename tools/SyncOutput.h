@@ -5,6 +5,7 @@
 #define FACEPADCTL_SYNC_OUTPUT_H
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,24 +18,43 @@ namespace Facepadctl {
 bool InLine(const TerminalReport& report);
 // Whether something is left that running the same command again may settle.
 bool LeftToRetry(const TerminalReport& report);
+// Whether something is left that only a person can settle: a photo gone
+// bad, a delete guard that held, pruning turned off.
+bool NeedsPerson(const TerminalReport& report);
 
-void PrintTerminalSummary(const std::string& command, const TerminalReport& report, bool planOnly);
+struct SummaryContext {
+  bool planOnly = false;
+  int badRows = 0;  // the roster's, which concern every terminal
+  int maxDelete = 0;
+};
+void PrintTerminalSummary(const std::string& command, const TerminalReport& report,
+                          const SummaryContext& context);
 void PrintRunSummary(const std::string& command, const std::vector<const TerminalReport*>& reports,
                      const Roster& roster, bool planOnly);
 
+// Names --held-code or --absent-code for the codes no option explained.
+void PrintHints(const SyncSettings& settings, const std::vector<const TerminalReport*>& reports);
+
 // Rewrites one line per terminal on stderr: done of total, rate, time left.
-// Does nothing when stderr is not a terminal.
+// Does nothing when stderr is not a terminal. Other output erases the lines
+// first, and the next Show() draws them again below it.
 class SyncProgress {
  public:
   explicit SyncProgress(std::vector<const TerminalReport*> reports);
+  ~SyncProgress();
+  SyncProgress(const SyncProgress&) = delete;
+  SyncProgress& operator=(const SyncProgress&) = delete;
   void Show();
-  void Done();
 
  private:
+  using Clock = std::chrono::steady_clock;
+  void Erase();  // with the output lock held
+
   const bool m_onTerminal;
   const std::vector<const TerminalReport*> m_reports;
-  const std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
-  bool m_shown = false;
+  // When each terminal's first step ended: its rate counts from then.
+  std::vector<std::optional<Clock::time_point>> m_started;
+  std::size_t m_shown = 0;  // lines on screen; guarded by the output lock
 };
 
 }  // namespace Facepadctl

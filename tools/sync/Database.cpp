@@ -83,6 +83,12 @@ Database::Database(const std::string& path, int flags) : m_path(path) {
   sqlite3_extended_result_codes(database, 1);
 }
 
+Statement& Database::Prepared(const char* sql) {
+  auto found = m_prepared.find(sql);
+  if (found == m_prepared.end()) found = m_prepared.emplace(sql, Prepare(sql)).first;
+  return found->second;
+}
+
 void Database::Execute(const char* sql) {
   char* error = nullptr;
   if (sqlite3_exec(m_database.get(), sql, nullptr, nullptr, &error) != SQLITE_OK) {

@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 namespace Facepadctl {
 
@@ -55,6 +56,9 @@ class Database {
 
   void Execute(const char* sql);
   Statement Prepare(const char* sql) { return {m_database.get(), sql}; }
+  // A statement prepared once and kept, for those run per request: `sql`
+  // is a literal, kept by its address. Reset it after reading its rows.
+  Statement& Prepared(const char* sql);
   // Rows changed by the last INSERT, UPDATE or DELETE.
   int Changes() const { return sqlite3_changes(m_database.get()); }
   const std::string& Path() const { return m_path; }
@@ -65,6 +69,8 @@ class Database {
   };
   std::string m_path;
   std::unique_ptr<sqlite3, Close> m_database;
+  // Declared after the connection, so destroyed before it.
+  std::unordered_map<const char*, Statement> m_prepared;
 };
 
 // BEGIN IMMEDIATE on construction; rolled back on destruction unless

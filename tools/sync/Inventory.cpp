@@ -11,7 +11,7 @@ namespace Facepadctl {
 
 std::vector<ServiceTerminals> ReadInventory(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
-  if (!file) throw UsageError("cannot read the inventory " + path);
+  if (!file) throw InputError("cannot read the inventory " + path);
   CsvReader reader(file);
   const std::optional<CsvRecord> header = reader.Next();
   if (!header || header->tooLong || header->unclosedQuote) {
@@ -36,7 +36,10 @@ std::vector<ServiceTerminals> ReadInventory(const std::string& path) {
       throw UsageError(where + "is not a row of " + std::to_string(header->fields.size()) +
                        " fields");
     }
-    const std::string& hostName = record->fields[host];
+    std::string hostName = record->fields[host];
+    // The same rule as --host's; an IPv6 address gains its brackets.
+    const std::string hostProblem = HostName()(hostName);
+    if (!hostProblem.empty()) throw UsageError(where + hostProblem);
     const std::string& snText = record->fields[sn];
     char* end = nullptr;
     const long portNumber = std::strtol(record->fields[port].c_str(), &end, 10);

@@ -15,8 +15,8 @@ struct ServiceTerminals {
 };
 
 // The services of the inventory at `path`, in the order they first appear.
-// Throws UsageError for a file that cannot be read, a missing column, a bad
-// port or sn, or a row given twice.
+// Throws InputError for a file that cannot be read, and UsageError for a
+// missing column, a bad host, port or sn, or a row given twice.
 std::vector<ServiceTerminals> ReadInventory(const std::string& path);
 
 }  // namespace Facepadctl

@@ -45,7 +45,7 @@ CREATE TABLE IF NOT EXISTS codes(
 CREATE TABLE IF NOT EXISTS photo_files(
   path TEXT PRIMARY KEY,
   size INTEGER NOT NULL, device INTEGER NOT NULL, inode INTEGER NOT NULL, mtime INTEGER NOT NULL,
-  digest INTEGER NOT NULL) WITHOUT ROWID;
+  ctime INTEGER NOT NULL, digest INTEGER NOT NULL) WITHOUT ROWID;
 )sql";
 
 std::string Why() {
@@ -98,6 +98,9 @@ Request RequestFrom(const Statement& row) {
   return request;
 }
 
+constexpr const char* kDeleteRequest = "DELETE FROM requests WHERE id = ?1";
+constexpr const char* kFindRequest =
+    "SELECT id, terminal, certnum, action, fields, photo FROM requests WHERE id = ?1";
 constexpr const char* kRequestColumns =
     "SELECT id, terminal, certnum, action, fields, photo FROM requests ";
 
@@ -126,6 +129,11 @@ std::string Ledger::DefaultPath() {
     return std::string(home) + "/.local/state/facepadctl/ledger.db";
   }
   return {};
+}
+
+bool Ledger::Exists(const std::string& path) {
+  struct stat status {};
+  return lstat(path.c_str(), &status) == 0;
 }
 
 Ledger::Ledger(const std::string& path, bool makeFolder) : m_path(path) {
@@ -189,7 +197,7 @@ void Ledger::Record(const std::vector<Request>& requests) {
   if (requests.empty()) return;
   auto lock = Hold();
   Transaction transaction(*m_database);
-  Statement insert = m_database->Prepare(
+  Statement& insert = m_database->Prepared(
       "INSERT OR REPLACE INTO requests(id, terminal, certnum, action, fields, photo, sent) "
       "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)");
   const auto now = static_cast<std::int64_t>(std::time(nullptr));
@@ -210,17 +218,19 @@ void Ledger::Drop(const std::vector<std::string>& ids) {
   if (ids.empty()) return;
   auto lock = Hold();
   Transaction transaction(*m_database);
-  Statement remove = m_database->Prepare("DELETE FROM requests WHERE id = ?1");
+  Statement& remove = m_database->Prepared(kDeleteRequest);
   for (const std::string& id : ids) remove.Bind(1, id).Run();
   transaction.Commit();
 }
 
 std::optional<Request> Ledger::Find(const std::string& id) {
   auto lock = Hold();
-  Statement find = m_database->Prepare((std::string(kRequestColumns) + "WHERE id = ?1").c_str());
+  Statement& find = m_database->Prepared(kFindRequest);
   find.Bind(1, id);
-  if (!find.Step()) return std::nullopt;
-  return RequestFrom(find);
+  std::optional<Request> request;
+  if (find.Step()) request = RequestFrom(find);
+  find.Reset();
+  return request;
 }
 
 void Ledger::Settle(const std::vector<Settlement>& settlements) {
@@ -228,16 +238,16 @@ void Ledger::Settle(const std::vector<Settlement>& settlements) {
   auto lock = Hold();
   Database& db = *m_database;
   Transaction transaction(db);
-  Statement remove = db.Prepare("DELETE FROM requests WHERE id = ?1");
-  Statement held = db.Prepare(
+  Statement& remove = db.Prepared(kDeleteRequest);
+  Statement& held = db.Prepared(
       "INSERT INTO persons(terminal, certnum, fields, photo) VALUES(?1, ?2, ?3, ?4) "
       "ON CONFLICT DO UPDATE SET fields = excluded.fields, photo = excluded.photo");
-  Statement fields =
-      db.Prepare("UPDATE persons SET fields = ?3 WHERE terminal = ?1 AND certnum = ?2");
-  Statement photo =
-      db.Prepare("UPDATE persons SET photo = ?3 WHERE terminal = ?1 AND certnum = ?2");
-  Statement gone = db.Prepare("DELETE FROM persons WHERE terminal = ?1 AND certnum = ?2");
-  Statement code = db.Prepare(
+  Statement& fields =
+      db.Prepared("UPDATE persons SET fields = ?3 WHERE terminal = ?1 AND certnum = ?2");
+  Statement& photo =
+      db.Prepared("UPDATE persons SET photo = ?3 WHERE terminal = ?1 AND certnum = ?2");
+  Statement& gone = db.Prepared("DELETE FROM persons WHERE terminal = ?1 AND certnum = ?2");
+  Statement& code = db.Prepared(
       "INSERT INTO codes(terminal, code, count, last) VALUES(?1, ?2, 1, ?3) "
       "ON CONFLICT DO UPDATE SET count = count + 1, last = excluded.last");
   const auto now = static_cast<std::int64_t>(std::time(nullptr));
@@ -301,12 +311,13 @@ std::optional<Digest> Ledger::CachedPhoto(const std::string& path, const FileIde
   auto lock = Hold();
   Statement find = m_database->Prepare(
       "SELECT digest FROM photo_files WHERE path = ?1 AND size = ?2 AND device = ?3 AND "
-      "inode = ?4 AND mtime = ?5");
+      "inode = ?4 AND mtime = ?5 AND ctime = ?6");
   find.Bind(1, path)
       .Bind(2, static_cast<std::int64_t>(identity.size))
       .Bind(3, static_cast<std::int64_t>(identity.device))
       .Bind(4, static_cast<std::int64_t>(identity.inode))
-      .Bind(5, identity.mtimeNs);
+      .Bind(5, identity.mtimeNs)
+      .Bind(6, identity.ctimeNs);
   if (!find.Step()) return std::nullopt;
   return find.Int(0);
 }
@@ -315,14 +326,15 @@ void Ledger::CachePhoto(const std::string& path, const FileIdentity& identity, D
   auto lock = Hold();
   m_database
       ->Prepare(
-          "INSERT OR REPLACE INTO photo_files(path, size, device, inode, mtime, digest) "
-          "VALUES(?1, ?2, ?3, ?4, ?5, ?6)")
+          "INSERT OR REPLACE INTO photo_files(path, size, device, inode, mtime, ctime, digest) "
+          "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)")
       .Bind(1, path)
       .Bind(2, static_cast<std::int64_t>(identity.size))
       .Bind(3, static_cast<std::int64_t>(identity.device))
       .Bind(4, static_cast<std::int64_t>(identity.inode))
       .Bind(5, identity.mtimeNs)
-      .Bind(6, digest)
+      .Bind(6, identity.ctimeNs)
+      .Bind(7, digest)
       .Run();
 }
 

@@ -67,6 +67,8 @@ class Ledger {
   // $XDG_STATE_HOME/facepadctl/ledger.db, else ~/.local/state/facepadctl/
   // ledger.db; empty when neither variable is set.
   static std::string DefaultPath();
+  // Whether something is at `path` (a ledger, or what a refusal names).
+  static bool Exists(const std::string& path);
 
   // Opens the ledger at `path`, making it (mode 0600) when it is not there.
   // `makeFolder` makes its folder too (mode 0700): for the default path.

@@ -12,6 +12,7 @@ namespace Facepadctl {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using Failure = ZR_Framework::Face::TerminalFace_ZR::Failure;
 using ZR_Framework::Face::ParamMap;
 
 // Steps read from the plan at a time, and committed to the ledger in one
@@ -113,18 +114,26 @@ bool ServiceSync::Probe(Adaptor& adaptor) {
 void ServiceSync::RunSync() {
   auto adaptor = std::make_unique<Adaptor>(m_globals, m_settings.waitSeconds > 0);
   const std::shared_ptr<ResultBoard> board = adaptor->Board();
-  if (!Probe(*adaptor)) return;
-  Recover(*adaptor);
+  const bool available = Probe(*adaptor);
+  if (available) Recover(*adaptor);
   if (g_interrupted) return;
   for (auto& report : m_reports) {
     report->plan = m_plan.Add(report->terminal, m_roster, m_settings.prune);
     report->steps = report->plan.Steps();
+    if (!available) report->notSent = report->plan.Steps();
   }
+  if (!available) return;
 
   m_lastHeard = Clock::now();
   {
     std::vector<std::thread> threads;
-    const auto joinAll = [&threads] {
+    const auto stopAndJoin = [&] {
+      {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_over = true;
+      }
+      m_jobReady.notify_all();
+      m_roomFreed.notify_all();
       for (std::thread& thread : threads) {
         if (thread.joinable()) thread.join();
       }
@@ -135,30 +144,27 @@ void ServiceSync::RunSync() {
         threads.emplace_back([this, &adaptor] { SendJobs(*adaptor); });
       }
     } catch (...) {
-      {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_over = true;
-      }
-      m_changed.notify_all();
-      joinAll();
+      stopAndJoin();
       throw;
     }
     const auto patience = Milliseconds(m_settings.waitSeconds);
+    bool toldWaiting = false;
     for (;;) {
       Match(adaptor->TakeResults(std::chrono::milliseconds(100)), false);
       std::lock_guard<std::mutex> lock(m_mutex);
-      m_changed.notify_all();  // time-bound waits and signals are noticed here
+      if (Stopping()) m_jobReady.notify_all();
+      m_roomFreed.notify_all();  // its wait is bounded in time, and by signals
       const bool sendingDone = m_producerDone && m_queue.empty() && m_posting == 0;
       if (sendingDone && m_awaiting == 0) break;
       if (Stopping() && m_posting == 0) break;  // interrupted, or the service is gone
       if (sendingDone && Clock::now() - m_lastHeard >= patience) break;
+      if (g_interrupted && !toldWaiting) {
+        toldWaiting = true;
+        Note(m_service + ": interrupted; waiting for the " + std::to_string(m_posting) +
+             " requests being posted (at most the --timeout)");
+      }
     }
-    {
-      std::lock_guard<std::mutex> lock(m_mutex);
-      m_over = true;
-    }
-    m_changed.notify_all();
-    joinAll();
+    stopAndJoin();
   }
   // The poller stops with the adaptor; results it brought meanwhile still
   // count, or a person would be sent twice.
@@ -185,18 +191,18 @@ void ServiceSync::RunSync() {
 }
 
 void ServiceSync::Recover(Adaptor& adaptor) {
-  if (m_ledger.InFlight(m_service).empty()) return;
-  if (m_settings.waitSeconds > 0) {
-    const auto deadline = Clock::now() + Milliseconds(m_settings.waitSeconds);
-    auto lastMatch = Clock::now();
-    while (!g_interrupted && Clock::now() < deadline && Clock::now() - lastMatch < kQuietPolls) {
-      const std::vector<Result> results = adaptor.TakeResults(std::chrono::milliseconds(100));
-      const std::size_t before = m_ledger.InFlight(m_service).size();
-      Match(results, true);
-      const std::size_t after = m_ledger.InFlight(m_service).size();
-      if (after == 0) return;
-      if (after < before) lastMatch = Clock::now();
-    }
+  // Without a wait nothing is polled: the requests stay in flight, and
+  // their persons wait for a run that asks for the answers.
+  if (m_settings.waitSeconds <= 0 || m_ledger.InFlight(m_service).empty()) return;
+  const auto deadline = Clock::now() + Milliseconds(m_settings.waitSeconds);
+  auto lastMatch = Clock::now();
+  while (!g_interrupted && Clock::now() < deadline && Clock::now() - lastMatch < kQuietPolls) {
+    const std::vector<Result> results = adaptor.TakeResults(std::chrono::milliseconds(100));
+    const std::size_t before = m_ledger.InFlight(m_service).size();
+    Match(results, true);
+    const std::size_t after = m_ledger.InFlight(m_service).size();
+    if (after == 0) return;
+    if (after < before) lastMatch = Clock::now();
   }
   if (g_interrupted) return;
   for (auto& report : m_reports) {
@@ -205,8 +211,8 @@ void ServiceSync::Recover(Adaptor& adaptor) {
     for (const Request& request : lost) {
       Say(m_settings.command, report->sn, request, 0, Status::NoResult, {},
           "no result came for request " + request.id +
-              " of an earlier run: another client may have taken the result, or the service "
-              "lost it; planned afresh");
+              " of an earlier run: another client may have taken it, the service lost it, or "
+              "the request never reached it; planned afresh");
       ids.push_back(request.id);
     }
     report->forgotten += static_cast<std::int64_t>(ids.size());
@@ -218,22 +224,61 @@ ServiceSync::Job ServiceSync::MakeJob(TerminalReport* report, Action action,
                                       const std::string& certnum, int line) {
   Job job;
   job.report = report;
-  job.request.id = m_idPrefix + std::to_string(m_nextId++);
-  job.request.terminal = report->terminal;
-  job.request.certnum = certnum;
-  job.request.action = action;
-  if (action != Action::Delete) job.row = m_roster.Row(line);
-  if (action == Action::Add || action == Action::Update) job.request.fields = job.row.fields;
-  if (action == Action::Add || action == Action::Photo) job.request.photo = job.row.photo;
+  job.line = line;
+  Request& request = job.request;
+  request.id = m_idPrefix + std::to_string(m_nextId++);
+  request.terminal = report->terminal;
+  request.certnum = certnum;
+  request.action = action;
+  if (action == Action::Delete) {
+    job.fields = {{"certnum", certnum}};
+    return job;
+  }
+  const RosterPerson row = m_roster.Row(line);
+  job.photo = !row.photoPath.empty();
+  if (action == Action::Add || action == Action::Update) request.fields = row.fields;
+  if (action == Action::Update) {
+    job.fields = row.person;
+    return job;
+  }
+  std::string photo;
+  if (job.photo) {
+    try {
+      // The digest recorded is of the bytes sent, whatever the file held
+      // when the roster was read.
+      const PhotoFile file = ReadPhotoFile(row.photoPath, m_settings.maxPhoto);
+      request.photo = BytesDigest(file.bytes);
+      photo = Base64Encode(file.bytes);
+      if (action == Action::Photo) {
+        job.fields = {{"certnum", certnum},
+                      {"size", std::to_string(file.bytes.size())},
+                      {"content", std::move(photo)}};
+        return job;
+      }
+    } catch (const InputError& error) {
+      job.bad = std::string("photo: ") + error.what();
+      return job;
+    }
+  }
+  job.fields = row.person;
+  if (!photo.empty()) job.fields["facepic"] = std::move(photo);
   return job;
 }
 
 void ServiceSync::Enqueue(std::vector<Job> jobs, bool atFront) {
   std::vector<Request> requests;
   requests.reserve(jobs.size());
-  for (const Job& job : jobs) requests.push_back(job.request);
+  for (const Job& job : jobs) {
+    if (job.bad.empty()) requests.push_back(job.request);
+  }
   m_ledger.Record(requests);
   for (Job& job : jobs) {
+    if (!job.bad.empty()) {
+      ++job.report->bad;
+      ++job.report->finished;
+      Say(m_settings.command, job.report->sn, job.request, job.line, Status::Bad, {}, job.bad);
+      continue;
+    }
     m_pending.emplace(job.request.id, Pending{job, false, false});
     if (atFront) {
       m_queue.push_front(std::move(job));
@@ -241,7 +286,7 @@ void ServiceSync::Enqueue(std::vector<Job> jobs, bool atFront) {
       m_queue.push_back(std::move(job));
     }
   }
-  m_changed.notify_all();
+  m_jobReady.notify_all();
 }
 
 bool ServiceSync::Stopping() const {
@@ -250,27 +295,33 @@ bool ServiceSync::Stopping() const {
 
 void ServiceSync::Produce() {
   const std::size_t queueLimit = 2 * static_cast<std::size_t>(m_settings.jobs) + kStepsPerBatch;
+  const auto patience = Milliseconds(m_settings.waitSeconds);
   try {
     for (auto& report : m_reports) {
       for (std::int64_t after = 0;;) {
         const std::vector<PlannedStep> steps =
             m_plan.Steps(report->terminal, after, kStepsPerBatch);
         if (steps.empty()) break;
-        std::unique_lock<std::mutex> lock(m_mutex);
-        // Results another client takes never come: hold back no longer
-        // than the wait for results, counted from the last one heard.
-        m_changed.wait(lock, [&] {
-          return Stopping() ||
-                 (m_queue.size() < queueLimit &&
-                  (m_awaiting < kMostAwaiting ||
-                   Clock::now() - m_lastHeard >= Milliseconds(m_settings.waitSeconds)));
-        });
-        if (Stopping()) break;
+        {
+          // Results another client takes never come: hold back no longer
+          // than the wait for results, counted from the last one heard.
+          std::unique_lock<std::mutex> lock(m_mutex);
+          m_roomFreed.wait(lock, [&] {
+            return Stopping() ||
+                   (m_queue.size() < queueLimit &&
+                    (m_awaiting < kMostAwaiting || Clock::now() - m_lastHeard >= patience));
+          });
+          if (Stopping()) break;
+        }
+        // Photos are read and encoded here, so that senders only post.
         std::vector<Job> jobs;
+        jobs.reserve(steps.size());
         for (const PlannedStep& step : steps) {
           jobs.push_back(MakeJob(report.get(), step.action, step.certnum, step.line));
           after = step.seq;
         }
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (Stopping()) break;
         Enqueue(std::move(jobs), false);
       }
     }
@@ -281,21 +332,17 @@ void ServiceSync::Produce() {
   }
   std::lock_guard<std::mutex> lock(m_mutex);
   m_producerDone = true;
-  m_changed.notify_all();
 }
 
 void ServiceSync::SendJobs(Adaptor& adaptor) {
   for (;;) {
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_changed.wait(lock, [&] { return !m_queue.empty() || m_over || Stopping(); });
-    if (m_queue.empty() || Stopping()) {
-      if (m_over || Stopping()) return;
-      continue;
-    }
+    m_jobReady.wait(lock, [&] { return !m_queue.empty() || Stopping(); });
+    if (Stopping()) return;
     Job job = std::move(m_queue.front());
     m_queue.pop_front();
     ++m_posting;
-    m_changed.notify_all();
+    m_roomFreed.notify_one();
     lock.unlock();
     Post(adaptor, job);
   }
@@ -304,52 +351,32 @@ void ServiceSync::SendJobs(Adaptor& adaptor) {
 void ServiceSync::Post(Adaptor& adaptor, Job& job) {
   const Request& request = job.request;
   const std::string& sn = job.report->sn;
-  std::string bad;
-  ParamMap fields;
-  try {
-    if (request.action == Action::Delete) {
-      fields = {{"certnum", request.certnum}};
-    } else if (request.action == Action::Photo) {
-      const PhotoFile photo = ReadPhotoFile(job.row.photoPath, m_settings.maxPhoto);
-      fields = {{"certnum", request.certnum},
-                {"size", std::to_string(photo.bytes.size())},
-                {"content", Base64Encode(photo.bytes)}};
-    } else {
-      fields = job.row.person;
-      if (request.action == Action::Add && !job.row.photoPath.empty()) {
-        fields["facepic"] =
-            Base64Encode(ReadPhotoFile(job.row.photoPath, m_settings.maxPhoto).bytes);
-      }
-    }
-  } catch (const InputError& error) {
-    bad = std::string("photo: ") + error.what();
-  }
-
   bool accepted = false;
-  if (bad.empty()) {
-    switch (request.action) {
-      case Action::Add:
-        accepted = adaptor.AddUser(request.id, sn, fields);
-        break;
-      case Action::Update:
-        accepted = adaptor.SetUser(request.id, sn, fields);
-        break;
-      case Action::Photo:
-        accepted = adaptor.SetBiophoto(request.id, sn, fields);
-        break;
-      case Action::Delete:
-        accepted = adaptor.DelUser(request.id, sn, fields);
-        break;
-    }
+  switch (request.action) {
+    case Action::Add:
+      accepted = adaptor.AddUser(request.id, sn, job.fields);
+      break;
+    case Action::Update:
+      accepted = adaptor.SetUser(request.id, sn, job.fields);
+      break;
+    case Action::Photo:
+      accepted = adaptor.SetBiophoto(request.id, sn, job.fields);
+      break;
+    case Action::Delete:
+      accepted = adaptor.DelUser(request.id, sn, job.fields);
+      break;
   }
   const FailureReason failure = Adaptor::LastFailure();
+  // A request that timed out, or whose connection broke, may have reached
+  // the service: it stays in flight, and its result is awaited.
+  const bool mayHaveArrived = !accepted && (failure.failure == Failure::TimedOut ||
+                                            failure.failure == Failure::NoAnswer);
 
   std::lock_guard<std::mutex> lock(m_mutex);
   --m_posting;
-  m_changed.notify_all();
   Pending& pending = m_pending.at(request.id);
-  if (accepted) {
-    m_unreachableInARow = 0;
+  if (accepted || mayHaveArrived) {
+    if (accepted) m_unreachableInARow = 0;
     m_lastHeard = Clock::now();
     pending.posted = true;
     if (pending.answered) {
@@ -357,30 +384,29 @@ void ServiceSync::Post(Adaptor& adaptor, Job& job) {
     } else {
       ++m_awaiting;
     }
-    return;
-  }
-  if (pending.answered) {  // the answer came although the post seemed to fail
+    if (!mayHaveArrived) return;
+  } else if (pending.answered) {  // the answer came although the post seemed to fail
     m_pending.erase(request.id);
     return;
   }
-  m_ledger.Drop({request.id});
-  if (!bad.empty()) {
-    ++job.report->bad;
-    Say(m_settings.command, sn, request, job.row.line, Status::Bad, {}, bad);
+  if (mayHaveArrived) {
+    Say(m_settings.command, sn, request, job.line, Status::Failed, {},
+        FailureText(failure) + "; the service may still carry it out, so its result is awaited");
   } else {
     ++job.report->left;
-    Say(m_settings.command, sn, request, job.row.line, FailureClass(failure), {},
+    ++job.report->finished;
+    m_ledger.Drop({request.id});
+    Say(m_settings.command, sn, request, job.line, FailureClass(failure), {},
         FailureText(failure));
-    m_unreachableInARow = Unreachable(failure) ? m_unreachableInARow + 1 : 0;
-    if (m_unreachableInARow >= kUnreachableInARow && !m_serviceGone) {
-      m_serviceGone = true;
-      Note(m_settings.command + ": stopped sending to " + m_service +
-           ": the service could not be reached (" + std::to_string(kUnreachableInARow) +
-           " requests in a row)");
-    }
+    m_pending.erase(request.id);
   }
-  ++job.report->finished;
-  m_pending.erase(request.id);
+  m_unreachableInARow = Unreachable(failure) ? m_unreachableInARow + 1 : 0;
+  if (m_unreachableInARow >= kUnreachableInARow && !m_serviceGone) {
+    m_serviceGone = true;
+    Note(m_settings.command + ": stopped sending to " + m_service +
+         ": the service could not be reached (" + std::to_string(kUnreachableInARow) +
+         " requests in a row)");
+  }
 }
 
 Settlement ServiceSync::Decide(const Job& job, const std::string& code,
@@ -390,7 +416,7 @@ Settlement ServiceSync::Decide(const Job& job, const std::string& code,
   Settlement settlement{request, Change::None, code};
   const auto followUp = [&](Action action) {
     if (!m_followedUp.emplace(request.terminal, request.certnum, action).second) return false;
-    followUps.push_back(MakeJob(&report, action, request.certnum, job.row.line));
+    followUps.push_back(MakeJob(&report, action, request.certnum, job.line));
     ++report.steps;
     return true;
   };
@@ -401,11 +427,11 @@ Settlement ServiceSync::Decide(const Job& job, const std::string& code,
     status = Status::Done;
     ++report.done;
   } else if (request.action == Action::Add && Listed(m_settings.heldCodes, code) &&
-             job.row.line > 0) {
+             job.line > 0) {
     settlement.change = Change::HeldUnknown;
     ++report.held;
     const bool updating = followUp(Action::Update);
-    if (updating && job.row.photo) followUp(Action::Photo);
+    if (updating && job.photo) followUp(Action::Photo);
     status = Status::Held;
     detail = "the terminal already holds this person";
     if (updating) {
@@ -419,8 +445,9 @@ Settlement ServiceSync::Decide(const Job& job, const std::string& code,
     detail = "the terminal did not hold this person";
     ++report.done;
   } else if (request.action != Action::Add && Listed(m_settings.absentCodes, code) &&
-             job.row.line > 0) {
+             job.line > 0) {
     settlement.change = Change::NotHeld;
+    ++report.absent;
     status = Status::Absent;
     detail = "the terminal does not hold this person";
     if (followUp(Action::Add)) {
@@ -431,9 +458,10 @@ Settlement ServiceSync::Decide(const Job& job, const std::string& code,
   } else {
     ++report.left;
     ++report.codes[code];
+    (request.action == Action::Add ? report.addCodes : report.otherCodes).insert(code);
   }
   ++report.finished;
-  Say(m_settings.command, report.sn, request, job.row.line, status, code, detail);
+  Say(m_settings.command, report.sn, request, job.line, status, code, detail);
   return settlement;
 }
 
@@ -476,6 +504,7 @@ void ServiceSync::Match(const std::vector<Result>& results, bool lateOnly) {
     settlements.push_back(std::move(settlement));
   }
   m_ledger.Settle(settlements);
+  m_roomFreed.notify_one();
   if (!followUps.empty() && !Stopping()) {
     Enqueue(std::move(followUps), true);
   } else {

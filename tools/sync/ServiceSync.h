@@ -19,6 +19,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <tuple>
 #include <unordered_map>
 #include <vector>
 
@@ -53,12 +54,16 @@ struct TerminalReport {
   std::atomic<std::int64_t> finished{0};  // steps with a final outcome
   std::atomic<std::int64_t> done{0};
   std::int64_t held = 0;        // adds answered "already held", then brought in line
+  std::int64_t absent = 0;      // updates and photos answered "not held", then added
   std::int64_t left = 0;        // steps that the same command may settle when run again
   std::int64_t bad = 0;         // steps a photo that turned bad kept from being sent
   std::int64_t notSent = 0;     // steps not sent: the run stopped
   std::int64_t unanswered = 0;  // requests still in flight when the run ended
   std::int64_t forgotten = 0;   // earlier requests whose answers never came
   std::map<std::string, std::int64_t> codes;  // codes other than 0 that leave a step to do
+  // Codes no option explains, by the action they answered: a hint names
+  // --held-code or --absent-code for them.
+  std::set<std::string> addCodes, otherCodes;
   std::string unavailable;                    // why the service could not be used
 };
 
@@ -81,7 +86,10 @@ class ServiceSync {
   struct Job {
     Request request;
     TerminalReport* report = nullptr;
-    RosterPerson row;  // the roster's person (empty for a delete)
+    int line = 0;                             // the roster line; 0 for a delete
+    bool photo = false;                       // the roster gives the person a photo
+    ZR_Framework::Face::ParamMap fields;      // what is posted
+    std::string bad;                          // why it cannot be posted
   };
   // A request of this run between its commit and its answer.
   struct Pending {
@@ -101,6 +109,7 @@ class ServiceSync {
   // Decides what a result says of its request, and queues follow-ups.
   // With m_mutex held.
   Settlement Decide(const Job& job, const std::string& code, std::vector<Job>& followUps);
+  // A job with its request's fields ready, the photo read and encoded.
   Job MakeJob(TerminalReport* report, Action action, const std::string& certnum, int line);
   // Commits the jobs' requests, then queues them. With m_mutex held.
   void Enqueue(std::vector<Job> jobs, bool atFront);
@@ -117,12 +126,13 @@ class ServiceSync {
   const std::string m_idPrefix;
   std::vector<std::unique_ptr<TerminalReport>> m_reports;
 
+  std::atomic<std::int64_t> m_nextId{1};
   std::mutex m_mutex;  // guards everything below
-  std::condition_variable m_changed;
+  std::condition_variable m_jobReady;   // senders wait for a job
+  std::condition_variable m_roomFreed;  // the producer waits for room
   std::deque<Job> m_queue;
   std::unordered_map<std::string, Pending> m_pending;  // by request id
   std::set<std::tuple<std::int64_t, std::string, Action>> m_followedUp;
-  std::int64_t m_nextId = 1;
   int m_posting = 0;
   std::int64_t m_awaiting = 0;
   bool m_producerDone = false;
