@@ -271,3 +271,32 @@ TEST_F(FacepadctlSync, AServiceThatGoesAwayIsReportedAndItsRequestsAreNotLost) {
   EXPECT_TRUE(Has(gone.err, "could not be reached")) << gone.err;
   EXPECT_TRUE(Has(gone.out, "not sent")) << gone.out;
 }
+
+// A request that timed out may have reached the service: it stays in flight,
+// and a later run collects its result instead of sending it again. So do
+// the requests of a run that does not wait.
+TEST_F(FacepadctlSync, RequestsThatMayHaveArrivedAreNotSentTwice) {
+  const std::string roster = Roster(Persons(3));
+  simulator.AddFault(
+      FacepadSim::Fault::Delayed(std::chrono::milliseconds(2500)).On("facepad/adduser").Times(1));
+  const Finished timedOut =
+      Ctl({"--timeout", "1", "sync", roster, "--sn", "T1", "--jobs", "1", "--wait", "1"});
+  EXPECT_EQ(timedOut.exitCode, 1);
+  EXPECT_TRUE(Has(timedOut.err, "may still carry it out")) << timedOut.err;
+  const Finished collected = Ctl({"sync", roster, "--sn", "T1"});
+  EXPECT_EQ(collected.exitCode, 0) << collected.out << collected.err;
+  EXPECT_EQ(simulator.Requests("facepad/adduser").size(), 3U);
+
+  Roster(Persons(5));
+  EXPECT_EQ(Ctl({"sync", roster, "--sn", "T1", "--wait", "0"}).exitCode, 1);
+  const Finished waiting = Ctl({"sync", roster, "--sn", "T1", "--wait", "0"});
+  EXPECT_TRUE(Has(waiting.out, "awaiting")) << waiting.out;
+  EXPECT_EQ(Ctl({"sync", roster, "--sn", "T1"}).exitCode, 0);
+  EXPECT_EQ(simulator.Requests("facepad/adduser").size(), 5U);
+
+  // A roster with no valid row never prunes, and says a person must look.
+  Roster("certnum,name\n");
+  const Finished empty = Ctl({"sync", roster, "--sn", "T1", "--prune"});
+  EXPECT_EQ(empty.exitCode, 3) << empty.out;
+  EXPECT_EQ(simulator.PersonCount("T1"), 5U);
+}
