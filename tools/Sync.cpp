@@ -37,7 +37,7 @@ struct SyncOptions {
 // The path of --ledger, or the default one.
 std::string LedgerPath(const std::string& given) {
   if (!given.empty()) return given;
-  const std::string path = Ledger::DefaultPath();
+  std::string path = Ledger::DefaultPath();
   if (path.empty()) {
     throw UsageError("give --ledger FILE: neither XDG_STATE_HOME nor HOME is set");
   }

@@ -75,7 +75,7 @@ void PrintJsonSummary(const std::string& command, const TerminalReport& report,
   summary.Add("service", report.service)
       .AddObject(context.planOnly ? "plan" : "planned", PlanJson(plan))
       .Add("awaiting", static_cast<long long>(plan.awaiting))
-      .Add("bad", static_cast<long long>(context.badRows + report.bad));
+      .Add("bad", static_cast<long long>(context.badRows) + report.bad);
   if (!context.planOnly) {
     const std::int64_t followUps = report.steps - plan.Steps();
     summary.Add("follow_ups", static_cast<long long>(followUps))
@@ -183,21 +183,28 @@ void PrintRunSummary(const std::string& command, const std::vector<const Termina
 }
 
 void PrintHints(const SyncSettings& settings, const std::vector<const TerminalReport*>& reports) {
-  std::set<std::string> addCodes, otherCodes;
+  std::set<std::string> addCodes;
+  std::set<std::string> otherCodes;
   for (const TerminalReport* report : reports) {
     addCodes.insert(report->addCodes.begin(), report->addCodes.end());
     otherCodes.insert(report->otherCodes.begin(), report->otherCodes.end());
   }
-  const auto hint = [](const std::set<std::string>& codes, const char* what, const char* option) {
+  const auto hint = [](const std::set<std::string>& codes, const char* what, const char* meaning,
+                       const char* option) {
     for (const std::string& code : codes) {
-      Note(std::string(what) + " were answered " + code + ": if the service means by it that " +
-           (std::string(option) == "--held-code" ? "the terminal already holds the person"
-                                                 : "the terminal does not hold the person") +
-           ", give " + option + " " + code + " and run again");
+      std::string text = what;
+      text.append(" were answered ").append(code).append(": if the service means by it that ");
+      text.append(meaning).append(", give ").append(option).append(" ").append(code);
+      Note(text.append(" and run again"));
     }
   };
-  if (settings.heldCodes.empty()) hint(addCodes, "adds", "--held-code");
-  if (settings.absentCodes.empty()) hint(otherCodes, "updates, photos or deletes", "--absent-code");
+  if (settings.heldCodes.empty()) {
+    hint(addCodes, "adds", "the terminal already holds the person", "--held-code");
+  }
+  if (settings.absentCodes.empty()) {
+    hint(otherCodes, "updates, photos or deletes", "the terminal does not hold the person",
+         "--absent-code");
+  }
 }
 
 SyncProgress::SyncProgress(std::vector<const TerminalReport*> reports)
@@ -233,9 +240,8 @@ void SyncProgress::Show() {
     const double rate = seconds > 0.5 ? static_cast<double>(done) / seconds : 0;
     char line[256];
     if (rate > 0 && total > done) {
-      std::snprintf(line, sizeof line, "%s: %lld of %lld, %.0f/s, %.0f s left\n",
-                    report.sn.c_str(), static_cast<long long>(done),
-                    static_cast<long long>(total), rate,
+      std::snprintf(line, sizeof line, "%s: %lld of %lld, %.0f/s, %.0f s left\n", report.sn.c_str(),
+                    static_cast<long long>(done), static_cast<long long>(total), rate,
                     static_cast<double>(total - done) / rate);
     } else {
       std::snprintf(line, sizeof line, "%s: %lld of %lld\n", report.sn.c_str(),

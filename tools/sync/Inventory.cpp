@@ -59,8 +59,9 @@ std::vector<ServiceTerminals> ReadInventory(const std::string& path) {
       service = services.end() - 1;
     }
     if (std::find(service->sns.begin(), service->sns.end(), snText) != service->sns.end()) {
-      throw UsageError(where + "terminal " + snText + " of " + service->host + ":" +
-                       std::to_string(service->port) + " is given twice");
+      std::string twice = where;
+      twice.append("terminal ").append(snText).append(" of ").append(service->host);
+      throw UsageError(twice.append(":" + std::to_string(service->port) + " is given twice"));
     }
     service->sns.push_back(snText);
   }

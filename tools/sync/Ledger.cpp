@@ -7,8 +7,8 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <system_error>
 #include <ctime>
+#include <system_error>
 
 namespace Facepadctl {
 namespace {
@@ -98,11 +98,13 @@ Request RequestFrom(const Statement& row) {
   return request;
 }
 
+#define REQUEST_COLUMNS "SELECT id, terminal, certnum, action, fields, photo FROM requests "
 constexpr const char* kDeleteRequest = "DELETE FROM requests WHERE id = ?1";
-constexpr const char* kFindRequest =
-    "SELECT id, terminal, certnum, action, fields, photo FROM requests WHERE id = ?1";
-constexpr const char* kRequestColumns =
-    "SELECT id, terminal, certnum, action, fields, photo FROM requests ";
+constexpr const char* kFindRequest = REQUEST_COLUMNS "WHERE id = ?1";
+constexpr const char* kRequestsToService = REQUEST_COLUMNS
+    "WHERE terminal IN (SELECT id FROM terminals WHERE service = ?1) ORDER BY rowid";
+constexpr const char* kRequestsToTerminal = REQUEST_COLUMNS "WHERE terminal = ?1 ORDER BY rowid";
+#undef REQUEST_COLUMNS
 
 }  // namespace
 
@@ -287,10 +289,7 @@ void Ledger::Settle(const std::vector<Settlement>& settlements) {
 
 std::vector<Request> Ledger::InFlight(const std::string& service) {
   auto lock = Hold();
-  Statement find = m_database->Prepare(
-      (std::string(kRequestColumns) +
-       "WHERE terminal IN (SELECT id FROM terminals WHERE service = ?1) ORDER BY rowid")
-          .c_str());
+  Statement find = m_database->Prepare(kRequestsToService);
   find.Bind(1, service);
   std::vector<Request> requests;
   while (find.Step()) requests.push_back(RequestFrom(find));
@@ -299,8 +298,7 @@ std::vector<Request> Ledger::InFlight(const std::string& service) {
 
 std::vector<Request> Ledger::InFlightTo(std::int64_t terminal) {
   auto lock = Hold();
-  Statement find = m_database->Prepare(
-      (std::string(kRequestColumns) + "WHERE terminal = ?1 ORDER BY rowid").c_str());
+  Statement find = m_database->Prepare(kRequestsToTerminal);
   find.Bind(1, terminal);
   std::vector<Request> requests;
   while (find.Step()) requests.push_back(RequestFrom(find));
