@@ -116,9 +116,6 @@ namespace {
 FacepadSim::SimulatorOptions LoopbackOptions() {
   FacepadSim::SimulatorOptions options;
   options.journalLimit = 0;  // a long run's bodies would pile up
-  // A server thread serves one kept-alive connection at a time, and the
-  // adaptor keeps up to eight idle ones: plenty, so that no client waits.
-  options.threads = 64;
   return options;
 }
 
@@ -135,7 +132,7 @@ Loopback::Loopback()
   adaptor->SetUrl(simulator->Host());
   adaptor->SetRequestPort(simulator->Port());
   adaptor->SetResultCallbackFace(Consume);
-  simulator->SetTerminalStatusAnswer(kConnectedAnswer);
+  simulator->Model().SetTerminalStatusAnswer(kConnectedAnswer);
 }
 
 std::string Loopback::Url(const std::string& path) const {

@@ -117,9 +117,7 @@ void BM_Destruction(benchmark::State& state) {
 // While the poll hangs on a service that never answers (the client's time-out
 // is 30 s): the destructor interrupts it.
 void BM_DestructionDuringHungPoll(benchmark::State& state) {
-  FacepadSim::SimulatorOptions options;
-  options.threads = 64;  // a thread for each poll left hanging
-  FacepadSim::FacepadSimulator simulator(options);
+  FacepadSim::FacepadSimulator simulator;
   simulator.AddFault(Fault::Delayed(std::chrono::seconds(60)).On("facepad/getresult"));
   TimeDestructions(state, [&]() -> std::unique_ptr<TerminalFace_ZR> {
     const std::size_t polls = simulator.Requests("facepad/getresult").size();

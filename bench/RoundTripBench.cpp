@@ -93,7 +93,7 @@ const std::vector<Operation>& Operations() {
 // keeps its journal: (path, body) pairs, result polls left out.
 std::vector<std::pair<std::string, std::string>> RecordRequests(const Operation& operation) {
   FacepadSim::FacepadSimulator recorder;
-  recorder.SetTerminalStatusAnswer(kConnectedAnswer);
+  recorder.Model().SetTerminalStatusAnswer(kConnectedAnswer);
   TerminalFace_ZR adaptor;
   adaptor.SetUrl(recorder.Host());
   adaptor.SetRequestPort(recorder.Port());

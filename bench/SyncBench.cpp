@@ -52,7 +52,7 @@ std::vector<std::string> SyncCommand(const std::vector<std::string>& sns, const 
 bool EveryoneHeld(const FacepadSim::FacepadSimulator& simulator,
                   const std::vector<std::string>& sns, int persons) {
   return std::all_of(sns.begin(), sns.end(), [&](const std::string& sn) {
-    return simulator.PersonCount(sn) == static_cast<std::size_t>(persons);
+    return simulator.Model().PersonCount(sn) == static_cast<std::size_t>(persons);
   });
 }
 

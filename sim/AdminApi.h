@@ -8,21 +8,44 @@
 
 #include <string>
 
-#include "FacepadSimulator.h"
+#include "Fault.h"
+#include "Journal.h"
+#include "ServiceModel.h"
+
+namespace httplib {
+struct Request;
+struct Response;
+}  // namespace httplib
 
 namespace FacepadSim {
 
-// Answers a request for the page ("") or for "admin/...".
-void ServeAdmin(FacepadSimulator& simulator, const std::string& path,
-                const httplib::Request& request, httplib::Response& response);
+class AdminApi {
+ public:
+  // Shows and scripts `model`, `journal` and `faults`; admin POSTs must name
+  // `host` and `port`, the address the simulator listens on.
+  AdminApi(ServiceModel& model, Journal& journal, FaultScript& faults, std::string host, int port);
 
-// A journalled request as one JSON object: time, path, status and body,
-// photos elided to their size.
-std::string JournalLine(const JournalEntry& entry);
+  // Answers a request for the page ("") or for "admin/...".
+  void Serve(const std::string& path, const httplib::Request& request,
+             httplib::Response& response) const;
+  // Forgets the service's state, the journal and the faults.
+  void Reset() const;
 
-// `body` with its photos (an adduser's facepic, a setfacepic's content)
-// replaced by "<N bytes>".
-std::string ElidedBody(const std::string& body);
+ private:
+  void State(httplib::Response& response) const;
+  void Persons(const httplib::Request& request, httplib::Response& response) const;
+  void Photo(const httplib::Request& request, httplib::Response& response) const;
+  void JournalPage(const httplib::Request& request, httplib::Response& response) const;
+  void Post(const std::string& path, const httplib::Request& request,
+            httplib::Response& response) const;
+  bool NamesThisSimulator(const std::string& host) const;
+
+  ServiceModel& m_model;
+  Journal& m_journal;
+  FaultScript& m_faults;
+  const std::string m_host;
+  const int m_port;
+};
 
 }  // namespace FacepadSim
 

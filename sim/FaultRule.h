@@ -11,7 +11,8 @@
 #include <string>
 #include <variant>
 
-#include "FacepadSimulator.h"
+#include "Fault.h"
+#include "ServiceModel.h"
 
 namespace FacepadSim {
 

@@ -1,16 +1,11 @@
 #include "ServiceModel.h"
 
 #include <json-c/json.h>
-#include <sqlite3.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <functional>
-#include <stdexcept>
 #include <string_view>
-#include <variant>
 
+#include "Database.h"
 #include "FormBody.h"
 
 namespace FacepadSim {
@@ -60,106 +55,10 @@ constexpr std::size_t kHandedOutKept = 50;
 
 }  // namespace
 
-// One SQLite connection and its prepared statements, each prepared once.
-class ServiceModel::Database {
- public:
-  using Value = std::variant<std::string_view, long long>;
-  using Row = std::function<void(sqlite3_stmt*)>;
-
-  explicit Database(const std::string& path) {
-    std::string file = path;
-    if (file.empty()) {
-      char pattern[] = "/tmp/facepad-sim-XXXXXX";
-      const int fd = mkstemp(pattern);
-      if (fd < 0) throw std::runtime_error("cannot make a temporary database file");
-      close(fd);
-      file = m_temporary = pattern;
-    }
-    sqlite3* handle = nullptr;
-    const int opened = sqlite3_open(file.c_str(), &handle);
-    m_handle.reset(handle);
-    if (opened != SQLITE_OK) throw std::runtime_error("cannot open " + file + ": " + Error());
-    // Written ahead, never waiting for the disk: an answered request
-    // survives the process being killed, though not the machine losing power.
-    Execute("PRAGMA journal_mode=WAL; PRAGMA synchronous=OFF;");
-    Execute(kSchema);
-  }
-  ~Database() {
-    m_statements.clear();
-    m_handle.reset();
-    if (m_temporary.empty()) return;
-    for (const char* suffix : {"", "-wal", "-shm"}) unlink((m_temporary + suffix).c_str());
-  }
-  Database(const Database&) = delete;
-  Database& operator=(const Database&) = delete;
-
-  void Execute(const char* sql) {
-    char* message = nullptr;
-    if (sqlite3_exec(m_handle.get(), sql, nullptr, nullptr, &message) != SQLITE_OK) {
-      const std::string what = message != nullptr ? message : "unknown error";
-      sqlite3_free(message);
-      throw std::runtime_error("database: " + what);
-    }
-  }
-
-  // Runs `sql` with `values` bound in order, calling `row` for each row;
-  // returns how many rows it changed.
-  int Run(const char* sql, std::initializer_list<Value> values, const Row& row = {}) {
-    sqlite3_stmt* statement = Prepared(sql);
-    int index = 0;
-    for (const Value& value : values) {
-      ++index;
-      if (const auto* text = std::get_if<std::string_view>(&value)) {
-        sqlite3_bind_text64(statement, index, text->data(), text->size(), SQLITE_STATIC,
-                            SQLITE_UTF8);
-      } else {
-        sqlite3_bind_int64(statement, index, std::get<long long>(value));
-      }
-    }
-    int step = SQLITE_ROW;
-    while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
-      if (row) row(statement);
-    }
-    sqlite3_reset(statement);
-    sqlite3_clear_bindings(statement);
-    if (step != SQLITE_DONE) throw std::runtime_error("database: " + Error());
-    return sqlite3_changes(m_handle.get());
-  }
-
-  static std::string Text(sqlite3_stmt* statement, int column) {
-    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
-    return text != nullptr ? std::string(text, sqlite3_column_bytes(statement, column)) : "";
-  }
-
- private:
-  struct Close {
-    void operator()(sqlite3* handle) const { sqlite3_close(handle); }
-  };
-  struct Finalize {
-    void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
-  };
-
-  sqlite3_stmt* Prepared(const char* sql) {
-    auto& statement = m_statements[sql];
-    if (!statement) {
-      sqlite3_stmt* prepared = nullptr;
-      if (sqlite3_prepare_v2(m_handle.get(), sql, -1, &prepared, nullptr) != SQLITE_OK) {
-        throw std::runtime_error("database: " + Error());
-      }
-      statement.reset(prepared);
-    }
-    return statement.get();
-  }
-  std::string Error() const { return m_handle ? sqlite3_errmsg(m_handle.get()) : "out of memory"; }
-
-  std::unique_ptr<sqlite3, Close> m_handle;
-  // Keyed by the text's address: every statement is a literal of this file.
-  std::map<const char*, std::unique_ptr<sqlite3_stmt, Finalize>> m_statements;
-  std::string m_temporary;
-};
-
 ServiceModel::ServiceModel(const std::string& database)
-    : m_database(std::make_unique<Database>(database)) {}
+    : m_database(std::make_unique<Database>(database)) {
+  m_database->Execute(kSchema);
+}
 
 ServiceModel::~ServiceModel() = default;
 
@@ -359,7 +258,15 @@ std::string ServiceModel::ResultAnswer() {
     m_resultAnswers.pop_front();
     return answer;
   }
-  const std::map<std::string, std::vector<ResultEntry>> pending = PendingLocked();
+  // The oldest results first, up to a poll's worth; the rest wait for the next poll.
+  std::map<std::string, std::vector<ResultEntry>> pending;
+  long long lastHanded = 0;
+  m_database->Run(
+      "SELECT seq, sn, id, code FROM results ORDER BY seq LIMIT ?",
+      {static_cast<long long>(kResultsPerPoll)}, [&](sqlite3_stmt* row) {
+        lastHanded = Database::Number(row, 0);
+        pending[Database::Text(row, 1)].push_back({Database::Text(row, 2), Database::Text(row, 3)});
+      });
   if (pending.empty()) return "result=[]";
   JsonPtr results(json_object_new_array());
   for (const auto& [sn, entries] : pending) {
@@ -377,7 +284,7 @@ std::string ServiceModel::ResultAnswer() {
     json_object_object_add(element, "data", json_object_new_string(PlainJson(list.get()).c_str()));
     json_object_array_add(results.get(), element);
   }
-  m_database->Run("DELETE FROM results", {});
+  m_database->Run("DELETE FROM results WHERE seq <= ?", {lastHanded});
   return "result=" + PlainJson(results.get());
 }
 
@@ -453,9 +360,10 @@ std::vector<std::pair<std::string, Person>> ServiceModel::Persons(const std::str
       "ORDER BY certnum LIMIT ? OFFSET ?",
       {sn, static_cast<long long>(limit), static_cast<long long>(offset)},
       [&persons](sqlite3_stmt* row) {
-        persons.emplace_back(Database::Text(row, 0),
-                             Person{Database::Text(row, 1), Database::Text(row, 2),
-                                    Database::Text(row, 3), sqlite3_column_int(row, 4)});
+        persons.emplace_back(
+            Database::Text(row, 0),
+            Person{Database::Text(row, 1), Database::Text(row, 2), Database::Text(row, 3),
+                   static_cast<int>(Database::Number(row, 4))});
       });
   return persons;
 }
@@ -473,7 +381,7 @@ std::optional<Person> ServiceModel::FindPerson(const std::string& sn,
       "SELECT record, facepic, photo, photo_size FROM persons WHERE sn = ? AND certnum = ?",
       {sn, certnum}, [&person](sqlite3_stmt* row) {
         person = Person{Database::Text(row, 0), Database::Text(row, 1), Database::Text(row, 2),
-                        sqlite3_column_int(row, 3)};
+                        static_cast<int>(Database::Number(row, 3))};
       });
   return person;
 }
@@ -482,7 +390,7 @@ std::size_t ServiceModel::PersonCount(const std::string& sn) const {
   std::lock_guard<std::mutex> lock(m_mutex);
   std::size_t count = 0;
   m_database->Run("SELECT COUNT(*) FROM persons WHERE sn = ?", {sn}, [&count](sqlite3_stmt* row) {
-    count = static_cast<std::size_t>(sqlite3_column_int64(row, 0));
+    count = static_cast<std::size_t>(Database::Number(row, 0));
   });
   return count;
 }
@@ -493,11 +401,11 @@ std::optional<Terminal> ServiceModel::FindTerminalLocked(const std::string& sn) 
       "SELECT activated, account_user, account_password, account_level, bound, channel, ip, "
       "port, username, password FROM terminals WHERE sn = ?",
       {sn}, [&terminal](sqlite3_stmt* row) {
-        terminal = Terminal{sqlite3_column_int(row, 0) != 0, Database::Text(row, 1),
-                            Database::Text(row, 2),          Database::Text(row, 3),
-                            sqlite3_column_int(row, 4) != 0, Database::Text(row, 5),
-                            Database::Text(row, 6),          Database::Text(row, 7),
-                            Database::Text(row, 8),          Database::Text(row, 9)};
+        terminal = Terminal{Database::Number(row, 0) != 0, Database::Text(row, 1),
+                            Database::Text(row, 2),        Database::Text(row, 3),
+                            Database::Number(row, 4) != 0, Database::Text(row, 5),
+                            Database::Text(row, 6),        Database::Text(row, 7),
+                            Database::Text(row, 8),        Database::Text(row, 9)};
       });
   return terminal;
 }

@@ -20,6 +20,8 @@ struct json_object;
 
 namespace FacepadSim {
 
+class Database;
+
 struct Person {
   std::string record;   // the "data=" JSON text last accepted for the person
   std::string facepic;  // the "facepic=" text of its adduser, if any
@@ -65,6 +67,10 @@ class ServiceModel {
     int status = 200;
     std::string body = "ok";
   };
+  // A result poll hands out at most this many results, the oldest first;
+  // the rest wait for the next poll.
+  static constexpr std::size_t kResultsPerPoll = 10000;
+
   // One request to `path` (e.g. "facepad/adduser") with `body` as received.
   Answer Handle(const std::string& path, const std::string& body);
 
@@ -114,7 +120,6 @@ class ServiceModel {
   std::optional<std::pair<std::string, std::string>> ListenPortRequest() const;
 
  private:
-  class Database;
   using Fields = std::map<std::string, std::string>;
   // An endpoint of the service: its path, its form fields and what it does.
   struct Endpoint;

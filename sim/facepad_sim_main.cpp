@@ -48,7 +48,6 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
   options.port = 10003;
   options.state.clear();        // a temporary database unless --state says where
   options.journalLimit = 1000;  // it serves for as long as it is left running
-  options.threads = 64;         // room beside requests that faults hold
   bool quiet = false;
   std::vector<std::string> faults;
   std::string resultCode;
@@ -58,6 +57,15 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
       ->capture_default_str();
   app.add_option("--port", options.port, "port to listen on (0: any free port)")
       ->check(CLI::Range(0, 65535).description("0 to 65535"))
+      ->capture_default_str();
+  app.add_option("--max-connections", options.maxConnections,
+                 "connections served at once, each on a thread of its own; one more is closed "
+                 "at once")
+      ->check(CLI::Range(std::size_t{1}, std::size_t{100000}).description("1 to 100000"))
+      ->capture_default_str();
+  app.add_option("--max-body", options.maxBody,
+                 "largest request body in bytes; a larger one gets 413 and its connection closed")
+      ->check(CLI::PositiveNumber)
       ->capture_default_str();
   app.add_flag("-q,--quiet", quiet, "do not log requests");
   app.add_option("--state", options.state,

@@ -65,8 +65,8 @@ TEST_F(FacepadctlSync, SendsOnlyTheDifferenceAndPlansWithoutSending) {
   EXPECT_TRUE(simulator.RequestsBesidesPolls().empty()) << "--plan sends nothing";
 
   EXPECT_EQ(Ctl({"sync", roster, "--sn", "T1", "--sn", "T2"}).exitCode, 0);
-  EXPECT_EQ(simulator.PersonCount("T1"), 4U);
-  EXPECT_EQ(simulator.PersonCount("T2"), 4U);
+  EXPECT_EQ(simulator.Model().PersonCount("T1"), 4U);
+  EXPECT_EQ(simulator.Model().PersonCount("T2"), 4U);
   EXPECT_EQ(Ctl({"sync", roster, "--sn", "T1", "--plan"}).exitCode, 0);
 
   // One changed, one dropped: an update, and a delete only with --prune.
@@ -78,15 +78,16 @@ TEST_F(FacepadctlSync, SendsOnlyTheDifferenceAndPlansWithoutSending) {
   EXPECT_EQ(simulator.Requests("facepad/setuser").size(), 1U);
   EXPECT_EQ(simulator.Requests("facepad/deluser").size(), 1U);
   EXPECT_EQ(simulator.Requests("facepad/adduser").size(), 0U);
-  EXPECT_FALSE(simulator.FindPerson("T1", "X").has_value());
-  EXPECT_TRUE(simulator.FindPerson("T2", "X").has_value()) << "a terminal not named is not touched";
+  EXPECT_FALSE(simulator.Model().FindPerson("T1", "X").has_value());
+  EXPECT_TRUE(simulator.Model().FindPerson("T2", "X").has_value())
+      << "a terminal not named is not touched";
 
   // The guard: above --max-delete, no delete is sent.
   Roster("certnum,name\nC-1,Renamed\n");
   Finished guarded = Ctl({"sync", roster, "--sn", "T1", "--prune", "--max-delete", "1"});
   EXPECT_EQ(guarded.exitCode, 3) << guarded.out;
   EXPECT_TRUE(Has(guarded.out, "--max-delete")) << guarded.out;
-  EXPECT_EQ(simulator.PersonCount("T1"), 3U);
+  EXPECT_EQ(simulator.Model().PersonCount("T1"), 3U);
 }
 
 // kill -9 at any point, then the same command again (with --held-code):
@@ -103,7 +104,7 @@ TEST_F(FacepadctlSync, ConvergesAfterKillMinus9) {
     again = Ctl({"sync", roster, "--sn", "T1", "--held-code", "101"});
   } while (again.exitCode != 0 && ++runs < 5);
   EXPECT_EQ(again.exitCode, 0) << again.out << again.err;
-  EXPECT_EQ(simulator.PersonCount("T1"), 200U);
+  EXPECT_EQ(simulator.Model().PersonCount("T1"), 200U);
   EXPECT_EQ(Ctl({"sync", roster, "--sn", "T1", "--plan"}).exitCode, 0);
 }
 
@@ -128,9 +129,9 @@ TEST_F(FacepadctlSync, TerminalsBehindSeveralServices) {
   const Finished both = RunToEnd(
       FACEPADCTL_PATH, {"sync", roster, "--inventory", inventory, "--ledger", dir + "/ledger.db"});
   EXPECT_EQ(both.exitCode, 0) << both.out << both.err;
-  EXPECT_EQ(simulator.PersonCount("T1"), 5U);
-  EXPECT_EQ(second.PersonCount("T1"), 5U);
-  EXPECT_EQ(second.PersonCount("T2"), 5U);
+  EXPECT_EQ(simulator.Model().PersonCount("T1"), 5U);
+  EXPECT_EQ(second.Model().PersonCount("T1"), 5U);
+  EXPECT_EQ(second.Model().PersonCount("T2"), 5U);
 
   // A service that is down is reported; the others go on.
   second.Stop();
@@ -139,7 +140,7 @@ TEST_F(FacepadctlSync, TerminalsBehindSeveralServices) {
       FACEPADCTL_PATH, {"sync", roster, "--inventory", inventory, "--ledger", dir + "/ledger.db"});
   EXPECT_EQ(down.exitCode, 1);
   EXPECT_TRUE(Has(down.out, "not available")) << down.out;
-  EXPECT_EQ(simulator.PersonCount("T1"), 6U);
+  EXPECT_EQ(simulator.Model().PersonCount("T1"), 6U);
 
   WriteFile(inventory, "host,port,sn\nh,1,T1\nh,1,T1\n");
   EXPECT_EQ(RunToEnd(FACEPADCTL_PATH, {"sync", roster, "--inventory", inventory}).exitCode, 2);
@@ -168,7 +169,7 @@ TEST_F(FacepadctlSync, HostilePhotosAreBadRows) {
   for (const char* reason : {"FIFO", "/dev/zero", "socket", "folder", "too long", "missing.png"}) {
     EXPECT_TRUE(Has(run.out + run.err, reason)) << reason;
   }
-  EXPECT_TRUE(simulator.FindPerson("T1", "OK").has_value());
+  EXPECT_TRUE(simulator.Model().FindPerson("T1", "OK").has_value());
 }
 
 TEST_F(FacepadctlSync, ImportIsSyncWithoutDeletesAndItsOldOptionsSayWhy) {
@@ -234,8 +235,8 @@ TEST_F(FacepadctlSync, ClassifiesEveryRow) {
                                                        {"11 \"add\"", "\"held\""},
                                                        {"11 \"update\"", "\"done\""}};
   for (const auto& [key, outcome] : expected) EXPECT_EQ(outcomes[key], outcome) << key;
-  EXPECT_TRUE(Has(simulator.FindPerson("T1", "C-9")->record, "Held"));
-  EXPECT_FALSE(simulator.FindPerson("T1", "C-1")->facepic.empty());
+  EXPECT_TRUE(Has(simulator.Model().FindPerson("T1", "C-9")->record, "Held"));
+  EXPECT_FALSE(simulator.Model().FindPerson("T1", "C-1")->facepic.empty());
 }
 
 TEST_F(FacepadctlSync, ReadsStdinAndOutlivesAClosedStdout) {
@@ -245,7 +246,7 @@ TEST_F(FacepadctlSync, ReadsStdinAndOutlivesAClosedStdout) {
                               std::to_string(simulator.Port()) + " sync - --sn T1 --ledger " + dir +
                               "/ledger.db <" + dir + "/roster.csv | head -1"});
   EXPECT_EQ(piped.exitCode, 3) << "the repeated certnum";
-  EXPECT_EQ(simulator.PersonCount("T1"), 30U);
+  EXPECT_EQ(simulator.Model().PersonCount("T1"), 30U);
 
   // Ctrl-C ends a run whose standard input never comes.
   const auto start = std::chrono::steady_clock::now();
@@ -298,5 +299,5 @@ TEST_F(FacepadctlSync, RequestsThatMayHaveArrivedAreNotSentTwice) {
   Roster("certnum,name\n");
   const Finished empty = Ctl({"sync", roster, "--sn", "T1", "--prune"});
   EXPECT_EQ(empty.exitCode, 3) << empty.out;
-  EXPECT_EQ(simulator.PersonCount("T1"), 5U);
+  EXPECT_EQ(simulator.Model().PersonCount("T1"), 5U);
 }

@@ -104,7 +104,7 @@ TEST_F(FacepadctlTool, EverySubcommandReportsAcceptedAndRefused) {
       EXPECT_EQ(line["id"], "a1");
     }
     if (arguments[0] == "set-photo") {  // both photos went out as the PNG's base64
-      const auto person = simulator.FindPerson("T1", "C1");
+      const auto person = simulator.Model().FindPerson("T1", "C1");
       ASSERT_TRUE(person.has_value());
       EXPECT_EQ(person->facepic.substr(0, 11), "iVBORw0KGgo");
       EXPECT_EQ(person->photo, person->facepic);
@@ -150,7 +150,7 @@ TEST_F(FacepadctlTool, FailuresSayWhatHappened) {
 }
 
 TEST_F(FacepadctlTool, WaitReportsTheResultOrWhyThereIsNone) {
-  simulator.QueueResult("T1", "other", "105");  // another client's: left alone
+  simulator.Model().QueueResult("T1", "other", "105");  // another client's: left alone
   const auto start = std::chrono::steady_clock::now();
   Fields line = CtlJson({"add-user", "--sn", "T1", "--field", "certnum=C9", "--wait", "10"});
   EXPECT_LT(std::chrono::steady_clock::now() - start, 5s) << "the first poll comes at once";
@@ -184,8 +184,8 @@ TEST_F(FacepadctlTool, InterruptionsSaySoAndExitWith128PlusTheSignal) {
 }
 
 TEST_F(FacepadctlTool, WatchPrintsResultsWithTheirTimeAndNoticesADownService) {
-  simulator.QueueResult("T1", "x1", "0");
-  simulator.QueueResult("T2", "x2", "105");
+  simulator.Model().QueueResult("T1", "x1", "0");
+  simulator.Model().QueueResult("T2", "x2", "105");
   const Finished finished = Ctl({"--json", "watch", "--count", "2"});
   EXPECT_EQ(finished.exitCode, 0);
   std::vector<Fields> lines = JsonLines(finished.out);

@@ -78,7 +78,7 @@ int DestroyInside(ZR_Framework::Face::ResultMap& /*results*/) {
 // keeps itself loaded for it.
 TEST(Factory, DestroyedInsideItsCallbackThenUnloaded) {
   FacepadSim::FacepadSimulator simulator;
-  simulator.QueueResult("A1", "7", "0");
+  simulator.Model().QueueResult("A1", "7", "0");
   void* module = dlopen(ZR_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
   ASSERT_NE(module, nullptr) << dlerror();
   const auto create = reinterpret_cast<Create>(dlsym(module, "CreateTerminalFace_ZR"));

@@ -29,7 +29,7 @@ const char* const kStandIns[] = {"UnBindTerminalFace", "BindTerminalFace", "GetT
 class InjectedFault : public AdaptorTest {
  protected:
   InjectedFault() {
-    simulator.SetTerminalStatusAnswer(kConnectedAnswer);
+    simulator.Model().SetTerminalStatusAnswer(kConnectedAnswer);
     adaptor.SetHttpTimeouts(kTimeOut, kTimeOut);
   }
 
@@ -128,7 +128,7 @@ TEST_F(InjectedFault, ServiceRestartingOrDownNeedsNothingFromTheHost) {
   simulator.Stop();
   {
     FacepadSimulator restarted(options);
-    restarted.SetTerminalStatusAnswer(kConnectedAnswer);
+    restarted.Model().SetTerminalStatusAnswer(kConnectedAnswer);
     for (const char* name : kStandIns) EXPECT_TRUE(Find(name).call(adaptor)) << name;
   }
   for (const char* name : kStandIns) {

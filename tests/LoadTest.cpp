@@ -62,5 +62,5 @@ TEST(Load, FourThreadsEachGetTheirOwnStatusAndEveryResultArrivesOnce) {
   std::this_thread::sleep_for(200ms);  // time for a stray second delivery to show
   std::lock_guard<std::mutex> lock(mutex);
   EXPECT_TRUE(deliveries == expected);  // each once, and nothing else
-  EXPECT_EQ(simulator.PersonCount("LOAD"), expected.size());
+  EXPECT_EQ(simulator.Model().PersonCount("LOAD"), expected.size());
 }

@@ -17,7 +17,7 @@ using namespace operations;
 
 class EveryOperation : public AdaptorTest {
  protected:
-  EveryOperation() { simulator.SetTerminalStatusAnswer(kConnectedAnswer); }
+  EveryOperation() { simulator.Model().SetTerminalStatusAnswer(kConnectedAnswer); }
 };
 
 TEST_F(EveryOperation, EachSendsExactlyItsBody) {
@@ -177,8 +177,8 @@ TEST_F(EveryOperation, ResultsArriveWithTheSimulatorsCodes) {
                              {"4", "101"},
                              {"5", "102"},
                              {"6", "0"}}));
-  EXPECT_EQ(simulator.FindTerminal("T1")->accountLevel, "Administrator");
-  EXPECT_EQ(simulator.PersonCount("T1"), 0u);
+  EXPECT_EQ(simulator.Model().FindTerminal("T1")->accountLevel, "Administrator");
+  EXPECT_EQ(simulator.Model().PersonCount("T1"), 0u);
 }
 
 // The status query's answer decides its return: a connected entry, no entry
@@ -194,7 +194,7 @@ TEST_F(EveryOperation, StatusQueryReadsTheAnswerAndLogsWhatItCannot) {
   };
   for (const auto& [answer, logged, failure] : cases) {
     log.Clear();
-    simulator.SetTerminalStatusAnswer(answer);
+    simulator.Model().SetTerminalStatusAnswer(answer);
     EXPECT_EQ(adaptor.GetTerminalStatusFace("T1"), failure == Failure::None) << answer;
     EXPECT_EQ(log.Messages(), logged) << answer;
     EXPECT_EQ(TerminalFace_ZR::LastFailure().failure, failure) << answer;

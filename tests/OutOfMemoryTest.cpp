@@ -85,7 +85,7 @@ using ZR_Framework::Face::TerminalFace_ZR;
 class OutOfMemory : public AdaptorTest {};
 
 TEST_F(OutOfMemory, AnAllocationFailingAnywhereInAnOperationStaysInside) {
-  simulator.SetTerminalStatusAnswer(kConnectedAnswer);
+  simulator.Model().SetTerminalStatusAnswer(kConnectedAnswer);
   ResultMap results;
   const std::string resultList = R"([{"SN":"A1","data":[{"id":"7","return":"0"}]}])";
   const std::string noUserRecord = "TerminalFace_ZR::AddUserZorvan jsonData == nullptr";

@@ -38,20 +38,20 @@ class ResultDelivery : public AdaptorTest {};
 
 TEST_F(ResultDelivery, TheMapAccumulatesUnlessTheHostEmptiesIt) {
   // The fixture's handler keeps the map.
-  simulator.QueueResult("A1", "7", "0");
-  simulator.QueueResult("A1", "8", "102");
+  simulator.Model().QueueResult("A1", "7", "0");
+  simulator.Model().QueueResult("A1", "8", "102");
   ASSERT_TRUE(results.WaitForDeliveries(1));
   EXPECT_EQ(results.Deliveries()[0], (ResultMap{{"A1", {{"7", "0"}, {"8", "102"}}}}));
-  simulator.QueueResult("B2", "9", "0");
+  simulator.Model().QueueResult("B2", "9", "0");
   ASSERT_TRUE(results.WaitForDeliveries(2));
   EXPECT_EQ(results.Deliveries()[1],
             (ResultMap{{"A1", {{"7", "0"}, {"8", "102"}}}, {"B2", {{"9", "0"}}}}));
 
   const RecordedResults empties;
   adaptor.SetResultHandler(empties.Handler(/*emptiesFrom=*/0));
-  simulator.QueueResult("C3", "1", "0");
+  simulator.Model().QueueResult("C3", "1", "0");
   ASSERT_TRUE(empties.WaitForDeliveries(1));
-  simulator.QueueResult("D4", "2", "0");
+  simulator.Model().QueueResult("D4", "2", "0");
   ASSERT_TRUE(empties.WaitForDeliveries(2));
   EXPECT_EQ(empties.Deliveries()[1], (ResultMap{{"D4", {{"2", "0"}}}}));
 }
@@ -85,7 +85,7 @@ TEST(ResultsWaiting, NothingIsLostBeforeTheHostIsHandedIt) {
     const RecordedResults recorded;
     LogCapture log;
     FacepadSimulator simulator;
-    for (const std::string& text : scenario.answers) simulator.QueueResultAnswer(text);
+    for (const std::string& text : scenario.answers) simulator.Model().QueueResultAnswer(text);
     FastPollingAdaptor adaptor(5ms);
     PointAt(adaptor, simulator);
     // One poll more than there are answers: the last answer has been parsed.
@@ -112,7 +112,7 @@ TEST(ThrowingHostCode, HurtsNothing) {
   const RecordedResults recorded;
   const ScopedLogger throwing(ThrowingLogger);  // before the poller starts, as hosts must
   FacepadSimulator simulator;
-  simulator.QueueResult("A1", "7", "0");
+  simulator.Model().QueueResult("A1", "7", "0");
   FastPollingAdaptor adaptor(kTick);
   PointAt(adaptor, simulator);
   // No callback yet: the poller logs that, and the logger throws.
@@ -125,7 +125,7 @@ TEST(ThrowingHostCode, HurtsNothing) {
     throw std::runtime_error("a fault in the host's callback");
   }));
   ASSERT_TRUE(recorded.WaitForDeliveries(1));
-  simulator.QueueResult("A1", "8", "0");
+  simulator.Model().QueueResult("A1", "8", "0");
   ASSERT_TRUE(recorded.WaitForDeliveries(2));
   EXPECT_EQ(recorded.Deliveries()[1].at("A1").count("8"), 1u);
 }
@@ -166,13 +166,13 @@ TEST_F(ResultDelivery, EachRegistrationReplacesTheOtherAndAnEmptyOneIsRefused) {
     EXPECT_EQ(log.Messages(),
               record.empty() ? std::vector<std::string>{} : std::vector<std::string>{record});
   }
-  simulator.QueueResult("A1", "7", "0");
+  simulator.Model().QueueResult("A1", "7", "0");
   ASSERT_TRUE(handled.WaitForDeliveries(1));
   ASSERT_TRUE(SetResultHandlerTerminalFace_ZR(&adaptor, ViaModule, &viaModule));
-  simulator.QueueResult("B2", "8", "0");
+  simulator.Model().QueueResult("B2", "8", "0");
   ASSERT_TRUE(viaModule.WaitForDeliveries(1));
   ASSERT_TRUE(adaptor.SetResultCallbackFace(PlainCallback));
-  simulator.QueueResult("C3", "9", "0");
+  simulator.Model().QueueResult("C3", "9", "0");
   ASSERT_TRUE(g_plain.WaitForDeliveries(1));
   EXPECT_EQ(handled.Deliveries(), (std::vector<ResultMap>{{{"A1", {{"7", "0"}}}}}));
   EXPECT_EQ(viaModule.Deliveries()[0].count("B2"), 1u);
@@ -186,7 +186,7 @@ TEST(PollerLifecycle, DestructionIsPromptWhileWaitingAndDuringAHungPoll) {
   for (const bool hung : {false, true}) {
     const RecordedResults recorded;
     FacepadSimulator simulator;
-    simulator.QueueResult("A1", "7", "0");
+    simulator.Model().QueueResult("A1", "7", "0");
     simulator.AddFault(Fault::Delayed(60s).On("facepad/getresult"));
     auto adaptor = std::make_unique<FastPollingAdaptor>(hung ? kTick : kTick * 10);
     PointAt(*adaptor, simulator);
@@ -214,9 +214,9 @@ TEST(PollerLifecycle, DestructionWaitsForARunningCallbackAndNoneFollows) {
     returned = true;
     return 0;
   });
-  simulator.QueueResult("A1", "7", "0");
+  simulator.Model().QueueResult("A1", "7", "0");
   ASSERT_TRUE(WaitFor([&] { return entered > 0; }));
-  simulator.QueueResult("A1", "8", "0");  // ready for a poll the destructor must prevent
+  simulator.Model().QueueResult("A1", "8", "0");  // ready for a poll the destructor must prevent
   adaptor.reset();
   EXPECT_TRUE(returned);
   std::this_thread::sleep_for(200ms);
@@ -240,7 +240,7 @@ TEST(PollerLifecycle, DestructionInsideTheCallbackCompletesAndEndsThePoller) {
     poller = gettid();
     return 0;
   });
-  simulator.QueueResult("A1", "7", "0");
+  simulator.Model().QueueResult("A1", "7", "0");
   const auto pollerThread = [&] {
     std::lock_guard<std::mutex> lock(mutex);
     return poller;
@@ -273,11 +273,11 @@ TEST_F(ResultDelivery, TwoAdaptorsEachGetTheirOwnResults) {
     return record(results);
   });
   secondAdaptor->SetResultHandler(second.Handler());
-  simulator.QueueResult("A1", "1", "0");
-  secondService.QueueResult("B1", "2", "0");
+  simulator.Model().QueueResult("A1", "1", "0");
+  secondService.Model().QueueResult("B1", "2", "0");
   ASSERT_TRUE(first.WaitForDeliveries(1) && second.WaitForDeliveries(1));
   secondAdaptor.reset();  // the other goes on
-  simulator.QueueResult("A1", "3", "0");
+  simulator.Model().QueueResult("A1", "3", "0");
   ASSERT_TRUE(then.WaitForDeliveries(1));
   EXPECT_EQ(first.Deliveries(), (std::vector<ResultMap>{{{"A1", {{"1", "0"}}}}}));
   EXPECT_EQ(second.Deliveries(), (std::vector<ResultMap>{{{"B1", {{"2", "0"}}}}}));
@@ -352,7 +352,7 @@ TEST(PollerCadence, IntervalFollowsTheIdleCount) {
   for (const Scenario& scenario : scenarios) {
     const RecordedResults recorded;
     FacepadSimulator simulator;
-    for (const std::string& answer : scenario.answers) simulator.QueueResultAnswer(answer);
+    for (const std::string& answer : scenario.answers) simulator.Model().QueueResultAnswer(answer);
     FastPollingAdaptor adaptor(kTick);
     PointAt(adaptor, simulator);
     adaptor.SetResultHandler(recorded.Handler(scenario.hostEmptiesFrom));

@@ -4,7 +4,7 @@
 
 #include <thread>
 
-#include "AdminApi.h"
+#include "Journal.h"
 #include "TestAdaptor.h"
 
 // The admin API answers on the simulator's own address, and an admin POST is

@@ -269,8 +269,9 @@ TEST_F(SyncAnswers, AnEmptiedTerminalIsRefilledWithTheAbsentCode) {
   const Run run = Sync("A,Ann," + kPhoto + "\nB,Bo Lind,\nC,Chen,\n");
   EXPECT_EQ(run.done, 2) << "B's update answered 102, then B added; D's delete counts as done";
   EXPECT_EQ(run.left, 0);
-  EXPECT_TRUE(simulator.FindPerson("T1", "B").has_value());
-  EXPECT_FALSE(simulator.FindPerson("T1", "A").has_value()) << "the ledger is not the terminal";
+  EXPECT_TRUE(simulator.Model().FindPerson("T1", "B").has_value());
+  EXPECT_FALSE(simulator.Model().FindPerson("T1", "A").has_value())
+      << "the ledger is not the terminal";
 }
 
 // The simulator's forced code comes after the add was carried out: the
@@ -307,7 +308,7 @@ TEST_F(SyncAnswers, ResultsOfAnEarlierRunAreCollectedFirst) {
   const Run lost = Sync("A,Ann," + kPhoto + "\nB,Bo,\nC,Chen,\nD,Dan,\n");
   EXPECT_EQ(lost.forgotten, 1);
   EXPECT_EQ(lost.left, 0);
-  EXPECT_TRUE(simulator.FindPerson("T1", "D").has_value());
+  EXPECT_TRUE(simulator.Model().FindPerson("T1", "D").has_value());
 }
 
 // A photo is hashed again when it changed, even when a copy kept its size
