@@ -135,7 +135,9 @@ class Connection final : public httplib::Stream {
   }
 
   bool is_readable() const override {
-    return m_begin < m_end || Wait(POLLIN, std::chrono::seconds(m_limits.readSeconds));
+    if (m_begin < m_end || Wait(POLLIN, std::chrono::seconds(m_limits.readSeconds))) return true;
+    m_readFailed = true;
+    return false;
   }
   bool is_writable() const override {
     return Wait(POLLOUT, std::chrono::seconds(m_limits.writeSeconds));
@@ -145,9 +147,14 @@ class Connection final : public httplib::Stream {
     if (m_begin == m_end) {
       if (!is_readable()) return -1;
       // Headers are read a byte at a time: they come from a buffer.
-      if (size >= m_buffer.size()) return Receive(data, size);
-      const ssize_t received = Receive(m_buffer.data(), m_buffer.size());
-      if (received <= 0) return received;
+      const bool direct = size >= m_buffer.size();
+      const ssize_t received =
+          direct ? Receive(data, size) : Receive(m_buffer.data(), m_buffer.size());
+      if (direct && received > 0) return received;
+      if (received <= 0) {
+        m_readFailed = true;
+        return received;
+      }
       m_begin = 0;
       m_end = static_cast<std::size_t>(received);
     }
@@ -192,6 +199,9 @@ class Connection final : public httplib::Stream {
     unspecified.sa_family = AF_UNSPEC;
     static_cast<void>(connect(m_socket, &unspecified, sizeof unspecified));
   }
+  // Whether a read timed out or found the connection ended: the request it
+  // was part of is answered 400, and nothing more is read.
+  bool ReadFailed() const { return m_readFailed; }
   void CloseAfterAnswer() { m_closeAfterAnswer = true; }
   bool ClosingAfterAnswer() const { return m_closeAfterAnswer; }
 
@@ -234,6 +244,7 @@ class Connection final : public httplib::Stream {
   std::size_t m_begin = 0;
   std::size_t m_end = 0;
   bool m_closeAfterAnswer = false;
+  mutable bool m_readFailed = false;
 };
 
 // The connection this thread serves, if any.
@@ -282,7 +293,7 @@ bool ConnectionServer::process_and_close_socket(int sock) {
        --left) {
     bool closed = false;
     served = process_request(connection, left == 1, closed, nullptr);
-    if (!served || closed || connection.ClosingAfterAnswer()) break;
+    if (!served || closed || connection.ClosingAfterAnswer() || connection.ReadFailed()) break;
     idle = m_limits.keepAliveSeconds;
   }
   t_connection = nullptr;

@@ -2,9 +2,17 @@
 // the status of its own post (persons are accepted, photos refused), and
 // every accepted request's result is delivered exactly once.
 //
-// ZR_LOAD_OPERATIONS sets the operations per thread (default 1000).
+// ZR_LOAD_OPERATIONS sets the operations per thread (default 1000). Then the
+// simulator's own limits: idle, slow and oversized clients and results.
+#include <httplib.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -63,4 +71,137 @@ TEST(Load, FourThreadsEachGetTheirOwnStatusAndEveryResultArrivesOnce) {
   std::lock_guard<std::mutex> lock(mutex);
   EXPECT_TRUE(deliveries == expected);  // each once, and nothing else
   EXPECT_EQ(simulator.Model().PersonCount("LOAD"), expected.size());
+}
+
+namespace {
+
+// A raw loopback TCP connection to `port`, closed on scope exit.
+class RawClient {
+ public:
+  explicit RawClient(int port) {
+    sockaddr_in address{AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
+    m_connected = connect(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  }
+  ~RawClient() { close(m_socket); }
+  RawClient(const RawClient&) = delete;
+  RawClient& operator=(const RawClient&) = delete;
+  bool Connected() const { return m_connected; }
+  void Send(const std::string& bytes) const {
+    static_cast<void>(send(m_socket, bytes.data(), bytes.size(), MSG_NOSIGNAL));
+  }
+  // What arrives until the server closes the connection or `limit` passes.
+  std::string ReadToEnd(std::chrono::milliseconds limit = 5s) const {
+    std::string received;
+    const auto deadline = std::chrono::steady_clock::now() + Scaled(limit);
+    for (char buffer[4096];;) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      pollfd ready{m_socket, POLLIN, 0};
+      if (left.count() <= 0 || poll(&ready, 1, static_cast<int>(left.count())) <= 0) break;
+      const ssize_t n = recv(m_socket, buffer, sizeof buffer, 0);
+      if (n <= 0) return received + "<closed>";
+      received.append(buffer, static_cast<std::size_t>(n));
+    }
+    return received + "<open>";
+  }
+
+ private:
+  int m_socket = socket(AF_INET, SOCK_STREAM, 0);
+  bool m_connected = false;
+};
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+}  // namespace
+
+// Idle and slow clients hold a connection each, not the service: a normal
+// request is still answered at once, and a client that sends a header line
+// every 3 s is cut after 2 s of silence.
+TEST(Load, IdleAndSlowClientsDoNotHoldTheService) {
+  FacepadSim::FacepadSimulator simulator;
+  std::vector<std::unique_ptr<RawClient>> clients;
+  for (int i = 0; i < 70 + 64; ++i) {
+    clients.push_back(std::make_unique<RawClient>(simulator.Port()));
+    ASSERT_TRUE(clients.back()->Connected());
+    if (i >= 70) clients.back()->Send("POST /facepad/active HTTP/1.1\r\n");
+  }
+  const auto start = std::chrono::steady_clock::now();
+  httplib::Client client(simulator.Host(), simulator.Port());
+  const auto answer = client.Post("/facepad/active", "", "text/plain");
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->status, 200);
+  EXPECT_LT(SecondsSince(start), Scaled(1s).count() / 1000.0);
+
+  const RawClient slow(simulator.Port());
+  const auto sent = std::chrono::steady_clock::now();
+  slow.Send("POST /facepad/active HTTP/1.1\r\nHost: x\r\n");
+  EXPECT_NE(slow.ReadToEnd(3s).find("<closed>"), std::string::npos) << "cut before its next line";
+  EXPECT_GT(SecondsSince(sent), 1.5);
+}
+
+// Over the limits: a body too large gets 413 and the connection closed, as
+// announced or as chunked; a connection beyond the limit is closed at once.
+TEST(Load, OverTheLimitsIsRefused) {
+  FacepadSim::SimulatorOptions options;
+  options.maxBody = 1000;
+  options.maxConnections = 2;
+  FacepadSim::FacepadSimulator simulator(options);
+  const std::string post = "POST /facepad/adduser HTTP/1.1\r\nHost: x\r\n";
+  const std::string bodies[] = {
+      "Content-Length: 100000000\r\n\r\n",
+      "Transfer-Encoding: chunked\r\n\r\n7d1\r\n" + std::string(2001, 'x') + "\r\n",
+  };
+  for (const std::string& rest : bodies) {
+    const RawClient client(simulator.Port());
+    client.Send(post + rest);
+    const std::string answer = client.ReadToEnd();
+    EXPECT_EQ(answer.rfind("HTTP/1.1 413", 0), 0u) << answer;
+    EXPECT_NE(answer.find("Connection: close"), std::string::npos) << answer;
+    EXPECT_NE(answer.find("<closed>"), std::string::npos) << answer;
+  }
+  EXPECT_TRUE(simulator.Requests("facepad/adduser").empty());
+
+  const RawClient first(simulator.Port());
+  const RawClient second(simulator.Port());
+  ASSERT_TRUE(WaitFor([&] {
+    const RawClient third(simulator.Port());
+    return third.ReadToEnd(100ms) == "<closed>";
+  }));
+}
+
+// Stop() may come twice, and a simulator stopped (and then destroyed) leaves
+// a later one on the same port and its connections alone.
+TEST(Load, AStoppedSimulatorLeavesALaterOneOnItsPortAlone) {
+  auto earlier = std::make_unique<FacepadSim::FacepadSimulator>();
+  FacepadSim::SimulatorOptions options;
+  options.port = earlier->Port();
+  earlier->Stop();
+  earlier->Stop();
+  FacepadSim::FacepadSimulator later(options);
+  httplib::Client client(later.Host(), later.Port());
+  client.set_keep_alive(true);
+  ASSERT_TRUE(client.Post("/facepad/active", "", "text/plain"));
+  earlier.reset();
+  ASSERT_TRUE(client.Post("/facepad/active", "", "text/plain"));
+  EXPECT_EQ(later.ConnectionCount(), 1u);
+}
+
+// A poll hands out at most 10,000 results; the rest wait for the next.
+TEST(Load, APollHandsOutAtMostTenThousandResults) {
+  FacepadSim::ServiceModel model;
+  for (int i = 0; i <= 10000; ++i) model.QueueResult("T", std::to_string(i), "0");
+  const auto handed = [&model] {
+    const std::string body = model.Handle("facepad/getresult", "").body;
+    std::size_t count = 0;
+    for (std::size_t at = body.find("\\\"id\\\""); at != std::string::npos;
+         at = body.find("\\\"id\\\"", at + 1)) {
+      ++count;
+    }
+    return count;
+  };
+  EXPECT_EQ(handed(), FacepadSim::ServiceModel::kResultsPerPoll);
+  EXPECT_EQ(handed(), 1u);
+  EXPECT_EQ(handed(), 0u);
 }
