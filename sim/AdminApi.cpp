@@ -1,12 +1,14 @@
 #include "AdminApi.h"
 
-#include <arpa/inet.h>
 #include <json-c/json.h>
 
 #include <httplib.h>
 
+#include <map>
+#include <set>
 #include <variant>
 
+#include "BrowserGuard.h"
 #include "FaultRule.h"
 #include "FormBody.h"
 #include "Photos.h"
@@ -104,17 +106,32 @@ struct Refusal {
   std::string why;
 };
 
-// The JSON object an admin POST carries, or why it is refused.
-std::variant<JsonPtr, Refusal> PostedObject(const httplib::Request& request, bool namesThis) {
-  if (!namesThis) {
-    return Refusal{403, "the Host header must name this simulator by its address or as localhost"};
-  }
-  if (request.get_header_value("Content-Type").rfind("application/json", 0) != 0) {
+// Each admin action, and the keys its JSON object may hold.
+const std::map<std::string, std::set<std::string>> kActions = {
+    {"admin/reset", {}},
+    {"admin/faults", {"fault"}},
+    {"admin/faults/clear", {}},
+    {"admin/result-code", {"code", "sn", "count"}},
+};
+
+// The JSON object an admin POST to `path` carries, or why it is refused.
+std::variant<JsonPtr, Refusal> PostedObject(const std::string& path,
+                                            const httplib::Request& request) {
+  if (!IsJsonMediaType(request.get_header_value("Content-Type"))) {
     return Refusal{403, "an admin POST carries Content-Type: application/json"};
   }
   JsonPtr object(json_tokener_parse(request.body.empty() ? "{}" : request.body.c_str()));
   if (!json_object_is_type(object.get(), json_type_object)) {
     return Refusal{400, "the body is not a JSON object"};
+  }
+  const std::set<std::string>& keys = kActions.at(path);
+  json_object_object_foreach(object.get(), key, value) {
+    static_cast<void>(value);
+    if (keys.count(key) != 0) continue;
+    std::string known;
+    for (const std::string& name : keys) known += (known.empty() ? "\"" : ", \"") + name + "\"";
+    return Refusal{400, "unknown key \"" + std::string(key) + "\": " + path +
+                            (known.empty() ? " takes none" : " takes " + known)};
   }
   return object;
 }
@@ -157,28 +174,18 @@ std::optional<std::string> SetResultCode(ServiceModel& model, json_object* body)
 
 }  // namespace
 
-AdminApi::AdminApi(ServiceModel& model, Journal& journal, FaultScript& faults, std::string host,
-                   int port)
-    : m_model(model), m_journal(journal), m_faults(faults), m_host(std::move(host)), m_port(port) {}
+AdminApi::AdminApi(ServiceModel& model, Journal& journal, FaultScript& faults)
+    : m_model(model), m_journal(journal), m_faults(faults) {}
 
-// Whether `host` (a Host header) names this simulator: by the address it
-// listens on, as localhost or by any IP address, with its port. A name that
-// only resolves here (a page's own domain, rebound) is not taken.
-bool AdminApi::NamesThisSimulator(const std::string& host) const {
-  const std::string port = ":" + std::to_string(m_port);
-  if (host.size() <= port.size() ||
-      host.compare(host.size() - port.size(), port.size(), port) != 0) {
-    return false;
+std::string AdminApi::MethodFor(const std::string& path) {
+  for (const auto& [action, keys] : kActions) {
+    if (path == action) return "POST";
   }
-  std::string name = host.substr(0, host.size() - port.size());
-  if (name == m_host || name == "localhost") return true;
-  if (name.size() > 2 && name.front() == '[' && name.back() == ']') {
-    name = name.substr(1, name.size() - 2);
-    in6_addr address6{};
-    return inet_pton(AF_INET6, name.c_str(), &address6) == 1;
+  for (const char* resource :
+       {"", "admin/state", "admin/persons", "admin/photo", "admin/journal"}) {
+    if (path == resource) return "GET";
   }
-  in_addr address{};
-  return inet_pton(AF_INET, name.c_str(), &address) == 1;
+  return {};
 }
 
 void AdminApi::State(httplib::Response& response) const {
@@ -280,8 +287,8 @@ void AdminApi::JournalPage(const httplib::Request& request, httplib::Response& r
 
 void AdminApi::Post(const std::string& path, const httplib::Request& request,
                     httplib::Response& response) const {
-  std::variant<JsonPtr, Refusal> posted =
-      PostedObject(request, NamesThisSimulator(request.get_header_value("Host")));
+  if (kActions.count(path) == 0) return Refuse(response, 404, "no admin action " + path);
+  std::variant<JsonPtr, Refusal> posted = PostedObject(path, request);
   if (const auto* refusal = std::get_if<Refusal>(&posted)) {
     return Refuse(response, refusal->status, refusal->why);
   }
@@ -295,12 +302,8 @@ void AdminApi::Post(const std::string& path, const httplib::Request& request,
     m_faults.Add(std::get<Fault>(fault));
   } else if (path == "admin/faults/clear") {
     m_faults.Clear();
-  } else if (path == "admin/result-code") {
-    if (std::optional<std::string> why = SetResultCode(m_model, body)) {
-      return Refuse(response, 400, *why);
-    }
-  } else {
-    return Refuse(response, 404, "no admin action " + path);
+  } else if (std::optional<std::string> why = SetResultCode(m_model, body)) {  // result-code
+    return Refuse(response, 400, *why);
   }
   json_object* done = json_object_new_object();
   json_object_object_add(done, "ok", json_object_new_boolean(true));
@@ -321,7 +324,7 @@ void AdminApi::Serve(const std::string& path, const httplib::Request& request,
     response.set_content(kPageHtml, "text/html; charset=utf-8");
     response.set_header("Content-Security-Policy",
                         "default-src 'self'; img-src 'self' blob:; style-src 'unsafe-inline'; "
-                        "script-src 'unsafe-inline'");
+                        "script-src 'unsafe-inline'; frame-ancestors 'none'");
     return;
   }
   if (path == "admin/state") return State(response);

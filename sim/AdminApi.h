@@ -1,8 +1,8 @@
 // The simulator's own face: the page at "/" and the JSON admin API under
-// "/admin/", for looking into the service's state and scripting it. These
-// answer on the simulator's address only; an admin POST must carry
-// "Content-Type: application/json" and a Host naming that address, so that
-// another page open in the same browser cannot reset or script it.
+// "/admin/", for looking into the service's state and scripting it. An admin
+// POST must carry "Content-Type: application/json", which a page from
+// another site cannot send without asking first; the server's BrowserGuard
+// keeps such pages out besides.
 #ifndef FACEPAD_ADMIN_API_H
 #define FACEPAD_ADMIN_API_H
 
@@ -21,9 +21,12 @@ namespace FacepadSim {
 
 class AdminApi {
  public:
-  // Shows and scripts `model`, `journal` and `faults`; admin POSTs must name
-  // `host` and `port`, the address the simulator listens on.
-  AdminApi(ServiceModel& model, Journal& journal, FaultScript& faults, std::string host, int port);
+  // Shows and scripts `model`, `journal` and `faults`.
+  AdminApi(ServiceModel& model, Journal& journal, FaultScript& faults);
+
+  // The method `path` ("", "admin/state", ...) is served for: "GET" or
+  // "POST", or empty when there is no such path.
+  static std::string MethodFor(const std::string& path);
 
   // Answers a request for the page ("") or for "admin/...".
   void Serve(const std::string& path, const httplib::Request& request,
@@ -38,13 +41,10 @@ class AdminApi {
   void JournalPage(const httplib::Request& request, httplib::Response& response) const;
   void Post(const std::string& path, const httplib::Request& request,
             httplib::Response& response) const;
-  bool NamesThisSimulator(const std::string& host) const;
 
   ServiceModel& m_model;
   Journal& m_journal;
   FaultScript& m_faults;
-  const std::string m_host;
-  const int m_port;
 };
 
 }  // namespace FacepadSim

@@ -13,6 +13,7 @@
 #include <system_error>
 
 #include "AdminApi.h"
+#include "BrowserGuard.h"
 #include "Connections.h"
 #include "FaultPlayback.h"
 
@@ -32,11 +33,27 @@ void IgnoreSigpipeOnce() {
   });
 }
 
-void RefuseAsTooLarge(httplib::Response& response, std::size_t maxBody) {
-  response.status = 413;
+// Answers before the body is read; the connection is closed after the
+// answer, since what is left of the request cannot be told from the next.
+void RefuseUnread(httplib::Response& response, int status, const std::string& why) {
+  response.status = status;
   response.set_header("Connection", "close");
-  response.set_content("the body is over " + std::to_string(maxBody) + " bytes", "text/plain");
+  response.set_content(why, "text/plain");
   CloseAfterThisAnswer();
+}
+
+void RefuseAsTooLarge(httplib::Response& response, std::size_t maxBody) {
+  RefuseUnread(response, 413, "the body is over " + std::to_string(maxBody) + " bytes");
+}
+
+// The path without its leading "/": "facepad/adduser", "admin/state", "".
+std::string PathOf(const httplib::Request& request) {
+  return request.path.empty() ? request.path : request.path.substr(1);
+}
+
+// The page and the admin API: the simulator's own, not the service's.
+bool IsOwnPath(const std::string& path) {
+  return path.empty() || path.rfind("admin/", 0) == 0 || path == "favicon.ico";
 }
 
 // The Content-Length `request` announces, if any.
@@ -71,16 +88,12 @@ FacepadSimulator::FacepadSimulator(SimulatorOptions options)
     m_listeningSocket = socket;
   });
 
-  // An announced body over the limit is refused before it is read; a chunked
-  // one as it passes the limit.
-  const std::size_t maxBody = m_options.maxBody;
   m_server->set_pre_routing_handler(
-      [maxBody](const httplib::Request& request, httplib::Response& response) {
-        const std::optional<unsigned long long> length = AnnouncedLength(request);
-        if (!length || *length <= maxBody) return httplib::Server::HandlerResponse::Unhandled;
-        RefuseAsTooLarge(response, maxBody);
-        return httplib::Server::HandlerResponse::Handled;
+      [this](const httplib::Request& request, httplib::Response& response) {
+        return Screen(request, response) ? httplib::Server::HandlerResponse::Unhandled
+                                         : httplib::Server::HandlerResponse::Handled;
       });
+  const std::size_t maxBody = m_options.maxBody;
   const auto serveWithBody = [this, maxBody](const httplib::Request& request,
                                              httplib::Response& response,
                                              const httplib::ContentReader& reader) {
@@ -95,8 +108,6 @@ FacepadSimulator::FacepadSimulator(SimulatorOptions options)
     Serve(withBody, response);
   };
   m_server->Post(".*", serveWithBody);
-  m_server->Put(".*", serveWithBody);
-  m_server->Delete(".*", serveWithBody);
   m_server->Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
     Serve(request, response);
   });
@@ -122,7 +133,8 @@ FacepadSimulator::FacepadSimulator(SimulatorOptions options)
   if (m_listeningSocket >= 0) {
     listen(m_listeningSocket, SOMAXCONN);  // a second listen() only resizes the backlog
   }
-  m_admin = std::make_unique<AdminApi>(m_model, m_journal, m_faults, m_options.host, m_port);
+  m_guard = std::make_unique<BrowserGuard>(m_options.host, m_port);
+  m_admin = std::make_unique<AdminApi>(m_model, m_journal, m_faults);
   auto listening = std::make_shared<std::atomic<bool>>(true);
   m_listener = std::thread([this, listening] {
     m_server->listen_after_bind();
@@ -153,10 +165,35 @@ void FacepadSimulator::Stop() {
   if (m_listener.joinable()) m_listener.join();
 }
 
+bool FacepadSimulator::Screen(const httplib::Request& request, httplib::Response& response) const {
+  // An announced body over the limit is refused before it is read; a
+  // chunked one as it passes the limit (in the POST handler).
+  const std::optional<unsigned long long> length = AnnouncedLength(request);
+  if (length && *length > m_options.maxBody) {
+    RefuseAsTooLarge(response, m_options.maxBody);
+    return false;
+  }
+  const std::string path = PathOf(request);
+  if (const std::optional<std::string> why = m_guard->Refusal(request, IsOwnPath(path))) {
+    RefuseUnread(response, 403, *why);
+    return false;
+  }
+  // A request the path is not for is answered here, so that it is neither
+  // journalled nor given a fault scripted for the service's requests.
+  const std::string method =
+      ServiceModel::IsEndpoint(path) ? std::string("POST") : AdminApi::MethodFor(path);
+  if (!method.empty() && request.method != method) {
+    response.set_header("Allow", method);
+    RefuseUnread(response, 405, "/" + path + " takes " + method + " only");
+    return false;
+  }
+  return true;
+}
+
 void FacepadSimulator::Serve(const httplib::Request& request, httplib::Response& response) {
-  const std::string path = request.path.empty() ? request.path : request.path.substr(1);
+  const std::string path = PathOf(request);
   // The page and the admin API are the simulator's own: not journalled, no faults.
-  if (path.empty() || path.rfind("admin/", 0) == 0 || path == "favicon.ico") {
+  if (IsOwnPath(path)) {
     m_admin->Serve(path, request, response);
     return;
   }
@@ -179,11 +216,6 @@ void FacepadSimulator::ServeService(const std::string& path, const httplib::Requ
                                     httplib::Response& response) {
   if (const std::optional<Fault> fault = m_faults.Take(path)) {
     if (PlayFault(*fault, path, request, response, m_model, m_stop)) return;
-  }
-  if (request.method != "POST") {
-    response.status = 405;
-    response.set_content("the facepad service answers POST only", "text/plain");
-    return;
   }
   const ServiceModel::Answer answer = m_model.Handle(path, request.body);
   response.status = answer.status;

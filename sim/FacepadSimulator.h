@@ -31,6 +31,7 @@ struct Response;
 namespace FacepadSim {
 
 class AdminApi;
+class BrowserGuard;
 class ConnectionServer;
 
 struct SimulatorOptions {
@@ -93,6 +94,8 @@ class FacepadSimulator {
   void Reset();
 
  private:
+  // Whether `request` goes on to be served; when not, `response` says why.
+  bool Screen(const httplib::Request& request, httplib::Response& response) const;
   void Serve(const httplib::Request& request, httplib::Response& response);
   void ServeService(const std::string& path, const httplib::Request& request,
                     httplib::Response& response);
@@ -103,7 +106,8 @@ class FacepadSimulator {
   FaultScript m_faults;
   StopSignal m_stop;
   std::unique_ptr<ConnectionServer> m_server;
-  std::unique_ptr<AdminApi> m_admin;  // made once the port is known
+  std::unique_ptr<BrowserGuard> m_guard;  // made once the port is known
+  std::unique_ptr<AdminApi> m_admin;
   int m_port = 0;
   int m_listeningSocket = -1;  // noted when the server makes it
 

@@ -22,7 +22,7 @@ struct Fault {
     Close,        // close the connection without answering
     Oversized,    // answer 200 with a body of `bytes` bytes
     Reset,        // answer 200 announcing `body`, send half of it, then reset the connection
-    Drip,         // answer 200 with `body`, one byte every `delay`
+    Drip,         // answer 200 with `body`, `bytesPerSecond` bytes a second, one at a time
     Endless,      // answer 200 with a body of no announced length that never ends
     Unsolicited,  // answer `status` with `body`, then (20 ms later) a 200 nobody asked for
   };
@@ -31,8 +31,11 @@ struct Fault {
   std::string body;
   std::chrono::milliseconds delay{0};
   std::size_t bytes = 0;
+  double bytesPerSecond = 0;
   std::string path;
   int count = -1;
+  // The action as it was written ("hang:0.25"), when it was parsed from text.
+  std::string given;
 
   static Fault Answer(int status, std::string body = {}) {
     Fault fault;
@@ -63,11 +66,11 @@ struct Fault {
     fault.body = std::move(body);
     return fault;
   }
-  static Fault Drip(std::string body, std::chrono::milliseconds delay) {
+  static Fault Drip(std::string body, double bytesPerSecond) {
     Fault fault;
     fault.action = Action::Drip;
     fault.body = std::move(body);
-    fault.delay = delay;
+    fault.bytesPerSecond = bytesPerSecond;
     return fault;
   }
   static Fault AnswerAndAnUnsolicitedOne(int status) {

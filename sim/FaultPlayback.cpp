@@ -3,6 +3,7 @@
 #include <httplib.h>
 
 #include <algorithm>
+#include <memory>
 
 #include "Connections.h"
 
@@ -60,7 +61,9 @@ void Reset(const Fault& fault, httplib::Response& response) {
       });
 }
 
-// Without a body of its own, the fault drips the service's own answer.
+// Without a body of its own, the fault drips the service's own answer. Each
+// byte goes out on a schedule kept from the first, so that the rate holds
+// whatever it is, not only whole milliseconds a byte.
 void Drip(const Fault& fault, const std::string& path, const httplib::Request& request,
           httplib::Response& response, ServiceModel& model, const StopSignal& stop) {
   std::string body = fault.body;
@@ -69,12 +72,16 @@ void Drip(const Fault& fault, const std::string& path, const httplib::Request& r
     response.status = answer.status;
     body = std::move(answer.body);
   }
-  response.set_content_provider(body.size(), "text/plain",
-                                [&stop, body, delay = fault.delay](size_t offset, size_t /*length*/,
-                                                                   httplib::DataSink& sink) {
-                                  return sink.write(body.data() + offset, 1) &&
-                                         stop.WaitUnlessRaised(delay);
-                                });
+  const std::chrono::duration<double> perByte(1.0 / std::max(fault.bytesPerSecond, 1e-3));
+  auto start = std::make_shared<std::chrono::steady_clock::time_point>();
+  response.set_content_provider(
+      body.size(), "text/plain",
+      [&stop, body, perByte, start](size_t offset, size_t /*length*/, httplib::DataSink& sink) {
+        if (offset == 0) *start = std::chrono::steady_clock::now();
+        const auto due = *start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                      perByte * static_cast<double>(offset + 1));
+        return sink.write(body.data() + offset, 1) && stop.WaitUnlessRaised(due);
+      });
 }
 
 }  // namespace

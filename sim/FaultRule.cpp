@@ -22,6 +22,32 @@ std::optional<long> Whole(const std::string& text, long lowest, long highest) {
 // The body the garbage fault answers with: no form, no JSON.
 constexpr const char* kGarbage = "\x01garbage{[\"";
 
+// A fault built in code, without a text of its own, as the grammar writes it.
+std::string BuiltRuleText(const Fault& fault) {
+  std::string text;
+  switch (fault.action) {
+    case Fault::Action::Status:
+      text =
+          fault.status == 200 && fault.body == kGarbage ? "garbage" : std::to_string(fault.status);
+      break;
+    case Fault::Action::Delay: {
+      char seconds[32];
+      std::snprintf(seconds, sizeof seconds, "%g", static_cast<double>(fault.delay.count()) / 1000);
+      text = std::string("hang:") + seconds;
+      break;
+    }
+    case Fault::Action::Close:
+      text = "close";
+      break;
+    case Fault::Action::Drip:
+      text = "drip:" + std::to_string(std::llround(fault.bytesPerSecond));
+      break;
+    default:
+      text = "fault";
+  }
+  return text;
+}
+
 }  // namespace
 
 std::variant<Fault, std::string> ParseFault(const std::string& text) {
@@ -55,9 +81,10 @@ std::variant<Fault, std::string> ParseFault(const std::string& text) {
   } else if (action == "hang") {
     char* end = nullptr;
     const double seconds = std::strtod(argument.c_str(), &end);
-    if (argument.empty() || *end != '\0' || !std::isfinite(seconds) || seconds <= 0 ||
+    // A hang is played in whole milliseconds: one that rounds to none is refused.
+    if (argument.empty() || *end != '\0' || !std::isfinite(seconds) || seconds < 0.0005 ||
         seconds > 3600) {
-      return "hang takes SECONDS, more than 0 and at most 3600: hang:2";
+      return "hang takes SECONDS, from 0.001 to 3600: hang:2";
     }
     fault = Fault::Delayed(std::chrono::milliseconds(std::llround(seconds * 1000)));
   } else if (action == "close" || action == "garbage") {
@@ -66,7 +93,7 @@ std::variant<Fault, std::string> ParseFault(const std::string& text) {
   } else if (action == "drip") {
     const std::optional<long> rate = Whole(argument, 1, 1000);
     if (!rate) return "drip takes BYTES_PER_SECOND from 1 to 1000: drip:10";
-    fault = Fault::Drip({}, std::chrono::milliseconds(1000 / *rate));
+    fault = Fault::Drip({}, static_cast<double>(*rate));
   } else {
     return "'" + action +
            "' is not a fault; give a status (500), hang:SECONDS, close, "
@@ -74,31 +101,13 @@ std::variant<Fault, std::string> ParseFault(const std::string& text) {
   }
   fault.path = path == "*" ? std::string() : path;
   fault.count = count;
+  fault.given = rule;
   return fault;
 }
 
 std::string FaultRuleText(const Fault& fault) {
-  std::string text;
-  switch (fault.action) {
-    case Fault::Action::Status:
-      text =
-          fault.status == 200 && fault.body == kGarbage ? "garbage" : std::to_string(fault.status);
-      break;
-    case Fault::Action::Delay: {
-      char seconds[32];
-      std::snprintf(seconds, sizeof seconds, "%g", static_cast<double>(fault.delay.count()) / 1000);
-      text = std::string("hang:") + seconds;
-      break;
-    }
-    case Fault::Action::Close:
-      text = "close";
-      break;
-    case Fault::Action::Drip:
-      text = "drip:" + std::to_string(1000 / std::max<long long>(1, fault.delay.count()));
-      break;
-    default:
-      text = "fault";
-  }
+  std::string text = fault.given;
+  if (text.empty()) text = BuiltRuleText(fault);
   if (fault.count > 0) text += "*" + std::to_string(fault.count);
   return text;
 }

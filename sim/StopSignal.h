@@ -26,6 +26,11 @@ class StopSignal {
     std::unique_lock<std::mutex> lock(m_mutex);
     return !m_wake.wait_for(lock, delay, [this] { return m_raised; });
   }
+  // Waits until `deadline`; false when cut short by Raise().
+  bool WaitUnlessRaised(std::chrono::steady_clock::time_point deadline) const {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return !m_wake.wait_until(lock, deadline, [this] { return m_raised; });
+  }
 
  private:
   mutable std::mutex m_mutex;

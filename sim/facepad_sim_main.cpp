@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <ctime>
 #include <exception>
+#include <optional>
 #include <string>
 #include <variant>
 
@@ -50,7 +51,7 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
   options.journalLimit = 1000;  // it serves for as long as it is left running
   bool quiet = false;
   std::vector<std::string> faults;
-  std::string resultCode;
+  std::optional<std::string> resultCode;
   app.add_option("--host", options.host, "address to listen on")
       ->check(CLI::Validator(
           [](std::string& host) { return host.empty() ? "may not be empty" : ""; }, "ADDRESS"))
@@ -79,7 +80,9 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
                  "endpoint such as facepad/adduser, or *")
       ->check(FaultText());
   app.add_option("--result-code", resultCode,
-                 "the result code every operation reports, instead of its own");
+                 "the result code every operation reports, instead of its own")
+      ->check(CLI::Validator(
+          [](std::string& code) { return code.empty() ? "may not be empty" : ""; }, "CODE"));
   app.set_version_flag("--version", "facepad-sim " ZR_VERSION);
   try {
     app.parse(argc, argv);
@@ -102,7 +105,7 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
     for (const std::string& fault : faults) {
       simulator.AddFault(std::get<FacepadSim::Fault>(FacepadSim::ParseFault(fault)));
     }
-    if (!resultCode.empty()) simulator.Model().SetResultCode(resultCode);
+    if (resultCode) simulator.Model().SetResultCode(*resultCode);
     const bool ipv6 = simulator.Host().find(':') != std::string::npos;
     const std::string address = (ipv6 ? "[" + simulator.Host() + "]" : simulator.Host()) + ":" +
                                 std::to_string(simulator.Port());

@@ -22,6 +22,10 @@ namespace {
 const std::chrono::milliseconds kTimeOut = Scaled(400ms);
 const std::chrono::milliseconds kSlack = Scaled(4s);
 
+double Seconds(std::chrono::milliseconds time) {
+  return std::chrono::duration<double>(time).count();
+}
+
 const char* const kStandIns[] = {"UnBindTerminalFace", "BindTerminalFace", "GetTerminalStatusFace"};
 
 }  // namespace
@@ -53,7 +57,7 @@ TEST_F(InjectedFault, EachFaultFailsCleanlyAndTheNextRequestSucceeds) {
       {"never answering", Fault::Delayed(kTimeOut * 5), Failure::TimedOut, 0},
       {"closing without an answer", Fault::CloseConnection(), Failure::NoAnswer, 0},
       {"resetting mid-answer", Fault::ResetMidAnswer(std::string(4096, 'r')), Failure::NoAnswer, 0},
-      {"dripping byte by byte", Fault::Drip(std::string(100, 'd'), kTimeOut / 20),
+      {"dripping byte by byte", Fault::Drip(std::string(100, 'd'), 20 / Seconds(kTimeOut)),
        Failure::TimedOut, 0},
       {"answering too much",
        Fault::OversizedAnswer(ZR_Framework::Terminal_Http_Tool::kMaxResponseBytes + 1),
@@ -91,7 +95,8 @@ TEST_F(InjectedFault, AnAnswerThatIsNotHttpIsToldFromNoConnection) {
 TEST_F(InjectedFault, AnAnswerDrippedWithinTheTimeOutIsTaken) {
   // About a tenth of the time-out in all, whatever the machine's load.
   adaptor.SetHttpTimeouts(kTimeOut, kTimeOut * 10);
-  simulator.AddFault(Fault::Drip(kConnectedAnswer, kTimeOut / 40).On("facepad/getterminalstatus"));
+  simulator.AddFault(
+      Fault::Drip(kConnectedAnswer, 40 / Seconds(kTimeOut)).On("facepad/getterminalstatus"));
   EXPECT_TRUE(adaptor.GetTerminalStatusFace("SN1"));
 }
 

@@ -7,31 +7,74 @@
 #include "Journal.h"
 #include "TestAdaptor.h"
 
-// The admin API answers on the simulator's own address, and an admin POST is
-// taken only with JSON and a Host naming it: a page from elsewhere cannot
-// script the simulator.
-TEST(SimulatorAdmin, PostsNeedJsonAndThisHost) {
+// What a browser page from elsewhere might send, and what a path is not
+// for: a request from another origin is refused on every path, the page and
+// the admin API answer only to their own Host, an admin POST only with JSON,
+// and a method a path does not take gets 405 without using up a fault.
+TEST(SimulatorAdmin, ABrowserPageFromElsewhereIsRefused) {
   FacepadSim::FacepadSimulator simulator;
+  simulator.AddFault(FacepadSim::Fault::Answer(500).On("facepad/adduser").Times(1));
   httplib::Client client(simulator.Host(), simulator.Port());
-  const std::string own = simulator.Host() + ":" + std::to_string(simulator.Port());
-  // The Host header, the content type, and the status answered.
-  const std::tuple<std::string, std::string, int> cases[] = {
-      {own, "application/json", 200},
-      {"localhost:" + std::to_string(simulator.Port()), "application/json", 200},
-      {"attacker.example", "application/json", 403},
-      {own, "text/plain", 403},
+  const std::string port = std::to_string(simulator.Port());
+  const std::string own = simulator.Host() + ":" + port;
+  const std::string fault = R"({"fault":"facepad/setuser=500*1"})";
+  const std::string person = "SN=FP-1\tid=1\tdata={\"certnum\":\"1\"}";
+  struct Case {
+    std::string method, path;
+    httplib::Headers headers;
+    std::string type, body;
+    int status;
   };
-  for (const auto& [host, type, status] : cases) {
-    const auto answer = client.Post("/admin/faults", {{"Host", host}},
-                                    R"({"fault":"facepad/setuser=500*1"})", type);
-    ASSERT_TRUE(answer);
-    EXPECT_EQ(answer->status, status) << host << " " << type;
+  const Case cases[] = {
+      {"POST", "/admin/faults", {{"Host", own}}, "application/json", fault, 200},
+      {"POST", "/admin/faults", {{"Host", "localhost:" + port}}, "application/json", fault, 200},
+      {"POST",
+       "/admin/faults",
+       {{"Host", own}, {"Origin", "http://" + own}},
+       "application/json; charset=utf-8",
+       fault,
+       200},
+      {"POST", "/admin/faults", {{"Host", "attacker.example"}}, "application/json", fault, 403},
+      {"POST", "/admin/faults", {{"Host", own}}, "text/plain", fault, 403},
+      {"POST", "/admin/faults", {{"Host", own}}, "application/jsonx", fault, 403},
+      {"POST", "/admin/faults", {{"Host", own}}, "application/json", R"({"faults":"x"})", 400},
+      {"POST", "/admin/nothing", {{"Host", own}}, "application/json", "{}", 404},
+      {"POST", "/facepad/adduser", {{"Origin", "http://evil.example"}}, "text/plain", person, 403},
+      {"POST", "/facepad/adduser", {{"Origin", "null"}}, "text/plain", person, 403},
+      {"POST", "/facepad/adduser", {{"Origin", "https://" + own}}, "text/plain", person, 403},
+      {"GET", "/admin/state", {{"Host", "evil.example:" + port}}, "", "", 403},
+      {"GET", "/admin/persons", {{"Host", "evil.example:" + port}}, "", "", 403},
+      {"GET", "/", {{"Host", "evil.example:" + port}}, "", "", 403},
+      {"GET", "/", {{"Host", own}}, "", "", 200},
+      {"GET", "/admin/reset", {{"Host", own}}, "", "", 405},
+      {"HEAD", "/", {{"Host", own}}, "", "", 405},
+      {"OPTIONS", "/facepad/adduser", {}, "", "", 405},
+      {"GET", "/facepad/adduser", {}, "", "", 405},
+      {"PUT", "/facepad/adduser", {}, "text/plain", person, 405},
+  };
+  for (const Case& c : cases) {
+    httplib::Request request;
+    request.method = c.method;
+    request.path = c.path;
+    request.headers = c.headers;
+    request.body = c.body;
+    if (!c.type.empty()) request.set_header("Content-Type", c.type);
+    const auto answer = client.send(request);
+    ASSERT_TRUE(answer) << c.method << " " << c.path;
+    EXPECT_EQ(answer->status, c.status) << c.method << " " << c.path << " " << c.body;
     EXPECT_FALSE(answer->has_header("Access-Control-Allow-Origin"));
+    if (c.status == 400) {
+      EXPECT_NE(answer->body.find(R"(unknown key \"faults\")"), std::string::npos) << answer->body;
+    }
+    if (c.method == "GET" && c.status == 200) {
+      EXPECT_NE(answer->get_header_value("Content-Security-Policy").find("frame-ancestors 'none'"),
+                std::string::npos);
+    }
   }
-  EXPECT_EQ(simulator.Faults().size(), 2u);
-  const auto bad =
-      client.Post("/admin/faults", R"({"fault":"facepad/setuser=frob"})", "application/json");
-  EXPECT_EQ(bad->status, 400);
+  EXPECT_EQ(simulator.Model().PersonCount("FP-1"), 0u);
+  EXPECT_TRUE(simulator.Journal().empty()) << "refused before it was journalled";
+  // The three admin faults were added, and the one for adduser is still there.
+  EXPECT_EQ(simulator.Faults().size(), 4u);
 }
 
 TEST(SimulatorAdmin, ShowsPhotosByTheirOwnBytes) {
