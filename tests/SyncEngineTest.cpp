@@ -1,8 +1,8 @@
 // The sync engine in process: the plan that joins a roster with the ledger,
 // the ledger's file rules, and what each answer of a real (simulated)
 // service does to the ledger and to the run.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <filesystem>
