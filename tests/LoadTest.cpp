@@ -73,6 +73,37 @@ TEST(Load, FourThreadsEachGetTheirOwnStatusAndEveryResultArrivesOnce) {
   EXPECT_EQ(simulator.Model().PersonCount("LOAD"), expected.size());
 }
 
+// A hundred adaptors, each with its poller and a host thread, against one
+// simulator: every operation is accepted, none waits on another's connection.
+TEST(Load, AHundredAdaptorsWithTheirPollersAreAllAnswered) {
+  FacepadSim::SimulatorOptions options;
+  options.journalLimit = 0;
+  FacepadSim::FacepadSimulator simulator(options);
+  std::vector<std::unique_ptr<FastPollingAdaptor>> adaptors;
+  for (int a = 0; a < 100; ++a) {
+    adaptors.push_back(std::make_unique<FastPollingAdaptor>(20ms));
+    PointAt(*adaptors.back(), simulator);
+    adaptors.back()->SetResultHandler([](ResultMap& results) {
+      results.clear();
+      return 0;
+    });
+  }
+  std::atomic<int> refused{0};
+  std::vector<std::thread> hosts;
+  for (int a = 0; a < 100; ++a) {
+    hosts.emplace_back([&, a] {
+      for (int i = 0; i < 10; ++i) {
+        const std::string id = std::to_string(a) + ":" + std::to_string(i);
+        ParamMap person{{"certnum", id}};
+        if (!adaptors[a]->AddUser(id, "T" + std::to_string(a), person)) ++refused;
+      }
+    });
+  }
+  for (std::thread& host : hosts) host.join();
+  EXPECT_EQ(refused.load(), 0);
+  EXPECT_EQ(simulator.Model().PersonCount("T99"), 10u);
+}
+
 namespace {
 
 // A raw loopback TCP connection to `port`, closed on scope exit.
