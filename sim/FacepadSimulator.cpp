@@ -5,6 +5,7 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -98,6 +99,12 @@ FacepadSimulator::FacepadSimulator(SimulatorOptions options)
                                              httplib::Response& response,
                                              const httplib::ContentReader& reader) {
     httplib::Request withBody = request;
+    // Room for an announced body at once: growing into it would take up to
+    // twice its size, and leave pieces of the heap behind.
+    if (const std::optional<unsigned long long> length = AnnouncedLength(request)) {
+      withBody.body.reserve(
+          static_cast<std::size_t>(std::min<unsigned long long>(*length, maxBody)));
+    }
     bool over = false;
     reader([&](const char* data, size_t length) {
       over = withBody.body.size() + length > maxBody;
