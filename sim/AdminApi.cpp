@@ -41,12 +41,6 @@ void Answer(httplib::Response& response, int status, json_object* document) {
   response.set_content(PlainJson(owned.get()), "application/json");
 }
 
-void Refuse(httplib::Response& response, int status, const std::string& why) {
-  json_object* error = json_object_new_object();
-  json_object_object_add(error, "error", Text(why));
-  Answer(response, status, error);
-}
-
 std::size_t Number(const httplib::Request& request, const char* name, std::size_t fallback,
                    std::size_t highest) {
   if (!request.has_param(name)) return fallback;
@@ -173,6 +167,12 @@ std::optional<std::string> SetResultCode(ServiceModel& model, json_object* body)
 }
 
 }  // namespace
+
+void AdminApi::Refuse(httplib::Response& response, int status, const std::string& why) {
+  json_object* error = json_object_new_object();
+  json_object_object_add(error, "error", Text(why));
+  Answer(response, status, error);
+}
 
 AdminApi::AdminApi(ServiceModel& model, Journal& journal, FaultScript& faults)
     : m_model(model), m_journal(journal), m_faults(faults) {}

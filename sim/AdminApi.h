@@ -24,6 +24,9 @@ class AdminApi {
   // Shows and scripts `model`, `journal` and `faults`.
   AdminApi(ServiceModel& model, Journal& journal, FaultScript& faults);
 
+  // Answers `status` with {"error": why}.
+  static void Refuse(httplib::Response& response, int status, const std::string& why);
+
   // The method `path` ("", "admin/state", ...) is served for: "GET" or
   // "POST", or empty when there is no such path.
   static std::string MethodFor(const std::string& path);

@@ -36,10 +36,16 @@ void IgnoreSigpipeOnce() {
 
 // Answers before the body is read; the connection is closed after the
 // answer, since what is left of the request cannot be told from the next.
-void RefuseUnread(httplib::Response& response, int status, const std::string& why) {
-  response.status = status;
+// The page and the admin API answer in JSON, the service in plain text.
+void RefuseUnread(httplib::Response& response, int status, const std::string& why,
+                  bool ownPath = false) {
+  if (ownPath) {
+    AdminApi::Refuse(response, status, why);
+  } else {
+    response.status = status;
+    response.set_content(why, "text/plain");
+  }
   response.set_header("Connection", "close");
-  response.set_content(why, "text/plain");
   CloseAfterThisAnswer();
 }
 
@@ -181,8 +187,9 @@ bool FacepadSimulator::Screen(const httplib::Request& request, httplib::Response
     return false;
   }
   const std::string path = PathOf(request);
-  if (const std::optional<std::string> why = m_guard->Refusal(request, IsOwnPath(path))) {
-    RefuseUnread(response, 403, *why);
+  const bool ownPath = IsOwnPath(path);
+  if (const std::optional<std::string> why = m_guard->Refusal(request, ownPath)) {
+    RefuseUnread(response, 403, *why, ownPath);
     return false;
   }
   // A request the path is not for is answered here, so that it is neither
@@ -191,7 +198,7 @@ bool FacepadSimulator::Screen(const httplib::Request& request, httplib::Response
       ServiceModel::IsEndpoint(path) ? std::string("POST") : AdminApi::MethodFor(path);
   if (!method.empty() && request.method != method) {
     response.set_header("Allow", method);
-    RefuseUnread(response, 405, "/" + path + " takes " + method + " only");
+    RefuseUnread(response, 405, "/" + path + " takes " + method + " only", ownPath);
     return false;
   }
   return true;
