@@ -26,12 +26,13 @@ std::size_t NextFieldStart(std::string_view body, std::size_t from,
 
 }  // namespace
 
-std::map<std::string, std::string> ParseFormBody(std::string_view body,
-                                                 const std::vector<std::string_view>& names) {
-  std::map<std::string, std::string> fields;
+std::vector<FormField> SplitFormBody(std::string_view body,
+                                     const std::vector<std::string_view>& names) {
+  std::vector<FormField> fields;
   std::size_t start = 0;
   if (KnownFieldPrefix(body, names) == 0) {
     const std::size_t tab = NextFieldStart(body, 0, names);
+    fields.push_back({{}, body.substr(0, tab)});
     if (tab == std::string_view::npos) return fields;
     start = tab + 1;
   }
@@ -40,9 +41,18 @@ std::map<std::string, std::string> ParseFormBody(std::string_view body,
     const std::size_t end = NextFieldStart(body, start + prefix, names);
     const std::string_view field =
         body.substr(start, end == std::string_view::npos ? end : end - start);
-    fields.emplace(std::string(field.substr(0, prefix - 1)), std::string(field.substr(prefix)));
+    fields.push_back({field.substr(0, prefix - 1), field.substr(prefix)});
     if (end == std::string_view::npos) break;
     start = end + 1;
+  }
+  return fields;
+}
+
+std::map<std::string, std::string> ParseFormBody(std::string_view body,
+                                                 const std::vector<std::string_view>& names) {
+  std::map<std::string, std::string> fields;
+  for (const FormField& field : SplitFormBody(body, names)) {
+    if (!field.name.empty()) fields.emplace(field.name, field.value);
   }
   return fields;
 }
