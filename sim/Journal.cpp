@@ -3,12 +3,16 @@
 #include <json-c/json.h>
 
 #include <algorithm>
+#include <cctype>
+#include <climits>
 #include <cstdio>
 #include <ctime>
 #include <iterator>
 #include <optional>
 #include <set>
 #include <stdexcept>
+
+#include "FormBody.h"
 
 namespace FacepadSim {
 namespace {
@@ -25,64 +29,162 @@ std::string IsoTime(std::chrono::system_clock::time_point at) {
   return text;
 }
 
+struct JsonPut {
+  void operator()(json_object* object) const { json_object_put(object); }
+};
+using JsonPtr = std::unique_ptr<json_object, JsonPut>;
+struct TokenerFree {
+  void operator()(json_tokener* tokener) const { json_tokener_free(tokener); }
+};
+
+constexpr std::size_t kNowhere = std::string_view::npos;
+
+// Every field name of the service's bodies: a tab followed by one of them and
+// "=" starts a field.
+const std::vector<std::string_view>& FieldNames() {
+  static const std::vector<std::string_view> names = {
+      "SN", "id", "data", "facepic", "ch", "ip", "port", "username", "password", "reset"};
+  return names;
+}
+
+// Where the first "password", in any case, ends in `text`; kNowhere if none.
+std::size_t PasswordEnd(std::string_view text) {
+  constexpr std::string_view kWord = "password";
+  const std::string_view::const_iterator found =
+      std::search(text.begin(), text.end(), kWord.begin(), kWord.end(),
+                  [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
+  if (found == text.end()) return kNowhere;
+  return static_cast<std::size_t>(found - text.begin()) + kWord.size();
+}
+
+// `text` up to the first "password" it names, the mask in place of the rest.
+std::string MaskedAfterPassword(std::string_view text) {
+  const std::size_t end = PasswordEnd(text);
+  if (end == kNowhere || end == text.size()) return std::string(text);
+  return std::string(text.substr(0, end)) + kMaskedPassword;
+}
+
+// "<N bytes>", N being how many bytes the base64 text `photo` stands for.
+std::string PhotoSize(std::string_view photo) {
+  std::size_t padding = 0;
+  while (padding < photo.size() && photo[photo.size() - 1 - padding] == '=') ++padding;
+  return "<" + std::to_string((photo.size() - padding) * 3 / 4) + " bytes>";
+}
+
+json_object* NewText(std::string_view text) {
+  return json_object_new_string_len(text.data(), static_cast<int>(text.size()));
+}
+
+std::string_view TextOf(json_object* value) {
+  return {json_object_get_string(value),
+          static_cast<std::size_t>(json_object_get_string_len(value))};
+}
+
+// `text` read whole as one JSON object or array; null when it is none.
+JsonPtr ParsedWhole(std::string_view text) {
+  constexpr const char* kSpace = " \t\r\n";
+  const std::size_t start = text.find_first_not_of(kSpace);
+  if (start == kNowhere || (text[start] != '{' && text[start] != '[') || text.size() > INT_MAX) {
+    return nullptr;
+  }
+  const std::unique_ptr<json_tokener, TokenerFree> tokener(json_tokener_new());
+  if (!tokener) return nullptr;
+  JsonPtr json(json_tokener_parse_ex(tokener.get(), text.data(), static_cast<int>(text.size())));
+  if (!json || json_tokener_get_error(tokener.get()) != json_tokener_success ||
+      text.find_first_not_of(kSpace, json_tokener_get_parse_end(tokener.get())) != kNowhere) {
+    return nullptr;  // unfinished, or followed by more than white space
+  }
+  return json;
+}
+
+std::optional<std::string> ShownJson(std::string_view text);
+
+// What shows in place of `value`, held under `key`: a new value, or null when
+// it shows as it is.
+json_object* Replacement(std::string_view key, json_object* value) {
+  const bool isText = json_object_is_type(value, json_type_string);
+  if (PasswordEnd(key) != kNowhere) {
+    const bool empty = value == nullptr || (isText && json_object_get_string_len(value) == 0);
+    return empty ? nullptr : NewText(kMaskedPassword);
+  }
+  if (isText && (key == "content" || key == "facepic")) return NewText(PhotoSize(TextOf(value)));
+  // A text naming a password may hold JSON of its own, or a password in words.
+  if (isText && PasswordEnd(TextOf(value)) != kNowhere) {
+    const std::string_view text = TextOf(value);
+    return NewText(ShownJson(text).value_or(MaskedAfterPassword(text)));
+  }
+  return nullptr;
+}
+
+// Masks the passwords and elides the photos within `json`, at any depth;
+// tells whether there were any.
+bool Scrub(json_object* json) {
+  bool changed = false;
+  // The member to put in place of `member`, or null to keep it.
+  const auto shown = [&changed](std::string_view key, json_object* member) {
+    json_object* replacement = Replacement(key, member);
+    if (replacement != nullptr || Scrub(member)) changed = true;
+    return replacement;
+  };
+  if (json_object_is_type(json, json_type_object)) {
+    json_object_object_foreach(json, key, member) {
+      // Replacing a member's value leaves the walk's place in the object.
+      if (json_object* replacement = shown(key, member)) {
+        json_object_object_add(json, key, replacement);
+      }
+    }
+  } else if (json_object_is_type(json, json_type_array)) {
+    for (std::size_t index = 0; index < json_object_array_length(json); ++index) {
+      if (json_object* replacement = shown({}, json_object_array_get_idx(json, index))) {
+        json_object_array_put_idx(json, index, replacement);
+      }
+    }
+  }
+  return changed;
+}
+
+// `text`, a JSON object or array, with its passwords masked and photos elided:
+// as it is when it has none, else written anew; nullopt when it is no JSON.
+std::optional<std::string> ShownJson(std::string_view text) {
+  const JsonPtr json = ParsedWhole(text);
+  if (!json) return std::nullopt;
+  if (!Scrub(json.get())) return std::string(text);
+  std::size_t length = 0;
+  const char* rendered = json_object_to_json_string_length(
+      json.get(), JSON_C_TO_STRING_PLAIN | JSON_C_TO_STRING_NOSLASHESCAPE, &length);
+  return std::string(rendered, length);
+}
+
 }  // namespace
 
-std::string ElidedBody(const std::string& body) {
-  std::string shown = body;
-  // The bytes base64 text of `length` characters stands for.
-  const auto decoded = [&shown](std::size_t start, std::size_t length) {
-    std::size_t padding = 0;
-    while (padding < length && shown[start + length - 1 - padding] == '=') ++padding;
-    return (length - padding) * 3 / 4;
-  };
-  const auto replace = [&shown](std::size_t start, std::size_t end, const std::string& with) {
-    shown.replace(start, end - start, with);
-    return start + with.size();
-  };
-  // A form field's value runs to the next tab; a JSON text's to its quote.
-  const auto formValue = [&shown](const std::string& name) -> std::optional<std::size_t> {
-    for (std::size_t at = shown.find(name + "="); at != std::string::npos;
-         at = shown.find(name + "=", at + 1)) {
-      if (at == 0 || shown[at - 1] == '\t') return at + name.size() + 1;
+std::string ElidedBody(std::string_view body) {
+  std::string shown;
+  bool first = true;
+  for (const FormField& field : SplitFormBody(body, FieldNames())) {
+    if (!first) shown += '\t';
+    first = false;
+    if (!field.name.empty()) shown.append(field.name).append("=");
+    if (field.name == "facepic") {
+      shown += PhotoSize(field.value);
+    } else if (field.name == "password") {
+      if (!field.value.empty()) shown += kMaskedPassword;
+    } else if (const std::optional<std::string> json = ShownJson(field.value)) {
+      shown += *json;
+    } else if (PasswordEnd(field.value) != kNowhere) {
+      // Text that cannot be read, naming a password: the mask from there on,
+      // over the fields after it too, which may be the password's own.
+      const auto from = static_cast<std::size_t>(field.value.data() - body.data());
+      shown += MaskedAfterPassword(body.substr(from));
+      break;
+    } else {
+      shown += field.value;
     }
-    return std::nullopt;
-  };
-  const auto jsonValue = [&shown](const std::string& key,
-                                  std::size_t from) -> std::optional<std::size_t> {
-    const std::size_t at = shown.find("\"" + key + "\"", from);
-    if (at == std::string::npos) return std::nullopt;
-    std::size_t value = at + key.size() + 2;
-    while (value < shown.size() && (shown[value] == ' ' || shown[value] == ':')) ++value;
-    if (value >= shown.size() || shown[value] != '"') return std::nullopt;
-    return value + 1;
-  };
-  const auto valueEnd = [&shown](std::size_t start, char end) {
-    const std::size_t found = shown.find(end, start);
-    return found == std::string::npos ? shown.size() : found;
-  };
-
-  if (const auto start = formValue("facepic")) {
-    const std::size_t end = valueEnd(*start, '\t');
-    replace(*start, end, "<" + std::to_string(decoded(*start, end - *start)) + " bytes>");
-  }
-  if (const auto start = jsonValue("content", 0)) {
-    const std::size_t end = valueEnd(*start, '"');
-    replace(*start, end, "<" + std::to_string(decoded(*start, end - *start)) + " bytes>");
-  }
-  if (const auto start = formValue("password")) {
-    const std::size_t end = valueEnd(*start, '\t');
-    if (end > *start) replace(*start, end, kMaskedPassword);
-  }
-  for (std::size_t from = 0; const auto start = jsonValue("password", from);) {
-    const std::size_t end = valueEnd(*start, '"');
-    from = end > *start ? replace(*start, end, kMaskedPassword) : end;
   }
   return shown;
 }
 
 std::string JournalLine(const JournalEntry& entry) {
-  const std::unique_ptr<json_object, decltype(&json_object_put)> line(json_object_new_object(),
-                                                                      &json_object_put);
+  const JsonPtr line(json_object_new_object());
   const auto text = [](const std::string& value) {
     return json_object_new_string_len(value.data(), static_cast<int>(value.size()));
   };

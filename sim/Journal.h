@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -37,9 +38,12 @@ struct JournalEntry {
 // body, the body elided.
 std::string JournalLine(const JournalEntry& entry);
 
-// `body` with its photos (an adduser's facepic, a setfacepic's content)
-// replaced by "<N bytes>" and its passwords masked.
-std::string ElidedBody(const std::string& body);
+// `body` with its photos (a "facepic" field, a JSON "content" or "facepic"
+// text) replaced by "<N bytes>" and its passwords masked: a "password" field,
+// and in JSON, read whole, the value of every key naming a password. JSON that
+// was changed is written anew, compactly. Where the text cannot be read and
+// names a password, everything after that name is masked.
+std::string ElidedBody(std::string_view body);
 
 // The requests received, oldest first. Safe to use from any thread.
 class Journal {

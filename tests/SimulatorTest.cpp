@@ -112,12 +112,24 @@ TEST(SimulatorAdmin, JournalBodiesElidePhotosAndMaskPasswords) {
   const std::pair<std::string, std::string> cases[] = {
       {"SN=T\tid=1\tdata={}\tfacepic=QUJDRA==", "SN=T\tid=1\tdata={}\tfacepic=<4 bytes>"},
       {R"(SN=T	id=2	data={ "certnum": "C1", "content": "QUJDREVG", "size": 6 })",
-       R"(SN=T	id=2	data={ "certnum": "C1", "content": "<6 bytes>", "size": 6 })"},
+       R"(SN=T	id=2	data={"certnum":"C1","content":"<6 bytes>","size":6})"},
       {R"(SN=T	id=3	data={"password": "hunter2","name":"x"})",
-       R"(SN=T	id=3	data={"password": "••••••","name":"x"})"},
+       R"(SN=T	id=3	data={"password":"••••••","name":"x"})"},
       {"SN=T\tch=1\tip=a\tport=b\tusername=u\tpassword=s3cret",
        "SN=T\tch=1\tip=a\tport=b\tusername=u\tpassword=••••••"},
       {"SN=T\tpassword=", "SN=T\tpassword="},
+      // Passwords holding a quote, a backslash, an escape; a name escaped; a number.
+      {R"(data={"password":"ab\"cd-secret"})", R"(data={"password":"••••••"})"},
+      {R"(data={"password":"a\\\"b\\"})", R"(data={"password":"••••••"})"},
+      {R"(data={"pass\u0077ord":"x\u0022y","user":{"Password":1234}})",
+       R"(data={"password":"••••••","user":{"Password":"••••••"}})"},
+      {R"({"password":"x"})", R"({"password":"••••••"})"},
+      {"SN=T\tpassword=ab\tcd", "SN=T\tpassword=••••••"},
+      // What cannot be read is masked from a password's name on.
+      {R"(SN=T	data={"password":"ab\"cd-secret)", R"(SN=T	data={"password••••••)"},
+      {"SN=T\tdata={\"password\":\"x\tid=leak\"}", "SN=T\tdata={\"password••••••"},
+      {R"(data={"a":1} "password":"leak")", R"(data={"a":1} "password••••••)"},
+      {"passwordleak", "password••••••"},
   };
-  for (const auto& [body, shown] : cases) EXPECT_EQ(FacepadSim::ElidedBody(body), shown);
+  for (const auto& [body, shown] : cases) EXPECT_EQ(FacepadSim::ElidedBody(body), shown) << body;
 }
