@@ -79,7 +79,7 @@ std::optional<unsigned long long> AnnouncedLength(const httplib::Request& reques
 FacepadSimulator::FacepadSimulator(SimulatorOptions options)
     : m_options(std::move(options)),
       m_model(m_options.state),
-      m_journal(m_options.journalLimit, m_options.journalFile),
+      m_journal(m_options.journalLimit, m_options.journalBodyLimit, m_options.journalFile),
       m_server(std::make_unique<ConnectionServer>(
           ConnectionServer::Limits{m_options.maxConnections, 2, 5, 5})) {
   IgnoreSigpipeOnce();
@@ -214,14 +214,14 @@ void FacepadSimulator::Serve(const httplib::Request& request, httplib::Response&
   JournalEntry entry{request.method,
                      path,
                      {},
-                     request.body,
+                     {},
                      request.remote_addr + ":" + std::to_string(request.remote_port),
                      std::chrono::steady_clock::now(),
                      std::chrono::system_clock::now(),
                      0,
                      0};
   for (const auto& header : request.headers) entry.headers.emplace_back(header);
-  const std::uint64_t sequence = m_journal.Record(std::move(entry));
+  const std::uint64_t sequence = m_journal.Record(std::move(entry), request.body);
   ServeService(path, request, response);
   m_journal.RecordStatus(sequence, response.status);
 }

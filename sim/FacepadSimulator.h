@@ -46,11 +46,15 @@ struct SimulatorOptions {
   // Journal entries kept, the oldest dropped first: a long-running simulator
   // keeps a few, so that request bodies do not pile up.
   std::size_t journalLimit = static_cast<std::size_t>(-1);
+  // When set, the journal keeps each body with its photos elided and
+  // passwords masked, cut to this many bytes; by default, the bytes received.
+  std::size_t journalBodyLimit = static_cast<std::size_t>(-1);
   // Where the service's state lives (see ServiceModel): a file, ":memory:",
   // or, when empty, a temporary file removed on destruction.
   std::string state = ":memory:";
   // When not empty, every service request is appended to this file as one
-  // JSON line (time, path, status, body with photos elided to their size).
+  // JSON line (time, method, path, status, the whole body with photos elided
+  // to their size and passwords masked).
   std::string journalFile;
   // Called with one line per request answered ("POST /facepad/adduser 200 ...").
   std::function<void(const std::string&)> requestLog;

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <ctime>
 #include <iterator>
-#include <optional>
+#include <limits>
 #include <set>
 #include <stdexcept>
 
@@ -38,6 +38,8 @@ struct TokenerFree {
 };
 
 constexpr std::size_t kNowhere = std::string_view::npos;
+// How JSON is written: compact, "/" as it is.
+constexpr int kLineFormat = JSON_C_TO_STRING_PLAIN | JSON_C_TO_STRING_NOSLASHESCAPE;
 
 // Every field name of the service's bodies: a tab followed by one of them and
 // "=" starts a field.
@@ -97,7 +99,7 @@ JsonPtr ParsedWhole(std::string_view text) {
   return json;
 }
 
-std::optional<std::string> ShownJson(std::string_view text);
+bool ReadAsJson(std::string_view text, std::string& shown);
 
 // What shows in place of `value`, held under `key`: a new value, or null when
 // it shows as it is.
@@ -111,7 +113,9 @@ json_object* Replacement(std::string_view key, json_object* value) {
   // A text naming a password may hold JSON of its own, or a password in words.
   if (isText && PasswordEnd(TextOf(value)) != kNowhere) {
     const std::string_view text = TextOf(value);
-    return NewText(ShownJson(text).value_or(MaskedAfterPassword(text)));
+    std::string shown;
+    if (!ReadAsJson(text, shown)) shown = MaskedAfterPassword(text);
+    return shown.empty() || shown == text ? nullptr : NewText(shown);
   }
   return nullptr;
 }
@@ -143,86 +147,167 @@ bool Scrub(json_object* json) {
   return changed;
 }
 
-// `text`, a JSON object or array, with its passwords masked and photos elided:
-// as it is when it has none, else written anew; nullopt when it is no JSON.
-std::optional<std::string> ShownJson(std::string_view text) {
+// Whether `text` reads whole as JSON, an object or an array. If so, `shown`
+// is set to it with its passwords masked and photos elided, written anew, or
+// left empty when it has none and shows as it is.
+bool ReadAsJson(std::string_view text, std::string& shown) {
   const JsonPtr json = ParsedWhole(text);
-  if (!json) return std::nullopt;
-  if (!Scrub(json.get())) return std::string(text);
-  std::size_t length = 0;
-  const char* rendered = json_object_to_json_string_length(
-      json.get(), JSON_C_TO_STRING_PLAIN | JSON_C_TO_STRING_NOSLASHESCAPE, &length);
-  return std::string(rendered, length);
+  if (!json) return false;
+  shown.clear();
+  if (Scrub(json.get())) {
+    std::size_t length = 0;
+    const char* rendered = json_object_to_json_string_length(json.get(), kLineFormat, &length);
+    shown.assign(rendered, length);
+  }
+  return true;
+}
+
+// Text built up to a bound: what passes the bound is only counted, and the
+// text ends telling how many bytes that was.
+class BoundedText {
+ public:
+  explicit BoundedText(std::size_t limit) : m_limit(limit) {}
+
+  BoundedText& operator+=(std::string_view text) {
+    // One byte past the bound is kept, to tell whether a character starts there.
+    const std::size_t keep = m_limit == kNowhere ? kNowhere : m_limit + 1;
+    m_text.append(text.substr(0, keep - std::min(keep, m_text.size())));
+    m_size += text.size();
+    return *this;
+  }
+
+  std::string Take() {
+    if (m_size <= m_limit) return std::move(m_text);
+    std::size_t kept = m_limit;
+    // Continuation bytes (10xxxxxx) go with the character they continue.
+    for (int back = 0;
+         back < 3 && kept > 0 && (static_cast<unsigned char>(m_text[kept]) & 0xC0) == 0x80;
+         ++back) {
+      --kept;
+    }
+    m_text.resize(kept);
+    return std::move(m_text) + "… " + std::to_string(m_size - kept) + " bytes";
+  }
+
+ private:
+  const std::size_t m_limit;
+  std::string m_text;
+  std::size_t m_size = 0;  // of all the text given
+};
+
+std::string CutText(std::string_view text, std::size_t limit) {
+  BoundedText cut(limit);
+  cut += text;
+  return cut.Take();
+}
+
+// A journal line's object, `body` being the body as shown.
+JsonPtr LineObject(const JournalEntry& entry, std::string_view body) {
+  JsonPtr line(json_object_new_object());
+  json_object_object_add(line.get(), "time", NewText(IsoTime(entry.at)));
+  json_object_object_add(line.get(), "method", NewText(entry.method));
+  json_object_object_add(line.get(), "path", NewText(entry.path));
+  json_object_object_add(line.get(), "status", json_object_new_int(entry.status));
+  json_object_object_add(line.get(), "body", NewText(body));
+  return line;
 }
 
 }  // namespace
 
-std::string ElidedBody(std::string_view body) {
-  std::string shown;
+std::string ElidedBody(std::string_view body, std::size_t limit) {
+  BoundedText shown(limit);
   bool first = true;
+  std::string rewritten;
   for (const FormField& field : SplitFormBody(body, FieldNames())) {
-    if (!first) shown += '\t';
+    if (!first) shown += "\t";
     first = false;
-    if (!field.name.empty()) shown.append(field.name).append("=");
+    if (!field.name.empty()) (shown += field.name) += "=";
     if (field.name == "facepic") {
       shown += PhotoSize(field.value);
     } else if (field.name == "password") {
       if (!field.value.empty()) shown += kMaskedPassword;
-    } else if (const std::optional<std::string> json = ShownJson(field.value)) {
-      shown += *json;
+    } else if (ReadAsJson(field.value, rewritten)) {
+      shown += rewritten.empty() ? field.value : rewritten;
     } else if (PasswordEnd(field.value) != kNowhere) {
       // Text that cannot be read, naming a password: the mask from there on,
       // over the fields after it too, which may be the password's own.
-      const auto from = static_cast<std::size_t>(field.value.data() - body.data());
-      shown += MaskedAfterPassword(body.substr(from));
+      const std::string_view rest =
+          body.substr(static_cast<std::size_t>(field.value.data() - body.data()));
+      const std::size_t end = PasswordEnd(rest);
+      shown += rest.substr(0, end);
+      if (end < rest.size()) shown += kMaskedPassword;
       break;
     } else {
       shown += field.value;
     }
   }
-  return shown;
+  return shown.Take();
 }
 
 std::string JournalLine(const JournalEntry& entry) {
-  const JsonPtr line(json_object_new_object());
-  const auto text = [](const std::string& value) {
-    return json_object_new_string_len(value.data(), static_cast<int>(value.size()));
-  };
-  json_object_object_add(line.get(), "time", text(IsoTime(entry.at)));
-  json_object_object_add(line.get(), "method", text(entry.method));
-  json_object_object_add(line.get(), "path", text(entry.path));
-  json_object_object_add(line.get(), "status", json_object_new_int(entry.status));
-  json_object_object_add(line.get(), "body", text(ElidedBody(entry.body)));
-  const char* rendered = json_object_to_json_string_ext(
-      line.get(), JSON_C_TO_STRING_PLAIN | JSON_C_TO_STRING_NOSLASHESCAPE);
+  const JsonPtr line = LineObject(entry, entry.shown ? entry.body : ElidedBody(entry.body));
+  const char* rendered = json_object_to_json_string_ext(line.get(), kLineFormat);
   return rendered != nullptr ? rendered : "";
 }
 
-Journal::Journal(std::size_t limit, const std::string& file) : m_limit(limit) {
+Journal::Journal(std::size_t limit, std::size_t bodyLimit, const std::string& file)
+    : m_limit(limit), m_bodyLimit(bodyLimit) {
   if (file.empty()) return;
   m_file = std::make_unique<std::ofstream>(file, std::ios::app);
   if (!*m_file) throw std::runtime_error("cannot write the journal " + file);
 }
 
-std::uint64_t Journal::Record(JournalEntry entry) {
+std::uint64_t Journal::Record(JournalEntry entry, std::string_view body) {
+  const bool exact = m_bodyLimit == std::numeric_limits<std::size_t>::max();
+  std::string shown;  // the whole body as the file shows it
+  if (m_file) shown = ElidedBody(body);
+  if (exact) {
+    entry.body.assign(body.data(), body.size());
+  } else {
+    // Without a file, the body is shown no further than the bound.
+    entry.body = m_file ? CutText(shown, m_bodyLimit) : ElidedBody(body, m_bodyLimit);
+    entry.shown = true;
+  }
   std::lock_guard<std::mutex> lock(m_mutex);
   entry.sequence = ++m_sequence;
+  if (m_file) {
+    m_unanswered.emplace(entry.sequence, JournalEntry{entry.method,
+                                                      entry.path,
+                                                      {},
+                                                      std::move(shown),
+                                                      entry.peer,
+                                                      entry.received,
+                                                      entry.at,
+                                                      0,
+                                                      entry.sequence,
+                                                      true});
+    // A request that never comes to be answered is dropped in time.
+    while (m_unanswered.size() > m_limit) m_unanswered.erase(m_unanswered.begin());
+  }
   m_entries.push_back(std::move(entry));
   while (m_entries.size() > m_limit) m_entries.pop_front();
   return m_sequence;
 }
 
 void Journal::RecordStatus(std::uint64_t sequence, int status) {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  std::unique_lock<std::mutex> lock(m_mutex);
   const auto entry =
       std::find_if(m_entries.rbegin(), m_entries.rend(),
                    [sequence](const JournalEntry& e) { return e.sequence == sequence; });
-  if (entry == m_entries.rend()) return;
-  entry->status = std::max(status, 0);
-  if (m_file) {
-    *m_file << JournalLine(*entry) << "\n";
-    m_file->flush();
-  }
+  if (entry != m_entries.rend()) entry->status = std::max(status, 0);
+  auto unanswered = m_unanswered.extract(sequence);
+  lock.unlock();
+  if (unanswered.empty()) return;
+  unanswered.mapped().status = std::max(status, 0);
+  // Made outside the lock, as the body may be long; the body is let go of
+  // before the line is written out, so that it is not held twice over.
+  const JsonPtr line = LineObject(unanswered.mapped(), unanswered.mapped().body);
+  unanswered = {};
+  std::size_t length = 0;
+  const char* text = json_object_to_json_string_length(line.get(), kLineFormat, &length);
+  std::lock_guard<std::mutex> writing(m_writing);
+  m_file->write(text, static_cast<std::streamsize>(length)).put('\n');
+  m_file->flush();
 }
 
 std::vector<JournalEntry> Journal::Entries() const {

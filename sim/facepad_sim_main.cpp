@@ -49,6 +49,7 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
   options.port = 10003;
   options.state.clear();        // a temporary database unless --state says where
   options.journalLimit = 1000;  // it serves for as long as it is left running
+  options.journalBodyLimit = 4096;
   bool quiet = false;
   std::vector<std::string> faults;
   std::optional<std::string> resultCode;

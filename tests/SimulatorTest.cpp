@@ -1,8 +1,14 @@
 // The simulator's admin API over HTTP: who may use it, what it shows, and
 // that a request a fault holds holds nothing else.
 #include <httplib.h>
+#include <json-c/json.h>
+#include <unistd.h>
 
+#include <cstdio>
+#include <fstream>
+#include <memory>
 #include <thread>
+#include <tuple>
 
 #include "Journal.h"
 #include "TestAdaptor.h"
@@ -132,4 +138,47 @@ TEST(SimulatorAdmin, JournalBodiesElidePhotosAndMaskPasswords) {
       {"passwordleak", "password••••••"},
   };
   for (const auto& [body, shown] : cases) EXPECT_EQ(FacepadSim::ElidedBody(body), shown) << body;
+}
+
+// In memory the journal keeps each body exact, or, given a bound, elided and
+// cut to it, at a character's start; its file has every body whole, elided.
+TEST(SimulatorAdmin, JournalBoundsBodiesInMemoryButNotInItsFile) {
+  const std::string name(5000, 'n');
+  const std::string body = "SN=T\tid=1\tdata={\"name\":\"" + name +
+                           "\",\"password\":\"pw\"}\tfacepic=" + std::string(8000, 'Q');
+  const std::string shown =
+      "SN=T\tid=1\tdata={\"name\":\"" + name + "\",\"password\":\"••••••\"}\tfacepic=<6000 bytes>";
+  const auto cut = [&shown](std::size_t at) {
+    return shown.substr(0, at) + "… " + std::to_string(shown.size() - at) + " bytes";
+  };
+  const std::size_t mask = shown.find("•");
+  // The bound, whether there is a file, and the body kept in memory.
+  const std::tuple<std::size_t, bool, std::string> cases[] = {
+      {static_cast<std::size_t>(-1), true, body},
+      {4096, true, cut(4096)},
+      {mask + 1, false, cut(mask)},
+  };
+  const std::string file = testing::TempDir() + "journal-" + std::to_string(getpid()) + ".jsonl";
+  for (const auto& [bound, withFile, kept] : cases) {
+    std::remove(file.c_str());
+    FacepadSim::SimulatorOptions options;
+    options.journalBodyLimit = bound;
+    if (withFile) options.journalFile = file;
+    {
+      FacepadSim::FacepadSimulator simulator(options);
+      httplib::Client(simulator.Host(), simulator.Port())
+          .Post("/facepad/adduser", body, "text/plain");
+      EXPECT_EQ(simulator.Journal().at(0).body, kept);
+    }
+    if (!withFile) continue;
+    std::ifstream lines(file);
+    std::string line;
+    std::getline(lines, line);
+    const std::unique_ptr<json_object, decltype(&json_object_put)> parsed(
+        json_tokener_parse(line.c_str()), &json_object_put);
+    json_object* written = nullptr;
+    ASSERT_TRUE(json_object_object_get_ex(parsed.get(), "body", &written)) << line;
+    EXPECT_EQ(json_object_get_string(written), shown);
+  }
+  std::remove(file.c_str());
 }
