@@ -222,7 +222,12 @@ void FacepadSimulator::Serve(const httplib::Request& request, httplib::Response&
                      0};
   for (const auto& header : request.headers) entry.headers.emplace_back(header);
   const std::uint64_t sequence = m_journal.Record(std::move(entry), request.body);
-  ServeService(path, request, response);
+  try {
+    ServeService(path, request, response);
+  } catch (...) {
+    m_journal.RecordStatus(sequence, 500);  // what the server answers for it
+    throw;
+  }
   m_journal.RecordStatus(sequence, response.status);
 }
 

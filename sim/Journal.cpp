@@ -3,8 +3,6 @@
 #include <json-c/json.h>
 
 #include <algorithm>
-#include <cctype>
-#include <climits>
 #include <cstdio>
 #include <ctime>
 #include <iterator>
@@ -12,7 +10,7 @@
 #include <set>
 #include <stdexcept>
 
-#include "FormBody.h"
+#include "ElidedBody.h"
 
 namespace FacepadSim {
 namespace {
@@ -33,172 +31,12 @@ struct JsonPut {
   void operator()(json_object* object) const { json_object_put(object); }
 };
 using JsonPtr = std::unique_ptr<json_object, JsonPut>;
-struct TokenerFree {
-  void operator()(json_tokener* tokener) const { json_tokener_free(tokener); }
-};
 
-constexpr std::size_t kNowhere = std::string_view::npos;
-// How JSON is written: compact, "/" as it is.
+// How a journal line is written: compact, "/" as it is.
 constexpr int kLineFormat = JSON_C_TO_STRING_PLAIN | JSON_C_TO_STRING_NOSLASHESCAPE;
-
-// Every field name of the service's bodies: a tab followed by one of them and
-// "=" starts a field.
-const std::vector<std::string_view>& FieldNames() {
-  static const std::vector<std::string_view> names = {
-      "SN", "id", "data", "facepic", "ch", "ip", "port", "username", "password", "reset"};
-  return names;
-}
-
-// Where the first "password", in any case, ends in `text`; kNowhere if none.
-std::size_t PasswordEnd(std::string_view text) {
-  constexpr std::string_view kWord = "password";
-  const std::string_view::const_iterator found =
-      std::search(text.begin(), text.end(), kWord.begin(), kWord.end(),
-                  [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
-  if (found == text.end()) return kNowhere;
-  return static_cast<std::size_t>(found - text.begin()) + kWord.size();
-}
-
-// `text` up to the first "password" it names, the mask in place of the rest.
-std::string MaskedAfterPassword(std::string_view text) {
-  const std::size_t end = PasswordEnd(text);
-  if (end == kNowhere || end == text.size()) return std::string(text);
-  return std::string(text.substr(0, end)) + kMaskedPassword;
-}
-
-// "<N bytes>", N being how many bytes the base64 text `photo` stands for.
-std::string PhotoSize(std::string_view photo) {
-  std::size_t padding = 0;
-  while (padding < photo.size() && photo[photo.size() - 1 - padding] == '=') ++padding;
-  return "<" + std::to_string((photo.size() - padding) * 3 / 4) + " bytes>";
-}
 
 json_object* NewText(std::string_view text) {
   return json_object_new_string_len(text.data(), static_cast<int>(text.size()));
-}
-
-std::string_view TextOf(json_object* value) {
-  return {json_object_get_string(value),
-          static_cast<std::size_t>(json_object_get_string_len(value))};
-}
-
-// `text` read whole as one JSON object or array; null when it is none.
-JsonPtr ParsedWhole(std::string_view text) {
-  constexpr const char* kSpace = " \t\r\n";
-  const std::size_t start = text.find_first_not_of(kSpace);
-  if (start == kNowhere || (text[start] != '{' && text[start] != '[') || text.size() > INT_MAX) {
-    return nullptr;
-  }
-  const std::unique_ptr<json_tokener, TokenerFree> tokener(json_tokener_new());
-  if (!tokener) return nullptr;
-  JsonPtr json(json_tokener_parse_ex(tokener.get(), text.data(), static_cast<int>(text.size())));
-  if (!json || json_tokener_get_error(tokener.get()) != json_tokener_success ||
-      text.find_first_not_of(kSpace, json_tokener_get_parse_end(tokener.get())) != kNowhere) {
-    return nullptr;  // unfinished, or followed by more than white space
-  }
-  return json;
-}
-
-bool ReadAsJson(std::string_view text, std::string& shown);
-
-// What shows in place of `value`, held under `key`: a new value, or null when
-// it shows as it is.
-json_object* Replacement(std::string_view key, json_object* value) {
-  const bool isText = json_object_is_type(value, json_type_string);
-  if (PasswordEnd(key) != kNowhere) {
-    const bool empty = value == nullptr || (isText && json_object_get_string_len(value) == 0);
-    return empty ? nullptr : NewText(kMaskedPassword);
-  }
-  if (isText && (key == "content" || key == "facepic")) return NewText(PhotoSize(TextOf(value)));
-  // A text naming a password may hold JSON of its own, or a password in words.
-  if (isText && PasswordEnd(TextOf(value)) != kNowhere) {
-    const std::string_view text = TextOf(value);
-    std::string shown;
-    if (!ReadAsJson(text, shown)) shown = MaskedAfterPassword(text);
-    return shown.empty() || shown == text ? nullptr : NewText(shown);
-  }
-  return nullptr;
-}
-
-// Masks the passwords and elides the photos within `json`, at any depth;
-// tells whether there were any.
-bool Scrub(json_object* json) {
-  bool changed = false;
-  // The member to put in place of `member`, or null to keep it.
-  const auto shown = [&changed](std::string_view key, json_object* member) {
-    json_object* replacement = Replacement(key, member);
-    if (replacement != nullptr || Scrub(member)) changed = true;
-    return replacement;
-  };
-  if (json_object_is_type(json, json_type_object)) {
-    json_object_object_foreach(json, key, member) {
-      // Replacing a member's value leaves the walk's place in the object.
-      if (json_object* replacement = shown(key, member)) {
-        json_object_object_add(json, key, replacement);
-      }
-    }
-  } else if (json_object_is_type(json, json_type_array)) {
-    for (std::size_t index = 0; index < json_object_array_length(json); ++index) {
-      if (json_object* replacement = shown({}, json_object_array_get_idx(json, index))) {
-        json_object_array_put_idx(json, index, replacement);
-      }
-    }
-  }
-  return changed;
-}
-
-// Whether `text` reads whole as JSON, an object or an array. If so, `shown`
-// is set to it with its passwords masked and photos elided, written anew, or
-// left empty when it has none and shows as it is.
-bool ReadAsJson(std::string_view text, std::string& shown) {
-  const JsonPtr json = ParsedWhole(text);
-  if (!json) return false;
-  shown.clear();
-  if (Scrub(json.get())) {
-    std::size_t length = 0;
-    const char* rendered = json_object_to_json_string_length(json.get(), kLineFormat, &length);
-    shown.assign(rendered, length);
-  }
-  return true;
-}
-
-// Text built up to a bound: what passes the bound is only counted, and the
-// text ends telling how many bytes that was.
-class BoundedText {
- public:
-  explicit BoundedText(std::size_t limit) : m_limit(limit) {}
-
-  BoundedText& operator+=(std::string_view text) {
-    // One byte past the bound is kept, to tell whether a character starts there.
-    const std::size_t keep = m_limit == kNowhere ? kNowhere : m_limit + 1;
-    m_text.append(text.substr(0, keep - std::min(keep, m_text.size())));
-    m_size += text.size();
-    return *this;
-  }
-
-  std::string Take() {
-    if (m_size <= m_limit) return std::move(m_text);
-    std::size_t kept = m_limit;
-    // Continuation bytes (10xxxxxx) go with the character they continue.
-    for (int back = 0;
-         back < 3 && kept > 0 && (static_cast<unsigned char>(m_text[kept]) & 0xC0) == 0x80;
-         ++back) {
-      --kept;
-    }
-    m_text.resize(kept);
-    return std::move(m_text) + "… " + std::to_string(m_size - kept) + " bytes";
-  }
-
- private:
-  const std::size_t m_limit;
-  std::string m_text;
-  std::size_t m_size = 0;  // of all the text given
-};
-
-std::string CutText(std::string_view text, std::size_t limit) {
-  BoundedText cut(limit);
-  cut += text;
-  return cut.Take();
 }
 
 // A journal line's object, `body` being the body as shown.
@@ -213,36 +51,6 @@ JsonPtr LineObject(const JournalEntry& entry, std::string_view body) {
 }
 
 }  // namespace
-
-std::string ElidedBody(std::string_view body, std::size_t limit) {
-  BoundedText shown(limit);
-  bool first = true;
-  std::string rewritten;
-  for (const FormField& field : SplitFormBody(body, FieldNames())) {
-    if (!first) shown += "\t";
-    first = false;
-    if (!field.name.empty()) (shown += field.name) += "=";
-    if (field.name == "facepic") {
-      shown += PhotoSize(field.value);
-    } else if (field.name == "password") {
-      if (!field.value.empty()) shown += kMaskedPassword;
-    } else if (ReadAsJson(field.value, rewritten)) {
-      shown += rewritten.empty() ? field.value : rewritten;
-    } else if (PasswordEnd(field.value) != kNowhere) {
-      // Text that cannot be read, naming a password: the mask from there on,
-      // over the fields after it too, which may be the password's own.
-      const std::string_view rest =
-          body.substr(static_cast<std::size_t>(field.value.data() - body.data()));
-      const std::size_t end = PasswordEnd(rest);
-      shown += rest.substr(0, end);
-      if (end < rest.size()) shown += kMaskedPassword;
-      break;
-    } else {
-      shown += field.value;
-    }
-  }
-  return shown.Take();
-}
 
 std::string JournalLine(const JournalEntry& entry) {
   const JsonPtr line = LineObject(entry, entry.shown ? entry.body : ElidedBody(entry.body));

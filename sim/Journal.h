@@ -20,10 +20,9 @@
 #include <utility>
 #include <vector>
 
-namespace FacepadSim {
+#include "ElidedBody.h"
 
-// What a masked password shows.
-inline constexpr const char* kMaskedPassword = "••••••";
+namespace FacepadSim {
 
 struct JournalEntry {
   std::string method;
@@ -42,16 +41,6 @@ struct JournalEntry {
 // A journalled request as one JSON object: time, method, path, status and
 // body, the body elided.
 std::string JournalLine(const JournalEntry& entry);
-
-// `body` with its photos (a "facepic" field, a JSON "content" or "facepic"
-// text) replaced by "<N bytes>" and its passwords masked: a "password" field,
-// and in JSON, read whole, the value of every key naming a password. JSON that
-// was changed is written anew, compactly. Where the text cannot be read and
-// names a password, everything after that name is masked. When longer than
-// `limit` bytes, it is cut there, at a character's start, and ends telling
-// how many bytes were cut: "… 12345 bytes".
-std::string ElidedBody(std::string_view body,
-                       std::size_t limit = std::numeric_limits<std::size_t>::max());
 
 // The requests received, oldest first. Safe to use from any thread.
 class Journal {
