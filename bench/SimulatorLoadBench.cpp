@@ -105,7 +105,11 @@ class Abusers {
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(m_port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    connect(socket.fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    if (connect(socket.fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+      close(socket.fd);  // tried again on the next round
+      socket.fd = -1;
+      return;
+    }
     if (socket.slow) {
       const char start[] = "POST /facepad/active HTTP/1.1\r\nHost: 127.0.0.1\r\n";
       (void)!send(socket.fd, start, sizeof start - 1, MSG_NOSIGNAL);
@@ -116,6 +120,7 @@ class Abusers {
     while (!m_stop) {
       for (Socket& socket : m_sockets) {
         if (socket.fd < 0) Open(socket);
+        if (socket.fd < 0) continue;
         pollfd check{socket.fd, POLLIN, 0};
         char byte = 0;
         if (poll(&check, 1, 0) > 0 && recv(socket.fd, &byte, 1, MSG_DONTWAIT) <= 0) {

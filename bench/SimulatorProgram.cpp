@@ -11,8 +11,6 @@
 #include <fstream>
 #include <thread>
 
-extern char** environ;
-
 namespace Bench {
 
 SimulatorProgram::SimulatorProgram(const std::vector<std::string>& options) {

@@ -14,7 +14,7 @@ std::string Trimmed(const std::string& text) {
   const auto blank = [](unsigned char c) { return c == ' ' || c == '\t'; };
   auto begin = std::find_if_not(text.begin(), text.end(), blank);
   auto end = std::find_if_not(text.rbegin(), std::string::const_reverse_iterator(begin), blank);
-  return std::string(begin, end.base());
+  return {begin, end.base()};
 }
 
 }  // namespace

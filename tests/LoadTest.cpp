@@ -90,6 +90,7 @@ TEST(Load, AHundredAdaptorsWithTheirPollersAreAllAnswered) {
   }
   std::atomic<int> refused{0};
   std::vector<std::thread> hosts;
+  hosts.reserve(100);
   for (int a = 0; a < 100; ++a) {
     hosts.emplace_back([&, a] {
       for (int i = 0; i < 10; ++i) {
@@ -226,8 +227,8 @@ TEST(Load, APollHandsOutAtMostTenThousandResults) {
   const auto handed = [&model] {
     const std::string body = model.Handle("facepad/getresult", "").body;
     std::size_t count = 0;
-    for (std::size_t at = body.find("\\\"id\\\""); at != std::string::npos;
-         at = body.find("\\\"id\\\"", at + 1)) {
+    for (std::size_t at = body.find(R"(\"id\")"); at != std::string::npos;
+         at = body.find(R"(\"id\")", at + 1)) {
       ++count;
     }
     return count;
