@@ -9,9 +9,11 @@
 #include <variant>
 
 #include "BrowserGuard.h"
+#include "ElidedBody.h"
 #include "FaultRule.h"
 #include "FormBody.h"
 #include "Photos.h"
+#include "Utf8.h"
 
 namespace FacepadSim {
 
@@ -25,8 +27,10 @@ struct JsonPut {
 };
 using JsonPtr = std::unique_ptr<json_object, JsonPut>;
 
+// A JSON text of `text`, bytes that are not UTF-8 replaced.
 json_object* Text(const std::string& text) {
-  return json_object_new_string_len(text.data(), static_cast<int>(text.size()));
+  const std::string valid = ValidUtf8(text);
+  return json_object_new_string_len(valid.data(), static_cast<int>(valid.size()));
 }
 
 std::string PlainJson(json_object* object) {
@@ -71,11 +75,12 @@ json_object* ResultJson(const std::string& sn, const ResultEntry& result) {
   return object;
 }
 
-// A person's record as texts, the password masked.
+// A person's record as texts, passwords masked and photos elided.
 json_object* RecordFields(const std::string& record) {
   json_object* fields = json_object_new_object();
   const JsonPtr parsed(json_tokener_parse(record.c_str()));
   if (!json_object_is_type(parsed.get(), json_type_object)) return fields;
+  MaskAndElide(parsed.get());
   json_object_object_foreach(parsed.get(), key, value) {
     std::string text;
     if (json_object_is_type(value, json_type_string)) {
@@ -83,7 +88,6 @@ json_object* RecordFields(const std::string& record) {
     } else if (value != nullptr) {
       text = PlainJson(value);
     }
-    if (std::string_view(key) == "password" && !text.empty()) text = kMaskedPassword;
     json_object_object_add(fields, key, Text(text));
   }
   return fields;
@@ -133,7 +137,9 @@ std::variant<JsonPtr, Refusal> PostedObject(const std::string& path,
 std::string Member(json_object* object, const char* key) {
   json_object* member = nullptr;
   if (!json_object_object_get_ex(object, key, &member) || member == nullptr) return {};
-  return json_object_get_string(member);
+  // Whole, a NUL inside included, so that what follows one is not lost unseen.
+  return {json_object_get_string(member),
+          static_cast<std::size_t>(json_object_get_string_len(member))};
 }
 
 // Sets the code every operation, or the next ones on a terminal, report:

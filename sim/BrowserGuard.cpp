@@ -17,6 +17,28 @@ std::string Trimmed(const std::string& text) {
   return {begin, end.base()};
 }
 
+// `name` without the brackets of an IPv6 literal.
+std::string Unbracketed(const std::string& name) {
+  if (name.size() > 2 && name.front() == '[' && name.back() == ']') {
+    return name.substr(1, name.size() - 2);
+  }
+  return name;
+}
+
+bool IsIpAddress(const std::string& name) {
+  in_addr address{};
+  in6_addr address6{};
+  return inet_pton(AF_INET, name.c_str(), &address) == 1 ||
+         (name != Unbracketed(name) &&
+          inet_pton(AF_INET6, Unbracketed(name).c_str(), &address6) == 1);
+}
+
+bool IsLoopback(const std::string& name) {
+  in_addr address{};
+  if (inet_pton(AF_INET, name.c_str(), &address) == 1) return (ntohl(address.s_addr) >> 24) == 127;
+  return Unbracketed(name) == "::1" && name != Unbracketed(name);
+}
+
 }  // namespace
 
 BrowserGuard::BrowserGuard(std::string host, int port) : m_host(std::move(host)), m_port(port) {}
@@ -26,8 +48,7 @@ std::optional<std::string> BrowserGuard::Refusal(const httplib::Request& request
   if (request.has_header("Origin")) {
     const std::string origin = request.get_header_value("Origin");
     const std::string scheme = "http://";
-    if (origin.compare(0, scheme.size(), scheme) != 0 ||
-        !NamesThisSimulator(origin.substr(scheme.size()))) {
+    if (origin.compare(0, scheme.size(), scheme) != 0 || !IsOwnPage(origin.substr(scheme.size()))) {
       return "a browser request from another origin (" + origin + ") is refused";
     }
   }
@@ -37,21 +58,29 @@ std::optional<std::string> BrowserGuard::Refusal(const httplib::Request& request
   return std::nullopt;
 }
 
-bool BrowserGuard::NamesThisSimulator(const std::string& host) const {
+std::optional<std::string> BrowserGuard::NameOnThisPort(const std::string& host) const {
   const std::string port = ":" + std::to_string(m_port);
   if (host.size() <= port.size() ||
       host.compare(host.size() - port.size(), port.size(), port) != 0) {
-    return false;
+    return std::nullopt;
   }
-  std::string name = host.substr(0, host.size() - port.size());
-  if (name == m_host || name == "localhost") return true;
-  if (name.size() > 2 && name.front() == '[' && name.back() == ']') {
-    name = name.substr(1, name.size() - 2);
-    in6_addr address6{};
-    return inet_pton(AF_INET6, name.c_str(), &address6) == 1;
+  return host.substr(0, host.size() - port.size());
+}
+
+bool BrowserGuard::NamesThisSimulator(const std::string& host) const {
+  const std::optional<std::string> name = NameOnThisPort(host);
+  return name && (*name == m_host || *name == "localhost" || IsIpAddress(*name));
+}
+
+bool BrowserGuard::IsOwnPage(const std::string& host) const {
+  const std::optional<std::string> name = NameOnThisPort(host);
+  if (!name) return false;
+  if (*name == m_host || Unbracketed(*name) == m_host || *name == "localhost" ||
+      IsLoopback(*name)) {
+    return true;
   }
-  in_addr address{};
-  return inet_pton(AF_INET, name.c_str(), &address) == 1;
+  // Listening on every address, the page may be opened by any of them.
+  return (m_host == "0.0.0.0" || m_host == "::") && IsIpAddress(*name);
 }
 
 bool IsJsonMediaType(const std::string& contentType) {

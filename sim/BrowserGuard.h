@@ -22,8 +22,8 @@ class BrowserGuard {
   BrowserGuard(std::string host, int port);
 
   // Why `request` is refused (with 403), or nothing:
-  // - on every path, an Origin other than http:// and a host and port that
-  //   name this simulator ("null" included);
+  // - on every path, an Origin other than this simulator's own page
+  //   ("null" included);
   // - on the simulator's own paths (`ownPath`: the page and the admin API),
   //   a Host that does not name this simulator.
   std::optional<std::string> Refusal(const httplib::Request& request, bool ownPath) const;
@@ -34,6 +34,13 @@ class BrowserGuard {
   bool NamesThisSimulator(const std::string& host) const;
 
  private:
+  // The name in `host` ("name:port"), when the port is this simulator's.
+  std::optional<std::string> NameOnThisPort(const std::string& host) const;
+  // Whether `host` (an Origin's "name:port") is where this simulator's page
+  // is opened: http:// and its address, localhost or a loopback address, with
+  // its port; any IP address when it listens on every address.
+  bool IsOwnPage(const std::string& host) const;
+
   const std::string m_host;
   const int m_port;
 };

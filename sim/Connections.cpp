@@ -31,6 +31,13 @@ thread_local bool t_refusing = false;
 // the close does not reset the connection before the client reads the answer.
 constexpr std::chrono::milliseconds kLingering{1000};
 
+// Lines (the request line, each header, each chunk's size) are read a byte
+// at a time, into a buffer that grows until the line ends: a line, and a
+// request's head, may not grow past these, and a head must arrive in time.
+constexpr std::size_t kLongestLine = 8192;
+constexpr std::size_t kLongestHead = 64 * 1024;
+constexpr std::chrono::seconds kHeadTime{10};
+
 std::string Address(const sockaddr_storage& address, int& port) {
   char text[INET6_ADDRSTRLEN] = "";
   port = -1;
@@ -133,6 +140,14 @@ class Connection final : public httplib::Stream {
   bool AwaitRequest(std::time_t seconds) const {
     return m_begin < m_end || Wait(POLLIN, std::chrono::seconds(seconds));
   }
+  // A request begins: its head is read from now on.
+  void BeginRequest() {
+    m_inHead = true;
+    m_headBytes = 0;
+    m_requestStart = std::chrono::steady_clock::now();
+  }
+  // The request's head has been read.
+  void EndHead() { m_inHead = false; }
 
   bool is_readable() const override {
     if (m_begin < m_end || Wait(POLLIN, std::chrono::seconds(m_limits.readSeconds))) return true;
@@ -157,6 +172,10 @@ class Connection final : public httplib::Stream {
       }
       m_begin = 0;
       m_end = static_cast<std::size_t>(received);
+    }
+    if (size == 1 && !TakeLineByte(m_buffer[m_begin])) {
+      m_readFailed = true;
+      return -1;
     }
     const std::size_t taken = std::min(size, m_end - m_begin);
     std::memcpy(data, m_buffer.data() + m_begin, taken);
@@ -225,6 +244,15 @@ class Connection final : public httplib::Stream {
     return received;
   }
 
+  // Counts a byte of a line; false once the line or the head is too long,
+  // or the head too slow.
+  bool TakeLineByte(char byte) {
+    m_lineBytes = byte == '\n' ? 0 : m_lineBytes + 1;
+    if (m_lineBytes > kLongestLine) return false;
+    return !m_inHead || (++m_headBytes <= kLongestHead &&
+                         std::chrono::steady_clock::now() - m_requestStart <= kHeadTime);
+  }
+
   void Linger() {
     ::shutdown(m_socket, SHUT_WR);
     const auto until = std::chrono::steady_clock::now() + kLingering;
@@ -245,6 +273,10 @@ class Connection final : public httplib::Stream {
   std::size_t m_end = 0;
   bool m_closeAfterAnswer = false;
   mutable bool m_readFailed = false;
+  bool m_inHead = false;
+  std::size_t m_lineBytes = 0;
+  std::size_t m_headBytes = 0;
+  std::chrono::steady_clock::time_point m_requestStart;
 };
 
 // The connection this thread serves, if any.
@@ -292,8 +324,25 @@ bool ConnectionServer::process_and_close_socket(int sock) {
   for (std::size_t left = keep_alive_max_count_; left > 0 && connection.AwaitRequest(idle);
        --left) {
     bool closed = false;
-    served = process_request(connection, left == 1, closed, nullptr);
-    if (!served || closed || connection.ClosingAfterAnswer() || connection.ReadFailed()) break;
+    bool headRead = false;
+    connection.BeginRequest();
+    served = process_request(connection, left == 1, closed, [&](httplib::Request& request) {
+      headRead = true;
+      connection.EndHead();
+      // Answers are whole: a list of ranges would copy an answer once for each.
+      request.ranges.clear();
+      // Without either, a request has no body; unsaid, it would be read until
+      // the connection went quiet.
+      if (!request.has_header("Content-Length") && !request.has_header("Transfer-Encoding")) {
+        request.set_header("Content-Length", "0");
+      }
+    });
+    // A head that could not be read was answered 400: what follows it on the
+    // connection cannot be told from the rest of it.
+    if (!served || closed || !headRead || connection.ClosingAfterAnswer() ||
+        connection.ReadFailed()) {
+      break;
+    }
     idle = m_limits.keepAliveSeconds;
   }
   t_connection = nullptr;

@@ -216,4 +216,8 @@ std::string ElidedBody(std::string_view body, std::size_t limit) {
   return shown.Take();
 }
 
+bool MaskAndElide(json_object* json) {
+  return Scrub(json);
+}
+
 }  // namespace FacepadSim

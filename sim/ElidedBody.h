@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+struct json_object;
+
 namespace FacepadSim {
 
 // What a masked password shows.
@@ -23,6 +25,11 @@ inline constexpr const char* kMaskedPassword = "••••••";
 // how many bytes were cut: "… 12345 bytes".
 std::string ElidedBody(std::string_view body,
                        std::size_t limit = std::numeric_limits<std::size_t>::max());
+
+// Masks the passwords (the value of every key naming one, in any case) and
+// elides the photos within `json`, at any depth, in place; tells whether
+// there were any.
+bool MaskAndElide(json_object* json);
 
 // `text` cut to `limit` bytes as ElidedBody cuts it.
 std::string CutText(std::string_view text, std::size_t limit);

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <optional>
@@ -63,6 +64,23 @@ bool IsOwnPath(const std::string& path) {
   return path.empty() || path.rfind("admin/", 0) == 0 || path == "favicon.ico";
 }
 
+// What makes `request` ambiguous, if anything: where its body ends, whom it
+// is for or where it comes from said twice, or a body framed in a way this
+// server does not read.
+std::optional<std::string> FramingFault(const httplib::Request& request) {
+  for (const char* name : {"Content-Length", "Transfer-Encoding", "Host", "Origin"}) {
+    if (request.get_header_value_count(name) > 1) return std::string("two ") + name + " headers";
+  }
+  if (request.has_header("Transfer-Encoding")) {
+    if (request.has_header("Content-Length")) return "both Content-Length and Transfer-Encoding";
+    std::string coding = request.get_header_value("Transfer-Encoding");
+    std::transform(coding.begin(), coding.end(), coding.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (coding != "chunked") return "a body is sent whole or chunked, not " + coding;
+  }
+  return std::nullopt;
+}
+
 // The Content-Length `request` announces, if any.
 std::optional<unsigned long long> AnnouncedLength(const httplib::Request& request) {
   if (!request.has_header("Content-Length")) return std::nullopt;
@@ -101,6 +119,15 @@ FacepadSimulator::FacepadSimulator(SimulatorOptions options)
                                          : httplib::Server::HandlerResponse::Handled;
       });
   const std::size_t maxBody = m_options.maxBody;
+  // A client that waits to be told to send its body is told 413 instead
+  // when the body would be over the limit.
+  m_server->set_expect_100_continue_handler(
+      [maxBody](const httplib::Request& request, httplib::Response& response) {
+        const std::optional<unsigned long long> length = AnnouncedLength(request);
+        if (!length || *length <= maxBody) return 100;
+        RefuseAsTooLarge(response, maxBody);
+        return 413;
+      });
   const auto serveWithBody = [this, maxBody](const httplib::Request& request,
                                              httplib::Response& response,
                                              const httplib::ContentReader& reader) {
@@ -112,12 +139,18 @@ FacepadSimulator::FacepadSimulator(SimulatorOptions options)
           static_cast<std::size_t>(std::min<unsigned long long>(*length, maxBody)));
     }
     bool over = false;
-    reader([&](const char* data, size_t length) {
+    const bool whole = reader([&](const char* data, size_t length) {
       over = withBody.body.size() + length > maxBody;
       if (!over) withBody.body.append(data, length);
       return !over;
     });
     if (over) return RefuseAsTooLarge(response, maxBody);
+    // Cut short (the client went quiet or away) or badly framed: nothing of
+    // it is served.
+    if (!whole) {
+      return RefuseUnread(response, 400, "the body did not arrive whole",
+                          IsOwnPath(PathOf(request)));
+    }
     Serve(withBody, response);
   };
   m_server->Post(".*", serveWithBody);
@@ -179,6 +212,12 @@ void FacepadSimulator::Stop() {
 }
 
 bool FacepadSimulator::Screen(const httplib::Request& request, httplib::Response& response) const {
+  const std::string path = PathOf(request);
+  const bool ownPath = IsOwnPath(path);
+  if (const std::optional<std::string> why = FramingFault(request)) {
+    RefuseUnread(response, 400, *why, ownPath);
+    return false;
+  }
   // An announced body over the limit is refused before it is read; a
   // chunked one as it passes the limit (in the POST handler).
   const std::optional<unsigned long long> length = AnnouncedLength(request);
@@ -186,8 +225,6 @@ bool FacepadSimulator::Screen(const httplib::Request& request, httplib::Response
     RefuseAsTooLarge(response, m_options.maxBody);
     return false;
   }
-  const std::string path = PathOf(request);
-  const bool ownPath = IsOwnPath(path);
   if (const std::optional<std::string> why = m_guard->Refusal(request, ownPath)) {
     RefuseUnread(response, 403, *why, ownPath);
     return false;

@@ -8,8 +8,21 @@
 namespace FacepadSim {
 namespace {
 
+// Whether `text` is digits, with a fraction after a point when `fraction`
+// allows: no sign, space, hexadecimal or exponent.
+bool IsDecimal(const std::string& text, bool fraction) {
+  const std::size_t point = fraction ? text.find('.') : std::string::npos;
+  const auto digits = [](const std::string& part) {
+    return !part.empty() && part.find_first_not_of("0123456789") == std::string::npos;
+  };
+  return point == std::string::npos
+             ? digits(text)
+             : digits(text.substr(0, point)) && digits(text.substr(point + 1));
+}
+
 // A whole number from `lowest` to `highest`, or nothing.
 std::optional<long> Whole(const std::string& text, long lowest, long highest) {
+  if (!IsDecimal(text, false)) return std::nullopt;
   char* end = nullptr;
   errno = 0;
   const long value = std::strtol(text.c_str(), &end, 10);
@@ -82,7 +95,7 @@ std::variant<Fault, std::string> ParseFault(const std::string& text) {
     char* end = nullptr;
     const double seconds = std::strtod(argument.c_str(), &end);
     // A hang is played in whole milliseconds: one that rounds to none is refused.
-    if (argument.empty() || *end != '\0' || !std::isfinite(seconds) || seconds < 0.0005 ||
+    if (!IsDecimal(argument, true) || *end != '\0' || !std::isfinite(seconds) || seconds < 0.0005 ||
         seconds > 3600) {
       return "hang takes SECONDS, from 0.001 to 3600: hang:2";
     }

@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "ElidedBody.h"
+#include "Utf8.h"
 
 namespace FacepadSim {
 namespace {
@@ -35,8 +36,10 @@ using JsonPtr = std::unique_ptr<json_object, JsonPut>;
 // How a journal line is written: compact, "/" as it is.
 constexpr int kLineFormat = JSON_C_TO_STRING_PLAIN | JSON_C_TO_STRING_NOSLASHESCAPE;
 
+// A JSON text of `text`, bytes that are not UTF-8 replaced.
 json_object* NewText(std::string_view text) {
-  return json_object_new_string_len(text.data(), static_cast<int>(text.size()));
+  const std::string valid = ValidUtf8(text);
+  return json_object_new_string_len(valid.data(), static_cast<int>(valid.size()));
 }
 
 // A journal line's object, `body` being the body as shown.

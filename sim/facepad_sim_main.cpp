@@ -67,7 +67,14 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
       ->capture_default_str();
   app.add_option("--max-body", options.maxBody,
                  "largest request body in bytes; a larger one gets 413 and its connection closed")
-      ->check(CLI::PositiveNumber)
+      ->check(CLI::Validator(
+          [](std::string& bytes) {
+            return bytes.find_first_not_of("0123456789") == std::string::npos &&
+                           bytes.find_first_not_of('0') != std::string::npos
+                       ? ""
+                       : "is a whole number of bytes, 1 or more";
+          },
+          "BYTES"))
       ->capture_default_str();
   app.add_flag("-q,--quiet", quiet, "do not log requests");
   app.add_option("--state", options.state,
