@@ -48,6 +48,12 @@ TEST(SimulatorAdmin, ABrowserPageFromElsewhereIsRefused) {
       {"POST", "/facepad/adduser", {{"Origin", "http://evil.example"}}, "text/plain", person, 403},
       {"POST", "/facepad/adduser", {{"Origin", "null"}}, "text/plain", person, 403},
       {"POST", "/facepad/adduser", {{"Origin", "https://" + own}}, "text/plain", person, 403},
+      {"POST",
+       "/facepad/adduser",
+       {{"Origin", "http://203.0.113.5:" + port}},
+       "text/plain",
+       person,
+       403},
       {"GET", "/admin/state", {{"Host", "evil.example:" + port}}, "", "", 403},
       {"GET", "/admin/persons", {{"Host", "evil.example:" + port}}, "", "", 403},
       {"GET", "/", {{"Host", "evil.example:" + port}}, "", "", 403},
@@ -94,6 +100,14 @@ TEST(SimulatorAdmin, ShowsPhotosByTheirOwnBytes) {
   EXPECT_EQ(png->get_header_value("Content-Type"), "image/png");
   const auto text = client.Get("/admin/photo?sn=T&certnum=C2");
   EXPECT_EQ(text->body, R"({"image":false,"bytes":9})");
+  // A record's passwords are masked at any depth and in any case, and bytes
+  // that are not UTF-8 are not passed on.
+  model.Handle("facepad/adduser",
+               "SN=T\tid=3\tdata={\"certnum\":\"C3\",\"Password\":\"top-"
+               "secret\",\"x\":[{\"password\":\"secret\"}],\"n\":\"a\xff\"}");
+  const auto persons = client.Get("/admin/persons?sn=T");
+  EXPECT_EQ(persons->body.find("secret"), std::string::npos) << persons->body;
+  EXPECT_EQ(persons->body.find('\xff'), std::string::npos) << persons->body;
 }
 
 // A request held by a fault holds only itself.
