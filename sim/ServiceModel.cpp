@@ -28,6 +28,17 @@ std::string JsonText(json_object* object, const char* key) {
   return text != nullptr ? text : "";
 }
 
+// `text` parsed as JSON when it is one value with nothing after it but white space.
+JsonPtr ParseJson(const std::string& text) {
+  json_tokener* tokener = json_tokener_new();
+  if (tokener == nullptr) return nullptr;
+  JsonPtr value(json_tokener_parse_ex(tokener, text.c_str(), static_cast<int>(text.size())));
+  const std::size_t end = json_tokener_get_parse_end(tokener);
+  json_tokener_free(tokener);
+  if (value && text.find_first_not_of(" \t\r\n", end) != std::string::npos) value.reset();
+  return value;
+}
+
 std::string PlainJson(json_object* object) {
   const char* text = json_object_to_json_string_ext(object, JSON_C_TO_STRING_PLAIN);
   return text != nullptr ? text : "";
@@ -111,7 +122,7 @@ ServiceModel::Answer ServiceModel::Handle(const std::string& path, const std::st
   }
   JsonPtr data;
   if (endpoint->jsonData) {
-    data.reset(json_tokener_parse(fields.at("data").c_str()));
+    data = ParseJson(fields.at("data"));
     if (!data || !json_object_is_type(data.get(), json_type_object)) {
       return {400, "data is not a JSON object"};
     }
