@@ -10,7 +10,10 @@
 #include <thread>
 #include <tuple>
 
+#include "FaultRule.h"
+#include "FormBody.h"
 #include "Journal.h"
+#include "ServiceModel.h"
 #include "TestAdaptor.h"
 
 // What a browser page from elsewhere might send, and what a path is not
@@ -195,4 +198,223 @@ TEST(SimulatorAdmin, JournalBoundsBodiesInMemoryButNotInItsFile) {
     EXPECT_EQ(json_object_get_string(written), shown);
   }
   std::remove(file.c_str());
+}
+
+// The service's behaviour alone, without a server.
+namespace {
+using FacepadSim::ServiceModel;
+
+const std::string kC1 = R"( data={"certnum":"C1"})";
+const std::string kPhoto = R"( data={"certnum":"C1","content":"QUJD","size":3})";
+const std::string kBind = " SN=T\tch=1\tip=10.0.0.9\tport=80\tusername=u\tpassword=p";
+
+// Posts each step ("adduser data=...") to `model`, with "SN=T\tid=N\t" put in
+// front (N the step's number) unless its body starts with "SN=". Returns the
+// results queued, "id:code" in order, by serial number (T's without it), and
+// hands them out.
+std::string Post(ServiceModel& model, const std::vector<std::string>& steps) {
+  for (std::size_t number = 1; number <= steps.size(); ++number) {
+    const std::string& step = steps[number - 1];
+    const std::size_t space = step.find(' ');
+    std::string body = space == std::string::npos ? "" : step.substr(space + 1);
+    if (body.rfind("SN=", 0) != 0) {
+      body = "SN=T\tid=" + std::to_string(number) + (body.empty() ? "" : "\t" + body);
+    }
+    const ServiceModel::Answer answer = model.Handle("facepad/" + step.substr(0, space), body);
+    EXPECT_EQ(answer.status, 200) << step << ": " << answer.body;
+  }
+  std::string codes;
+  for (const auto& [sn, entries] : model.PendingResults()) {
+    for (const FacepadSim::ResultEntry& entry : entries) {
+      codes +=
+          (codes.empty() ? "" : " ") + (sn == "T" ? "" : sn + "/") + entry.id + ":" + entry.code;
+    }
+  }
+  model.Handle("facepad/getresult", "");
+  return codes;
+}
+}  // namespace
+
+TEST(SimulatorModel, QueuesEachOperationsOwnCode) {
+  const std::pair<std::vector<std::string>, std::string> rows[] = {
+      {{"adduser" + kC1, "adduser" + kC1}, "1:0 2:101"},
+      {{"setuser" + kC1, "adduser" + kC1, "setuser" + kC1}, "1:102 2:0 3:0"},
+      {{"deluser" + kC1, "adduser" + kC1, "deluser" + kC1, "deluser" + kC1}, "1:102 2:0 3:0 4:102"},
+      {{"adduser data={}", R"(setuser data={"certnum":""})", "deluser data={}",
+        "setfacepic data={}"},
+       "1:103 2:103 3:103 4:103"},
+      {{"setfacepic" + kPhoto, "adduser" + kC1, "setfacepic" + kC1, "setfacepic" + kPhoto},
+       "1:102 2:0 3:104 4:0"},
+      {{"activationstatus", "active data={}", "activationstatus"}, "1:105 2:0 3:0"},
+      {{"controldevice data={}", "binding" + kBind, "controldevice data={}", "unbinding SN=T",
+        "controldevice data={}"},
+       "1:106 3:0 5:106"},
+      // Each terminal holds its own persons.
+      {{"adduser SN=U\tid=1\t" + kC1.substr(1), "setuser" + kC1}, "2:102 U/1:0"},
+  };
+  for (const auto& [steps, codes] : rows) {
+    ServiceModel model;
+    EXPECT_EQ(Post(model, steps), codes) << steps.front();
+  }
+}
+
+TEST(SimulatorModel, RefusesMissingFieldsAndDataThatIsNoObject) {
+  // The endpoint, the body, and the answer's status and body.
+  const std::tuple<std::string, std::string, int, std::string> rows[] = {
+      {"adduser", "id=1\tdata={}", 400, "missing field: SN"},
+      {"deluser", "SN=T\tid=1", 400, "missing field: data"},
+      {"getterminalstatus", "sn=T\tSNX=T", 400, "missing field: SN"},
+      {"binding", "SN=T\tch=1\tip=a\tport=b\tusername=u", 400, "missing field: password"},
+      {"setport", "port=1", 400, "missing field: reset"},
+      {"active", "SN=T", 400, "missing field: id"},
+      {"adduser", "SN=T\tid=1\tdata=", 400, "data is not a JSON object"},
+      {"setuser", "SN=T\tid=1\tdata={\"certnum\":", 400, "data is not a JSON object"},
+      {"setfacepic", "SN=T\tid=1\tdata=[{}]", 400, "data is not a JSON object"},
+      {"controldevice", "SN=T\tid=1\tdata=\"C1\"", 400, "data is not a JSON object"},
+      {"deluser", "SN=T\tid=1\tdata={} {}", 400, "data is not a JSON object"},
+      {"nothing", "", 404, "unknown endpoint: facepad/nothing"},
+      {"active", "", 200, "ok"},
+      {"getresult", "", 200, "result=[]"},
+  };
+  ServiceModel model;
+  for (const auto& [path, body, status, text] : rows) {
+    const ServiceModel::Answer answer = model.Handle("facepad/" + path, body);
+    EXPECT_EQ(answer.status, status) << path << " " << body;
+    EXPECT_EQ(answer.body, text) << path << " " << body;
+  }
+  EXPECT_TRUE(model.Terminals().empty());
+  EXPECT_TRUE(model.PendingResults().empty());
+}
+
+TEST(SimulatorModel, CodesSetCountDownThenGiveWay) {
+  // The code every operation reports, how many of T's next report 105, and
+  // the codes of adding C1, C2 and C1 again: the operations still happen.
+  const std::tuple<std::optional<std::string>, int, std::string> rows[] = {
+      {std::nullopt, 0, "1:0 2:0 3:101"},
+      {std::nullopt, 2, "1:105 2:105 3:101"},
+      {"7", 0, "1:7 2:7 3:7"},
+      {"7", 1, "1:105 2:7 3:7"},
+  };
+  for (const auto& [every, next, codes] : rows) {
+    ServiceModel model;
+    model.SetResultCode(every);
+    model.SetNextResultCodes("T", "105", next);
+    model.SetNextResultCodes("U", "104", 5);
+    EXPECT_EQ(Post(model, {"adduser" + kC1, R"(adduser data={"certnum":"C2"})", "adduser" + kC1}),
+              codes);
+    const ServiceModel::ResultCodes set = model.ResultCodesSet();
+    EXPECT_EQ(set.every, every);
+    EXPECT_EQ(set.next.count("T"), 0u);
+    EXPECT_EQ(set.next.at("U"), std::make_pair(std::string("104"), 5));
+    model.SetResultCode(std::nullopt);
+    model.SetNextResultCodes("T", "105", 3);
+    model.SetNextResultCodes("T", "105", 0);  // cancels
+    EXPECT_EQ(Post(model, {"deluser" + kC1}), "1:0");
+  }
+}
+
+TEST(SimulatorModel, ResetForgetsEverything) {
+  ServiceModel model;
+  Post(model, {"adduser" + kC1, "active data={}", "binding" + kBind, "setport port=9\treset=1"});
+  model.QueueResult("T", "q", "0");
+  model.QueueResultAnswer("result=junk");
+  model.SetTerminalStatusAnswer("Data=junk");
+  model.SetResultCode("7");
+  model.SetNextResultCodes("T", "105", 2);
+  model.Reset();
+  EXPECT_TRUE(model.Terminals().empty());
+  EXPECT_FALSE(model.FindPerson("T", "C1"));
+  EXPECT_TRUE(model.PendingResults().empty());
+  EXPECT_TRUE(model.HandedOut().empty());
+  EXPECT_FALSE(model.ListenPortRequest());
+  EXPECT_FALSE(model.ResultCodesSet().every);
+  EXPECT_TRUE(model.ResultCodesSet().next.empty());
+  EXPECT_EQ(model.Handle("facepad/getresult", "").body, "result=[]");
+  EXPECT_EQ(model.Handle("facepad/getterminalstatus", "SN=T").body,
+            R"(Data=[{"sn":"T","connstatus":0}])");
+  EXPECT_EQ(Post(model, {"adduser" + kC1}), "1:0");
+}
+
+TEST(SimulatorModel, MakesNoTerminalUnasked) {
+  // A step, and whether it makes terminal T known.
+  const std::pair<std::string, bool> rows[] = {
+      {"getterminalstatus SN=T", false}, {"getresult SN=T", false}, {"activationstatus", false},
+      {"setuser" + kC1, false},          {"deluser" + kC1, false},  {"setfacepic" + kPhoto, false},
+      {"controldevice data={}", false},  {"unbinding SN=T", false}, {"adduser" + kC1, true},
+      {"active data={}", true},          {"binding" + kBind, true},
+  };
+  for (const auto& [step, made] : rows) {
+    ServiceModel model;
+    Post(model, {step});
+    EXPECT_EQ(model.Terminals().count("T"), made ? 1u : 0u) << step;
+  }
+}
+
+// Values travel raw: "&", "=", "%" and "+" are theirs, and a tab belongs to
+// the value unless a known field's name and "=" follow it.
+TEST(SimulatorModel, FormValuesKeepTheirSeparators) {
+  const std::vector<std::string_view> names = {"SN", "id", "data", "facepic"};
+  const std::pair<std::string, std::map<std::string, std::string>> bodies[] = {
+      {"SN=a&b=c\tid=1+2%20\tdata==", {{"SN", "a&b=c"}, {"id", "1+2%20"}, {"data", "="}}},
+      {"SN=T\tx=1\tid=\tdata=a\tb", {{"SN", "T\tx=1"}, {"id", ""}, {"data", "a\tb"}}},
+      {"junk\tSN=T\tSN=U\tSNX=1", {{"SN", "T"}}},
+      {"", {}},
+  };
+  for (const auto& [body, fields] : bodies)
+    EXPECT_EQ(FacepadSim::ParseFormBody(body, names), fields);
+
+  ServiceModel model;
+  for (const std::string value : {"a&b=c", "50%+1", "%41+%2B", "=", "&id=2"}) {
+    const std::string record = R"({"certnum":")" + value + R"(","name":")" + value + "\"}";
+    model.Handle("facepad/adduser", "SN=" + value + "\tid=" + value + "\tdata=" + record +
+                                        "\tfacepic=" + value + "+/=");
+    const auto person = model.FindPerson(value, value).value_or(FacepadSim::Person{});
+    EXPECT_EQ(person.record, record);
+    EXPECT_EQ(person.facepic, value + "+/=");
+    EXPECT_EQ(model.PendingResults().at(value).at(0).id, value);
+  }
+}
+
+TEST(SimulatorFaultRule, ParsedAndShownBack) {
+  // The text, whether it parses, and the fault shown back (PATH=RULE), or a
+  // word of the reason it is refused.
+  const std::tuple<std::string, bool, std::string> rows[] = {
+      {"facepad/adduser=500*3", true, "facepad/adduser=500*3"},
+      {"*=close", true, "*=close"},
+      {"facepad/getresult=hang:2.5*1", true, "facepad/getresult=hang:2.5*1"},
+      {"facepad/getresult=hang:1e0", true, "facepad/getresult=hang:1"},
+      {"*=drip:4", true, "*=drip:4"},
+      {"*=drip:600", true, "*=drip:1000"},  // drips a byte every whole millisecond
+      {"*=garbage*1000000000", true, "*=garbage*1000000000"},
+      {"facepad/adduser", false, "PATH=ACTION"},
+      {"=500", false, "PATH=ACTION"},
+      {"adduser=500", false, "not an endpoint"},
+      {"facepad/adduser=600", false, "not a fault"},
+      {"facepad/adduser=frob", false, "not a fault"},
+      {"facepad/adduser=500:1", false, "no argument"},
+      {"facepad/adduser=garbage:", false, "no argument"},
+      {"*=hang:0", false, "hang takes"},
+      {"*=hang:0.0001", false, "hang"},  // rounds to no wait at all
+      {"*=hang:3601", false, "hang takes"},
+      {"*=hang:nan", false, "hang takes"},
+      {"*=drip:0", false, "drip takes"},
+      {"*=drip:1001", false, "drip takes"},
+      {"*=500*0", false, "count"},
+      {"*=500*1*2", false, "count"},
+      {"*=500*1000000001", false, "count"},
+  };
+  for (const auto& [text, parses, shown] : rows) {
+    const std::variant<FacepadSim::Fault, std::string> parsed = FacepadSim::ParseFault(text);
+    ASSERT_EQ(std::holds_alternative<FacepadSim::Fault>(parsed), parses) << text;
+    if (!parses) {
+      EXPECT_NE(std::get<std::string>(parsed).find(shown), std::string::npos) << text;
+      continue;
+    }
+    const FacepadSim::Fault& fault = std::get<FacepadSim::Fault>(parsed);
+    EXPECT_EQ((fault.path.empty() ? "*" : fault.path) + "=" + FaultRuleText(fault), shown);
+    // What is shown back parses to the same fault.
+    const auto again = FacepadSim::ParseFault(shown);
+    ASSERT_TRUE(std::holds_alternative<FacepadSim::Fault>(again)) << shown;
+    EXPECT_EQ(FaultRuleText(std::get<FacepadSim::Fault>(again)), FaultRuleText(fault));
+  }
 }
