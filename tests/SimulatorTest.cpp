@@ -97,12 +97,13 @@ TEST(SimulatorAdmin, ShowsPhotosByTheirOwnBytes) {
   FacepadSim::ServiceModel& model = simulator.Model();
   // An image claimed in no way but its bytes, and text that claims to be one.
   model.Handle("facepad/adduser", "SN=T\tid=1\tdata={\"certnum\":\"C1\"}\tfacepic=iVBORw0KGgo=");
-  model.Handle("facepad/adduser", "SN=T\tid=2\tdata={\"certnum\":\"C2\"}\tfacepic=aW1hZ2UvcG5n");
+  model.Handle("facepad/adduser",
+               "SN=T\tid=2\tdata={\"certnum\":\"C2\"}\tfacepic=aW1hZ2UvcG5n+/+/");
   httplib::Client client(simulator.Host(), simulator.Port());
   const auto png = client.Get("/admin/photo?sn=T&certnum=C1");
   EXPECT_EQ(png->get_header_value("Content-Type"), "image/png");
   const auto text = client.Get("/admin/photo?sn=T&certnum=C2");
-  EXPECT_EQ(text->body, R"({"image":false,"bytes":9})");
+  EXPECT_EQ(text->body, R"({"image":false,"bytes":12})");
   // A record's passwords are masked at any depth and in any case, and bytes
   // that are not UTF-8 are not passed on.
   model.Handle("facepad/adduser",
@@ -129,6 +130,40 @@ TEST(SimulatorAdmin, AHangingRequestDoesNotHoldTheOthers) {
   EXPECT_EQ(answer->status, 200);
   simulator.Stop();  // cuts the hang short
   hanging.join();
+}
+
+// What the admin API shows: the state, a page of persons, and the journal,
+// newest first, as many as asked for, by path and by serial number.
+TEST(SimulatorAdmin, ShowsStatePersonsAndJournal) {
+  FacepadSim::FacepadSimulator simulator;
+  simulator.Model().SetNextResultCodes("T", "105", 5);
+  httplib::Client client(simulator.Host(), simulator.Port());
+  for (const std::string certnum : {"C1", "C2", "C3"}) {
+    client.Post(
+        "/facepad/adduser",
+        "SN=T\tid=" + certnum + "\tdata={\"certnum\":\"" + certnum + "\",\"password\":\"pw\"}",
+        "text/plain");
+  }
+  client.Post("/facepad/binding", "SN=U\tch=1\tip=a\tport=b\tusername=u\tpassword=p", "text/plain");
+  // A GET, a text its answer holds, and one it does not.
+  const std::tuple<std::string, std::string, std::string> rows[] = {
+      {"/admin/state", R"({"sn":"T","bound":false,"activated":false,)", ""},
+      {"/admin/state", R"("persons":3},{"sn":"U","bound":true,"activated":false,)", ""},
+      {"/admin/state", R"("next_result_codes":{"T":{"code":"105","count":2}})", ""},
+      {"/admin/persons?sn=T&offset=1&limit=1",
+       R"("total":3,"offset":1,"persons":[{"certnum":"C2",)", "C3"},
+      {"/admin/persons?sn=T", R"("password":")", R"("pw")"},
+      {"/admin/journal?limit=2", "binding", "id=C2"},
+      {"/admin/journal?path=adduser&limit=1", "id=C3", "id=C2"},
+      {"/admin/journal?sn=T", "id=C1", "binding"},
+      {"/admin/nothing", "no admin resource", ""},
+  };
+  for (const auto& [get, held, absent] : rows) {
+    const auto answer = client.Get(get);
+    ASSERT_TRUE(answer) << get;
+    EXPECT_NE(answer->body.find(held), std::string::npos) << get << ": " << answer->body;
+    EXPECT_TRUE(absent.empty() || answer->body.find(absent) == std::string::npos) << get;
+  }
 }
 
 TEST(SimulatorAdmin, JournalBodiesElidePhotosAndMaskPasswords) {
@@ -245,10 +280,12 @@ TEST(SimulatorModel, QueuesEachOperationsOwnCode) {
        "1:103 2:103 3:103 4:103"},
       {{"setfacepic" + kPhoto, "adduser" + kC1, "setfacepic" + kC1, "setfacepic" + kPhoto},
        "1:102 2:0 3:104 4:0"},
-      {{"activationstatus", "active data={}", "activationstatus"}, "1:105 2:0 3:0"},
-      {{"controldevice data={}", "binding" + kBind, "controldevice data={}", "unbinding SN=T",
-        "controldevice data={}"},
-       "1:106 3:0 5:106"},
+      // A terminal bound is not activated, nor one activated bound.
+      {{"binding" + kBind, "activationstatus", "active data={}", "activationstatus"},
+       "2:105 3:0 4:0"},
+      {{"active data={}", "controldevice data={}", "binding" + kBind, "controldevice data={}",
+        "unbinding SN=T", "controldevice data={}"},
+       "1:0 2:106 4:0 6:106"},
       // Each terminal holds its own persons.
       {{"adduser SN=U\tid=1\t" + kC1.substr(1), "setuser" + kC1}, "2:102 U/1:0"},
   };
