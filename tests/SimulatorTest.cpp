@@ -413,16 +413,17 @@ TEST(SimulatorModel, FormValuesKeepTheirSeparators) {
 }
 
 TEST(SimulatorFaultRule, ParsedAndShownBack) {
-  // The text, whether it parses, and the fault shown back (PATH=RULE), or a
-  // word of the reason it is refused.
+  // The text, whether it parses, and the fault as it is played (written as
+  // for a fault built in code), or a word of the reason it is refused.
   const std::tuple<std::string, bool, std::string> rows[] = {
-      {"facepad/adduser=500*3", true, "facepad/adduser=500*3"},
-      {"*=close", true, "*=close"},
-      {"facepad/getresult=hang:2.5*1", true, "facepad/getresult=hang:2.5*1"},
-      {"facepad/getresult=hang:1e0", true, "facepad/getresult=hang:1"},
-      {"*=drip:4", true, "*=drip:4"},
-      {"*=drip:600", true, "*=drip:1000"},  // drips a byte every whole millisecond
-      {"*=garbage*1000000000", true, "*=garbage*1000000000"},
+      {"facepad/adduser=500*3", true, "500*3"},
+      {"*=close", true, "close"},
+      {"facepad/getresult=hang:2.5*1", true, "hang:2.5*1"},
+      {"facepad/getresult=hang:1e0", true, "hang:1"},
+      {"*=hang:0.0005", true, "hang:0.001"},
+      {"*=drip:4", true, "drip:4"},
+      {"*=drip:600", true, "drip:600"},
+      {"*=garbage*1000000000", true, "garbage*1000000000"},
       {"facepad/adduser", false, "PATH=ACTION"},
       {"=500", false, "PATH=ACTION"},
       {"adduser=500", false, "not an endpoint"},
@@ -431,7 +432,7 @@ TEST(SimulatorFaultRule, ParsedAndShownBack) {
       {"facepad/adduser=500:1", false, "no argument"},
       {"facepad/adduser=garbage:", false, "no argument"},
       {"*=hang:0", false, "hang takes"},
-      {"*=hang:0.0001", false, "hang"},  // rounds to no wait at all
+      {"*=hang:0.0004", false, "hang takes"},  // rounds to no wait at all
       {"*=hang:3601", false, "hang takes"},
       {"*=hang:nan", false, "hang takes"},
       {"*=drip:0", false, "drip takes"},
@@ -440,20 +441,24 @@ TEST(SimulatorFaultRule, ParsedAndShownBack) {
       {"*=500*1*2", false, "count"},
       {"*=500*1000000001", false, "count"},
   };
-  for (const auto& [text, parses, shown] : rows) {
+  for (const auto& [text, parses, played] : rows) {
     const std::variant<FacepadSim::Fault, std::string> parsed = FacepadSim::ParseFault(text);
     // A row that fails here leaves the rows after it checked.
     EXPECT_EQ(std::holds_alternative<FacepadSim::Fault>(parsed), parses) << text;
     if (std::holds_alternative<FacepadSim::Fault>(parsed) != parses) continue;
     if (!parses) {
-      EXPECT_NE(std::get<std::string>(parsed).find(shown), std::string::npos) << text;
+      EXPECT_NE(std::get<std::string>(parsed).find(played), std::string::npos) << text;
       continue;
     }
-    const FacepadSim::Fault& fault = std::get<FacepadSim::Fault>(parsed);
-    EXPECT_EQ((fault.path.empty() ? "*" : fault.path) + "=" + FaultRuleText(fault), shown);
-    // What is shown back parses to the same fault.
-    const auto again = FacepadSim::ParseFault(shown);
-    ASSERT_TRUE(std::holds_alternative<FacepadSim::Fault>(again)) << shown;
-    EXPECT_EQ(FaultRuleText(std::get<FacepadSim::Fault>(again)), FaultRuleText(fault));
+    FacepadSim::Fault fault = std::get<FacepadSim::Fault>(parsed);
+    EXPECT_EQ((fault.path.empty() ? "*" : fault.path) + "=" + FaultRuleText(fault), text)
+        << "shown as given";
+    fault.given.clear();
+    EXPECT_EQ(FaultRuleText(fault), played) << text;
+    // A fault built in code is shown as text that parses to the same fault.
+    auto again = FacepadSim::ParseFault("*=" + played);
+    ASSERT_TRUE(std::holds_alternative<FacepadSim::Fault>(again)) << played;
+    std::get<FacepadSim::Fault>(again).given.clear();
+    EXPECT_EQ(FaultRuleText(std::get<FacepadSim::Fault>(again)), played);
   }
 }
