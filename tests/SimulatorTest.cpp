@@ -419,7 +419,6 @@ TEST(SimulatorFaultRule, ParsedAndShownBack) {
       {"facepad/adduser=500*3", true, "500*3"},
       {"*=close", true, "close"},
       {"facepad/getresult=hang:2.5*1", true, "hang:2.5*1"},
-      {"facepad/getresult=hang:1e0", true, "hang:1"},
       {"*=hang:0.0005", true, "hang:0.001"},
       {"*=drip:4", true, "drip:4"},
       {"*=drip:600", true, "drip:600"},
@@ -435,6 +434,9 @@ TEST(SimulatorFaultRule, ParsedAndShownBack) {
       {"*=hang:0.0004", false, "hang takes"},  // rounds to no wait at all
       {"*=hang:3601", false, "hang takes"},
       {"*=hang:nan", false, "hang takes"},
+      {"*=hang:1e0", false, "hang takes"},
+      {"*=hang:0x10", false, "hang takes"},
+      {"*=drip:+5", false, "drip takes"},
       {"*=drip:0", false, "drip takes"},
       {"*=drip:1001", false, "drip takes"},
       {"*=500*0", false, "count"},
