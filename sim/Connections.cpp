@@ -35,7 +35,7 @@ constexpr std::chrono::milliseconds kLingering{1000};
 // at a time, into a buffer that grows until the line ends: a line, and a
 // request's head, may not grow past these, and a head must arrive in time.
 constexpr std::size_t kLongestLine = 8192;
-constexpr std::size_t kLongestHead = 64 * 1024;
+constexpr std::size_t kLongestHead = std::size_t{64} * 1024;
 constexpr std::chrono::seconds kHeadTime{10};
 
 std::string Address(const sockaddr_storage& address, int& port) {

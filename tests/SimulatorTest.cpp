@@ -141,7 +141,7 @@ TEST(SimulatorAdmin, ShowsStatePersonsAndJournal) {
   for (const std::string certnum : {"C1", "C2", "C3"}) {
     client.Post(
         "/facepad/adduser",
-        "SN=T\tid=" + certnum + "\tdata={\"certnum\":\"" + certnum + "\",\"password\":\"pw\"}",
+        "SN=T\tid=" + certnum + "\tdata={\"certnum\":\"" + certnum + R"(","password":"pw"})",
         "text/plain");
   }
   client.Post("/facepad/binding", "SN=U\tch=1\tip=a\tport=b\tusername=u\tpassword=p", "text/plain");
