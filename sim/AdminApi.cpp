@@ -1,7 +1,5 @@
 #include "AdminApi.h"
 
-#include <json-c/json.h>
-
 #include <httplib.h>
 
 #include <map>
@@ -12,8 +10,8 @@
 #include "ElidedBody.h"
 #include "FaultRule.h"
 #include "FormBody.h"
+#include "Json.h"
 #include "Photos.h"
-#include "Utf8.h"
 
 namespace FacepadSim {
 
@@ -22,27 +20,10 @@ extern const char* const kPageHtml;
 
 namespace {
 
-struct JsonPut {
-  void operator()(json_object* object) const { json_object_put(object); }
-};
-using JsonPtr = std::unique_ptr<json_object, JsonPut>;
-
-// A JSON text of `text`, bytes that are not UTF-8 replaced.
-json_object* Text(const std::string& text) {
-  const std::string valid = ValidUtf8(text);
-  return json_object_new_string_len(valid.data(), static_cast<int>(valid.size()));
-}
-
-std::string PlainJson(json_object* object) {
-  const char* text = json_object_to_json_string_ext(
-      object, JSON_C_TO_STRING_PLAIN | JSON_C_TO_STRING_NOSLASHESCAPE);
-  return text != nullptr ? text : "";
-}
-
 void Answer(httplib::Response& response, int status, json_object* document) {
   const JsonPtr owned(document);
   response.status = status;
-  response.set_content(PlainJson(owned.get()), "application/json");
+  response.set_content(CompactJson(owned.get()), "application/json");
 }
 
 std::size_t Number(const httplib::Request& request, const char* name, std::size_t fallback,
@@ -57,21 +38,21 @@ std::size_t Number(const httplib::Request& request, const char* name, std::size_
 
 json_object* TerminalJson(const std::string& sn, const Terminal& terminal) {
   json_object* object = json_object_new_object();
-  json_object_object_add(object, "sn", Text(sn));
+  json_object_object_add(object, "sn", JsonText(sn));
   json_object_object_add(object, "bound", json_object_new_boolean(terminal.bound));
   json_object_object_add(object, "activated", json_object_new_boolean(terminal.activated));
-  json_object_object_add(object, "channel", Text(terminal.channel));
-  json_object_object_add(object, "ip", Text(terminal.ip));
-  json_object_object_add(object, "port", Text(terminal.port));
-  json_object_object_add(object, "level", Text(terminal.accountLevel));
+  json_object_object_add(object, "channel", JsonText(terminal.channel));
+  json_object_object_add(object, "ip", JsonText(terminal.ip));
+  json_object_object_add(object, "port", JsonText(terminal.port));
+  json_object_object_add(object, "level", JsonText(terminal.accountLevel));
   return object;
 }
 
 json_object* ResultJson(const std::string& sn, const ResultEntry& result) {
   json_object* object = json_object_new_object();
-  json_object_object_add(object, "sn", Text(sn));
-  json_object_object_add(object, "id", Text(result.id));
-  json_object_object_add(object, "code", Text(result.code));
+  json_object_object_add(object, "sn", JsonText(sn));
+  json_object_object_add(object, "id", JsonText(result.id));
+  json_object_object_add(object, "code", JsonText(result.code));
   return object;
 }
 
@@ -86,9 +67,9 @@ json_object* RecordFields(const std::string& record) {
     if (json_object_is_type(value, json_type_string)) {
       text = json_object_get_string(value);
     } else if (value != nullptr) {
-      text = PlainJson(value);
+      text = CompactJson(value);
     }
-    json_object_object_add(fields, key, Text(text));
+    json_object_object_add(fields, key, JsonText(text));
   }
   return fields;
 }
@@ -176,7 +157,7 @@ std::optional<std::string> SetResultCode(ServiceModel& model, json_object* body)
 
 void AdminApi::Refuse(httplib::Response& response, int status, const std::string& why) {
   json_object* error = json_object_new_object();
-  json_object_object_add(error, "error", Text(why));
+  json_object_object_add(error, "error", JsonText(why));
   Answer(response, status, error);
 }
 
@@ -184,9 +165,7 @@ AdminApi::AdminApi(ServiceModel& model, Journal& journal, FaultScript& faults)
     : m_model(model), m_journal(journal), m_faults(faults) {}
 
 std::string AdminApi::MethodFor(const std::string& path) {
-  for (const auto& [action, keys] : kActions) {
-    if (path == action) return "POST";
-  }
+  if (kActions.count(path) != 0) return "POST";
   for (const char* resource :
        {"", "admin/state", "admin/persons", "admin/photo", "admin/journal"}) {
     if (path == resource) return "GET";
@@ -217,15 +196,15 @@ void AdminApi::State(httplib::Response& response) const {
   json_object* faults = json_object_new_array();
   for (const Fault& fault : m_faults.List()) {
     json_object_array_add(
-        faults, Text((fault.path.empty() ? "*" : fault.path) + "=" + FaultRuleText(fault)));
+        faults, JsonText((fault.path.empty() ? "*" : fault.path) + "=" + FaultRuleText(fault)));
   }
   json_object_object_add(state, "faults", faults);
   const ServiceModel::ResultCodes codes = m_model.ResultCodesSet();
-  json_object_object_add(state, "result_code", codes.every ? Text(*codes.every) : nullptr);
+  json_object_object_add(state, "result_code", codes.every ? JsonText(*codes.every) : nullptr);
   json_object* next = json_object_new_object();
   for (const auto& [sn, code] : codes.next) {
     json_object* entry = json_object_new_object();
-    json_object_object_add(entry, "code", Text(code.first));
+    json_object_object_add(entry, "code", JsonText(code.first));
     json_object_object_add(entry, "count", json_object_new_int(code.second));
     json_object_object_add(next, sn.c_str(), entry);
   }
@@ -238,14 +217,14 @@ void AdminApi::Persons(const httplib::Request& request, httplib::Response& respo
   const std::size_t offset = Number(request, "offset", 0, 1000000000);
   const std::size_t limit = Number(request, "limit", 20, 200);
   json_object* page = json_object_new_object();
-  json_object_object_add(page, "sn", Text(sn));
+  json_object_object_add(page, "sn", JsonText(sn));
   json_object_object_add(page, "total",
                          json_object_new_int64(static_cast<int64_t>(m_model.PersonCount(sn))));
   json_object_object_add(page, "offset", json_object_new_int64(static_cast<int64_t>(offset)));
   json_object* persons = json_object_new_array();
   for (const auto& [certnum, person] : m_model.Persons(sn, offset, limit)) {
     json_object* entry = json_object_new_object();
-    json_object_object_add(entry, "certnum", Text(certnum));
+    json_object_object_add(entry, "certnum", JsonText(certnum));
     json_object_object_add(entry, "fields", RecordFields(person.record));
     json_object_object_add(
         entry, "has_photo",
@@ -325,7 +304,6 @@ void AdminApi::Reset() const {
 void AdminApi::Serve(const std::string& path, const httplib::Request& request,
                      httplib::Response& response) const {
   if (request.method == "POST") return Post(path, request, response);
-  if (request.method != "GET") return Refuse(response, 405, "the admin API takes GET and POST");
   if (path.empty()) {
     response.set_content(kPageHtml, "text/html; charset=utf-8");
     response.set_header("Content-Security-Policy",

@@ -1,11 +1,11 @@
 #include "BrowserGuard.h"
 
 #include <arpa/inet.h>
+#include <strings.h>
 
 #include <httplib.h>
 
 #include <algorithm>
-#include <cctype>
 
 namespace FacepadSim {
 namespace {
@@ -84,10 +84,8 @@ bool BrowserGuard::IsOwnPage(const std::string& host) const {
 }
 
 bool IsJsonMediaType(const std::string& contentType) {
-  std::string type = Trimmed(contentType.substr(0, contentType.find(';')));
-  std::transform(type.begin(), type.end(), type.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return type == "application/json";
+  return strcasecmp(Trimmed(contentType.substr(0, contentType.find(';'))).c_str(),
+                    "application/json") == 0;
 }
 
 }  // namespace FacepadSim

@@ -1,28 +1,15 @@
 #include "ElidedBody.h"
 
-#include <json-c/json.h>
-
 #include <algorithm>
 #include <cctype>
-#include <climits>
-#include <memory>
 
 #include "FormBody.h"
+#include "Json.h"
 
 namespace FacepadSim {
 namespace {
 
-struct JsonPut {
-  void operator()(json_object* object) const { json_object_put(object); }
-};
-using JsonPtr = std::unique_ptr<json_object, JsonPut>;
-struct TokenerFree {
-  void operator()(json_tokener* tokener) const { json_tokener_free(tokener); }
-};
-
 constexpr std::size_t kNowhere = std::string_view::npos;
-// How JSON is written: compact, "/" as it is.
-constexpr int kLineFormat = JSON_C_TO_STRING_PLAIN | JSON_C_TO_STRING_NOSLASHESCAPE;
 
 // Every field name of the service's bodies: a tab followed by one of them and
 // "=" starts a field.
@@ -56,10 +43,6 @@ std::string PhotoSize(std::string_view photo) {
   return "<" + std::to_string((photo.size() - padding) * 3 / 4) + " bytes>";
 }
 
-json_object* NewText(std::string_view text) {
-  return json_object_new_string_len(text.data(), static_cast<int>(text.size()));
-}
-
 std::string_view TextOf(json_object* value) {
   return {json_object_get_string(value),
           static_cast<std::size_t>(json_object_get_string_len(value))};
@@ -67,19 +50,9 @@ std::string_view TextOf(json_object* value) {
 
 // `text` read whole as one JSON object or array; null when it is none.
 JsonPtr ParsedWhole(std::string_view text) {
-  constexpr const char* kSpace = " \t\r\n";
-  const std::size_t start = text.find_first_not_of(kSpace);
-  if (start == kNowhere || (text[start] != '{' && text[start] != '[') || text.size() > INT_MAX) {
-    return nullptr;
-  }
-  const std::unique_ptr<json_tokener, TokenerFree> tokener(json_tokener_new());
-  if (!tokener) return nullptr;
-  JsonPtr json(json_tokener_parse_ex(tokener.get(), text.data(), static_cast<int>(text.size())));
-  if (!json || json_tokener_get_error(tokener.get()) != json_tokener_success ||
-      text.find_first_not_of(kSpace, json_tokener_get_parse_end(tokener.get())) != kNowhere) {
-    return nullptr;  // unfinished, or followed by more than white space
-  }
-  return json;
+  const std::size_t start = text.find_first_not_of(" \t\r\n");
+  if (start == kNowhere || (text[start] != '{' && text[start] != '[')) return nullptr;
+  return ParseWholeJson(text);
 }
 
 bool ReadAsJson(std::string_view text, std::string& shown);
@@ -90,15 +63,15 @@ json_object* Replacement(std::string_view key, json_object* value) {
   const bool isText = json_object_is_type(value, json_type_string);
   if (PasswordEnd(key) != kNowhere) {
     const bool empty = value == nullptr || (isText && json_object_get_string_len(value) == 0);
-    return empty ? nullptr : NewText(kMaskedPassword);
+    return empty ? nullptr : JsonText(kMaskedPassword);
   }
-  if (isText && (key == "content" || key == "facepic")) return NewText(PhotoSize(TextOf(value)));
+  if (isText && (key == "content" || key == "facepic")) return JsonText(PhotoSize(TextOf(value)));
   // A text naming a password may hold JSON of its own, or a password in words.
   if (isText && PasswordEnd(TextOf(value)) != kNowhere) {
     const std::string_view text = TextOf(value);
     std::string shown;
     if (!ReadAsJson(text, shown)) shown = MaskedAfterPassword(text);
-    return shown.empty() || shown == text ? nullptr : NewText(shown);
+    return shown.empty() || shown == text ? nullptr : JsonText(shown);
   }
   return nullptr;
 }
@@ -137,11 +110,7 @@ bool ReadAsJson(std::string_view text, std::string& shown) {
   const JsonPtr json = ParsedWhole(text);
   if (!json) return false;
   shown.clear();
-  if (Scrub(json.get())) {
-    std::size_t length = 0;
-    const char* rendered = json_object_to_json_string_length(json.get(), kLineFormat, &length);
-    shown.assign(rendered, length);
-  }
+  if (Scrub(json.get())) shown = CompactJson(json.get());
   return true;
 }
 

@@ -1,5 +1,6 @@
 #include "FacepadSimulator.h"
 
+#include <strings.h>
 #include <sys/socket.h>
 #include <csignal>
 
@@ -7,7 +8,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <optional>
@@ -73,10 +73,10 @@ std::optional<std::string> FramingFault(const httplib::Request& request) {
   }
   if (request.has_header("Transfer-Encoding")) {
     if (request.has_header("Content-Length")) return "both Content-Length and Transfer-Encoding";
-    std::string coding = request.get_header_value("Transfer-Encoding");
-    std::transform(coding.begin(), coding.end(), coding.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (coding != "chunked") return "a body is sent whole or chunked, not " + coding;
+    const std::string coding = request.get_header_value("Transfer-Encoding");
+    if (strcasecmp(coding.c_str(), "chunked") != 0) {
+      return "a body is sent whole or chunked, not " + coding;
+    }
   }
   return std::nullopt;
 }

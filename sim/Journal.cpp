@@ -1,7 +1,5 @@
 #include "Journal.h"
 
-#include <json-c/json.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
@@ -11,7 +9,7 @@
 #include <stdexcept>
 
 #include "ElidedBody.h"
-#include "Utf8.h"
+#include "Json.h"
 
 namespace FacepadSim {
 namespace {
@@ -28,28 +26,14 @@ std::string IsoTime(std::chrono::system_clock::time_point at) {
   return text;
 }
 
-struct JsonPut {
-  void operator()(json_object* object) const { json_object_put(object); }
-};
-using JsonPtr = std::unique_ptr<json_object, JsonPut>;
-
-// How a journal line is written: compact, "/" as it is.
-constexpr int kLineFormat = JSON_C_TO_STRING_PLAIN | JSON_C_TO_STRING_NOSLASHESCAPE;
-
-// A JSON text of `text`, bytes that are not UTF-8 replaced.
-json_object* NewText(std::string_view text) {
-  const std::string valid = ValidUtf8(text);
-  return json_object_new_string_len(valid.data(), static_cast<int>(valid.size()));
-}
-
 // A journal line's object, `body` being the body as shown.
 JsonPtr LineObject(const JournalEntry& entry, std::string_view body) {
   JsonPtr line(json_object_new_object());
-  json_object_object_add(line.get(), "time", NewText(IsoTime(entry.at)));
-  json_object_object_add(line.get(), "method", NewText(entry.method));
-  json_object_object_add(line.get(), "path", NewText(entry.path));
+  json_object_object_add(line.get(), "time", JsonText(IsoTime(entry.at)));
+  json_object_object_add(line.get(), "method", JsonText(entry.method));
+  json_object_object_add(line.get(), "path", JsonText(entry.path));
   json_object_object_add(line.get(), "status", json_object_new_int(entry.status));
-  json_object_object_add(line.get(), "body", NewText(body));
+  json_object_object_add(line.get(), "body", JsonText(body));
   return line;
 }
 
@@ -57,8 +41,7 @@ JsonPtr LineObject(const JournalEntry& entry, std::string_view body) {
 
 std::string JournalLine(const JournalEntry& entry) {
   const JsonPtr line = LineObject(entry, entry.shown ? entry.body : ElidedBody(entry.body));
-  const char* rendered = json_object_to_json_string_ext(line.get(), kLineFormat);
-  return rendered != nullptr ? rendered : "";
+  return CompactJson(line.get());
 }
 
 Journal::Journal(std::size_t limit, std::size_t bodyLimit, const std::string& file)
@@ -115,7 +98,7 @@ void Journal::RecordStatus(std::uint64_t sequence, int status) {
   const JsonPtr line = LineObject(unanswered.mapped(), unanswered.mapped().body);
   unanswered = {};
   std::size_t length = 0;
-  const char* text = json_object_to_json_string_length(line.get(), kLineFormat, &length);
+  const char* text = json_object_to_json_string_length(line.get(), kCompactJson, &length);
   std::lock_guard<std::mutex> writing(m_writing);
   m_file->write(text, static_cast<std::streamsize>(length)).put('\n');
   m_file->flush();

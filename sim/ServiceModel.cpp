@@ -7,36 +7,21 @@
 
 #include "Database.h"
 #include "FormBody.h"
+#include "Json.h"
 
 namespace FacepadSim {
 namespace {
-
-struct JsonPut {
-  void operator()(json_object* object) const { json_object_put(object); }
-};
-using JsonPtr = std::unique_ptr<json_object, JsonPut>;
 
 std::string FieldOr(const std::map<std::string, std::string>& fields, const char* name) {
   const auto found = fields.find(name);
   return found != fields.end() ? found->second : std::string();
 }
 
-std::string JsonText(json_object* object, const char* key) {
+std::string MemberText(json_object* object, const char* key) {
   json_object* member = nullptr;
   if (!json_object_object_get_ex(object, key, &member) || member == nullptr) return {};
   const char* text = json_object_get_string(member);
   return text != nullptr ? text : "";
-}
-
-// `text` parsed as JSON when it is one value with nothing after it but white space.
-JsonPtr ParseJson(const std::string& text) {
-  json_tokener* tokener = json_tokener_new();
-  if (tokener == nullptr) return nullptr;
-  JsonPtr value(json_tokener_parse_ex(tokener, text.c_str(), static_cast<int>(text.size())));
-  const std::size_t end = json_tokener_get_parse_end(tokener);
-  json_tokener_free(tokener);
-  if (value && text.find_first_not_of(" \t\r\n", end) != std::string::npos) value.reset();
-  return value;
 }
 
 std::string PlainJson(json_object* object) {
@@ -122,7 +107,7 @@ ServiceModel::Answer ServiceModel::Handle(const std::string& path, const std::st
   }
   JsonPtr data;
   if (endpoint->jsonData) {
-    data = ParseJson(fields.at("data"));
+    data = ParseWholeJson(fields.at("data"));
     if (!data || !json_object_is_type(data.get(), json_type_object)) {
       return {400, "data is not a JSON object"};
     }
@@ -182,7 +167,7 @@ bool ServiceModel::HasPerson(const std::string& sn, const std::string& certnum) 
 }
 
 const char* ServiceModel::AddUser(const Fields& fields, json_object* data) {
-  const std::string certnum = JsonText(data, "certnum");
+  const std::string certnum = MemberText(data, "certnum");
   if (certnum.empty()) return Code::kNoCertnum;
   const int added = m_database->Run(
       "INSERT OR IGNORE INTO persons (sn, certnum, record, facepic) VALUES (?, ?, ?, ?)",
@@ -191,7 +176,7 @@ const char* ServiceModel::AddUser(const Fields& fields, json_object* data) {
 }
 
 const char* ServiceModel::SetUser(const Fields& fields, json_object* data) {
-  const std::string certnum = JsonText(data, "certnum");
+  const std::string certnum = MemberText(data, "certnum");
   if (certnum.empty()) return Code::kNoCertnum;
   const int changed = m_database->Run("UPDATE persons SET record = ? WHERE sn = ? AND certnum = ?",
                                       {fields.at("data"), fields.at("SN"), certnum});
@@ -199,7 +184,7 @@ const char* ServiceModel::SetUser(const Fields& fields, json_object* data) {
 }
 
 const char* ServiceModel::DelUser(const Fields& fields, json_object* data) {
-  const std::string certnum = JsonText(data, "certnum");
+  const std::string certnum = MemberText(data, "certnum");
   if (certnum.empty()) return Code::kNoCertnum;
   const int deleted = m_database->Run("DELETE FROM persons WHERE sn = ? AND certnum = ?",
                                       {fields.at("SN"), certnum});
@@ -207,10 +192,10 @@ const char* ServiceModel::DelUser(const Fields& fields, json_object* data) {
 }
 
 const char* ServiceModel::SetFacePic(const Fields& fields, json_object* data) {
-  const std::string certnum = JsonText(data, "certnum");
+  const std::string certnum = MemberText(data, "certnum");
   if (certnum.empty()) return Code::kNoCertnum;
   if (!HasPerson(fields.at("SN"), certnum)) return Code::kPersonUnknown;
-  const std::string content = JsonText(data, "content");
+  const std::string content = MemberText(data, "content");
   if (content.empty()) return Code::kNoPhoto;
   json_object* size = nullptr;
   json_object_object_get_ex(data, "size", &size);
@@ -225,8 +210,8 @@ const char* ServiceModel::Activate(const Fields& fields, json_object* data) {
       "INSERT INTO terminals (sn, activated, account_user, account_password, account_level) "
       "VALUES (?1, 1, ?2, ?3, ?4) ON CONFLICT (sn) DO UPDATE SET activated = 1, "
       "account_user = ?2, account_password = ?3, account_level = ?4",
-      {fields.at("SN"), JsonText(data, "username"), JsonText(data, "password"),
-       JsonText(data, "userlevel")});
+      {fields.at("SN"), MemberText(data, "username"), MemberText(data, "password"),
+       MemberText(data, "userlevel")});
   return Code::kDone;
 }
 

@@ -29,6 +29,11 @@ void PrintLine(const std::string& line) {
   std::fflush(stdout);
 }
 
+// Refuses an empty value.
+CLI::Validator NotEmpty(const char* name) {
+  return {[](std::string& text) { return text.empty() ? "may not be empty" : ""; }, name};
+}
+
 // Checks a fault as the admin API and the page would.
 CLI::Validator FaultText() {
   return {[](std::string& text) -> std::string {
@@ -54,8 +59,7 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
   std::vector<std::string> faults;
   std::optional<std::string> resultCode;
   app.add_option("--host", options.host, "address to listen on")
-      ->check(CLI::Validator(
-          [](std::string& host) { return host.empty() ? "may not be empty" : ""; }, "ADDRESS"))
+      ->check(NotEmpty("ADDRESS"))
       ->capture_default_str();
   app.add_option("--port", options.port, "port to listen on (0: any free port)")
       ->check(CLI::Range(0, 65535).description("0 to 65535"))
@@ -89,8 +93,7 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
       ->check(FaultText());
   app.add_option("--result-code", resultCode,
                  "the result code every operation reports, instead of its own")
-      ->check(CLI::Validator(
-          [](std::string& code) { return code.empty() ? "may not be empty" : ""; }, "CODE"));
+      ->check(NotEmpty("CODE"));
   app.set_version_flag("--version", "facepad-sim " ZR_VERSION);
   try {
     app.parse(argc, argv);
