@@ -172,11 +172,8 @@ std::string ElidedBody(std::string_view body, std::size_t limit) {
     } else if (PasswordEnd(field.value) != kNowhere) {
       // Text that cannot be read, naming a password: the mask from there on,
       // over the fields after it too, which may be the password's own.
-      const std::string_view rest =
-          body.substr(static_cast<std::size_t>(field.value.data() - body.data()));
-      const std::size_t end = PasswordEnd(rest);
-      shown += rest.substr(0, end);
-      if (end < rest.size()) shown += kMaskedPassword;
+      shown += MaskedAfterPassword(
+          body.substr(static_cast<std::size_t>(field.value.data() - body.data())));
       break;
     } else {
       shown += field.value;
