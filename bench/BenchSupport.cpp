@@ -151,6 +151,12 @@ std::vector<Goal>& Goals() {
 }
 }  // namespace
 
+void RegisterScenario(const char* name, void (*scenario)(benchmark::State&)) {
+  // The benchmark library keeps what it registers for the program's life.
+  // NOLINTNEXTLINE(clang-analyzer-cplusplus.NewDeleteLeaks)
+  benchmark::RegisterBenchmark(name, scenario)->Iterations(1)->Unit(benchmark::kMillisecond);
+}
+
 void AddGoal(Goal goal) {
   Goals().push_back(std::move(goal));
 }

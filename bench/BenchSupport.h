@@ -81,6 +81,10 @@ struct Goal {
 };
 void AddGoal(Goal goal);
 
+// Registers `scenario`, a benchmark whose figures are its counters, to run
+// once, timed in milliseconds.
+void RegisterScenario(const char* name, void (*scenario)(benchmark::State&));
+
 // Prints the console output as usual and keeps every run for the table.
 class TableReporter : public benchmark::ConsoleReporter {
  public:

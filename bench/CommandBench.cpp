@@ -95,9 +95,7 @@ const bool kRegistered = [] {
   benchmark::RegisterBenchmark("BM_AddUserWait", BM_AddUserWait)
       ->Iterations(5)
       ->Unit(benchmark::kMillisecond);
-  benchmark::RegisterBenchmark("BM_SimulatorMemory", BM_SimulatorMemory)
-      ->Iterations(1)
-      ->Unit(benchmark::kMillisecond);
+  RegisterScenario("BM_SimulatorMemory", BM_SimulatorMemory);
   AddGoal({"facepad-sim, 20,000 persons with photos: peak", "BM_SimulatorMemory", "sim_peak_MiB",
            Goal::Kind::AtMost, 100, "MiB"});
   AddGoal(

@@ -165,12 +165,8 @@ const bool kRegistered = [] {
   benchmark::RegisterBenchmark("BM_Destruction", BM_Destruction)->Iterations(200);
   benchmark::RegisterBenchmark("BM_DestructionDuringHungPoll", BM_DestructionDuringHungPoll)
       ->Iterations(20);
-  benchmark::RegisterBenchmark("BM_Memory", BM_Memory)
-      ->Iterations(1)
-      ->Unit(benchmark::kMillisecond);
-  benchmark::RegisterBenchmark("BM_AnswerMemory", BM_AnswerMemory)
-      ->Iterations(1)
-      ->Unit(benchmark::kMillisecond);
+  RegisterScenario("BM_Memory", BM_Memory);
+  RegisterScenario("BM_AnswerMemory", BM_AnswerMemory);
   AddGoal({"Destructor with the poller waiting (max)", "BM_Destruction/", "max_ms",
            Goal::Kind::AtMost, 5, "ms"});
   AddGoal({"Destructor during a hung poll (max)", "BM_DestructionDuringHungPoll", "max_ms",

@@ -77,9 +77,7 @@ void BM_SimulatorStore(benchmark::State& state) {
 }
 
 const bool kRegistered = [] {
-  benchmark::RegisterBenchmark("BM_SimulatorStore", BM_SimulatorStore)
-      ->Iterations(1)
-      ->Unit(benchmark::kMillisecond);
+  RegisterScenario("BM_SimulatorStore", BM_SimulatorStore);
   AddGoal({"Simulator probe, file store / memory", "BM_SimulatorStore", "probe_file_vs_memory",
            Goal::Kind::AtLeast, 0.9, "x"});
   AddGoal({"Simulator AddUser 20 KiB, file / memory", "BM_SimulatorStore", "adduser_file_vs_memory",

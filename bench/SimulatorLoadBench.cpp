@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "BenchSupport.h"
+#include "FacepadctlRun.h"
 #include "SimulatorProgram.h"
 
 namespace Bench {
@@ -29,14 +30,12 @@ constexpr int kOperationsEach = 50;
 
 void BM_ManyAdaptors(benchmark::State& state) {
   for (auto _ : state) {
-    FacepadSim::SimulatorOptions options;
-    options.journalLimit = 0;
-    FacepadSim::FacepadSimulator simulator(options);
+    const auto simulator = FreshSimulator();
     std::vector<std::unique_ptr<TerminalFace_ZR>> adaptors;
     for (int a = 0; a < kAdaptors; ++a) {
       auto adaptor = std::make_unique<TerminalFace_ZR>();
-      adaptor->SetUrl(simulator.Host());
-      adaptor->SetRequestPort(simulator.Port());
+      adaptor->SetUrl(simulator->Host());
+      adaptor->SetRequestPort(simulator->Port());
       adaptor->SetPollerTiming({std::chrono::milliseconds(200), std::chrono::milliseconds(200),
                                 std::chrono::milliseconds(1000)});
       adaptor->SetResultHandler([](ZR_Framework::Face::ResultMap& results) {
@@ -148,18 +147,16 @@ constexpr int kRequestsPerLatencyTurn = 100;
 
 void BM_LatencyUnderAbuse(benchmark::State& state) {
   for (auto _ : state) {
-    FacepadSim::SimulatorOptions options;
-    options.journalLimit = 0;
-    FacepadSim::FacepadSimulator simulator(options);
+    const auto simulator = FreshSimulator();
     const std::string url =
-        "http://" + simulator.Host() + ":" + std::to_string(simulator.Port()) + "/facepad/active";
+        "http://" + simulator->Host() + ":" + std::to_string(simulator->Port()) + "/facepad/active";
     std::vector<double> calm;
     std::vector<double> abused;
     for (int turn = 0; turn < kLatencyTurns; ++turn) {
       for (const bool withAbusers : {turn % 2 == 0, turn % 2 != 0}) {
         std::unique_ptr<Abusers> abusers;
         if (withAbusers) {
-          abusers = std::make_unique<Abusers>(simulator.Port(), 70, 64);
+          abusers = std::make_unique<Abusers>(simulator->Port(), 70, 64);
           std::this_thread::sleep_for(std::chrono::milliseconds(300));
         }
         RawPoster poster;  // a connection of its own, as a new client's
@@ -199,15 +196,9 @@ void BM_SimulatorBodyMemory(benchmark::State& state) {
 }
 
 const bool kRegistered = [] {
-  benchmark::RegisterBenchmark("BM_ManyAdaptors", BM_ManyAdaptors)
-      ->Iterations(1)
-      ->Unit(benchmark::kMillisecond);
-  benchmark::RegisterBenchmark("BM_LatencyUnderAbuse", BM_LatencyUnderAbuse)
-      ->Iterations(1)
-      ->Unit(benchmark::kMillisecond);
-  benchmark::RegisterBenchmark("BM_SimulatorBodyMemory", BM_SimulatorBodyMemory)
-      ->Iterations(1)
-      ->Unit(benchmark::kMillisecond);
+  RegisterScenario("BM_ManyAdaptors", BM_ManyAdaptors);
+  RegisterScenario("BM_LatencyUnderAbuse", BM_LatencyUnderAbuse);
+  RegisterScenario("BM_SimulatorBodyMemory", BM_SimulatorBodyMemory);
   AddGoal({"100 adaptors on one simulator: operations that failed", "BM_ManyAdaptors", "failed",
            Goal::Kind::AtMost, 0, ""});
   AddGoal({"Latency with 134 abusive connections / without, p99", "BM_LatencyUnderAbuse",

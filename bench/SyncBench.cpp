@@ -231,12 +231,8 @@ const bool kRegistered = [] {
       ->Arg(4)
       ->Iterations(3)
       ->Unit(benchmark::kMillisecond);
-  benchmark::RegisterBenchmark("BM_SyncScale", BM_SyncScale)
-      ->Iterations(1)
-      ->Unit(benchmark::kMillisecond);
-  benchmark::RegisterBenchmark("BM_SyncCrashes", BM_SyncCrashes)
-      ->Iterations(1)
-      ->Unit(benchmark::kMillisecond);
+  RegisterScenario("BM_SyncScale", BM_SyncScale);
+  RegisterScenario("BM_SyncCrashes", BM_SyncCrashes);
   AddGoal({"Sync, 5,000 x 4 with photos, 1 job / floor", "BM_SyncThroughput/1/", "ratio",
            Goal::Kind::AtLeast, 0.5, ""});
   AddGoal({"Sync, 5,000 x 4 with photos, 4 jobs / floor", "BM_SyncThroughput/4/", "ratio",

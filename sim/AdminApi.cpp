@@ -119,8 +119,7 @@ std::string Member(json_object* object, const char* key) {
   json_object* member = nullptr;
   if (!json_object_object_get_ex(object, key, &member) || member == nullptr) return {};
   // Whole, a NUL inside included, so that what follows one is not lost unseen.
-  return {json_object_get_string(member),
-          static_cast<std::size_t>(json_object_get_string_len(member))};
+  return std::string(JsonString(member));
 }
 
 // Sets the code every operation, or the next ones on a terminal, report:

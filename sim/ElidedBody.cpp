@@ -43,11 +43,6 @@ std::string PhotoSize(std::string_view photo) {
   return "<" + std::to_string((photo.size() - padding) * 3 / 4) + " bytes>";
 }
 
-std::string_view TextOf(json_object* value) {
-  return {json_object_get_string(value),
-          static_cast<std::size_t>(json_object_get_string_len(value))};
-}
-
 // `text` read whole as one JSON object or array; null when it is none.
 JsonPtr ParsedWhole(std::string_view text) {
   const std::size_t start = text.find_first_not_of(" \t\r\n");
@@ -65,10 +60,11 @@ json_object* Replacement(std::string_view key, json_object* value) {
     const bool empty = value == nullptr || (isText && json_object_get_string_len(value) == 0);
     return empty ? nullptr : JsonText(kMaskedPassword);
   }
-  if (isText && (key == "content" || key == "facepic")) return JsonText(PhotoSize(TextOf(value)));
+  if (isText && (key == "content" || key == "facepic"))
+    return JsonText(PhotoSize(JsonString(value)));
   // A text naming a password may hold JSON of its own, or a password in words.
-  if (isText && PasswordEnd(TextOf(value)) != kNowhere) {
-    const std::string_view text = TextOf(value);
+  if (isText && PasswordEnd(JsonString(value)) != kNowhere) {
+    const std::string_view text = JsonString(value);
     std::string shown;
     if (!ReadAsJson(text, shown)) shown = MaskedAfterPassword(text);
     return shown.empty() || shown == text ? nullptr : JsonText(shown);
@@ -76,14 +72,14 @@ json_object* Replacement(std::string_view key, json_object* value) {
   return nullptr;
 }
 
-// Masks the passwords and elides the photos within `json`, at any depth;
-// tells whether there were any.
-bool Scrub(json_object* json) {
+}  // namespace
+
+bool MaskAndElide(json_object* json) {
   bool changed = false;
   // The member to put in place of `member`, or null to keep it.
   const auto shown = [&changed](std::string_view key, json_object* member) {
     json_object* replacement = Replacement(key, member);
-    if (replacement != nullptr || Scrub(member)) changed = true;
+    if (replacement != nullptr || MaskAndElide(member)) changed = true;
     return replacement;
   };
   if (json_object_is_type(json, json_type_object)) {
@@ -103,6 +99,8 @@ bool Scrub(json_object* json) {
   return changed;
 }
 
+namespace {
+
 // Whether `text` reads whole as JSON, an object or an array. If so, `shown`
 // is set to it with its passwords masked and photos elided, written anew, or
 // left empty when it has none and shows as it is.
@@ -110,7 +108,7 @@ bool ReadAsJson(std::string_view text, std::string& shown) {
   const JsonPtr json = ParsedWhole(text);
   if (!json) return false;
   shown.clear();
-  if (Scrub(json.get())) shown = CompactJson(json.get());
+  if (MaskAndElide(json.get())) shown = CompactJson(json.get());
   return true;
 }
 
@@ -180,10 +178,6 @@ std::string ElidedBody(std::string_view body, std::size_t limit) {
     }
   }
   return shown.Take();
-}
-
-bool MaskAndElide(json_object* json) {
-  return Scrub(json);
 }
 
 }  // namespace FacepadSim

@@ -5,6 +5,7 @@
 #include <ctime>
 #include <iterator>
 #include <limits>
+#include <optional>
 #include <set>
 #include <stdexcept>
 
@@ -52,29 +53,27 @@ Journal::Journal(std::size_t limit, std::size_t bodyLimit, const std::string& fi
 }
 
 std::uint64_t Journal::Record(JournalEntry entry, std::string_view body) {
-  const bool exact = m_bodyLimit == std::numeric_limits<std::size_t>::max();
-  std::string shown;  // the whole body as the file shows it
-  if (m_file) shown = ElidedBody(body);
-  if (exact) {
+  // The file's line waits for the answer: the whole body as shown, without
+  // the headers, which the line does not show.
+  std::optional<JournalEntry> forFile;
+  if (m_file) {
+    forFile = entry;
+    forFile->headers.clear();
+    forFile->body = ElidedBody(body);
+    forFile->shown = true;
+  }
+  if (m_bodyLimit == std::numeric_limits<std::size_t>::max()) {
     entry.body.assign(body.data(), body.size());
   } else {
     // Without a file, the body is shown no further than the bound.
-    entry.body = m_file ? CutText(shown, m_bodyLimit) : ElidedBody(body, m_bodyLimit);
+    entry.body = forFile ? CutText(forFile->body, m_bodyLimit) : ElidedBody(body, m_bodyLimit);
     entry.shown = true;
   }
   std::lock_guard<std::mutex> lock(m_mutex);
   entry.sequence = ++m_sequence;
-  if (m_file) {
-    m_unanswered.emplace(entry.sequence, JournalEntry{entry.method,
-                                                      entry.path,
-                                                      {},
-                                                      std::move(shown),
-                                                      entry.peer,
-                                                      entry.received,
-                                                      entry.at,
-                                                      0,
-                                                      entry.sequence,
-                                                      true});
+  if (forFile) {
+    forFile->sequence = entry.sequence;
+    m_unanswered.emplace(entry.sequence, std::move(*forFile));
     // A request that never comes to be answered is dropped in time.
     while (m_unanswered.size() > m_limit) m_unanswered.erase(m_unanswered.begin());
   }

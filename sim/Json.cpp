@@ -37,4 +37,9 @@ json_object* JsonText(std::string_view text) {
   return json_object_new_string_len(valid.data(), static_cast<int>(valid.size()));
 }
 
+std::string_view JsonString(json_object* value) {
+  return {json_object_get_string(value),
+          static_cast<std::size_t>(json_object_get_string_len(value))};
+}
+
 }  // namespace FacepadSim

@@ -29,6 +29,9 @@ JsonPtr ParseWholeJson(std::string_view text);
 // A JSON text of `text`, bytes that are not UTF-8 replaced by U+FFFD.
 json_object* JsonText(std::string_view text);
 
+// The whole of the JSON text `value`, a NUL within it included.
+std::string_view JsonString(json_object* value);
+
 }  // namespace FacepadSim
 
 #endif  // FACEPAD_JSON_H
