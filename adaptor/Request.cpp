@@ -1,11 +1,13 @@
 #include "Request.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
 #include "Log.h"
+#include "ResultPoller.h"
 #include "TerminalFace_ZR.h"
 
 namespace ZR_Framework {
@@ -120,12 +122,18 @@ TerminalFace_ZR::Failure FailureOf(Terminal_Http_Tool::PostFailure failure) {
 bool TerminalFace_ZR::PostRequest(const char* path, const std::string& body, std::string& response,
                                   const char* postFailedText, const char* statusFailedText) {
   const std::string url = GetFullPostUrl(path);
-  if (!m_httpTool.HttpPostRequest(url, body, response, false)) {
-    SetFailure(FailureOf(m_httpTool.GetLastPostFailure()));
+  const std::shared_ptr<const ExchangeObserver> observer = m_poller->Observer();
+  const auto start =
+      observer ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point();
+  const bool posted = m_httpTool.HttpPostRequest(url, body, response, false);
+  const std::string status = posted ? m_httpTool.GetLastPostStatus() : std::string();
+  const Failure failure = posted ? Failure::None : FailureOf(m_httpTool.GetLastPostFailure());
+  if (observer) Observe(*observer, path, body, posted, status, response, start);
+  if (!posted) {
+    SetFailure(failure);
     if (postFailedText != nullptr) ZR_LOG(postFailedText);
     return false;
   }
-  const std::string status = m_httpTool.GetLastPostStatus();
   if (!IsAcceptedStatus(status)) {
     SetFailure(Failure::Status, std::atoi(status.c_str()));
     if (statusFailedText != nullptr) ZR_LOG(statusFailedText);
@@ -134,10 +142,41 @@ bool TerminalFace_ZR::PostRequest(const char* path, const std::string& body, std
   return true;
 }
 
-bool TerminalFace_ZR::PostResultPoll(std::string& answer) {
-  return m_httpTool.HttpPostRequestInterruptible(GetFullPostUrl("facepad/getresult"), std::string(),
-                                                 answer) &&
-         IsAcceptedStatus(m_httpTool.GetLastPostStatus());
+bool TerminalFace_ZR::PostResultPoll(std::string& answer, const ExchangeObserver* observer) {
+  const auto start = observer != nullptr ? std::chrono::steady_clock::now()
+                                         : std::chrono::steady_clock::time_point();
+  const bool posted = m_httpTool.HttpPostRequestInterruptible(GetFullPostUrl("facepad/getresult"),
+                                                              std::string(), answer);
+  const std::string status = posted ? m_httpTool.GetLastPostStatus() : std::string();
+  if (observer != nullptr)
+    Observe(*observer, "facepad/getresult", std::string(), posted, status, answer, start);
+  return posted && IsAcceptedStatus(status);
+}
+
+void TerminalFace_ZR::Observe(const ExchangeObserver& observer, const char* path,
+                              const std::string& body, bool posted, const std::string& status,
+                              const std::string& answer,
+                              std::chrono::steady_clock::time_point start) {
+  Exchange exchange;
+  exchange.path = path;
+  exchange.body = body;
+  exchange.answer = answer;
+  exchange.elapsed = std::chrono::duration_cast<std::chrono::microseconds>(
+      std::chrono::steady_clock::now() - start);
+  if (!posted) {
+    exchange.failure = FailureOf(m_httpTool.GetLastPostFailure());
+  } else {
+    exchange.status = std::atoi(status.c_str());
+    exchange.failure = IsAcceptedStatus(status) ? Failure::None : Failure::Status;
+  }
+  // The observer may call the adaptor: the operation's own failure stays.
+  const FailureReason failure = LastFailure();
+  try {
+    observer(exchange);
+  } catch (...) {
+    // An observer's exception must not change the operation's outcome.
+  }
+  SetFailure(failure.failure, failure.status);
 }
 
 bool TerminalFace_ZR::GetAvailableFace(ParamMap& /*params*/) {

@@ -39,6 +39,18 @@ bool TerminalFace_ZR::SetResultHandler(ResultHandler handler) {
   });
 }
 
+bool TerminalFace_ZR::SetExchangeObserver(ExchangeObserver observer) {
+  return Guarded("SetExchangeObserver", [&] {
+    m_poller->SetObserver(observer ? std::make_shared<const ExchangeObserver>(std::move(observer))
+                                   : nullptr);
+    return true;
+  });
+}
+
+bool TerminalFace_ZR::StopPolling(std::chrono::milliseconds bound) {
+  return m_poller->Stop(bound);
+}
+
 // The service's answers are not trusted: a document or entry list that is no
 // array counts as an empty one, and elements or entries that are no objects
 // are skipped.

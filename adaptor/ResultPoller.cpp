@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -19,6 +20,13 @@ namespace {
 constexpr int kIdlePollsBeforeSlowing = 10;
 
 enum class Wait { First, Busy, Idle };
+
+// Where the poller thread is: what Stop() waits for.
+enum class Phase {
+  Waiting,  // between polls
+  Posting,  // the poll's request is in flight
+  Handing,  // the answer is in: parsing it and handing the results over
+};
 
 Wait WaitAfter(int idleCount) {
   return idleCount < kIdlePollsBeforeSlowing ? Wait::Busy : Wait::Idle;
@@ -89,8 +97,16 @@ struct ResultPoller::State {
 
   void SlotTimerTimeout();  // the thread's body
   // Waits the interval of `wait`, as the timing stands (and as it changes
-  // meanwhile); false when asked to stop.
+  // meanwhile); false when asked to stop. When it returns true the poll has
+  // begun (phase Posting).
   bool WaitFor(Wait wait);
+  std::shared_ptr<const ExchangeObserver> Observer() {
+    if (!observed.load(std::memory_order_relaxed)) return nullptr;
+    std::lock_guard<std::mutex> lock(mutex);
+    return observer;
+  }
+  // Moves to `next`, and wakes a Stop() that waits for it.
+  void Enter(Phase next);
   void Poll();
   // Hands the pending results to the handler when they hold an entry not
   // handed over yet. `fresh`: entries arrived in this poll (a missing
@@ -103,10 +119,16 @@ struct ResultPoller::State {
 
   std::mutex mutex;
   std::condition_variable changed;
-  bool quit = false;                             // guarded by mutex
-  PollerTiming timing;                           // guarded by mutex
-  int timingChanges = 0;                         // guarded by mutex
-  std::shared_ptr<const ResultHandler> handler;  // guarded by mutex
+  bool quit = false;                                 // guarded by mutex
+  bool stopping = false;                             // guarded by mutex
+  bool interrupted = false;                          // guarded by mutex: Stop() cut a poll
+  bool abandoned = false;                            // guarded by mutex: that poll had no answer
+  Phase phase = Phase::Waiting;                      // guarded by mutex
+  PollerTiming timing;                               // guarded by mutex
+  int timingChanges = 0;                             // guarded by mutex
+  std::shared_ptr<const ResultHandler> handler;      // guarded by mutex
+  std::shared_ptr<const ExchangeObserver> observer;  // guarded by mutex
+  std::atomic<bool> observed{false};                 // whether `observer` is set
 
   // The thread's own.
   ResultMap results;  // the host's map, kept for the poller's whole life
@@ -133,6 +155,33 @@ void ResultPoller::SetHandler(std::shared_ptr<const ResultHandler> handler) {
   std::lock_guard<std::mutex> lock(m_state->mutex);
   m_state->handler.swap(handler);
   // The handler replaced is released outside the lock, by `handler`.
+}
+
+void ResultPoller::SetObserver(std::shared_ptr<const ExchangeObserver> observer) {
+  std::lock_guard<std::mutex> lock(m_state->mutex);
+  m_state->observed = observer != nullptr;
+  m_state->observer.swap(observer);
+}
+
+std::shared_ptr<const ExchangeObserver> ResultPoller::Observer() const {
+  return m_state->Observer();
+}
+
+bool ResultPoller::Stop(std::chrono::milliseconds bound) {
+  State& state = *m_state;
+  std::unique_lock<std::mutex> lock(state.mutex);
+  state.stopping = true;
+  state.changed.notify_all();
+  // Inside the handler: the delivery under way is this very call's caller.
+  if (std::this_thread::get_id() == m_thread.get_id()) return true;
+  if (!state.changed.wait_for(lock, bound, [&] { return state.phase != Phase::Posting; })) {
+    state.interrupted = true;
+    lock.unlock();
+    state.adaptor.m_httpTool.InterruptPosts();
+    lock.lock();
+  }
+  state.changed.wait(lock, [&] { return state.phase == Phase::Waiting; });
+  return !state.abandoned;
 }
 
 ResultPoller::~ResultPoller() {
@@ -165,6 +214,7 @@ void ResultPoller::State::SlotTimerTimeout() {
       // at its cadence.
       ZR_LOG("SlotTimerTimeout poll failed with an exception");
     }
+    Enter(Phase::Waiting);
   }
 }
 
@@ -174,18 +224,37 @@ bool ResultPoller::State::WaitFor(Wait wait) {
   for (;;) {
     const int changesSeen = timingChanges;
     const auto deadline = start + Interval(timing, wait);
-    if (changed.wait_until(lock, deadline, [&] { return quit || timingChanges != changesSeen; })) {
-      if (quit) return false;
+    if (changed.wait_until(lock, deadline,
+                           [&] { return quit || stopping || timingChanges != changesSeen; })) {
+      if (quit || stopping) return false;
       continue;  // the timing changed: measured again from the start
     }
+    phase = Phase::Posting;
     return true;
   }
+}
+
+void ResultPoller::State::Enter(Phase next) {
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    phase = next;
+  }
+  changed.notify_all();
 }
 
 void ResultPoller::State::Poll() {
   std::string answer;
   std::string list;
-  switch (adaptor.PostResultPoll(answer) ? FrameResultAnswer(answer, list) : ResultFrame::None) {
+  const std::shared_ptr<const ExchangeObserver> observing = Observer();
+  const bool answered = adaptor.PostResultPoll(answer, observing.get());
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    // A poll Stop() cut short may have taken results that are now lost.
+    if (interrupted && !answered) abandoned = true;
+    phase = Phase::Handing;
+  }
+  changed.notify_all();
+  switch (answered ? FrameResultAnswer(answer, list) : ResultFrame::None) {
     case ResultFrame::None:
       next = WaitAfter(idleCount);
       DeliverPending(false);

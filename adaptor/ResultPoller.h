@@ -3,11 +3,11 @@
 //
 // Creates the thread on construction; stops it on destruction. The destructor
 // raises a flag, wakes a waiting poller, interrupts a poll in flight, and
-// joins the thread. Once the flag is raised no callback starts; one that the
-// poller had already begun runs to its end, and the join waits for it. Run
-// on the poller's own thread (the host destroyed the adaptor inside its
-// callback), the destructor lets the thread end by itself as soon as the
-// callback returns.
+// joins the thread. Stop() ends polling gracefully instead: a poll in flight
+// runs to its end, within a bound, and its results are delivered. Once the flag is raised no
+// callback starts; one that the poller had already begun runs to its end, and the join waits for
+// it. Run on the poller's own thread (the host destroyed the adaptor inside its callback), the
+// destructor lets the thread end by itself as soon as the callback returns.
 #ifndef TERMINALFACE_ZR_RESULT_POLLER_H
 #define TERMINALFACE_ZR_RESULT_POLLER_H
 
@@ -46,6 +46,7 @@ void ReplaceSerialNumbers(ResultMap& from, ResultMap& results);
 
 using PollerTiming = TerminalFace_ZR::PollerTiming;
 using ResultHandler = TerminalFace_ZR::ResultHandler;
+using ExchangeObserver = TerminalFace_ZR::ExchangeObserver;
 
 // `timing` with each interval brought within the poller's range.
 PollerTiming ClampedTiming(const PollerTiming& timing);
@@ -64,6 +65,18 @@ class ResultPoller {
   // What results are handed to from the next delivery on; null for none. A
   // delivery under way keeps the handler it began with.
   void SetHandler(std::shared_ptr<const ResultHandler> handler);
+
+  // No poll starts from here on. A poll in flight is waited for, up to
+  // `bound`, then interrupted; a delivery under way runs to its end. True
+  // when no poll was interrupted. On the poller's own thread (inside the
+  // handler) it returns at once. Final: polling never resumes.
+  bool Stop(std::chrono::milliseconds bound);
+
+  // The adaptor's exchange observer: kept here, beside the handler, so that
+  // the poll and the operations read it the same way. Observer() is null
+  // when none is set, and then takes no lock.
+  void SetObserver(std::shared_ptr<const ExchangeObserver> observer);
+  std::shared_ptr<const ExchangeObserver> Observer() const;
 
  private:
   // What the thread and its owner share. The thread holds it too, so that it

@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include "CLS_TerminalFace_Base.h"
 #include "Terminal_Http_Tool.h"
@@ -31,6 +32,16 @@ class ZR_API TerminalFace_ZR : public CLS_TerminalFace_Base {
   // already begun runs to its end, and the destructor waits for it (unless
   // it is called inside that callback, which is allowed).
   ~TerminalFace_ZR() override;
+
+  // Stops polling without losing results, for a host that shuts down: no
+  // poll starts after it is called, and a poll in flight is waited for, up
+  // to `bound`, and its results are handed to the handler before it
+  // returns. A poll still unanswered after `bound` is interrupted, and the
+  // results it may have taken from the service are lost: false then, true
+  // otherwise. Called inside the handler, it stops further polls and returns
+  // true at once. Final: polling does not resume. The destructor stays
+  // prompt after it.
+  bool StopPolling(std::chrono::milliseconds bound);
 
   TerminalFace_ZR(const TerminalFace_ZR&) = delete;
   TerminalFace_ZR& operator=(const TerminalFace_ZR&) = delete;
@@ -142,6 +153,24 @@ class ZR_API TerminalFace_ZR : public CLS_TerminalFace_Base {
   static constexpr std::chrono::milliseconds kLongestPollInterval{std::chrono::hours(24 * 7)};
   void SetPollerTiming(const PollerTiming& timing);
 
+  // One POST the adaptor made, a result poll included, as an observer sees
+  // it. The views are valid during the call only. Bodies and answers hold
+  // personal data and passwords: mask them before they are logged.
+  struct Exchange {
+    std::string_view path;    // "facepad/adduser"
+    std::string_view body;    // as sent
+    int status = 0;           // the HTTP status; 0 when no answer came
+    std::string_view answer;  // the answer's bytes, as far as they were read
+    std::chrono::microseconds elapsed{0};
+    Failure failure = Failure::None;  // None: the status was 200
+  };
+  using ExchangeObserver = std::function<void(const Exchange&)>;
+  // Called after every POST, on the thread that made it, until replaced; an
+  // empty observer clears it. An observer that throws changes nothing of
+  // the operation. Safe to call while operations run. False only when
+  // memory ran out.
+  bool SetExchangeObserver(ExchangeObserver observer);
+
  protected:
   // For tests: a poller whose timing is scaled down, `pollerTick` standing for
   // 100 ms (first 80 ticks, then 10 or 80).
@@ -156,8 +185,13 @@ class ZR_API TerminalFace_ZR : public CLS_TerminalFace_Base {
   ZR_HIDDEN bool PostRequest(const char* path, const std::string& body, std::string& response,
                              const char* postFailedText, const char* statusFailedText);
   // The poller's request to "facepad/getresult": logs nothing, and the
-  // poller's destructor can interrupt it.
-  ZR_HIDDEN bool PostResultPoll(std::string& answer);
+  // poller's destructor can interrupt it. Told to `observer` when not null.
+  ZR_HIDDEN bool PostResultPoll(std::string& answer, const ExchangeObserver* observer);
+  // Tells `observer` of one POST: `posted` is what the HTTP client
+  // returned, `status` the status it read.
+  ZR_HIDDEN void Observe(const ExchangeObserver& observer, const char* path,
+                         const std::string& body, bool posted, const std::string& status,
+                         const std::string& answer, std::chrono::steady_clock::time_point start);
 
   mutable std::mutex m_settingsMutex;  // guards m_strUrl and m_strPort
   std::string m_strUrl;

@@ -367,3 +367,119 @@ TEST(PollerCadence, IntervalFollowsTheIdleCount) {
     EXPECT_EQ(recorded.Deliveries().size(), scenario.deliveries) << scenario.name;
   }
 }
+
+// StopPolling: no poll starts after it; a poll in flight is waited for, up
+// to the bound, and its results delivered (true), or cut off (false).
+TEST(PollerLifecycle, StopPollingLetsThePollInFlightEndWithinItsBound) {
+  struct Case {
+    const char* what;
+    std::chrono::milliseconds hang;  // the poll in flight; 0: none
+    std::chrono::milliseconds bound;
+    bool whole;
+  };
+  const Case cases[] = {
+      {"a poll in flight is waited for and delivered", 400ms, 10s, true},
+      {"a poll that outlives the bound is cut off", 60s, 200ms, false},
+      {"no poll in flight", 0ms, 10s, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const RecordedResults recorded;
+    FacepadSimulator simulator;
+    simulator.Model().QueueResult("A1", "7", "0");
+    if (c.hang > 0ms) simulator.AddFault(Fault::Delayed(c.hang).On("facepad/getresult").Times(1));
+    auto adaptor = std::make_unique<FastPollingAdaptor>(c.hang > 0ms ? kTick : kTick * 10);
+    PointAt(*adaptor, simulator);
+    adaptor->SetResultHandler(recorded.Handler());
+    const std::size_t inFlight = c.hang > 0ms ? 1 : 0;
+    ASSERT_TRUE(
+        WaitFor([&] { return simulator.Requests("facepad/getresult").size() == inFlight; }));
+    const auto start = Clock::now();
+    EXPECT_EQ(adaptor->StopPolling(c.bound), c.whole);
+    EXPECT_LT(Clock::now() - start, Scaled(c.hang > 0ms && c.whole ? 5s : 2s));
+    EXPECT_EQ(recorded.Deliveries().size(), c.hang > 0ms && c.whole ? 1U : 0U);
+    std::this_thread::sleep_for(Scaled(300ms));
+    EXPECT_EQ(simulator.Requests("facepad/getresult").size(), inFlight) << "no poll after";
+    const auto destroyed = Clock::now();
+    adaptor.reset();
+    EXPECT_LT(Clock::now() - destroyed, Scaled(500ms)) << "the destructor stays prompt";
+  }
+}
+
+TEST(PollerLifecycle, StopPollingInsideTheHandlerReturnsAtOnceAndIsFinal) {
+  FacepadSimulator simulator;
+  FastPollingAdaptor adaptor(kTick);
+  PointAt(adaptor, simulator);
+  std::atomic<int> calls{0};
+  std::atomic<bool> stopped{false};
+  adaptor.SetResultHandler([&](ResultMap& results) {
+    results.clear();
+    ++calls;
+    stopped = adaptor.StopPolling(10s);
+    return 0;
+  });
+  simulator.Model().QueueResult("A1", "7", "0");
+  ASSERT_TRUE(WaitFor([&] { return stopped.load(); }, 5s));
+  const std::size_t polls = simulator.Requests("facepad/getresult").size();
+  simulator.Model().QueueResult("A1", "8", "0");
+  std::this_thread::sleep_for(Scaled(300ms));
+  EXPECT_EQ(simulator.Requests("facepad/getresult").size(), polls);
+  EXPECT_EQ(calls, 1);
+}
+
+// The observer sees every POST, the poll's included, on the thread that made
+// it; one that throws changes no outcome, and one may be replaced while
+// polls run.
+TEST(ExchangeObserver, SeesEveryPostAndChangesNoOutcome) {
+  FacepadSimulator simulator;
+  FastPollingAdaptor adaptor(1ms);  // polls every 10 ms, the shortest interval
+  PointAt(adaptor, simulator);
+  struct Seen {
+    std::string path, body, answer;
+    int status;
+    TerminalFace_ZR::Failure failure;
+  };
+  std::mutex mutex;
+  std::vector<Seen> seen;
+  const auto record = [&](const TerminalFace_ZR::Exchange& exchange) {
+    std::lock_guard<std::mutex> lock(mutex);
+    seen.push_back({std::string(exchange.path), std::string(exchange.body),
+                    std::string(exchange.answer), exchange.status, exchange.failure});
+  };
+  ASSERT_TRUE(adaptor.SetExchangeObserver(record));
+  ZR_Framework::Face::ParamMap none;
+  simulator.AddFault(Fault::Answer(503, "busy").On("facepad/unbinding").Times(1));
+  EXPECT_TRUE(adaptor.GetAvailableFace(none));
+  EXPECT_FALSE(adaptor.UnBindTerminalFace("T1"));
+  ASSERT_TRUE(WaitFor([&] {
+    std::lock_guard<std::mutex> lock(mutex);
+    return std::any_of(seen.begin(), seen.end(),
+                       [](const Seen& s) { return s.path == "facepad/getresult"; });
+  }));
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    const auto find = [&](const char* path) {
+      return *std::find_if(seen.begin(), seen.end(), [&](const Seen& s) { return s.path == path; });
+    };
+    EXPECT_EQ(find("facepad/active").status, 200);
+    EXPECT_EQ(find("facepad/active").failure, TerminalFace_ZR::Failure::None);
+    const Seen refused = find("facepad/unbinding");
+    EXPECT_EQ(refused.body, "SN=T1");
+    EXPECT_EQ(refused.status, 503);
+    EXPECT_EQ(refused.answer, "busy");
+    EXPECT_EQ(refused.failure, TerminalFace_ZR::Failure::Status);
+  }
+  EXPECT_EQ(TerminalFace_ZR::LastFailure().status, 503) << "the observer kept the failure";
+
+  ASSERT_TRUE(adaptor.SetExchangeObserver(
+      [](const TerminalFace_ZR::Exchange&) { throw std::runtime_error("observer"); }));
+  EXPECT_TRUE(adaptor.GetAvailableFace(none));
+  for (int i = 0; i < 50; ++i) {  // replaced and cleared while polls run
+    adaptor.SetExchangeObserver(i % 2 == 0 ? TerminalFace_ZR::ExchangeObserver(record) : nullptr);
+    std::this_thread::sleep_for(1ms);
+  }
+  adaptor.SetExchangeObserver(nullptr);
+  simulator.Stop();
+  EXPECT_FALSE(adaptor.GetAvailableFace(none));
+  EXPECT_EQ(TerminalFace_ZR::LastFailure().failure, TerminalFace_ZR::Failure::NotReached);
+}
