@@ -20,6 +20,22 @@ bool Has(const std::string& text, const std::string& word) {
   return text.find(word) != std::string::npos;
 }
 
+int Count(const std::string& text, const std::string& word) {
+  int count = 0;
+  for (std::size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+template <typename Condition>
+bool WaitUntil(Condition condition) {
+  for (int i = 0; i < 2000 && !condition(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return condition();
+}
+
 void WriteFile(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
@@ -90,33 +106,112 @@ TEST_F(FacepadctlSync, SendsOnlyTheDifferenceAndPlansWithoutSending) {
   EXPECT_EQ(simulator.Model().PersonCount("T1"), 3U);
 }
 
-// kill -9 at any point, then the same command again (with --held-code):
-// every person ends up held once, in at most a few runs.
+// kill -9 at any point, then the same command again (with --held-code and
+// --absent-code): every person ends up held once, in at most a few runs.
+// Requests whose results never came are told in one line per terminal.
 TEST_F(FacepadctlSync, ConvergesAfterKillMinus9) {
   simulator.AddFault(
       FacepadSim::Fault::Delayed(std::chrono::milliseconds(20)).On("facepad/adduser").Times(1000));
   const std::string roster = Roster(Persons(200));
   const Finished killed = Ctl({"sync", roster, "--sn", "T1", "--jobs", "2"}, 1.0, "KILL");
   EXPECT_EQ(killed.exitCode, 137);
+  simulator.ClearFaults();
+  simulator.Model().Handle("facepad/getresult", "");  // the results are gone
   int runs = 0;
   Finished again{};
   do {
-    again = Ctl({"sync", roster, "--sn", "T1", "--held-code", "101"});
+    again = Ctl({"sync", roster, "--sn", "T1", "--held-code", "101", "--absent-code", "102"});
+    if (runs == 0) {
+      EXPECT_LE(Count(again.err, "no result came for"), 1) << again.err;
+    }
   } while (again.exitCode != 0 && ++runs < 5);
   EXPECT_EQ(again.exitCode, 0) << again.out << again.err;
   EXPECT_EQ(simulator.Model().PersonCount("T1"), 200U);
   EXPECT_EQ(Ctl({"sync", roster, "--sn", "T1", "--plan"}).exitCode, 0);
 }
 
-TEST_F(FacepadctlSync, InterruptedRunsSendNoOneTwice) {
+// A poll answered to a run that kill -9 ended loses its results: the
+// persons they were for may be held, and are never forgotten. A pruning
+// run deletes those the roster dropped.
+TEST_F(FacepadctlSync, PersonsWhoseResultsWereLostAreMaybeHeld) {
   simulator.AddFault(
-      FacepadSim::Fault::Delayed(std::chrono::milliseconds(50)).On("facepad/adduser").Times(1000));
-  const std::string roster = Roster(Persons(100));
-  const Finished interrupted = Ctl({"sync", roster, "--sn", "T1", "--jobs", "2"}, 1.0, "TERM");
-  EXPECT_EQ(interrupted.exitCode, 143) << interrupted.err;
-  simulator.ClearFaults();
-  EXPECT_EQ(Ctl({"sync", roster, "--sn", "T1"}).exitCode, 0);
-  EXPECT_EQ(simulator.Requests("facepad/adduser").size(), 100U) << "no one sent twice";
+      FacepadSim::Fault::Delayed(std::chrono::seconds(3)).On("facepad/getresult").Times(1));
+  std::string rows = "certnum,name\n";
+  for (int i = 1; i <= 100; ++i) rows += "U-" + std::to_string(i) + ",N\n";
+  const std::string all = Roster(rows);
+  EXPECT_EQ(Ctl({"sync", all, "--sn", "T1", "--held-code", "101"}, 1.5, "KILL").exitCode, 137);
+  ASSERT_TRUE(WaitUntil([&] { return simulator.Requests("facepad/getresult")[0].status != 0; }));
+  rows.resize(rows.find("U-51,"));
+  const std::string half = Roster(rows);
+  EXPECT_EQ(Ctl({"sync", half, "--sn", "T1", "--prune", "--plan"}).exitCode, 1) << "awaiting";
+  // The guard holds the deletes back: the persons dropped stay maybe held.
+  const Finished guarded =
+      Ctl({"sync", half, "--sn", "T1", "--prune", "--max-delete", "10", "--held-code", "101"});
+  EXPECT_EQ(guarded.exitCode, 3) << guarded.out << guarded.err;
+  EXPECT_EQ(Count(guarded.err, "no result came for 100 requests"), 1) << guarded.err;
+  const Finished plan = Ctl({"sync", half, "--sn", "T1", "--prune", "--plan"});
+  EXPECT_EQ(plan.exitCode, 1);
+  EXPECT_EQ(Count(plan.out, "maybe held, to delete"), 50) << plan.out;
+  const Finished pruned = Ctl({"sync", half, "--sn", "T1", "--prune", "--held-code", "101"});
+  EXPECT_EQ(pruned.exitCode, 0) << pruned.out << pruned.err;
+  EXPECT_EQ(simulator.Model().PersonCount("T1"), 50U);
+  EXPECT_EQ(Ctl({"sync", half, "--sn", "T1", "--prune", "--plan"}).exitCode, 0);
+  EXPECT_FALSE(simulator.Model().FindPerson("T1", "U-51").has_value());
+}
+
+// An interrupt stops sending and lets the poll in flight end, so no result
+// is lost; however short the wait, recovery polls.
+TEST_F(FacepadctlSync, AnInterruptOrAShortWaitLosesNoResult) {
+  std::string rows = "certnum,name\n";
+  for (int i = 1; i <= 100; ++i) rows += "U-" + std::to_string(i) + ",N\n";
+  const std::string roster = Roster(rows);
+  const auto hangTheNextPoll = [this] {
+    simulator.AddFault(
+        FacepadSim::Fault::Delayed(std::chrono::seconds(2)).On("facepad/getresult").Times(1));
+  };
+  struct Case {
+    const char* what;
+    std::vector<std::string> first;  // after "sync ROSTER --sn SN"
+    bool hang;                       // the next result poll hangs
+    bool slowAdds;                   // requests are still queued at the signal
+    double interruptAfter;
+    int exitCode;
+  };
+  const Case cases[] = {
+      {"SIGTERM while requests are queued", {"--jobs", "2"}, false, true, 1.0, 143},
+      {"SIGTERM while the poll hangs", {}, true, false, 1.0, 143},
+      {"SIGINT while collecting an earlier run's results", {"--wait", "10"}, true, false, 1.0, 130},
+      {"a wait shorter than the first poll", {"--wait", "0.2"}, false, false, 0, 0},
+  };
+  int terminal = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string sn = "T" + std::to_string(++terminal);
+    if (c.first.size() == 2 && c.first[0] == "--wait") {  // results in flight for this run
+      EXPECT_EQ(Ctl({"sync", roster, "--sn", sn, "--wait", "0"}).exitCode, 1);
+    }
+    if (c.hang) hangTheNextPoll();
+    if (c.slowAdds) {
+      simulator.AddFault(FacepadSim::Fault::Delayed(std::chrono::milliseconds(50))
+                             .On("facepad/adduser")
+                             .Times(1000));
+    }
+    std::vector<std::string> arguments = {"sync", roster, "--sn", sn};
+    arguments.insert(arguments.end(), c.first.begin(), c.first.end());
+    const Finished run = Ctl(arguments, c.interruptAfter, c.exitCode == 143 ? "TERM" : "INT");
+    EXPECT_EQ(run.exitCode, c.exitCode) << run.out << run.err;
+    simulator.ClearFaults();
+    if (c.exitCode != 0) {
+      EXPECT_FALSE(Has(run.out, "nothing to send")) << run.out;
+    }
+    EXPECT_EQ(Ctl({"sync", roster, "--sn", sn}).exitCode, 0);
+    EXPECT_EQ(simulator.Model().PersonCount(sn), 100U);
+    std::size_t adds = 0;
+    for (const auto& request : simulator.Requests("facepad/adduser")) {
+      adds += Has(request.body, "SN=" + sn + "\t") ? 1 : 0;
+    }
+    EXPECT_EQ(adds, 100U) << "no one added twice";
+  }
 }
 
 TEST_F(FacepadctlSync, TerminalsBehindSeveralServices) {
@@ -175,6 +270,12 @@ TEST_F(FacepadctlSync, HostilePhotosAreBadRows) {
 TEST_F(FacepadctlSync, ImportIsSyncWithoutDeletesAndItsOldOptionsSayWhy) {
   const std::string roster = Roster(Persons(2));
   EXPECT_EQ(Ctl({"import", roster, "--sn", "T1"}).exitCode, 0);
+  Roster(Persons(1));
+  const Finished dropped = Ctl({"import", roster, "--sn", "T1"});
+  EXPECT_EQ(dropped.exitCode, 0) << "a person held off the roster does not block import";
+  EXPECT_TRUE(Has(dropped.out, "1 held but not on the roster (sync --prune")) << dropped.out;
+  EXPECT_EQ(simulator.Model().PersonCount("T1"), 2U) << "import deletes no one";
+  EXPECT_TRUE(simulator.Requests("facepad/deluser").empty());
   for (const char* gone : {"--resume", "--failures"}) {
     const Finished refused = Ctl({"import", roster, "--sn", "T1", gone, "x.csv"});
     EXPECT_EQ(refused.exitCode, 2);
@@ -263,7 +364,8 @@ TEST_F(FacepadctlSync, AServiceThatGoesAwayIsReportedAndItsRequestsAreNotLost) {
   simulator.AddFault(
       FacepadSim::Fault::Delayed(std::chrono::milliseconds(30)).On("facepad/adduser").Times(1000));
   std::thread stopper([this] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    // Once sending is under way, whenever the run started.
+    WaitUntil([this] { return simulator.Requests("facepad/adduser").size() >= 5; });
     simulator.Stop();
   });
   const Finished gone = Ctl({"sync", roster, "--sn", "T1", "--jobs", "1", "--wait", "1"});

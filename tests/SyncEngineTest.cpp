@@ -7,12 +7,14 @@
 
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "FacepadSimulator.h"
 #include "Ledger.h"
 #include "Plan.h"
 #include "Roster.h"
 #include "ServiceSync.h"
+#include "SyncOutput.h"
 
 using namespace Facepadctl;
 
@@ -197,17 +199,46 @@ TEST(SyncLedger, KeepsToItsFileAndToOneWriter) {
   EXPECT_EQ(ReadText(folder / "important.txt"), "keep me");
   {
     Database newer(path, SQLITE_OPEN_READWRITE);
-    newer.Execute("PRAGMA user_version=99");
+    newer.Execute("PRAGMA user_version=3");
   }
   EXPECT_THROW(Ledger(path, false), LedgerError);
+}
+
+// A ledger of the first schema is brought to the second in place: its
+// persons are held, none maybe held.
+TEST(SyncLedger, MigratesTheFirstSchemaInPlace) {
+  TemporaryFolder folder;
+  const std::string path = folder / "old.db";
+  {
+    Database old(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    old.Execute(
+        "CREATE TABLE terminals(id INTEGER PRIMARY KEY, service TEXT NOT NULL, sn TEXT NOT NULL,"
+        " UNIQUE(service, sn));"
+        "CREATE TABLE persons(terminal INTEGER NOT NULL REFERENCES terminals(id) ON DELETE "
+        "CASCADE, certnum TEXT NOT NULL, fields INTEGER, photo INTEGER,"
+        " PRIMARY KEY(terminal, certnum)) WITHOUT ROWID;"
+        "INSERT INTO terminals VALUES(1, 'h:1', 'T1');"
+        "INSERT INTO persons VALUES(1, 'A', 7, NULL), (1, 'B', NULL, NULL);"
+        "PRAGMA user_version=1");
+  }
+  Ledger ledger(path, false);
+  const std::vector<TerminalSummary> summaries = ledger.Summaries("T1");
+  ASSERT_EQ(summaries.size(), 1U);
+  EXPECT_EQ(summaries[0].persons, 2);
+  EXPECT_EQ(summaries[0].maybeHeld, 0);
+  Statement version = ledger.Db().Prepare("PRAGMA user_version");
+  ASSERT_TRUE(version.Step());
+  EXPECT_EQ(version.Int(0), 2);
 }
 
 // Runs of the engine against a simulated service, each with its ledger.
 class SyncAnswers : public ::testing::Test {
  protected:
   struct Run {
-    std::int64_t steps, done, held, left, notSent, unanswered, forgotten;
+    std::int64_t steps, done, held, left, notSent, unanswered, lost;
     std::map<std::string, std::int64_t> codes;
+    PlanCounts after;
+    bool inLine;
   };
   Run Sync(const std::string& roster, const std::string& ledgerName = "ledger.db") {
     WriteFile(folder / "roster.csv", "certnum,name,photo\n" + roster);
@@ -219,8 +250,8 @@ class SyncAnswers : public ::testing::Test {
     sync.Run();
     const TerminalReport& report = *sync.Reports().front();
     EXPECT_EQ(report.unavailable, "");
-    return {report.steps,   report.done,       report.held,      report.left,
-            report.notSent, report.unanswered, report.forgotten, report.codes};
+    return {report.steps,      report.done, report.held,  report.left,  report.notSent,
+            report.unanswered, report.lost, report.codes, report.after, InLine(report)};
   }
   std::size_t Sent(const std::string& path) { return simulator.Requests(path).size(); }
 
@@ -293,22 +324,118 @@ TEST_F(SyncAnswers, OtherCodesAreSentAgainNextRunAndNamed) {
 TEST_F(SyncAnswers, ResultsOfAnEarlierRunAreCollectedFirst) {
   settings.waitSeconds = 0;  // sends, and does not poll
   const Run first = Sync(roster);
-  EXPECT_EQ(first.unanswered + first.done, 3);
+  EXPECT_EQ(first.unanswered, 3);
+  EXPECT_EQ(first.after.awaiting, 3);
+  EXPECT_FALSE(first.inLine);
   settings.waitSeconds = 10;
   const Run second = Sync(roster);
   EXPECT_EQ(second.steps, 0);
+  EXPECT_TRUE(second.inLine);
   EXPECT_EQ(Sent("facepad/adduser"), 3U);
 
-  // Results another client took never come: those persons are planned afresh.
+  // Results another client took never come: D may be held, and is settled
+  // with an update, never added twice.
   settings.waitSeconds = 0;
   Sync("A,Ann," + kPhoto + "\nB,Bo,\nC,Chen,\nD,Dan,\n");
   simulator.Model().Handle("facepad/getresult", "");
   settings.waitSeconds = 2;
-  settings.heldCodes = {"101"};
   const Run lost = Sync("A,Ann," + kPhoto + "\nB,Bo,\nC,Chen,\nD,Dan,\n");
-  EXPECT_EQ(lost.forgotten, 1);
+  EXPECT_EQ(lost.lost, 1);
   EXPECT_EQ(lost.left, 0);
-  EXPECT_TRUE(simulator.Model().FindPerson("T1", "D").has_value());
+  EXPECT_TRUE(lost.inLine);
+  EXPECT_EQ(Sent("facepad/adduser"), 4U);
+  EXPECT_EQ(Sent("facepad/setuser"), 1U);
+}
+
+// A person whose request's result never came may be held or not; the codes
+// the operator gave settle which, checked against the terminal itself.
+TEST_F(SyncAnswers, APersonMaybeHeldIsSettledByTheCodesGiven) {
+  struct Case {
+    const char* what;
+    bool held;  // the terminal holds X
+    bool onRoster;
+    bool prune;
+    bool absentCode;
+    bool heldAfter;   // the terminal holds X after the run
+    bool maybeAfter;  // the ledger still counts X maybe held
+    bool inLine;
+  };
+  const Case cases[] = {
+      {"on the roster and held: updated", true, true, false, false, true, false, true},
+      {"on the roster, not held: added", false, true, false, true, true, false, true},
+      {"on the roster, not held, no code to say so", false, true, false, false, false, true, false},
+      {"off the roster and held: deleted", true, false, true, false, false, false, true},
+      {"off the roster, not held: the delete is done", false, false, true, true, false, false,
+       true},
+      {"off the roster without pruning: not a matter", true, false, false, false, true, false,
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    simulator.Reset();
+    for (const char* ledger : {"ledger.db", "another.db"}) std::filesystem::remove(folder / ledger);
+    settings.prune.prune = false;
+    settings.absentCodes = {};
+    if (c.held) Sync("X,Xi,\n", "another.db");
+    {
+      Ledger ledger(folder / "ledger.db", false);
+      const std::int64_t terminal =
+          ledger.Terminal("127.0.0.1:" + std::to_string(simulator.Port()), "T1");
+      ledger.Record({{"never-answered", terminal, "X", Action::Add, 1, std::nullopt}});
+    }
+    settings.prune.prune = c.prune;
+    settings.absentCodes =
+        c.absentCode ? std::vector<std::string>{"102"} : std::vector<std::string>{};
+    const Run run = Sync(c.onRoster ? "A,Ann,\nX,Xi,\n" : "A,Ann,\n");
+    EXPECT_EQ(run.lost, 1);
+    EXPECT_EQ(simulator.Model().FindPerson("T1", "X").has_value(), c.heldAfter);
+    EXPECT_EQ(run.after.maybeHeld > 0, c.maybeAfter);
+    EXPECT_EQ(run.inLine, c.inLine);
+    EXPECT_EQ(run.left, 0);
+    EXPECT_EQ(Sent("facepad/adduser"),
+              (c.held ? 1U : 0U) + 1U + (c.onRoster && !c.held && c.absentCode ? 1U : 0U))
+        << "A, and X only when the terminal said it lacks X";
+    simulator.ClearJournal();
+  }
+}
+
+// An update and a photo both answered "not held" bring one add, which
+// carries the photo: nothing is left.
+TEST_F(SyncAnswers, APhotoNotHeldAfterItsUpdateIsCoveredByTheAdd) {
+  Sync("A,Ann," + kPhoto + "\n");
+  simulator.Reset();
+  settings.absentCodes = {"102"};
+  const Run run = Sync("A,Ann Lee," + kOtherPhoto + "\n");
+  EXPECT_EQ(run.left, 0);
+  EXPECT_TRUE(run.inLine);
+  EXPECT_EQ(Sent("facepad/adduser"), 1U);
+  EXPECT_FALSE(simulator.Model().FindPerson("T1", "A")->facepic.empty());
+}
+
+// Two services synced at once from one ledger, each on its own thread with
+// its own adaptor, as an inventory run does.
+TEST_F(SyncAnswers, TwoServicesAtOnce) {
+  FacepadSim::FacepadSimulator second;
+  WriteFile(folder / "roster.csv", "certnum,name,photo\n" + roster);
+  Ledger ledger(folder / "ledger.db", false);
+  Roster read = ReadRoster(ledger, folder / "roster.csv");
+  std::vector<std::unique_ptr<ServiceSync>> syncs;
+  for (const int port : {simulator.Port(), second.Port()}) {
+    Globals service;
+    service.port = port;
+    syncs.push_back(std::make_unique<ServiceSync>(ledger, read, service,
+                                                  std::vector<std::string>{"T1", "T2"}, settings));
+  }
+  std::vector<std::thread> threads;
+  for (auto& sync : syncs) threads.emplace_back([&sync] { sync->Run(); });
+  for (std::thread& thread : threads) thread.join();
+  for (auto& sync : syncs) {
+    for (const auto& report : sync->Reports()) EXPECT_TRUE(InLine(*report)) << report->sn;
+  }
+  for (const FacepadSim::FacepadSimulator* service : {&simulator, &second}) {
+    EXPECT_EQ(service->Model().PersonCount("T1"), 3U);
+    EXPECT_EQ(service->Model().PersonCount("T2"), 3U);
+  }
 }
 
 // A photo is hashed again when it changed, even when a copy kept its size

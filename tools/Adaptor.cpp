@@ -24,11 +24,11 @@ constexpr TerminalFace_ZR::PollerTiming kAwaiting{
 
 }  // namespace
 
-LibraryLogger::LibraryLogger(bool verbose) {
+void SetLibraryLogging(bool verbose) {
   if (!verbose) ko_libos_log_debug_ex = nullptr;
 }
 
-Adaptor::Adaptor(const Globals& globals, bool awaitsResults) : LibraryLogger(globals.verbose) {
+Adaptor::Adaptor(const Globals& globals, bool awaitsResults) {
   SetPollerTiming(awaitsResults ? kAwaiting : kNoPolls);
   SetUrl(globals.host);
   SetRequestPort(globals.port);
@@ -36,6 +36,9 @@ Adaptor::Adaptor(const Globals& globals, bool awaitsResults) : LibraryLogger(glo
   SetHttpTimeouts(std::min<std::chrono::milliseconds>(total, std::chrono::seconds(5)), total);
   SetResultHandler([board = m_board](ZR_Framework::Face::ResultMap& results) {
     return board->Collect(results);
+  });
+  SetExchangeObserver([polls = m_pollsEnded](const Exchange& exchange) {
+    if (exchange.path == "facepad/getresult") ++*polls;
   });
 }
 

@@ -2,7 +2,9 @@
 #ifndef FACEPADCTL_ADAPTOR_H
 #define FACEPADCTL_ADAPTOR_H
 
+#include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,21 +16,23 @@
 
 namespace Facepadctl {
 
-// Silences the library's logger unless -v was given. A base of Adaptor
-// listed before the library's class: the logger is a plain global, so it is
-// set before the adaptor's poller thread starts.
-class LibraryLogger {
- protected:
-  explicit LibraryLogger(bool verbose);
-};
+// Silences the library's logger unless -v was given. The logger is a plain
+// global that every adaptor's threads read: it is set once, in main, before
+// any adaptor exists.
+void SetLibraryLogging(bool verbose);
 
 // Its poller polls only for a command that awaits results, 250 ms after the
 // start and 250 ms after each poll ends: the service hands each result to
 // the first client that polls, and otherwise the results belong to whatever
 // host runs beside the tool.
-class Adaptor : private LibraryLogger, public ZR_Framework::Face::TerminalFace_ZR {
+class Adaptor : public ZR_Framework::Face::TerminalFace_ZR {
  public:
   Adaptor(const Globals& globals, bool awaitsResults);
+
+  // Result polls that have ended since the adaptor was made, answered or
+  // not. When a poll has ended, the results of the poll before it have been
+  // handed to the board.
+  std::uint64_t PollsEnded() const { return m_pollsEnded->load(); }
 
   // The results this adaptor's poller has brought since the last call; waits
   // up to `limit` for one.
@@ -41,6 +45,10 @@ class Adaptor : private LibraryLogger, public ZR_Framework::Face::TerminalFace_Z
   // Shared with the handler, which may run until the base destructor has
   // stopped the poller, after this class's members are gone.
   std::shared_ptr<ResultBoard> m_board = std::make_shared<ResultBoard>();
+  // Counted by the exchange observer, on the poller's thread; shared with
+  // it, as the board is with the handler.
+  std::shared_ptr<std::atomic<std::uint64_t>> m_pollsEnded =
+      std::make_shared<std::atomic<std::uint64_t>>(0);
 };
 
 // A request id that keeps this run's requests apart from other runs'.

@@ -20,8 +20,8 @@ bool g_json = false;
 // Lines come from several threads of a sync: each is written whole, after
 // the live lines (progress) are erased.
 std::mutex g_outputMutex;
-bool g_stdoutClosed = false;           // guarded by g_outputMutex
-std::function<void()> g_eraseLive;     // guarded by g_outputMutex
+bool g_stdoutClosed = false;        // guarded by g_outputMutex
+std::function<void()> g_eraseLive;  // guarded by g_outputMutex
 
 void EraseLive() {
   if (g_eraseLive) g_eraseLive();
@@ -52,6 +52,10 @@ std::string Words(const Outcome& outcome) {
       break;
     case Status::Planned:
       return outcome.action == "photo" ? "to re-photo" : "to " + outcome.action;
+    case Status::MaybeHeld:
+      return std::string("maybe held, ") +
+             (outcome.action == "photo" ? "to re-photo" : "to " + outcome.action) + " (" +
+             outcome.detail + ")";
     case Status::Held:
     case Status::Absent:
       return "result " + outcome.result + " (" + outcome.detail + ")";
@@ -124,6 +128,8 @@ const char* StatusName(Status status) {
       return "held";
     case Status::Absent:
       return "absent";
+    case Status::MaybeHeld:
+      return "maybe-held";
   }
   return "failed";
 }
@@ -143,6 +149,7 @@ bool WentWrong(Status status) {
     case Status::Done:
     case Status::Planned:
     case Status::Awaiting:
+    case Status::MaybeHeld:
     case Status::Held:
     case Status::Absent:
       return false;

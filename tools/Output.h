@@ -29,6 +29,7 @@ enum class Status {
   Awaiting,     // sync --plan: a request for the person awaits its result
   Held,         // an add's result: the terminal already holds the person
   Absent,       // an update's, photo's or delete's result: it does not hold the person
+  MaybeHeld,    // sync --plan: a request's result never came; the person may be held
 };
 
 // The word --json gives for `status` ("ok", "no-result", ...).
@@ -55,7 +56,8 @@ void SetJsonOutput(bool json);
 bool JsonOutput();
 
 // Whether `status` says something went wrong: anything but ok, accepted,
-// done, and sync's planned, awaiting, held and absent (answers it acts on).
+// done, and sync's planned, awaiting, maybe held, held and absent (answers
+// it acts on).
 bool WentWrong(Status status);
 
 // Where a text line goes: stdout or stderr by its status, or stdout for

@@ -1,5 +1,7 @@
 #include "Signals.h"
 
+#include <unistd.h>
+
 #include <csignal>
 
 namespace Facepadctl {
@@ -7,6 +9,9 @@ namespace {
 std::atomic<int> g_signal{0};
 
 void Interrupt(int signal) {
+  // A second signal stops at once: the ledger's transactions survive that
+  // as they survive kill -9.
+  if (g_interrupted.load()) _exit(128 + signal);
   g_signal = signal;
   g_interrupted = true;
 }

@@ -7,7 +7,8 @@
 namespace Facepadctl {
 
 // Raised by SIGINT and SIGTERM once InterruptOnSignals() has run; the exit
-// code that reports it is 128 + the signal's number (130, 143).
+// code that reports it is 128 + the signal's number (130, 143). A second
+// signal ends the program at once with that code.
 extern std::atomic<bool> g_interrupted;
 void InterruptOnSignals();
 int InterruptedExitCode();

@@ -60,6 +60,7 @@ void PrintLedgerSummary(const TerminalSummary& summary) {
         .Add("service", summary.service)
         .Add("sn", summary.sn)
         .Add("persons", static_cast<long long>(summary.persons))
+        .Add("maybe_held", static_cast<long long>(summary.maybeHeld))
         .Add("in_flight", static_cast<long long>(summary.inFlight))
         .AddObject("results", codes.Take());
     PrintLine(line.Text());
@@ -70,7 +71,8 @@ void PrintLedgerSummary(const TerminalSummary& summary) {
     codes += (codes.empty() ? "" : ", ") + code + " x" + std::to_string(count);
   }
   PrintLine(summary.service + " " + summary.sn + ": " + std::to_string(summary.persons) +
-            " persons, " + std::to_string(summary.inFlight) + " requests in flight" +
+            " persons, " + std::to_string(summary.maybeHeld) + " of them maybe held, " +
+            std::to_string(summary.inFlight) + " requests in flight" +
             (codes.empty() ? "" : "; result codes seen: " + codes));
 }
 
@@ -164,7 +166,8 @@ int RunSync(const Globals& globals, SyncOptions& options, const CLI::App* parent
     for (std::thread& thread : threads) thread.join();
   }
 
-  const SummaryContext context{settings.planOnly, roster.Bad(), settings.prune.maxDelete};
+  const SummaryContext context{settings.planOnly, roster.Bad(), settings.prune.maxDelete,
+                               !settings.absentCodes.empty()};
   for (const TerminalReport* report : reports) {
     PrintTerminalSummary(settings.command, *report, context);
   }
@@ -174,17 +177,7 @@ int RunSync(const Globals& globals, SyncOptions& options, const CLI::App* parent
     Note(settings.command + ": interrupted; the ledger keeps what was sent and answered");
     return InterruptedExitCode();
   }
-  bool retry = false;
-  bool needsPerson = roster.Bad() > 0;
-  bool anything = false;
-  for (const TerminalReport* report : reports) {
-    retry = retry || LeftToRetry(*report);
-    needsPerson = needsPerson || NeedsPerson(*report);
-    anything = anything || report->plan.Steps() > 0 || report->plan.awaiting > 0;
-  }
-  if (settings.planOnly) return anything || needsPerson || retry ? kFailed : kSucceeded;
-  if (retry) return kFailed;
-  return needsPerson ? kNeedsPerson : kSucceeded;
+  return SyncExitCode(reports, context);
 }
 
 // The options sync and import share.

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <set>
 
+#include "ExitCodes.h"
 #include "JsonLine.h"
 #include "Output.h"
 
@@ -49,32 +50,50 @@ json_object* PlanJson(const PlanCounts& plan) {
 
 }  // namespace
 
-bool LeftToRetry(const TerminalReport& report) {
-  return !report.unavailable.empty() || report.left > 0 || report.notSent > 0 ||
-         report.unanswered > 0 || report.plan.awaiting > 0;
-}
-
-bool NeedsPerson(const TerminalReport& report) {
-  return report.bad > 0 || report.plan.deletesHeld > 0 || !report.plan.pruneOff.empty();
-}
-
 bool InLine(const TerminalReport& report) {
-  return !LeftToRetry(report) && !NeedsPerson(report);
+  return report.unavailable.empty() && report.planned && report.after.InLine() && report.bad == 0 &&
+         report.left == 0 && report.notSent == 0;
+}
+
+bool LeftToRetry(const TerminalReport& report, const SummaryContext& context) {
+  return !report.unavailable.empty() || report.left > 0 || report.notSent > 0 ||
+         report.after.awaiting > 0 || (report.after.maybeHeld > 0 && context.absentCodeGiven);
+}
+
+bool NeedsPerson(const TerminalReport& report, const SummaryContext& context) {
+  return report.bad > 0 || report.after.deletesHeld > 0 || !report.after.pruneOff.empty() ||
+         (report.after.maybeHeld > 0 && !context.absentCodeGiven);
+}
+
+int SyncExitCode(const std::vector<const TerminalReport*>& reports, const SummaryContext& context) {
+  bool retry = false;
+  bool needsPerson = context.badRows > 0;
+  bool allInLine = true;
+  for (const TerminalReport* report : reports) {
+    retry = retry || LeftToRetry(*report, context);
+    needsPerson = needsPerson || NeedsPerson(*report, context);
+    allInLine = allInLine && InLine(*report);
+  }
+  // --plan exits as diff does: 0 only when there is nothing to do.
+  if (context.planOnly) return allInLine && !needsPerson ? kSucceeded : kFailed;
+  if (retry) return kFailed;
+  if (needsPerson) return kNeedsPerson;
+  // Nothing explains why a terminal is not in line: never call that done.
+  return allInLine ? kSucceeded : kFailed;
 }
 
 namespace {
 
-bool NothingToDo(const TerminalReport& report) {
-  return report.plan.Steps() == 0 && report.plan.awaiting == 0 && !NeedsPerson(report);
-}
-
 void PrintJsonSummary(const std::string& command, const TerminalReport& report,
                       const SummaryContext& context) {
   const PlanCounts& plan = report.plan;
+  const PlanCounts& after = report.after;
   JsonLine summary;
   summary.Add("service", report.service)
       .AddObject(context.planOnly ? "plan" : "planned", PlanJson(plan))
-      .Add("awaiting", static_cast<long long>(plan.awaiting))
+      .Add("awaiting", static_cast<long long>(after.awaiting))
+      .Add("maybe_held", static_cast<long long>(after.maybeHeld))
+      .Add("off_roster", static_cast<long long>(after.offRoster))
       .Add("bad", static_cast<long long>(context.badRows) + report.bad);
   if (!context.planOnly) {
     const std::int64_t followUps = report.steps - plan.Steps();
@@ -85,15 +104,18 @@ void PrintJsonSummary(const std::string& command, const TerminalReport& report,
         .Add("left", static_cast<long long>(report.left))
         .Add("not_sent", static_cast<long long>(report.notSent))
         .Add("unanswered", static_cast<long long>(report.unanswered))
-        .Add("forgotten", static_cast<long long>(report.forgotten));
+        .Add("lost", static_cast<long long>(report.lost));
     JsonLine codes;
     for (const auto& [code, count] : report.codes) {
       codes.Add(code.c_str(), static_cast<long long>(count));
     }
-    summary.AddObject("results", codes.Take()).Add("in_line", InLine(report));
+    summary.AddObject("results", codes.Take());
   }
-  if (plan.deletesHeld > 0) summary.Add("deletes_held", static_cast<long long>(plan.deletesHeld));
-  if (!plan.pruneOff.empty()) summary.Add("prune_off", plan.pruneOff);
+  summary.Add("in_line", InLine(report));
+  if (after.deletesHeld > 0) {
+    summary.Add("deletes_held", static_cast<long long>(after.deletesHeld));
+  }
+  if (!after.pruneOff.empty()) summary.Add("prune_off", after.pruneOff);
   if (!report.unavailable.empty()) summary.Add("unavailable", report.unavailable);
   JsonLine line;
   line.Add("command", command).Add("sn", report.sn).AddObject("summary", summary.Take());
@@ -120,9 +142,8 @@ std::vector<std::string> SentParts(const TerminalReport& report) {
   }
   if (report.bad > 0) parts.push_back(Count(report.bad, "photo") + " gone bad since planned");
   if (report.notSent > 0) parts.push_back(std::to_string(report.notSent) + " not sent");
-  if (report.unanswered > 0) {
-    parts.push_back(std::to_string(report.unanswered) +
-                    " without a result yet (the next run asks for it)");
+  if (report.lost > 0) {
+    parts.push_back(std::to_string(report.lost) + " earlier results never came");
   }
   return parts;
 }
@@ -132,27 +153,41 @@ std::vector<std::string> SentParts(const TerminalReport& report) {
 void PrintTerminalSummary(const std::string& command, const TerminalReport& report,
                           const SummaryContext& context) {
   if (JsonOutput()) return PrintJsonSummary(command, report, context);
-  const PlanCounts& plan = report.plan;
+  const PlanCounts& after = report.after;
   std::vector<std::string> parts;
   if (!report.unavailable.empty()) parts.push_back(report.unavailable);
-  const std::string planned = PlannedText(plan, context.planOnly || !report.unavailable.empty());
-  if (context.planOnly || !report.unavailable.empty()) {
-    parts.push_back(planned.empty() ? "nothing to send" : planned);
-  } else {
-    parts.push_back(planned.empty() ? "nothing to send" : "planned " + planned);
+  const bool toDo = context.planOnly || !report.unavailable.empty();
+  const std::string planned = PlannedText(report.plan, toDo);
+  const bool anythingLeft = after.awaiting > 0 || after.maybeHeld > 0;
+  if (!report.planned && report.unavailable.empty()) {
+    parts.emplace_back("interrupted before planning");
+  } else if (!planned.empty()) {
+    parts.push_back(toDo ? planned : "planned " + planned);
+  } else if (!anythingLeft) {
+    parts.emplace_back("nothing to send");
+  }
+  if (!toDo) {
     for (std::string& part : SentParts(report)) parts.push_back(std::move(part));
   }
-  if (plan.awaiting > 0) {
-    parts.push_back(std::to_string(plan.awaiting) +
-                    " awaiting the result of an earlier run's request");
+  if (after.awaiting > 0) {
+    parts.push_back(std::to_string(after.awaiting) +
+                    " awaiting a result (the next run with a wait asks for it)");
   }
-  if (plan.deletesHeld > 0) {
-    parts.push_back("no one deleted: " + std::to_string(plan.deletesHeld) +
+  if (after.maybeHeld > 0) {
+    parts.push_back(std::to_string(after.maybeHeld) + " maybe held" +
+                    (context.absentCodeGiven ? "" : " (--absent-code settles them)"));
+  }
+  if (after.offRoster > 0) {
+    parts.push_back(std::to_string(after.offRoster) + " held but not on the roster (" +
+                    (command == "sync" ? "" : "sync ") + "--prune deletes them)");
+  }
+  if (after.deletesHeld > 0) {
+    parts.push_back("no one deleted: " + std::to_string(after.deletesHeld) +
                     " would be, more than --max-delete " + std::to_string(context.maxDelete) +
                     " allows");
   }
-  if (!plan.pruneOff.empty()) parts.push_back("no one deleted: " + plan.pruneOff);
-  if (context.planOnly ? NothingToDo(report) : InLine(report)) {
+  if (!after.pruneOff.empty()) parts.push_back("no one deleted: " + after.pruneOff);
+  if (InLine(report)) {
     parts.emplace_back(context.badRows > 0 ? "in line, but for the bad rows"
                                            : "in line with the roster");
   }
@@ -163,7 +198,7 @@ void PrintRunSummary(const std::string& command, const std::vector<const Termina
                      const Roster& roster, bool planOnly) {
   std::int64_t inLine = 0;
   for (const TerminalReport* report : reports) {
-    if (planOnly ? NothingToDo(*report) : InLine(*report)) ++inLine;
+    if (InLine(*report)) ++inLine;
   }
   if (JsonOutput()) {
     JsonLine summary;
@@ -204,6 +239,13 @@ void PrintHints(const SyncSettings& settings, const std::vector<const TerminalRe
   if (settings.absentCodes.empty()) {
     hint(otherCodes, "updates, photos or deletes", "the terminal does not hold the person",
          "--absent-code");
+    std::int64_t maybeHeld = 0;
+    for (const TerminalReport* report : reports) maybeHeld += report->after.maybeHeld;
+    if (maybeHeld > 0) {
+      Note(std::to_string(maybeHeld) + (maybeHeld == 1 ? " person is" : " persons are") +
+           " maybe held: a request's result never came. Give --absent-code CODE, the service's "
+           "code for a person a terminal does not hold, and run again to settle them");
+    }
   }
 }
 

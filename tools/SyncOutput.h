@@ -14,25 +14,32 @@
 
 namespace Facepadctl {
 
-// Whether the terminal holds the roster, as far as this run knows.
-bool InLine(const TerminalReport& report);
-// Whether something is left that running the same command again may settle.
-bool LeftToRetry(const TerminalReport& report);
-// Whether something is left that only a person can settle: a photo gone
-// bad, a delete guard that held, pruning turned off.
-bool NeedsPerson(const TerminalReport& report);
-
 struct SummaryContext {
   bool planOnly = false;
   int badRows = 0;  // the roster's, which concern every terminal
   int maxDelete = 0;
+  bool absentCodeGiven = false;  // --absent-code settles persons maybe held
 };
+
+// Whether the terminal holds exactly the roster, as far as the ledger knows
+// once the run is over (with --plan: whether there is nothing to do).
+bool InLine(const TerminalReport& report);
+// Whether something is left that running the same command again may settle.
+bool LeftToRetry(const TerminalReport& report, const SummaryContext& context);
+// Whether something is left that only a person can settle: a photo gone
+// bad, a delete guard that held, pruning turned off, persons maybe held
+// that no code given can settle.
+bool NeedsPerson(const TerminalReport& report, const SummaryContext& context);
 void PrintTerminalSummary(const std::string& command, const TerminalReport& report,
                           const SummaryContext& context);
 void PrintRunSummary(const std::string& command, const std::vector<const TerminalReport*>& reports,
                      const Roster& roster, bool planOnly);
 
-// Names --held-code or --absent-code for the codes no option explained.
+// The exit code of a run that was not interrupted.
+int SyncExitCode(const std::vector<const TerminalReport*>& reports, const SummaryContext& context);
+
+// Names --held-code or --absent-code for the codes no option explained,
+// and --absent-code for persons maybe held.
 void PrintHints(const SyncSettings& settings, const std::vector<const TerminalReport*>& reports);
 
 // Rewrites one line per terminal on stderr: done of total, rate, time left.

@@ -7,6 +7,7 @@
 #include <csignal>
 #include <iostream>
 
+#include "Adaptor.h"
 #include "Arguments.h"
 #include "Commands.h"
 #include "ExitCodes.h"
@@ -204,6 +205,7 @@ int Run(int argc, char** argv) {
   for (const Subcommand& subcommand : subcommands) {
     if (!subcommand.app->parsed()) continue;
     SetJsonOutput(globals.json);
+    SetLibraryLogging(globals.verbose);  // before any adaptor's threads start
     return subcommand.run(globals);
   }
   return UsageFailure("no command given");

@@ -13,7 +13,7 @@
 namespace Facepadctl {
 namespace {
 
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 
 constexpr const char* kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS terminals(
@@ -26,6 +26,7 @@ CREATE TABLE IF NOT EXISTS persons(
   certnum TEXT NOT NULL,
   fields INTEGER,                  -- digest of the fields confirmed; NULL: record unknown
   photo INTEGER,                   -- digest of the photo confirmed; NULL: none known
+  maybe INTEGER NOT NULL DEFAULT 0,  -- 1: a request's result never came; it may not be held
   PRIMARY KEY(terminal, certnum)) WITHOUT ROWID;
 CREATE TABLE IF NOT EXISTS requests(
   id TEXT PRIMARY KEY,
@@ -153,8 +154,12 @@ Ledger::Ledger(const std::string& path, bool makeFolder) : m_path(path) {
       throw LedgerError("the ledger " + path + " was written by a newer facepadctl (schema " +
                         std::to_string(found) + ")");
     }
+    Transaction transaction(db);
+    // Version 1 knew no maybe-held persons: each it holds is held.
+    if (found == 1) db.Execute("ALTER TABLE persons ADD COLUMN maybe INTEGER NOT NULL DEFAULT 0");
     db.Execute(kSchema);
     db.Execute(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
+    transaction.Commit();
   } catch (const DatabaseError& error) {
     throw LedgerError("cannot use the ledger " + path + ": " + error.what());
   }
@@ -243,11 +248,11 @@ void Ledger::Settle(const std::vector<Settlement>& settlements) {
   Statement& remove = db.Prepared(kDeleteRequest);
   Statement& held = db.Prepared(
       "INSERT INTO persons(terminal, certnum, fields, photo) VALUES(?1, ?2, ?3, ?4) "
-      "ON CONFLICT DO UPDATE SET fields = excluded.fields, photo = excluded.photo");
+      "ON CONFLICT DO UPDATE SET fields = excluded.fields, photo = excluded.photo, maybe = 0");
   Statement& fields =
-      db.Prepared("UPDATE persons SET fields = ?3 WHERE terminal = ?1 AND certnum = ?2");
+      db.Prepared("UPDATE persons SET fields = ?3, maybe = 0 WHERE terminal = ?1 AND certnum = ?2");
   Statement& photo =
-      db.Prepared("UPDATE persons SET photo = ?3 WHERE terminal = ?1 AND certnum = ?2");
+      db.Prepared("UPDATE persons SET photo = ?3, maybe = 0 WHERE terminal = ?1 AND certnum = ?2");
   Statement& gone = db.Prepared("DELETE FROM persons WHERE terminal = ?1 AND certnum = ?2");
   Statement& code = db.Prepared(
       "INSERT INTO codes(terminal, code, count, last) VALUES(?1, ?2, 1, ?3) "
@@ -283,6 +288,22 @@ void Ledger::Settle(const std::vector<Settlement>& settlements) {
         }
         break;
     }
+  }
+  transaction.Commit();
+}
+
+void Ledger::GiveUp(const std::vector<Request>& requests) {
+  if (requests.empty()) return;
+  auto lock = Hold();
+  Database& db = *m_database;
+  Transaction transaction(db);
+  Statement& remove = db.Prepared(kDeleteRequest);
+  Statement& maybe = db.Prepared(
+      "INSERT INTO persons(terminal, certnum, fields, photo, maybe) VALUES(?1, ?2, NULL, NULL, 1) "
+      "ON CONFLICT DO UPDATE SET fields = NULL, photo = NULL, maybe = 1");
+  for (const Request& request : requests) {
+    remove.Bind(1, request.id).Run();
+    maybe.Bind(1, request.terminal).Bind(2, request.certnum).Run();
   }
   transaction.Commit();
 }
@@ -342,6 +363,7 @@ std::vector<TerminalSummary> Ledger::Summaries(const std::string& sn) {
   Statement terminals = db.Prepare(
       "SELECT t.id, t.service, t.sn, "
       "(SELECT count(*) FROM persons p WHERE p.terminal = t.id), "
+      "(SELECT count(*) FROM persons p WHERE p.terminal = t.id AND p.maybe), "
       "(SELECT count(*) FROM requests r WHERE r.terminal = t.id) "
       "FROM terminals t WHERE ?1 = '' OR t.sn = ?1 ORDER BY t.service, t.sn");
   terminals.Bind(1, sn);
@@ -349,8 +371,8 @@ std::vector<TerminalSummary> Ledger::Summaries(const std::string& sn) {
       db.Prepare("SELECT code, count FROM codes WHERE terminal = ?1 ORDER BY last DESC, code");
   std::vector<TerminalSummary> summaries;
   while (terminals.Step()) {
-    TerminalSummary summary{
-        terminals.Text(1), terminals.Text(2), terminals.Int(3), terminals.Int(4), {}};
+    TerminalSummary summary{terminals.Text(1), terminals.Text(2), terminals.Int(3),
+                            terminals.Int(4),  terminals.Int(5),  {}};
     codes.Bind(1, terminals.Int(0));
     while (codes.Step()) summary.codes.emplace_back(codes.Text(0), codes.Int(1));
     codes.Reset();

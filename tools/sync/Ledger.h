@@ -3,8 +3,10 @@
 //
 // It knows what was sent, not what a terminal holds. Per service (host and
 // port as given), terminal and certnum it keeps a digest of the fields last
-// confirmed and of the photo's bytes, never the values; and every request in
-// flight, committed before the request is posted. SQLite in WAL mode with
+// confirmed and of the photo's bytes, never the values; every request in
+// flight, committed before the request is posted; and the persons a request
+// was sent for whose result never came: they are maybe held, until an
+// answer says whether they are. SQLite in WAL mode with
 // synchronous=NORMAL: a crash loses at most the answers in flight.
 #ifndef FACEPADCTL_LEDGER_H
 #define FACEPADCTL_LEDGER_H
@@ -57,7 +59,8 @@ struct Settlement {
 struct TerminalSummary {
   std::string service;
   std::string sn;
-  std::int64_t persons = 0;
+  std::int64_t persons = 0;  // held or maybe held
+  std::int64_t maybeHeld = 0;
   std::int64_t inFlight = 0;
   std::vector<std::pair<std::string, std::int64_t>> codes;  // result code, times seen
 };
@@ -95,6 +98,9 @@ class Ledger {
   std::optional<Request> Find(const std::string& id);
   // Answers, applied in one transaction.
   void Settle(const std::vector<Settlement>& settlements);
+  // Requests whose results will never come: each one's person is maybe held,
+  // with a record not known.
+  void GiveUp(const std::vector<Request>& requests);
   // The requests in flight to the terminals of `service`.
   std::vector<Request> InFlight(const std::string& service);
   std::vector<Request> InFlightTo(std::int64_t terminal);

@@ -4,10 +4,10 @@
 
 #include <algorithm>
 #include <cctype>
-#include <system_error>
 #include <fstream>
 #include <iostream>
 #include <sstream>
+#include <system_error>
 
 #include "Csv.h"
 
@@ -102,7 +102,8 @@ Roster::Roster(Ledger& ledger, const std::string& path, std::uint64_t maxPhoto,
     }
     if (S_ISDIR(status.st_mode)) throw InputError(path + " is a folder, not a roster");
     file.open(path, std::ios::binary);
-    if (!file) throw InputError("cannot read " + path + ": " + std::generic_category().message(errno));
+    if (!file)
+      throw InputError("cannot read " + path + ": " + std::generic_category().message(errno));
   }
   std::istream& input = path == "-" ? std::cin : file;
   const std::string name = path == "-" ? "standard input" : path;

@@ -1,12 +1,15 @@
 // One service's part of a sync: its terminals, over one adaptor.
 //
 // First the answers to earlier runs' requests in flight are collected, so
-// that what to send is decided on what is known. Then each terminal's plan
-// streams through a bounded queue: a producer commits each request's id to
-// the ledger before it is posted, `jobs` senders post them, and the calling
-// thread matches the results the poller brings, settling them in the ledger
-// as they arrive. A code that says the terminal already holds a person (or
-// does not) brings a follow-up in the same run.
+// that what to send is decided on what is known; requests whose answers
+// never come leave their persons maybe held (Recovery.cpp). Then each
+// terminal's plan streams through a bounded queue: a producer commits each
+// request's id to the ledger before it is posted, `jobs` senders post them
+// (Pipeline.cpp), and the calling thread matches the results the poller
+// brings, settling them in the ledger as they arrive (Settlement.cpp). A
+// code that says the terminal already holds a person (or does not) brings a
+// follow-up in the same run. At the end, and on an interrupt, the poll in
+// flight is let end so that no result it takes is lost.
 #ifndef FACEPADCTL_SERVICE_SYNC_H
 #define FACEPADCTL_SERVICE_SYNC_H
 
@@ -26,6 +29,7 @@
 #include "Adaptor.h"
 #include "Globals.h"
 #include "Ledger.h"
+#include "Output.h"
 #include "Plan.h"
 #include "Roster.h"
 
@@ -59,12 +63,16 @@ struct TerminalReport {
   std::int64_t bad = 0;         // steps a photo that turned bad kept from being sent
   std::int64_t notSent = 0;     // steps not sent: the run stopped
   std::int64_t unanswered = 0;  // requests still in flight when the run ended
-  std::int64_t forgotten = 0;   // earlier requests whose answers never came
+  std::int64_t lost = 0;        // earlier requests whose answers never came
+  bool planned = false;         // the run got as far as planning
+  // What the ledger holds once the run is over: what a plan made then would
+  // hold. Exit 0 stands for this being in line on every terminal.
+  PlanCounts after;
   std::map<std::string, std::int64_t> codes;  // codes other than 0 that leave a step to do
   // Codes no option explains, by the action they answered: a hint names
   // --held-code or --absent-code for them.
   std::set<std::string> addCodes, otherCodes;
-  std::string unavailable;                    // why the service could not be used
+  std::string unavailable;  // why the service could not be used
 };
 
 class ServiceSync {
@@ -86,10 +94,12 @@ class ServiceSync {
   struct Job {
     Request request;
     TerminalReport* report = nullptr;
-    int line = 0;                             // the roster line; 0 for a delete
-    bool photo = false;                       // the roster gives the person a photo
-    ZR_Framework::Face::ParamMap fields;      // what is posted
-    std::string bad;                          // why it cannot be posted
+    std::int64_t order = 0;               // made before every job with a higher one
+    int line = 0;                         // the roster line; 0 for a delete
+    bool photo = false;                   // the roster gives the person a photo
+    bool maybeHeld = false;               // the person was maybe held when planned
+    ZR_Framework::Face::ParamMap fields;  // what is posted
+    std::string bad;                      // why it cannot be posted
   };
   // A request of this run between its commit and its answer.
   struct Pending {
@@ -101,16 +111,30 @@ class ServiceSync {
   void RunSync();
   void PrintPlan();
   bool Probe(Adaptor& adaptor);
+  // Sends the plans and settles their results, until all are answered, the
+  // wait ends, the service goes or a signal comes.
+  void Send(Adaptor& adaptor);
+  // Lets the poll in flight end, within the time-out, and settles what it
+  // brought; then counts what was left unsent or unanswered.
+  void Finish(std::unique_ptr<Adaptor> adaptor);
   void Recover(Adaptor& adaptor);
+  // Records that the results of `requests` never came: their persons are
+  // maybe held. One line per terminal.
+  void GiveUp(const std::vector<Request>& requests);
   void Produce();
   void SendJobs(Adaptor& adaptor);
   void Post(Adaptor& adaptor, Job& job);
-  void Match(const std::vector<Result>& results, bool lateOnly);
+  // Settles the results that belong to this run's requests or, with
+  // `lateOnly`, to earlier runs'; returns how many it settled.
+  std::size_t Match(const std::vector<Result>& results, bool lateOnly);
   // Decides what a result says of its request, and queues follow-ups.
   // With m_mutex held.
   Settlement Decide(const Job& job, const std::string& code, std::vector<Job>& followUps);
   // A job with its request's fields ready, the photo read and encoded.
-  Job MakeJob(TerminalReport* report, Action action, const std::string& certnum, int line);
+  Job MakeJob(TerminalReport* report, Action action, const std::string& certnum, int line,
+              bool maybeHeld);
+  void Say(const std::string& sn, const Request& request, int line, Status status,
+           const std::string& result = {}, const std::string& detail = {}) const;
   // Commits the jobs' requests, then queues them. With m_mutex held.
   void Enqueue(std::vector<Job> jobs, bool atFront);
   bool Stopping() const;  // with m_mutex held
@@ -127,7 +151,7 @@ class ServiceSync {
   std::vector<std::unique_ptr<TerminalReport>> m_reports;
 
   std::atomic<std::int64_t> m_nextId{1};
-  std::mutex m_mutex;  // guards everything below
+  std::mutex m_mutex;                   // guards everything below
   std::condition_variable m_jobReady;   // senders wait for a job
   std::condition_variable m_roomFreed;  // the producer waits for room
   std::deque<Job> m_queue;

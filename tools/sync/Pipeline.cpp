@@ -1,0 +1,220 @@
+// The sending side of a sync: a producer turns the plan into jobs, commits
+// their requests to the ledger and queues them; senders post them.
+#include <algorithm>
+
+#include "Arguments.h"
+#include "Base64.h"
+#include "ServiceSync.h"
+#include "Signals.h"
+
+namespace Facepadctl {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Failure = ZR_Framework::Face::TerminalFace_ZR::Failure;
+
+// Steps read from the plan at a time, and committed to the ledger in one
+// transaction before any of them is posted.
+constexpr int kStepsPerBatch = 64;
+// Sending holds back while this many requests await their results, so
+// that neither the requests kept nor the service's answers to polls grow
+// with the roster.
+constexpr std::int64_t kMostAwaiting = 4000;
+// After this many requests in a row that do not reach the service, the
+// run stops sending to it: the service is gone.
+constexpr int kUnreachableInARow = 10;
+
+}  // namespace
+
+ServiceSync::Job ServiceSync::MakeJob(TerminalReport* report, Action action,
+                                      const std::string& certnum, int line, bool maybeHeld) {
+  Job job;
+  job.report = report;
+  job.line = line;
+  job.maybeHeld = maybeHeld;
+  job.order = m_nextId++;
+  Request& request = job.request;
+  request.id = m_idPrefix + std::to_string(job.order);
+  request.terminal = report->terminal;
+  request.certnum = certnum;
+  request.action = action;
+  if (action == Action::Delete) {
+    job.fields = {{"certnum", certnum}};
+    return job;
+  }
+  const RosterPerson row = m_roster.Row(line);
+  job.photo = !row.photoPath.empty();
+  if (action == Action::Add || action == Action::Update) request.fields = row.fields;
+  if (action == Action::Update) {
+    job.fields = row.person;
+    return job;
+  }
+  std::string photo;
+  if (job.photo) {
+    try {
+      // The digest recorded is of the bytes sent, whatever the file held
+      // when the roster was read.
+      const PhotoFile file = ReadPhotoFile(row.photoPath, m_settings.maxPhoto);
+      request.photo = BytesDigest(file.bytes);
+      photo = Base64Encode(file.bytes);
+      if (action == Action::Photo) {
+        job.fields = {{"certnum", certnum},
+                      {"size", std::to_string(file.bytes.size())},
+                      {"content", std::move(photo)}};
+        return job;
+      }
+    } catch (const InputError& error) {
+      job.bad = std::string("photo: ") + error.what();
+      return job;
+    }
+  }
+  job.fields = row.person;
+  if (!photo.empty()) job.fields["facepic"] = std::move(photo);
+  return job;
+}
+
+void ServiceSync::Enqueue(std::vector<Job> jobs, bool atFront) {
+  std::vector<Request> requests;
+  requests.reserve(jobs.size());
+  for (const Job& job : jobs) {
+    if (job.bad.empty()) requests.push_back(job.request);
+  }
+  m_ledger.Record(requests);
+  for (Job& job : jobs) {
+    if (!job.bad.empty()) {
+      ++job.report->bad;
+      ++job.report->finished;
+      Say(job.report->sn, job.request, job.line, Status::Bad, {}, job.bad);
+      continue;
+    }
+    m_pending.emplace(job.request.id, Pending{job, false, false});
+    if (atFront) {
+      m_queue.push_front(std::move(job));
+    } else {
+      m_queue.push_back(std::move(job));
+    }
+  }
+  m_jobReady.notify_all();
+}
+
+bool ServiceSync::Stopping() const {
+  return g_interrupted || m_serviceGone || m_over;
+}
+
+void ServiceSync::Produce() {
+  const std::size_t queueLimit = 2 * static_cast<std::size_t>(m_settings.jobs) + kStepsPerBatch;
+  const auto patience = Milliseconds(m_settings.waitSeconds);
+  try {
+    for (auto& report : m_reports) {
+      for (std::int64_t after = 0;;) {
+        const std::vector<PlannedStep> steps =
+            m_plan.Steps(report->terminal, after, kStepsPerBatch);
+        if (steps.empty()) break;
+        {
+          // Results another client takes never come: hold back no longer
+          // than the wait for results, counted from the last one heard.
+          std::unique_lock<std::mutex> lock(m_mutex);
+          m_roomFreed.wait(lock, [&] {
+            return Stopping() ||
+                   (m_queue.size() < queueLimit &&
+                    (m_awaiting < kMostAwaiting || Clock::now() - m_lastHeard >= patience));
+          });
+          if (Stopping()) break;
+        }
+        // Photos are read and encoded here, so that senders only post.
+        std::vector<Job> jobs;
+        jobs.reserve(steps.size());
+        for (const PlannedStep& step : steps) {
+          jobs.push_back(
+              MakeJob(report.get(), step.action, step.certnum, step.line, step.maybeHeld));
+          after = step.seq;
+        }
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (Stopping()) break;
+        Enqueue(std::move(jobs), false);
+      }
+    }
+  } catch (const std::exception& error) {
+    Note(m_service + ": " + error.what());
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_serviceGone = true;  // nothing more can be recorded: stop sending
+  }
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_producerDone = true;
+}
+
+void ServiceSync::SendJobs(Adaptor& adaptor) {
+  for (;;) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_jobReady.wait(lock, [&] { return !m_queue.empty() || Stopping(); });
+    if (Stopping()) return;
+    Job job = std::move(m_queue.front());
+    m_queue.pop_front();
+    ++m_posting;
+    m_roomFreed.notify_one();
+    lock.unlock();
+    Post(adaptor, job);
+  }
+}
+
+void ServiceSync::Post(Adaptor& adaptor, Job& job) {
+  const Request& request = job.request;
+  const std::string& sn = job.report->sn;
+  bool accepted = false;
+  switch (request.action) {
+    case Action::Add:
+      accepted = adaptor.AddUser(request.id, sn, job.fields);
+      break;
+    case Action::Update:
+      accepted = adaptor.SetUser(request.id, sn, job.fields);
+      break;
+    case Action::Photo:
+      accepted = adaptor.SetBiophoto(request.id, sn, job.fields);
+      break;
+    case Action::Delete:
+      accepted = adaptor.DelUser(request.id, sn, job.fields);
+      break;
+  }
+  const FailureReason failure = Adaptor::LastFailure();
+  // A request that timed out, or whose connection broke, may have reached
+  // the service: it stays in flight, and its result is awaited.
+  const bool mayHaveArrived =
+      !accepted && (failure.failure == Failure::TimedOut || failure.failure == Failure::NoAnswer);
+
+  std::lock_guard<std::mutex> lock(m_mutex);
+  --m_posting;
+  Pending& pending = m_pending.at(request.id);
+  if (accepted || mayHaveArrived) {
+    if (accepted) m_unreachableInARow = 0;
+    m_lastHeard = Clock::now();
+    pending.posted = true;
+    if (pending.answered) {
+      m_pending.erase(request.id);
+    } else {
+      ++m_awaiting;
+    }
+    if (!mayHaveArrived) return;
+  } else if (pending.answered) {  // the answer came although the post seemed to fail
+    m_pending.erase(request.id);
+    return;
+  }
+  if (mayHaveArrived) {
+    Say(sn, request, job.line, Status::Failed, {},
+        FailureText(failure) + "; the service may still carry it out, so its result is awaited");
+  } else {
+    ++job.report->left;
+    ++job.report->finished;
+    m_ledger.Drop({request.id});
+    Say(sn, request, job.line, FailureClass(failure), {}, FailureText(failure));
+    m_pending.erase(request.id);
+  }
+  m_unreachableInARow = Unreachable(failure) ? m_unreachableInARow + 1 : 0;
+  if (m_unreachableInARow >= kUnreachableInARow && !m_serviceGone) {
+    m_serviceGone = true;
+    Note(m_settings.command + ": stopped sending to " + m_service +
+         ": the service could not be reached (" + std::to_string(kUnreachableInARow) +
+         " requests in a row)");
+  }
+}
+
+}  // namespace Facepadctl

@@ -1,0 +1,141 @@
+// What a result says of the person its request was for: the ledger's
+// change, the line printed, and the follow-up sent in the same run.
+#include <algorithm>
+
+#include "ServiceSync.h"
+
+namespace Facepadctl {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+bool Listed(const std::vector<std::string>& codes, const std::string& code) {
+  return std::find(codes.begin(), codes.end(), code) != codes.end();
+}
+
+// What `code` tells of the person `request` was for, by the codes the
+// operator named.
+Change Meaning(const Request& request, const std::string& code, const SyncSettings& settings) {
+  if (code == "0") return Change::Confirmed;
+  if (request.action == Action::Add) {
+    return Listed(settings.heldCodes, code) ? Change::HeldUnknown : Change::None;
+  }
+  if (!Listed(settings.absentCodes, code)) return Change::None;
+  // A delete of a person not held is done; an update or a photo learns
+  // that the person is not there.
+  return request.action == Action::Delete ? Change::Confirmed : Change::NotHeld;
+}
+
+}  // namespace
+
+Settlement ServiceSync::Decide(const Job& job, const std::string& code,
+                               std::vector<Job>& followUps) {
+  const Request& request = job.request;
+  TerminalReport& report = *job.report;
+  const auto followUp = [&](Action action) {
+    if (!m_followedUp.emplace(request.terminal, request.certnum, action).second) return false;
+    followUps.push_back(MakeJob(&report, action, request.certnum, job.line, false));
+    ++report.steps;
+    return true;
+  };
+  Settlement settlement{request, Meaning(request, code, m_settings), code};
+  Status status = Status::Result;
+  std::string detail;
+  switch (settlement.change) {
+    case Change::Confirmed:
+      status = Status::Done;
+      ++report.done;
+      if (code != "0") detail = "the terminal did not hold this person";
+      break;
+    case Change::HeldUnknown: {
+      // An add of a person no longer on the roster (line 0) cannot happen:
+      // adds come from roster rows.
+      ++report.held;
+      status = Status::Held;
+      detail = "the terminal already holds this person";
+      const bool updating = followUp(Action::Update);
+      if (updating && job.photo) followUp(Action::Photo);
+      if (updating) {
+        detail += ": updating it";
+      } else {
+        ++report.left;  // its update already failed once in this run
+      }
+      break;
+    }
+    case Change::NotHeld:
+      ++report.absent;
+      status = Status::Absent;
+      detail = "the terminal does not hold this person";
+      // An update's and a photo's "not held" both ask for the one add,
+      // which carries the photo.
+      detail += followUp(Action::Add) ? ": adding it" : ": the add under way carries it";
+      break;
+    case Change::None:
+      // A person maybe held stays so until a code settles it; without
+      // --absent-code, only the operator can say which code does.
+      if (!job.maybeHeld || !m_settings.absentCodes.empty()) {
+        ++report.left;
+        ++report.codes[code];
+      }
+      (request.action == Action::Add ? report.addCodes : report.otherCodes).insert(code);
+      break;
+  }
+  ++report.finished;
+  Say(report.sn, request, job.line, status, code, detail);
+  return settlement;
+}
+
+std::size_t ServiceSync::Match(const std::vector<Result>& results, bool lateOnly) {
+  if (results.empty()) return 0;
+  std::vector<Settlement> settlements;
+  std::vector<Job> followUps;
+  std::unique_lock<std::mutex> lock(m_mutex);
+  // Answers to earlier runs' requests first, then this run's in the order
+  // they were made: a later request's answer is the newer word on a person.
+  std::vector<std::pair<std::int64_t, const Result*>> ours;
+  for (const Result& result : results) {
+    const auto pending = lateOnly ? m_pending.end() : m_pending.find(result.id);
+    if (pending != m_pending.end()) {
+      if (!pending->second.answered && pending->second.job.report->sn == result.sn) {
+        ours.emplace_back(pending->second.job.order, &result);
+      }
+      continue;
+    }
+    // An earlier run's request: its answer settles the ledger; the plan,
+    // made afterwards, sends whatever it leaves to do.
+    const std::optional<Request> earlier = m_ledger.Find(result.id);
+    if (!earlier || SnOf(earlier->terminal) != result.sn) continue;
+    const Change change = Meaning(*earlier, result.code, m_settings);
+    if (TerminalReport* report = ReportFor(earlier->terminal)) {
+      Say(report->sn, *earlier, 0, result.code == "0" ? Status::Done : Status::Result, result.code,
+          "the answer to request " + result.id + " of an earlier run");
+    }
+    settlements.push_back({*earlier, change, result.code});
+  }
+  std::sort(ours.begin(), ours.end());
+  for (const auto& [order, result] : ours) {
+    const auto pending = m_pending.find(result->id);
+    if (pending == m_pending.end() || pending->second.answered) continue;  // a repeat
+    settlements.push_back(Decide(pending->second.job, result->code, followUps));
+    m_lastHeard = Clock::now();
+    if (pending->second.posted) {
+      --m_awaiting;
+      m_pending.erase(pending);
+    } else {
+      pending->second.answered = true;  // its post has not returned yet
+    }
+  }
+  m_ledger.Settle(settlements);
+  m_roomFreed.notify_one();
+  if (!followUps.empty() && !Stopping()) {
+    Enqueue(std::move(followUps), true);
+  } else {
+    for (const Job& job : followUps) {
+      --job.report->steps;
+      m_followedUp.erase({job.request.terminal, job.request.certnum, job.request.action});
+    }
+  }
+  return settlements.size();
+}
+
+}  // namespace Facepadctl
