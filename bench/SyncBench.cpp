@@ -32,6 +32,9 @@ constexpr int kMostReruns = 5;
 // The result code with which the simulator answers an add of a person the
 // terminal already holds.
 constexpr const char* kHeldCode = "101";
+// The simulator's code for a person a terminal does not hold: it settles the
+// persons a kill left maybe held.
+constexpr const char* kAbsentCode = "102";
 
 const std::vector<std::string>& FourTerminals() {
   static const std::vector<std::string> sns = {"T1", "T2", "T3", "T4"};
@@ -165,7 +168,8 @@ void BM_SyncCrashes(benchmark::State& state) {
   const std::vector<std::string>& sns = FourTerminals();
   const int expected = kPersons * static_cast<int>(sns.size());
   RosterFolder folder(kPersons, true);
-  const std::vector<std::string> heldCode = {"--held-code", kHeldCode};
+  const std::vector<std::string> codes = {"--held-code", kHeldCode, "--absent-code",
+                                            kAbsentCode};
   int killed = 0;
   int whole = 0;
   int settled = 0;
@@ -179,7 +183,7 @@ void BM_SyncCrashes(benchmark::State& state) {
     {
       const auto simulator = FreshSimulator();
       const Ran ran = Facepadctl(simulator->Port(),
-                                 SyncCommand(sns, folder.NewLedger(), folder.Roster(), heldCode));
+                                 SyncCommand(sns, folder.NewLedger(), folder.Roster(), codes));
       if (ran.exitCode != 0 || !EveryoneHeld(*simulator, sns, kPersons)) {
         state.SkipWithError("the sync left alone did not add every person");
         break;
@@ -189,7 +193,7 @@ void BM_SyncCrashes(benchmark::State& state) {
     for (int point = 0; point < kCrashPoints; ++point) {
       const auto simulator = FreshSimulator(kEveryRequest);
       const std::vector<std::string> command =
-          SyncCommand(sns, folder.NewLedger(), folder.Roster(), heldCode);
+          SyncCommand(sns, folder.NewLedger(), folder.Roster(), codes);
       {
         FacepadctlRun run(simulator->Port(), command);
         std::this_thread::sleep_for(std::chrono::duration<double>(

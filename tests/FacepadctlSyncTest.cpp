@@ -106,30 +106,6 @@ TEST_F(FacepadctlSync, SendsOnlyTheDifferenceAndPlansWithoutSending) {
   EXPECT_EQ(simulator.Model().PersonCount("T1"), 3U);
 }
 
-// kill -9 at any point, then the same command again (with --held-code and
-// --absent-code): every person ends up held once, in at most a few runs.
-// Requests whose results never came are told in one line per terminal.
-TEST_F(FacepadctlSync, ConvergesAfterKillMinus9) {
-  simulator.AddFault(
-      FacepadSim::Fault::Delayed(std::chrono::milliseconds(20)).On("facepad/adduser").Times(1000));
-  const std::string roster = Roster(Persons(200));
-  const Finished killed = Ctl({"sync", roster, "--sn", "T1", "--jobs", "2"}, 1.0, "KILL");
-  EXPECT_EQ(killed.exitCode, 137);
-  simulator.ClearFaults();
-  simulator.Model().Handle("facepad/getresult", "");  // the results are gone
-  int runs = 0;
-  Finished again{};
-  do {
-    again = Ctl({"sync", roster, "--sn", "T1", "--held-code", "101", "--absent-code", "102"});
-    if (runs == 0) {
-      EXPECT_LE(Count(again.err, "no result came for"), 1) << again.err;
-    }
-  } while (again.exitCode != 0 && ++runs < 5);
-  EXPECT_EQ(again.exitCode, 0) << again.out << again.err;
-  EXPECT_EQ(simulator.Model().PersonCount("T1"), 200U);
-  EXPECT_EQ(Ctl({"sync", roster, "--sn", "T1", "--plan"}).exitCode, 0);
-}
-
 // A poll answered to a run that kill -9 ended loses its results: the
 // persons they were for may be held, and are never forgotten. A pruning
 // run deletes those the roster dropped.

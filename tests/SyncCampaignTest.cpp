@@ -2,9 +2,8 @@
 // --plan that exits 0) means every terminal holds exactly the roster. Each
 // round changes the roster, breaks one run with a kill, a signal or a fault,
 // may change the roster again, then runs the same command until it
-// converges. After every run the
-// verdict is checked against the terminals themselves, through the
-// simulator's admin API, never against the ledger.
+// converges. After every run the verdict is checked against the terminals
+// themselves, through the simulator's admin API, never against the ledger.
 //
 // ZR_CAMPAIGN_ROUNDS, ZR_CAMPAIGN_PERSONS and ZR_CAMPAIGN_SEED make it
 // longer or other (scripts/sync-campaign); it prints its figures either way.
@@ -27,39 +26,18 @@ namespace {
 
 using namespace std::chrono_literals;
 using FacepadSim::Fault;
+using Person = std::pair<std::string, std::string>;  // terminal, certnum
 
 const std::string kPhotos[] = {ZR_SOURCE_DIR "/demo/photos/ann.png",
                                ZR_SOURCE_DIR "/demo/photos/bo.png"};
-const std::vector<std::string> kTerminals = {"T1", "T2"};
 
 int FromEnvironment(const char* name, int fallback) {
   const char* value = std::getenv(name);  // NOLINT(concurrency-mt-unsafe): before any thread
   return value != nullptr && *value != '\0' ? std::atoi(value) : fallback;
 }
 
-struct RosterPerson {
-  std::string name;
-  int photo = -1;  // index into kPhotos; -1: none
-};
-using RosterModel = std::map<std::string, RosterPerson>;  // by certnum
-
-// A person as the terminal holds them, read through the admin API.
-struct HeldPerson {
-  std::string name;
-  bool hasPhoto = false;
-};
-
-// The (terminal, certnum) of every add in `entries`.
-std::multiset<std::pair<std::string, std::string>> Adds(
-    const std::vector<FacepadSim::JournalEntry>& entries) {
-  static const std::regex kAdd("^SN=([^\t]*)\t.*\"certnum\": ?\"([^\"]*)\"");
-  std::multiset<std::pair<std::string, std::string>> adds;
-  for (const auto& entry : entries) {
-    std::smatch match;
-    if (std::regex_search(entry.body, match, kAdd)) adds.emplace(match[1], match[2]);
-  }
-  return adds;
-}
+// How a round's first run is broken.
+enum class Break { Kill, Term, Int, HungPoll, RefusedWrites, ResultsTaken, None };
 
 class Campaign {
  public:
@@ -72,76 +50,25 @@ class Campaign {
   Campaign(const Campaign&) = delete;
   Campaign& operator=(const Campaign&) = delete;
 
-  // One round: the roster changes, one run is broken, then runs follow until
-  // one exits 0 (at most five).
   void Round() {
     ChangeRoster();
-    const int kind = std::uniform_int_distribution<int>(0, 6)(m_random);
-    const double at = std::uniform_real_distribution<double>(0.1, 0.8)(m_random);
-    std::vector<std::string> extra;
-    double interruptAfter = 0;
-    const char* signal = "INT";
-    switch (kind) {
-      case 0:
-      case 1:
-      case 2:  // kill -9, SIGTERM or SIGINT part-way through a slowed run
-        signal = kind == 0 ? "KILL" : kind == 1 ? "TERM" : "INT";
-        interruptAfter = at;
-        extra = {"--jobs", "2"};
-        for (const char* path : {"facepad/adduser", "facepad/setuser", "facepad/deluser"}) {
-          m_simulator.AddFault(Fault::Delayed(20ms).On(path).Times(100000));
-        }
-        break;
-      case 3:  // a result poll that hangs past the run's time-out
-        m_simulator.AddFault(
-            Fault::Delayed(std::chrono::milliseconds(1000 + static_cast<int>(at * 600)))
-                .On("facepad/getresult")
-                .Times(1));
-        extra = {"--timeout", "0.5", "--wait", "0.5"};
-        break;
-      case 4: {  // the service refuses some writes
-        static const char* kWrites[] = {"facepad/adduser", "facepad/setuser", "facepad/setfacepic",
-                                        "facepad/deluser"};
-        m_simulator.AddFault(Fault::Answer(500)
-                                 .On(kWrites[std::uniform_int_distribution<int>(0, 3)(m_random)])
-                                 .Times(std::uniform_int_distribution<int>(1, 5)(m_random)));
-        break;
-      }
-      case 5:  // another client takes the results
-        extra = {"--wait", "0"};
-        break;
-      default:
-        break;
-    }
-    const Finished broken = Sync(extra, interruptAfter, signal);
+    const auto how = static_cast<Break>(Draw(0, 6));
+    const Finished broken = BrokenRun(how);
     m_simulator.ClearFaults();
-    if (kind == 5) m_simulator.Model().Handle("facepad/getresult", "");
+    if (how == Break::ResultsTaken) m_simulator.Model().Handle("facepad/getresult", "");
     // Unless the run ended before the signal came.
-    const bool signalled =
-        (kind == 1 && broken.exitCode == 143) || (kind == 2 && broken.exitCode == 130);
-    if (kind == 1 || kind == 2) {
-      EXPECT_TRUE(signalled || broken.exitCode == 0) << broken.err;
+    const int signalled = how == Break::Term ? 143 : how == Break::Int ? 130 : -1;
+    if (signalled > 0) {
+      EXPECT_TRUE(broken.exitCode == signalled || broken.exitCode == 0) << broken.err;
     }
-
-    // The roster may change again before the results lost are settled.
-    if (std::uniform_int_distribution<int>(0, 1)(m_random) == 1) ChangeRoster();
-    const Finished plan = Sync({"--plan"});
-    if (plan.exitCode == 0 && !TerminalsHoldTheRoster()) {
-      ++m_wrongExits;
-      ADD_FAILURE() << "--plan exited 0 on terminals that do not hold the roster\n" << plan.out;
-    }
-    std::set<std::pair<std::string, std::string>> addedBefore;
-    if (signalled) {
-      for (const auto& add : m_lastAdds) addedBefore.insert(add);
-    }
+    const std::vector<Person> addedBefore = m_lastAdds;
+    if (Draw(0, 1) == 1) ChangeRoster();  // before the results lost are settled
+    Sync({"--plan"});
     for (int run = 0;; ++run) {
       const Finished again = Sync({});
-      if (signalled && run == 0) {
-        for (const auto& add : m_lastAdds) {
-          if (addedBefore.count(add) > 0) {
-            ++m_doubleAdds;
-            ADD_FAILURE() << "added twice after a signal: " << add.first << " " << add.second;
-          }
+      if (run == 0 && broken.exitCode == signalled) {
+        for (const Person& add : m_lastAdds) {
+          if (std::count(addedBefore.begin(), addedBefore.end(), add) > 0) ++m_doubleAdds;
         }
       }
       if (again.exitCode == 0) break;
@@ -151,27 +78,67 @@ class Campaign {
         break;
       }
     }
+    EXPECT_EQ(m_wrongExits + m_doubleAdds, 0);
   }
 
   void Report(int rounds) const {
     std::printf(
-        "campaign: %d rounds, %d runs, %d persons at the end; wrong exits %d, orphans %d, "
+        "campaign: %d rounds, %d runs, %zu persons at the end; wrong exits %d, orphans %d, "
         "not converged %d, added twice after a signal %d, adds of persons already held %d\n",
-        rounds, m_runs, static_cast<int>(m_roster.size()), m_wrongExits, m_orphans, m_unconverged,
-        m_doubleAdds, m_extraAdds);
+        rounds, m_runs, m_roster.size(), m_wrongExits, m_orphans, m_unconverged, m_doubleAdds,
+        m_extraAdds);
   }
 
  private:
-  // facepadctl sync over both terminals, with every code the simulator
-  // gives; checks an exit 0 against the terminals, and counts adds of
-  // persons the terminal already held.
-  Finished Sync(std::vector<std::string> extra, double interruptAfter = 0,
+  int Draw(int low, int high) { return std::uniform_int_distribution<int>(low, high)(m_random); }
+
+  Finished BrokenRun(Break how) {
+    const double at = std::uniform_real_distribution<double>(0.1, 0.8)(m_random);
+    switch (how) {
+      case Break::Kill:
+      case Break::Term:
+      case Break::Int:  // part-way through a slowed run
+        for (const char* path : {"facepad/adduser", "facepad/setuser", "facepad/deluser"}) {
+          m_simulator.AddFault(Fault::Delayed(20ms).On(path).Times(100000));
+        }
+        return Sync({"--jobs", "2"}, at,
+                    how == Break::Kill   ? "KILL"
+                    : how == Break::Term ? "TERM"
+                                         : "INT");
+      case Break::HungPoll:  // past the run's time-out: the results it takes are lost
+        m_simulator.AddFault(
+            Fault::Delayed(std::chrono::milliseconds(1000 + static_cast<int>(at * 600)))
+                .On("facepad/getresult")
+                .Times(1));
+        return Sync({"--timeout", "0.5", "--wait", "0.5"});
+      case Break::RefusedWrites: {
+        static const char* kWrites[] = {"facepad/adduser", "facepad/setuser", "facepad/setfacepic",
+                                        "facepad/deluser"};
+        m_simulator.AddFault(Fault::Answer(500).On(kWrites[Draw(0, 3)]).Times(Draw(1, 5)));
+        return Sync({});
+      }
+      case Break::ResultsTaken:  // by another client, once the run has ended
+        return Sync({"--wait", "0"});
+      case Break::None:
+        break;
+    }
+    return Sync({});
+  }
+
+  // facepadctl sync over both terminals with every code the simulator gives.
+  // An exit 0 is checked against the terminals; adds of persons a terminal
+  // already held are counted.
+  Finished Sync(const std::vector<std::string>& extra, double interruptAfter = 0,
                 const char* signal = "INT") {
     WriteRoster();
     std::vector<std::string> arguments = {"--port",
                                           std::to_string(m_simulator.Port()),
                                           "sync",
                                           m_dir + "/roster.csv",
+                                          "--sn",
+                                          "T1",
+                                          "--sn",
+                                          "T2",
                                           "--prune",
                                           "--held-code",
                                           "101",
@@ -179,53 +146,54 @@ class Campaign {
                                           "102",
                                           "--ledger",
                                           m_dir + "/ledger.db"};
-    for (const std::string& sn : kTerminals) arguments.insert(arguments.end(), {"--sn", sn});
     arguments.insert(arguments.end(), extra.begin(), extra.end());
-    std::map<std::string, std::map<std::string, HeldPerson>> heldBefore;
-    for (const std::string& sn : kTerminals) heldBefore[sn] = Held(sn);
+    std::set<Person> heldBefore;
+    for (const char* sn : {"T1", "T2"}) {
+      for (const auto& [certnum, name] : Held(sn)) heldBefore.emplace(sn, certnum);
+    }
     m_simulator.ClearJournal();
     const Finished finished = RunToEnd(FACEPADCTL_PATH, arguments, interruptAfter, signal);
     ++m_runs;
+    static const std::regex kAdd("^SN=([^\t]*)\t.*\"certnum\": ?\"([^\"]*)\"");
     m_lastAdds.clear();
-    for (const auto& add : Adds(m_simulator.Requests("facepad/adduser"))) {
-      m_lastAdds.push_back(add);
-      if (heldBefore[add.first].count(add.second) > 0) ++m_extraAdds;
+    for (const auto& entry : m_simulator.Requests("facepad/adduser")) {
+      std::smatch match;
+      if (!std::regex_search(entry.body, match, kAdd)) continue;
+      m_lastAdds.emplace_back(match[1], match[2]);
+      m_extraAdds += static_cast<int>(heldBefore.count(m_lastAdds.back()));
     }
-    const bool planOnly = std::find(extra.begin(), extra.end(), "--plan") != extra.end();
-    if (!planOnly && finished.exitCode == 0 && !TerminalsHoldTheRoster()) {
+    if (finished.exitCode == 0 && !TerminalsHoldTheRoster()) {
       ++m_wrongExits;
       ADD_FAILURE() << "exit 0 on terminals that do not hold the roster\n" << finished.out;
     }
     return finished;
   }
 
+  // Names and photos as the roster gives them, and no one else.
   bool TerminalsHoldTheRoster() {
     bool exact = true;
-    for (const std::string& sn : kTerminals) {
-      const std::map<std::string, HeldPerson> held = Held(sn);
-      for (const auto& [certnum, person] : held) {
-        if (m_roster.count(certnum) == 0) {
-          ++m_orphans;
-          exact = false;
-        }
+    for (const char* sn : {"T1", "T2"}) {
+      const std::map<std::string, std::string> held = Held(sn);
+      for (const auto& [certnum, name] : held) {
+        if (m_roster.count(certnum) > 0) continue;
+        ++m_orphans;
+        exact = false;
       }
       for (const auto& [certnum, person] : m_roster) {
         const auto found = held.find(certnum);
-        if (found == held.end() || found->second.name != person.name) {
-          exact = false;
-        } else if (person.photo >= 0 && Photo(sn, certnum) != ReadFile(kPhotos[person.photo])) {
-          exact = false;
-        }
+        exact = exact && found != held.end() && found->second == person.first &&
+                (person.second < 0 || Photo(sn, certnum) == ReadFile(kPhotos[person.second]));
       }
     }
     return exact;
   }
 
-  std::map<std::string, HeldPerson> Held(const std::string& sn) {
-    std::map<std::string, HeldPerson> held;
+  // certnum -> name of the persons a terminal holds.
+  std::map<std::string, std::string> Held(const std::string& sn) {
+    std::map<std::string, std::string> held;
     for (int offset = 0;; offset += 200) {
-      const auto page = m_admin.Get("/admin/persons?sn=" + sn +
-                                    "&offset=" + std::to_string(offset) + "&limit=200");
+      const auto page =
+          m_admin.Get("/admin/persons?sn=" + sn + "&limit=200&offset=" + std::to_string(offset));
       if (!page || page->status != 200) throw std::runtime_error("the admin API did not answer");
       json_object* document = json_tokener_parse(page->body.c_str());
       json_object* persons = json_object_object_get(document, "persons");
@@ -233,9 +201,8 @@ class Campaign {
       for (std::size_t i = 0; i < count; ++i) {
         json_object* person = json_object_array_get_idx(persons, i);
         json_object* fields = json_object_object_get(person, "fields");
-        held[json_object_get_string(json_object_object_get(person, "certnum"))] = {
-            json_object_get_string(json_object_object_get(fields, "name")),
-            json_object_get_boolean(json_object_object_get(person, "has_photo")) != 0};
+        held[json_object_get_string(json_object_object_get(person, "certnum"))] =
+            json_object_get_string(json_object_object_get(fields, "name"));
       }
       json_object_put(document);
       if (count < 200) return held;
@@ -248,32 +215,32 @@ class Campaign {
   }
 
   void NewPerson() {
-    const std::string certnum = "C-" + std::to_string(++m_lastPerson);
-    m_roster[certnum] = {"P" + std::to_string(m_lastPerson),
-                         std::uniform_int_distribution<int>(-1, 1)(m_random)};
+    ++m_lastPerson;
+    m_roster["C-" + std::to_string(m_lastPerson)] = {"P" + std::to_string(m_lastPerson),
+                                                     Draw(-1, 1)};
   }
 
+  // Some leave, some are renamed, some get another photo (or none), some come.
   void ChangeRoster() {
-    std::uniform_real_distribution<double> chance(0, 1);
     for (auto it = m_roster.begin(); it != m_roster.end();) {
-      const double draw = chance(m_random);
-      if (draw < 0.05) {
+      const int draw = Draw(0, 99);
+      if (draw < 5) {
         it = m_roster.erase(it);
         continue;
       }
-      if (draw < 0.12) it->second.name += "'";
-      if (draw > 0.95) it->second.photo = (it->second.photo + 2) % 3 - 1;
+      if (draw < 12) it->second.first += "'";
+      if (draw > 95) it->second.second = (it->second.second + 2) % 3 - 1;
       ++it;
     }
-    for (int i = std::uniform_int_distribution<int>(0, 4)(m_random); i > 0; --i) NewPerson();
+    for (int i = Draw(0, 4); i > 0; --i) NewPerson();
   }
 
   void WriteRoster() const {
     std::ofstream csv(m_dir + "/roster.csv");
     csv << "certnum,name,photo\n";
     for (const auto& [certnum, person] : m_roster) {
-      csv << certnum << "," << person.name << ","
-          << (person.photo >= 0 ? kPhotos[person.photo] : std::string()) << "\n";
+      csv << certnum << "," << person.first << ","
+          << (person.second >= 0 ? kPhotos[person.second] : std::string()) << "\n";
     }
   }
 
@@ -281,9 +248,9 @@ class Campaign {
   std::string m_dir;
   FacepadSim::FacepadSimulator m_simulator;
   httplib::Client m_admin{m_simulator.Host(), m_simulator.Port()};
-  RosterModel m_roster;
+  std::map<std::string, std::pair<std::string, int>> m_roster;  // certnum -> name, photo (-1)
   int m_lastPerson = 0;
-  std::vector<std::pair<std::string, std::string>> m_lastAdds;
+  std::vector<Person> m_lastAdds;
   int m_runs = 0, m_wrongExits = 0, m_orphans = 0, m_unconverged = 0, m_doubleAdds = 0,
       m_extraAdds = 0;
 };
