@@ -38,7 +38,8 @@ const std::string kDeletes =
 // Maybe held and on a valid row: the plan settles them.
 const std::string kMaybeOnRoster =
     "SELECT count(*) FROM persons p JOIN roster r ON r.certnum = p.certnum AND r.valid "
-    "WHERE p.terminal = ?1 AND p.maybe";
+    "WHERE p.terminal = ?1 AND p.maybe" +
+    NotInFlight("p.certnum");
 
 std::int64_t Count(Database& db, const std::string& sql, std::int64_t terminal) {
   Statement count = db.Prepare(sql.c_str());

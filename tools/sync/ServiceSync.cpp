@@ -166,6 +166,11 @@ void ServiceSync::Finish(std::unique_ptr<Adaptor> adaptor) {
   // what it took. So the poll in flight may end, within the time-out, and
   // what it brought is settled before the adaptor goes.
   const std::shared_ptr<ResultBoard> board = adaptor->Board();
+  if (g_interrupted) {
+    Note(m_service +
+         ": interrupted; letting the result poll in flight end (at most the "
+         "--timeout), so that no result it takes is lost; a second signal stops at once");
+  }
   const bool whole = adaptor->StopPolling(Milliseconds(m_globals.timeoutSeconds));
   adaptor.reset();
   Match(board->Take(std::chrono::milliseconds(0)), false);
