@@ -148,16 +148,16 @@ TEST_F(FacepadctlSync, AnInterruptOrAShortWaitLosesNoResult) {
   struct Case {
     const char* what;
     std::vector<std::string> first;  // after "sync ROSTER --sn SN"
-    bool hang;                       // the next result poll hangs
-    bool slowAdds;                   // requests are still queued at the signal
     double interruptAfter;
     int exitCode;
+    bool hang;      // the next result poll hangs
+    bool slowAdds;  // requests are still queued at the signal
   };
   const Case cases[] = {
-      {"SIGTERM while requests are queued", {"--jobs", "2"}, false, true, 1.0, 143},
-      {"SIGTERM while the poll hangs", {}, true, false, 1.0, 143},
-      {"SIGINT while collecting an earlier run's results", {"--wait", "10"}, true, false, 1.0, 130},
-      {"a wait shorter than the first poll", {"--wait", "0.2"}, false, false, 0, 0},
+      {"SIGTERM while requests are queued", {"--jobs", "2"}, 1.0, 143, false, true},
+      {"SIGTERM while the poll hangs", {}, 1.0, 143, true, false},
+      {"SIGINT while collecting an earlier run's results", {"--wait", "10"}, 1.0, 130, true, false},
+      {"a wait shorter than the first poll", {"--wait", "0.2"}, 0, 0, false, false},
   };
   int terminal = 0;
   for (const Case& c : cases) {

@@ -152,7 +152,7 @@ class Campaign {
       for (const auto& [certnum, name] : Held(sn)) heldBefore.emplace(sn, certnum);
     }
     m_simulator.ClearJournal();
-    const Finished finished = RunToEnd(FACEPADCTL_PATH, arguments, interruptAfter, signal);
+    Finished finished = RunToEnd(FACEPADCTL_PATH, arguments, interruptAfter, signal);
     ++m_runs;
     static const std::regex kAdd("^SN=([^\t]*)\t.*\"certnum\": ?\"([^\"]*)\"");
     m_lastAdds.clear();

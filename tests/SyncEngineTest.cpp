@@ -427,6 +427,7 @@ TEST_F(SyncAnswers, TwoServicesAtOnce) {
                                                   std::vector<std::string>{"T1", "T2"}, settings));
   }
   std::vector<std::thread> threads;
+  threads.reserve(syncs.size());
   for (auto& sync : syncs) threads.emplace_back([&sync] { sync->Run(); });
   for (std::thread& thread : threads) thread.join();
   for (auto& sync : syncs) {
