@@ -297,10 +297,13 @@ TEST_F(SyncAnswers, AnEmptiedTerminalIsRefilledWithTheAbsentCode) {
   simulator.Reset();  // the terminal forgot everyone; the ledger did not
   settings.absentCodes = {"102"};
   settings.prune.prune = true;
-  const Run run = Sync("A,Ann," + kPhoto + "\nB,Bo Lind,\nC,Chen,\n");
-  EXPECT_EQ(run.done, 2) << "B's update answered 102, then B added; D's delete counts as done";
+  const Run run = Sync("A,Ann," + kPhoto + "\nB,Bo Lind," + kOtherPhoto + "\nC,Chen,\n");
+  EXPECT_EQ(run.done, 2) << "B's update and photo answered 102, then B added once, with the "
+                            "photo; D's delete counts as done";
   EXPECT_EQ(run.left, 0);
-  EXPECT_TRUE(simulator.Model().FindPerson("T1", "B").has_value());
+  EXPECT_TRUE(run.inLine);
+  EXPECT_EQ(Sent("facepad/adduser"), 1U);
+  EXPECT_FALSE(simulator.Model().FindPerson("T1", "B")->facepic.empty());
   EXPECT_FALSE(simulator.Model().FindPerson("T1", "A").has_value())
       << "the ledger is not the terminal";
 }
@@ -397,19 +400,6 @@ TEST_F(SyncAnswers, APersonMaybeHeldIsSettledByTheCodesGiven) {
         << "A, and X only when the terminal said it lacks X";
     simulator.ClearJournal();
   }
-}
-
-// An update and a photo both answered "not held" bring one add, which
-// carries the photo: nothing is left.
-TEST_F(SyncAnswers, APhotoNotHeldAfterItsUpdateIsCoveredByTheAdd) {
-  Sync("A,Ann," + kPhoto + "\n");
-  simulator.Reset();
-  settings.absentCodes = {"102"};
-  const Run run = Sync("A,Ann Lee," + kOtherPhoto + "\n");
-  EXPECT_EQ(run.left, 0);
-  EXPECT_TRUE(run.inLine);
-  EXPECT_EQ(Sent("facepad/adduser"), 1U);
-  EXPECT_FALSE(simulator.Model().FindPerson("T1", "A")->facepic.empty());
 }
 
 // Two services synced at once from one ledger, each on its own thread with
