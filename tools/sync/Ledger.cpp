@@ -254,6 +254,9 @@ void Ledger::Settle(const std::vector<Settlement>& settlements) {
   Statement& photo =
       db.Prepared("UPDATE persons SET photo = ?3, maybe = 0 WHERE terminal = ?1 AND certnum = ?2");
   Statement& gone = db.Prepared("DELETE FROM persons WHERE terminal = ?1 AND certnum = ?2");
+  Statement& maybe = db.Prepared(
+      "INSERT INTO persons(terminal, certnum, fields, photo, maybe) VALUES(?1, ?2, NULL, NULL, 1) "
+      "ON CONFLICT DO UPDATE SET fields = NULL, photo = NULL, maybe = 1");
   Statement& code = db.Prepared(
       "INSERT INTO codes(terminal, code, count, last) VALUES(?1, ?2, 1, ?3) "
       "ON CONFLICT DO UPDATE SET count = count + 1, last = excluded.last");
@@ -276,6 +279,9 @@ void Ledger::Settle(const std::vector<Settlement>& settlements) {
       case Change::NotHeld:
         person(gone).Run();
         break;
+      case Change::MaybeHeld:
+        person(maybe).Run();
+        break;
       case Change::Confirmed:
         if (request.action == Action::Add) {
           person(held).Bind(3, request.fields).Bind(4, request.photo).Run();
@@ -288,22 +294,6 @@ void Ledger::Settle(const std::vector<Settlement>& settlements) {
         }
         break;
     }
-  }
-  transaction.Commit();
-}
-
-void Ledger::GiveUp(const std::vector<Request>& requests) {
-  if (requests.empty()) return;
-  auto lock = Hold();
-  Database& db = *m_database;
-  Transaction transaction(db);
-  Statement& remove = db.Prepared(kDeleteRequest);
-  Statement& maybe = db.Prepared(
-      "INSERT INTO persons(terminal, certnum, fields, photo, maybe) VALUES(?1, ?2, NULL, NULL, 1) "
-      "ON CONFLICT DO UPDATE SET fields = NULL, photo = NULL, maybe = 1");
-  for (const Request& request : requests) {
-    remove.Bind(1, request.id).Run();
-    maybe.Bind(1, request.terminal).Bind(2, request.certnum).Run();
   }
   transaction.Commit();
 }

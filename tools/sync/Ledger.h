@@ -48,6 +48,7 @@ enum class Change {
   Confirmed,    // the request was carried out: the terminal holds what it carried
   HeldUnknown,  // the terminal holds the person, with a record not known
   NotHeld,      // the terminal does not hold the person
+  MaybeHeld,    // no answer will come: the terminal may hold the person, record unknown
 };
 
 struct Settlement {
@@ -96,11 +97,8 @@ class Ledger {
   void Drop(const std::vector<std::string>& ids);
   // The request with this id, when it is in flight.
   std::optional<Request> Find(const std::string& id);
-  // Answers, applied in one transaction.
+  // Answers, and requests given up on, applied in one transaction.
   void Settle(const std::vector<Settlement>& settlements);
-  // Requests whose results will never come: each one's person is maybe held,
-  // with a record not known.
-  void GiveUp(const std::vector<Request>& requests);
   // The requests in flight to the terminals of `service`.
   std::vector<Request> InFlight(const std::string& service);
   std::vector<Request> InFlightTo(std::int64_t terminal);

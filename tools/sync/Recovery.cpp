@@ -42,7 +42,10 @@ void ServiceSync::Recover(Adaptor& adaptor) {
 }
 
 void ServiceSync::GiveUp(const std::vector<Request>& requests) {
-  m_ledger.GiveUp(requests);
+  std::vector<Settlement> lost;
+  lost.reserve(requests.size());
+  for (const Request& request : requests) lost.push_back({request, Change::MaybeHeld, {}});
+  m_ledger.Settle(lost);
   for (auto& report : m_reports) {
     const auto lost = std::count_if(requests.begin(), requests.end(), [&](const Request& request) {
       return request.terminal == report->terminal;

@@ -70,6 +70,7 @@ Settlement ServiceSync::Decide(const Job& job, const std::string& code,
       // which carries the photo.
       detail += followUp(Action::Add) ? ": adding it" : ": the add under way carries it";
       break;
+    case Change::MaybeHeld:  // given to requests without an answer, never by one
     case Change::None:
       // A person maybe held stays so until a code settles it; without
       // --absent-code, only the operator can say which code does.
