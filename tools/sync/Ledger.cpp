@@ -102,8 +102,6 @@ Request RequestFrom(const Statement& row) {
 #define REQUEST_COLUMNS "SELECT id, terminal, certnum, action, fields, photo FROM requests "
 constexpr const char* kDeleteRequest = "DELETE FROM requests WHERE id = ?1";
 constexpr const char* kFindRequest = REQUEST_COLUMNS "WHERE id = ?1";
-constexpr const char* kRequestsToService = REQUEST_COLUMNS
-    "WHERE terminal IN (SELECT id FROM terminals WHERE service = ?1) ORDER BY rowid";
 constexpr const char* kRequestsToTerminal = REQUEST_COLUMNS "WHERE terminal = ?1 ORDER BY rowid";
 #undef REQUEST_COLUMNS
 
@@ -296,15 +294,6 @@ void Ledger::Settle(const std::vector<Settlement>& settlements) {
     }
   }
   transaction.Commit();
-}
-
-std::vector<Request> Ledger::InFlight(const std::string& service) {
-  auto lock = Hold();
-  Statement find = m_database->Prepare(kRequestsToService);
-  find.Bind(1, service);
-  std::vector<Request> requests;
-  while (find.Step()) requests.push_back(RequestFrom(find));
-  return requests;
 }
 
 std::vector<Request> Ledger::InFlightTo(std::int64_t terminal) {

@@ -99,8 +99,7 @@ class Ledger {
   std::optional<Request> Find(const std::string& id);
   // Answers, and requests given up on, applied in one transaction.
   void Settle(const std::vector<Settlement>& settlements);
-  // The requests in flight to the terminals of `service`.
-  std::vector<Request> InFlight(const std::string& service);
+  // The requests in flight to `terminal`.
   std::vector<Request> InFlightTo(std::int64_t terminal);
 
   // A photo's digest, when the file's identity is the one hashed last time.

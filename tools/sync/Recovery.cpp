@@ -18,10 +18,23 @@ constexpr auto kQuietPolls = std::chrono::milliseconds(1000);
 
 }  // namespace
 
+std::vector<Request> ServiceSync::InFlightToOurTerminals() {
+  std::vector<Request> requests;
+  for (const auto& report : m_reports) {
+    for (Request& request : m_ledger.InFlightTo(report->terminal)) {
+      requests.push_back(std::move(request));
+    }
+  }
+  return requests;
+}
+
+// The requests to terminals this run does not name stay in flight, though
+// answers to them that come are settled: those terminals are not this run's
+// to judge.
 void ServiceSync::Recover(Adaptor& adaptor) {
   // Without a wait nothing is polled: the requests stay in flight, and
   // their persons wait for a run that asks for the answers.
-  if (m_settings.waitSeconds <= 0 || m_ledger.InFlight(m_service).empty()) return;
+  if (m_settings.waitSeconds <= 0 || InFlightToOurTerminals().empty()) return;
   const auto patience =
       std::min<Clock::duration>(Milliseconds(m_settings.waitSeconds), kQuietPolls);
   const std::uint64_t pollsBefore = adaptor.PollsEnded();
@@ -30,7 +43,7 @@ void ServiceSync::Recover(Adaptor& adaptor) {
     if (Match(adaptor.TakeResults(std::chrono::milliseconds(100)), true) > 0) {
       lastHeard = Clock::now();
     }
-    if (m_ledger.InFlight(m_service).empty()) return;
+    if (InFlightToOurTerminals().empty()) return;
     // Interrupted: what is in flight stays so; Finish() lets the poll end.
     if (g_interrupted) return;
     // However short the wait, one whole poll is heard: its results are
@@ -38,7 +51,7 @@ void ServiceSync::Recover(Adaptor& adaptor) {
     const bool polled = adaptor.PollsEnded() >= pollsBefore + 2;
     if (polled && Clock::now() - lastHeard >= patience) break;
   }
-  GiveUp(m_ledger.InFlight(m_service));
+  GiveUp(InFlightToOurTerminals());
 }
 
 void ServiceSync::GiveUp(const std::vector<Request>& requests) {

@@ -118,6 +118,7 @@ class ServiceSync {
   // brought; then counts what was left unsent or unanswered.
   void Finish(std::unique_ptr<Adaptor> adaptor);
   void Recover(Adaptor& adaptor);
+  std::vector<Request> InFlightToOurTerminals();
   // Records that the results of `requests` never came: their persons are
   // maybe held. One line per terminal.
   void GiveUp(const std::vector<Request>& requests);
