@@ -205,7 +205,7 @@ TEST(SyncLedger, KeepsToItsFileAndToOneWriter) {
 }
 
 // A ledger of the first schema is brought to the second in place: its
-// persons are held, none maybe held.
+// persons are held, none maybe held, and its requests still in flight.
 TEST(SyncLedger, MigratesTheFirstSchemaInPlace) {
   TemporaryFolder folder;
   const std::string path = folder / "old.db";
@@ -217,8 +217,11 @@ TEST(SyncLedger, MigratesTheFirstSchemaInPlace) {
         "CREATE TABLE persons(terminal INTEGER NOT NULL REFERENCES terminals(id) ON DELETE "
         "CASCADE, certnum TEXT NOT NULL, fields INTEGER, photo INTEGER,"
         " PRIMARY KEY(terminal, certnum)) WITHOUT ROWID;"
+        "CREATE TABLE requests(id TEXT PRIMARY KEY, terminal INTEGER NOT NULL, certnum TEXT NOT "
+        "NULL, action INTEGER NOT NULL, fields INTEGER, photo INTEGER, sent INTEGER NOT NULL);"
         "INSERT INTO terminals VALUES(1, 'h:1', 'T1');"
         "INSERT INTO persons VALUES(1, 'A', 7, NULL), (1, 'B', NULL, NULL);"
+        "INSERT INTO requests VALUES('r1', 1, 'C', 0, 1, NULL, 0);"
         "PRAGMA user_version=1");
   }
   Ledger ledger(path, false);
@@ -226,6 +229,7 @@ TEST(SyncLedger, MigratesTheFirstSchemaInPlace) {
   ASSERT_EQ(summaries.size(), 1U);
   EXPECT_EQ(summaries[0].persons, 2);
   EXPECT_EQ(summaries[0].maybeHeld, 0);
+  EXPECT_EQ(summaries[0].inFlight, 1);
   Statement version = ledger.Db().Prepare("PRAGMA user_version");
   ASSERT_TRUE(version.Step());
   EXPECT_EQ(version.Int(0), 2);
@@ -246,6 +250,7 @@ class SyncAnswers : public ::testing::Test {
     Roster read = ReadRoster(ledger, folder / "roster.csv");
     Globals service;
     service.port = simulator.Port();
+    service.timeoutSeconds = timeoutSeconds;
     ServiceSync sync(ledger, read, service, {"T1"}, settings);
     sync.Run();
     const TerminalReport& report = *sync.Reports().front();
@@ -257,6 +262,7 @@ class SyncAnswers : public ::testing::Test {
 
   FacepadSim::FacepadSimulator simulator;
   TemporaryFolder folder;
+  double timeoutSeconds = 30;
   SyncSettings settings = [] {
     SyncSettings defaults;
     defaults.waitSeconds = 10;
@@ -400,6 +406,29 @@ TEST_F(SyncAnswers, APersonMaybeHeldIsSettledByTheCodesGiven) {
         << "A, and X only when the terminal said it lacks X";
     simulator.ClearJournal();
   }
+}
+
+// A request the service carries out only after the runs gave up on it: its
+// late answer makes its person maybe held again, and the run that hears it
+// settles it, here by deleting a person the roster dropped.
+TEST_F(SyncAnswers, AnAnswerAfterItsRequestWasGivenUpOnIsHeard) {
+  simulator.AddFault(
+      FacepadSim::Fault::Delayed(std::chrono::seconds(6)).On("facepad/adduser").Times(1));
+  settings.waitSeconds = 1;
+  timeoutSeconds = 1;
+  EXPECT_EQ(Sync("A,Ann,\n").unanswered, 1) << "the add timed out, and may still come";
+  timeoutSeconds = 30;
+  settings.prune.prune = true;
+  settings.absentCodes = {"102"};
+  const Run givenUp = Sync("B,Bo,\n");
+  EXPECT_EQ(givenUp.lost, 1);
+  EXPECT_TRUE(givenUp.inLine) << "A is not held yet";
+  for (int i = 0; i < 200 && !simulator.Model().FindPerson("T1", "A"); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ASSERT_TRUE(simulator.Model().FindPerson("T1", "A").has_value()) << "the add, carried out late";
+  EXPECT_TRUE(Sync("B,Bo,\n").inLine);
+  EXPECT_FALSE(simulator.Model().FindPerson("T1", "A").has_value());
 }
 
 // Two services synced at once from one ledger, each on its own thread with

@@ -35,7 +35,8 @@ CREATE TABLE IF NOT EXISTS requests(
   action INTEGER NOT NULL,         -- 0 add, 1 update, 2 photo, 3 delete
   fields INTEGER,
   photo INTEGER,
-  sent INTEGER NOT NULL);          -- Unix time
+  sent INTEGER NOT NULL,           -- Unix time
+  given_up INTEGER NOT NULL DEFAULT 0);  -- 1: no answer came in time; its person is maybe held
 CREATE INDEX IF NOT EXISTS requests_by_terminal ON requests(terminal);
 CREATE TABLE IF NOT EXISTS codes(
   terminal INTEGER NOT NULL REFERENCES terminals(id) ON DELETE CASCADE,
@@ -96,13 +97,21 @@ Request RequestFrom(const Statement& row) {
   request.action = static_cast<Action>(row.Int(3));
   request.fields = row.OptionalInt(4);
   request.photo = row.OptionalInt(5);
+  request.givenUp = row.Int(6) != 0;
   return request;
 }
 
-#define REQUEST_COLUMNS "SELECT id, terminal, certnum, action, fields, photo FROM requests "
+#define REQUEST_COLUMNS \
+  "SELECT id, terminal, certnum, action, fields, photo, given_up FROM requests "
 constexpr const char* kDeleteRequest = "DELETE FROM requests WHERE id = ?1";
 constexpr const char* kFindRequest = REQUEST_COLUMNS "WHERE id = ?1";
-constexpr const char* kRequestsToTerminal = REQUEST_COLUMNS "WHERE terminal = ?1 ORDER BY rowid";
+constexpr const char* kRequestsToTerminal =
+    REQUEST_COLUMNS "WHERE terminal = ?1 AND NOT given_up ORDER BY rowid";
+constexpr const char* kMaybeHeld =
+    "INSERT INTO persons(terminal, certnum, fields, photo, maybe) VALUES(?1, ?2, NULL, NULL, 1) "
+    "ON CONFLICT DO UPDATE SET fields = NULL, photo = NULL, maybe = 1";
+// How long a request given up on is kept for its answer.
+constexpr std::int64_t kGivenUpSeconds = 7 * 24 * 3600;
 #undef REQUEST_COLUMNS
 
 }  // namespace
@@ -153,8 +162,13 @@ Ledger::Ledger(const std::string& path, bool makeFolder) : m_path(path) {
                         std::to_string(found) + ")");
     }
     Transaction transaction(db);
-    // Version 1 knew no maybe-held persons: each it holds is held.
-    if (found == 1) db.Execute("ALTER TABLE persons ADD COLUMN maybe INTEGER NOT NULL DEFAULT 0");
+    // Version 1 knew no maybe-held persons (each it holds is held) and gave
+    // up on no request.
+    if (found == 1) {
+      db.Execute(
+          "ALTER TABLE persons ADD COLUMN maybe INTEGER NOT NULL DEFAULT 0;"
+          "ALTER TABLE requests ADD COLUMN given_up INTEGER NOT NULL DEFAULT 0");
+    }
     db.Execute(kSchema);
     db.Execute(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
     transaction.Commit();
@@ -252,9 +266,7 @@ void Ledger::Settle(const std::vector<Settlement>& settlements) {
   Statement& photo =
       db.Prepared("UPDATE persons SET photo = ?3, maybe = 0 WHERE terminal = ?1 AND certnum = ?2");
   Statement& gone = db.Prepared("DELETE FROM persons WHERE terminal = ?1 AND certnum = ?2");
-  Statement& maybe = db.Prepared(
-      "INSERT INTO persons(terminal, certnum, fields, photo, maybe) VALUES(?1, ?2, NULL, NULL, 1) "
-      "ON CONFLICT DO UPDATE SET fields = NULL, photo = NULL, maybe = 1");
+  Statement& maybe = db.Prepared(kMaybeHeld);
   Statement& code = db.Prepared(
       "INSERT INTO codes(terminal, code, count, last) VALUES(?1, ?2, 1, ?3) "
       "ON CONFLICT DO UPDATE SET count = count + 1, last = excluded.last");
@@ -296,6 +308,23 @@ void Ledger::Settle(const std::vector<Settlement>& settlements) {
   transaction.Commit();
 }
 
+void Ledger::GiveUp(const std::vector<Request>& requests) {
+  auto lock = Hold();
+  Database& db = *m_database;
+  Transaction transaction(db);
+  Statement& givenUp = db.Prepared("UPDATE requests SET given_up = 1 WHERE id = ?1");
+  Statement& maybe = db.Prepared(kMaybeHeld);
+  for (const Request& request : requests) {
+    givenUp.Bind(1, request.id).Run();
+    maybe.Bind(1, request.terminal).Bind(2, request.certnum).Run();
+  }
+  const auto now = static_cast<std::int64_t>(std::time(nullptr));
+  db.Prepare("DELETE FROM requests WHERE given_up AND sent < ?1")
+      .Bind(1, now - kGivenUpSeconds)
+      .Run();
+  transaction.Commit();
+}
+
 std::vector<Request> Ledger::InFlightTo(std::int64_t terminal) {
   auto lock = Hold();
   Statement find = m_database->Prepare(kRequestsToTerminal);
@@ -303,6 +332,14 @@ std::vector<Request> Ledger::InFlightTo(std::int64_t terminal) {
   std::vector<Request> requests;
   while (find.Step()) requests.push_back(RequestFrom(find));
   return requests;
+}
+
+bool Ledger::AnyGivenUp(std::int64_t terminal) {
+  auto lock = Hold();
+  Statement find =
+      m_database->Prepare("SELECT 1 FROM requests WHERE terminal = ?1 AND given_up LIMIT 1");
+  find.Bind(1, terminal);
+  return find.Step();
 }
 
 std::optional<Digest> Ledger::CachedPhoto(const std::string& path, const FileIdentity& identity) {
@@ -343,7 +380,7 @@ std::vector<TerminalSummary> Ledger::Summaries(const std::string& sn) {
       "SELECT t.id, t.service, t.sn, "
       "(SELECT count(*) FROM persons p WHERE p.terminal = t.id), "
       "(SELECT count(*) FROM persons p WHERE p.terminal = t.id AND p.maybe), "
-      "(SELECT count(*) FROM requests r WHERE r.terminal = t.id) "
+      "(SELECT count(*) FROM requests r WHERE r.terminal = t.id AND NOT r.given_up) "
       "FROM terminals t WHERE ?1 = '' OR t.sn = ?1 ORDER BY t.service, t.sn");
   terminals.Bind(1, sn);
   Statement codes =

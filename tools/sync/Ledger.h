@@ -40,6 +40,9 @@ struct Request {
   Action action = Action::Add;
   std::optional<Digest> fields;  // what an add or update carries
   std::optional<Digest> photo;   // what an add or photo carries
+  // No answer came in time and its person was counted maybe held; kept so
+  // that an answer coming later still tells that it was carried out.
+  bool givenUp = false;
 };
 
 // What an answer tells of the person a request was for.
@@ -48,7 +51,7 @@ enum class Change {
   Confirmed,    // the request was carried out: the terminal holds what it carried
   HeldUnknown,  // the terminal holds the person, with a record not known
   NotHeld,      // the terminal does not hold the person
-  MaybeHeld,    // no answer will come: the terminal may hold the person, record unknown
+  MaybeHeld,    // the terminal may or may not hold the person, record unknown
 };
 
 struct Settlement {
@@ -95,12 +98,18 @@ class Ledger {
   void Record(const std::vector<Request>& requests);
   // Requests that were not posted, or that the service refused.
   void Drop(const std::vector<std::string>& ids);
-  // The request with this id, when it is in flight.
+  // The request with this id, when it is in flight or given up on.
   std::optional<Request> Find(const std::string& id);
-  // Answers, and requests given up on, applied in one transaction.
+  // Answers, applied in one transaction.
   void Settle(const std::vector<Settlement>& settlements);
-  // The requests in flight to `terminal`.
+  // Requests whose answers did not come in time: each one's person is maybe
+  // held, with a record not known. The request is kept, given up on, so
+  // that its answer, should it come, is still heard; after a week it goes.
+  void GiveUp(const std::vector<Request>& requests);
+  // The requests in flight to `terminal`, those given up on aside.
   std::vector<Request> InFlightTo(std::int64_t terminal);
+  // Whether a request to `terminal` was given up on and may still be answered.
+  bool AnyGivenUp(std::int64_t terminal);
 
   // A photo's digest, when the file's identity is the one hashed last time.
   std::optional<Digest> CachedPhoto(const std::string& path, const FileIdentity& identity);

@@ -3,11 +3,12 @@
 namespace Facepadctl {
 namespace {
 
-// Persons of terminal ?1 with a request in flight are left out of the plan.
+// Persons of terminal ?1 with a request in flight are left out of the plan;
+// requests given up on no longer count.
 std::string NotInFlight(const char* certnum) {
   return std::string(
              " AND NOT EXISTS (SELECT 1 FROM requests q WHERE q.terminal = ?1 AND "
-             "q.certnum = ") +
+             "NOT q.given_up AND q.certnum = ") +
          certnum + ")";
 }
 
@@ -82,7 +83,8 @@ PlanCounts Plan::Make(std::int64_t terminal, const Roster& roster, const PruneRu
   counts.adds = steps(kAdds);
   counts.updates = steps(kUpdates);
   counts.photos = steps(kPhotos);
-  counts.awaiting = Count(db, "SELECT count(*) FROM requests WHERE terminal = ?1", terminal);
+  counts.awaiting =
+      Count(db, "SELECT count(*) FROM requests WHERE terminal = ?1 AND NOT given_up", terminal);
   counts.maybeHeld = Count(db, kMaybeOnRoster, terminal);
   if (!rules.prune) {
     counts.offRoster = Count(db, "SELECT count(*)" + kOffRoster, terminal);

@@ -30,11 +30,14 @@ std::vector<Request> ServiceSync::InFlightToOurTerminals() {
 
 // The requests to terminals this run does not name stay in flight, though
 // answers to them that come are settled: those terminals are not this run's
-// to judge.
+// to judge. Where a request was given up on, one whole poll is heard even
+// with nothing in flight: its answer may have come since.
 void ServiceSync::Recover(Adaptor& adaptor) {
+  bool givenUp = false;
+  for (const auto& report : m_reports) givenUp = givenUp || m_ledger.AnyGivenUp(report->terminal);
   // Without a wait nothing is polled: the requests stay in flight, and
   // their persons wait for a run that asks for the answers.
-  if (m_settings.waitSeconds <= 0 || InFlightToOurTerminals().empty()) return;
+  if (m_settings.waitSeconds <= 0 || (!givenUp && InFlightToOurTerminals().empty())) return;
   const auto patience =
       std::min<Clock::duration>(Milliseconds(m_settings.waitSeconds), kQuietPolls);
   const std::uint64_t pollsBefore = adaptor.PollsEnded();
@@ -43,22 +46,19 @@ void ServiceSync::Recover(Adaptor& adaptor) {
     if (Match(adaptor.TakeResults(std::chrono::milliseconds(100)), true) > 0) {
       lastHeard = Clock::now();
     }
-    if (InFlightToOurTerminals().empty()) return;
     // Interrupted: what is in flight stays so; Finish() lets the poll end.
     if (g_interrupted) return;
     // However short the wait, one whole poll is heard: its results are
     // handed over before the next poll ends.
     const bool polled = adaptor.PollsEnded() >= pollsBefore + 2;
+    if (InFlightToOurTerminals().empty() && (polled || !givenUp)) return;
     if (polled && Clock::now() - lastHeard >= patience) break;
   }
   GiveUp(InFlightToOurTerminals());
 }
 
 void ServiceSync::GiveUp(const std::vector<Request>& requests) {
-  std::vector<Settlement> lost;
-  lost.reserve(requests.size());
-  for (const Request& request : requests) lost.push_back({request, Change::MaybeHeld, {}});
-  m_ledger.Settle(lost);
+  m_ledger.GiveUp(requests);
   for (auto& report : m_reports) {
     const auto lost = std::count_if(requests.begin(), requests.end(), [&](const Request& request) {
       return request.terminal == report->terminal;

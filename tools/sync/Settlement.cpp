@@ -93,7 +93,9 @@ std::size_t ServiceSync::Match(const std::vector<Result>& results, bool lateOnly
   std::unique_lock<std::mutex> lock(m_mutex);
   // Answers to earlier runs' requests first, then this run's in the order
   // they were made: a later request's answer is the newer word on a person.
+  // Last, the answers to requests given up on, whose moment is not known.
   std::vector<std::pair<std::int64_t, const Result*>> ours;
+  std::vector<Settlement> givenUp;
   for (const Result& result : results) {
     const auto pending = lateOnly ? m_pending.end() : m_pending.find(result.id);
     if (pending != m_pending.end()) {
@@ -106,12 +108,21 @@ std::size_t ServiceSync::Match(const std::vector<Result>& results, bool lateOnly
     // made afterwards, sends whatever it leaves to do.
     const std::optional<Request> earlier = m_ledger.Find(result.id);
     if (!earlier || SnOf(earlier->terminal) != result.sn) continue;
-    const Change change = Meaning(*earlier, result.code, m_settings);
+    Change change = Meaning(*earlier, result.code, m_settings);
+    std::string detail = "the answer to request " + result.id + " of an earlier run";
+    if (earlier->givenUp) {
+      // Carried out after all, at a time not known against what was sent
+      // since: its person is maybe held again. A code that says it changed
+      // nothing changes nothing.
+      const bool changed = result.code == "0" || change == Change::None;
+      change = changed ? Change::MaybeHeld : Change::None;
+      detail += ", given up on" + std::string(changed ? ": the person is maybe held again" : "");
+    }
     if (TerminalReport* report = ReportFor(earlier->terminal)) {
       Say(report->sn, *earlier, 0, result.code == "0" ? Status::Done : Status::Result, result.code,
-          "the answer to request " + result.id + " of an earlier run");
+          detail);
     }
-    settlements.push_back({*earlier, change, result.code});
+    (earlier->givenUp ? givenUp : settlements).push_back({*earlier, change, result.code});
   }
   std::sort(ours.begin(), ours.end());
   for (const auto& [order, result] : ours) {
@@ -126,6 +137,7 @@ std::size_t ServiceSync::Match(const std::vector<Result>& results, bool lateOnly
       pending->second.answered = true;  // its post has not returned yet
     }
   }
+  settlements.insert(settlements.end(), givenUp.begin(), givenUp.end());
   m_ledger.Settle(settlements);
   m_roomFreed.notify_one();
   if (!followUps.empty() && !Stopping()) {
