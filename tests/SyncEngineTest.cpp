@@ -9,6 +9,7 @@
 #include <fstream>
 #include <thread>
 
+#include "Csv.h"
 #include "FacepadSimulator.h"
 #include "Ledger.h"
 #include "Plan.h"
@@ -455,6 +456,27 @@ TEST_F(SyncAnswers, TwoServicesAtOnce) {
   for (const FacepadSim::FacepadSimulator* service : {&simulator, &second}) {
     EXPECT_EQ(service->Model().PersonCount("T1"), 3U);
     EXPECT_EQ(service->Model().PersonCount("T2"), 3U);
+  }
+}
+
+// A row is read whole up to the line limit, a multi-byte character across
+// it included, and is a bad row beyond it: never sent with fields it lacks.
+TEST(SyncRoster, RowsAtTheLineLimitAreReadWhole) {
+  TemporaryFolder folder;
+  Ledger ledger(folder / "ledger.db", false);
+  for (const std::size_t length :
+       {kLongestLine - 2, kLongestLine - 1, kLongestLine, kLongestLine + 1, kLongestLine + 2}) {
+    SCOPED_TRACE(length);
+    const std::string name = std::string(length - 6, 'x') + "\xC3\xA9";  // "U-1," then the name
+    WriteFile(folder / "roster.csv", "certnum,name\nU-1," + name + "\n");
+    g_ignoredBadRows.clear();
+    Roster roster = ReadRoster(ledger, folder / "roster.csv");
+    EXPECT_EQ(roster.Valid(), length <= kLongestLine ? 1 : 0);
+    if (length <= kLongestLine) {
+      const Person person = roster.Row(2).person;
+      EXPECT_EQ(person.at("certnum"), "U-1");
+      EXPECT_EQ(person.at("name"), name);
+    }
   }
 }
 

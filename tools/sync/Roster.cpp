@@ -43,9 +43,11 @@ std::string RecordText(const Person& person) {
   return CsvLine(values);
 }
 
+// The record came from a row within the line limit, but holds every key:
+// its text may be longer than the row was, so no limit applies to it.
 Person PersonFromRecord(const std::string& text) {
   std::istringstream input(text);
-  CsvReader reader(input);
+  CsvReader reader(input, text.size());
   const std::optional<CsvRecord> record = reader.Next();
   Person person;
   for (std::size_t k = 0; k < kPersonKeys.size(); ++k) {
