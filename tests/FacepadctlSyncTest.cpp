@@ -210,7 +210,7 @@ TEST_F(FacepadctlSync, TerminalsBehindSeveralServices) {
   const Finished down = RunToEnd(
       FACEPADCTL_PATH, {"sync", roster, "--inventory", inventory, "--ledger", dir + "/ledger.db"});
   EXPECT_EQ(down.exitCode, 1);
-  EXPECT_TRUE(Has(down.out, "not available")) << down.out;
+  EXPECT_TRUE(Has(down.err, "not available")) << down.err;
   EXPECT_EQ(simulator.Model().PersonCount("T1"), 6U);
 
   WriteFile(inventory, "host,port,sn\nh,1,T1\nh,1,T1\n");

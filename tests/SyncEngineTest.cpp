@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "Csv.h"
+#include "ExitCodes.h"
 #include "FacepadSimulator.h"
 #include "Ledger.h"
 #include "Plan.h"
@@ -430,6 +431,41 @@ TEST_F(SyncAnswers, AnAnswerAfterItsRequestWasGivenUpOnIsHeard) {
   ASSERT_TRUE(simulator.Model().FindPerson("T1", "A").has_value()) << "the add, carried out late";
   EXPECT_TRUE(Sync("B,Bo,\n").inLine);
   EXPECT_FALSE(simulator.Model().FindPerson("T1", "A").has_value());
+}
+
+// A request the service refuses as too large would be refused again: a
+// person must act (exit 3), the others go on.
+TEST_F(SyncAnswers, ARequestRefusedAsTooLargeNeedsAPerson) {
+  FacepadSim::SimulatorOptions small;
+  small.maxBody = 8 * 1024;
+  FacepadSim::FacepadSimulator service(small);
+  WriteFile(folder / "big.png", std::string("\x89PNG\r\n\x1A\n", 8) + std::string(20000, 'p'));
+  WriteFile(folder / "roster.csv", "certnum,name,photo\nA,Ann,big.png\nB,Bo,\n");
+  Ledger ledger(folder / "ledger.db", false);
+  Roster read = ReadRoster(ledger, folder / "roster.csv");
+  Globals where;
+  where.port = service.Port();
+  ServiceSync sync(ledger, read, where, {"T1"}, settings);
+  sync.Run();
+  const TerminalReport& report = *sync.Reports().front();
+  EXPECT_EQ(report.tooLarge, 1);
+  EXPECT_EQ(report.left, 0);
+  EXPECT_EQ(SyncExitCode({&report}, {}), kNeedsPerson);
+  EXPECT_TRUE(service.Model().FindPerson("T1", "B").has_value());
+}
+
+// With no result coming (another client takes them all), holding back while
+// 4,000 await their results lasts the wait once, not once a batch.
+TEST_F(SyncAnswers, HoldingBackEndsOnceNoResultCameForTheWait) {
+  simulator.AddFault(FacepadSim::Fault::Answer(500).On("facepad/getresult"));
+  settings.waitSeconds = 2;
+  std::string rows;
+  for (int i = 0; i < 4000 + 1280; ++i) rows += "P" + std::to_string(i) + ",N,\n";
+  EXPECT_EQ(Sync(rows).unanswered, 5280);
+  const auto adds = simulator.Requests("facepad/adduser");
+  ASSERT_EQ(adds.size(), 5280U);
+  // Twenty batches after the first 4,000: one wait, not one a batch or two.
+  EXPECT_LT(adds.back().received - adds[3999].received, std::chrono::seconds(10));
 }
 
 // Two services synced at once from one ledger, each on its own thread with

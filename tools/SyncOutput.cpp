@@ -52,7 +52,7 @@ json_object* PlanJson(const PlanCounts& plan) {
 
 bool InLine(const TerminalReport& report) {
   return report.unavailable.empty() && report.planned && report.after.InLine() && report.bad == 0 &&
-         report.left == 0 && report.notSent == 0;
+         report.tooLarge == 0 && report.left == 0 && report.notSent == 0;
 }
 
 bool LeftToRetry(const TerminalReport& report, const SummaryContext& context) {
@@ -61,8 +61,8 @@ bool LeftToRetry(const TerminalReport& report, const SummaryContext& context) {
 }
 
 bool NeedsPerson(const TerminalReport& report, const SummaryContext& context) {
-  return report.bad > 0 || report.after.deletesHeld > 0 || !report.after.pruneOff.empty() ||
-         (report.after.maybeHeld > 0 && !context.absentCodeGiven);
+  return report.bad > 0 || report.tooLarge > 0 || report.after.deletesHeld > 0 ||
+         !report.after.pruneOff.empty() || (report.after.maybeHeld > 0 && !context.absentCodeGiven);
 }
 
 int SyncExitCode(const std::vector<const TerminalReport*>& reports, const SummaryContext& context) {
@@ -102,6 +102,7 @@ void PrintJsonSummary(const std::string& command, const TerminalReport& report,
         .Add("held", static_cast<long long>(report.held))
         .Add("absent", static_cast<long long>(report.absent))
         .Add("left", static_cast<long long>(report.left))
+        .Add("too_large", static_cast<long long>(report.tooLarge))
         .Add("not_sent", static_cast<long long>(report.notSent))
         .Add("unanswered", static_cast<long long>(report.unanswered))
         .Add("lost", static_cast<long long>(report.lost));
@@ -141,6 +142,9 @@ std::vector<std::string> SentParts(const TerminalReport& report) {
                     (codes.empty() ? "" : " (" + Join(codes, ", ") + ")"));
   }
   if (report.bad > 0) parts.push_back(Count(report.bad, "photo") + " gone bad since planned");
+  if (report.tooLarge > 0) {
+    parts.push_back(std::to_string(report.tooLarge) + " refused as too large");
+  }
   if (report.notSent > 0) parts.push_back(std::to_string(report.notSent) + " not sent");
   if (report.lost > 0) {
     parts.push_back(std::to_string(report.lost) + " earlier results never came");
@@ -235,6 +239,14 @@ void PrintHints(const SyncSettings& settings, const std::vector<const TerminalRe
   };
   if (settings.heldCodes.empty()) {
     hint(addCodes, "adds", "the terminal already holds the person", "--held-code");
+  }
+  std::int64_t tooLarge = 0;
+  for (const TerminalReport* report : reports) tooLarge += report->tooLarge;
+  if (tooLarge > 0) {
+    Note(std::to_string(tooLarge) + (tooLarge == 1 ? " request was" : " requests were") +
+         " refused by the service as too large (status 413), and would be again: make those "
+         "photos smaller, or give --max-photo with what the service takes, so that larger ones "
+         "are bad rows");
   }
   if (settings.absentCodes.empty()) {
     hint(otherCodes, "updates, photos or deletes", "the terminal does not hold the person",

@@ -111,13 +111,14 @@ void ServiceSync::Produce() {
             m_plan.Steps(report->terminal, after, kStepsPerBatch);
         if (steps.empty()) break;
         {
-          // Results another client takes never come: hold back no longer
-          // than the wait for results, counted from the last one heard.
+          // Results another client takes never come: once none has come for
+          // the wait, holding back ends for the rest of the run, rather than
+          // letting one batch through per wait.
           std::unique_lock<std::mutex> lock(m_mutex);
           m_roomFreed.wait(lock, [&] {
+            if (m_holdingBack && Clock::now() - m_lastResult >= patience) m_holdingBack = false;
             return Stopping() ||
-                   (m_queue.size() < queueLimit &&
-                    (m_awaiting < kMostAwaiting || Clock::now() - m_lastHeard >= patience));
+                   (m_queue.size() < queueLimit && (m_awaiting < kMostAwaiting || !m_holdingBack));
           });
           if (Stopping()) break;
         }
@@ -198,11 +199,13 @@ void ServiceSync::Post(Adaptor& adaptor, Job& job) {
     m_pending.erase(request.id);
     return;
   }
+  // Sent again, it would be refused again: only a smaller photo helps.
+  const bool tooLarge = failure.failure == Failure::Status && failure.status == 413;
   if (mayHaveArrived) {
     Say(sn, request, job.line, Status::Failed, {},
         FailureText(failure) + "; the service may still carry it out, so its result is awaited");
   } else {
-    ++job.report->left;
+    ++(tooLarge ? job.report->tooLarge : job.report->left);
     ++job.report->finished;
     m_ledger.Drop({request.id});
     Say(sn, request, job.line, FailureClass(failure), {}, FailureText(failure));

@@ -41,6 +41,7 @@ void ServiceSync::Run() {
       report->after = m_plan.Left(report->terminal, m_roster, m_settings.prune);
     }
   } catch (const std::exception& error) {
+    Note(m_settings.command + ": " + m_service + ": " + error.what());
     for (auto& report : m_reports) {
       if (report->unavailable.empty()) report->unavailable = error.what();
     }
@@ -92,6 +93,7 @@ bool ServiceSync::Probe(Adaptor& adaptor) {
   if (adaptor.GetAvailableFace(none)) return true;
   const std::string why =
       "the service at " + m_service + " is not available: " + FailureText(Adaptor::LastFailure());
+  Note(m_settings.command + ": " + why);  // a failure, told on stderr as every failure is
   for (auto& report : m_reports) report->unavailable = why;
   return false;
 }
@@ -118,7 +120,7 @@ void ServiceSync::RunSync() {
 }
 
 void ServiceSync::Send(Adaptor& adaptor) {
-  m_lastHeard = Clock::now();
+  m_lastHeard = m_lastResult = Clock::now();
   std::vector<std::thread> threads;
   const auto stopAndJoin = [&] {
     {

@@ -61,6 +61,7 @@ struct TerminalReport {
   std::int64_t absent = 0;      // updates and photos answered "not held", then added
   std::int64_t left = 0;        // steps that the same command may settle when run again
   std::int64_t bad = 0;         // steps a photo that turned bad kept from being sent
+  std::int64_t tooLarge = 0;    // requests the service refused as too large (413)
   std::int64_t notSent = 0;     // steps not sent: the run stopped
   std::int64_t unanswered = 0;  // requests still in flight when the run ended
   std::int64_t lost = 0;        // earlier requests whose answers never came
@@ -164,7 +165,9 @@ class ServiceSync {
   bool m_over = false;
   bool m_serviceGone = false;
   int m_unreachableInARow = 0;
-  std::chrono::steady_clock::time_point m_lastHeard;
+  std::chrono::steady_clock::time_point m_lastHeard;   // a result, or a request accepted
+  std::chrono::steady_clock::time_point m_lastResult;  // a result
+  bool m_holdingBack = true;  // until no result comes for the wait: then for good
 };
 
 }  // namespace Facepadctl

@@ -129,7 +129,7 @@ std::size_t ServiceSync::Match(const std::vector<Result>& results, bool lateOnly
     const auto pending = m_pending.find(result->id);
     if (pending == m_pending.end() || pending->second.answered) continue;  // a repeat
     settlements.push_back(Decide(pending->second.job, result->code, followUps));
-    m_lastHeard = Clock::now();
+    m_lastHeard = m_lastResult = Clock::now();
     if (pending->second.posted) {
       --m_awaiting;
       m_pending.erase(pending);
