@@ -199,15 +199,37 @@ TEST(SyncLedger, KeepsToItsFileAndToOneWriter) {
   std::filesystem::create_symlink(folder / "important.txt", folder / "link.db");
   EXPECT_THROW(Ledger(folder / "link.db", false), LedgerError);
   EXPECT_EQ(ReadText(folder / "important.txt"), "keep me");
-  {
-    Database newer(path, SQLITE_OPEN_READWRITE);
-    newer.Execute("PRAGMA user_version=3");
-  }
-  EXPECT_THROW(Ledger(path, false), LedgerError);
 }
 
-// A ledger of the first schema is brought to the second in place: its
-// persons are held, none maybe held, and its requests still in flight.
+// A damaged file, another program's database or a newer ledger is refused
+// as a matter for a person, before anything is written to it.
+TEST(SyncLedger, RefusesWhatIsNotALedgerWithoutWritingToIt) {
+  TemporaryFolder folder;
+  const std::string sqlite = "SQLite format 3";
+  const std::pair<const char*, std::string> cases[] = {
+      {"not a database", std::string(4096, 'x')},
+      {"damaged", sqlite + std::string(1, '\0') + std::string(4080, '\xff')},
+      {"another program's", "CREATE TABLE state(key TEXT)"},
+      {"a newer ledger", "PRAGMA application_id=1179665228; PRAGMA user_version=3"},
+  };
+  for (const auto& [what, content] : cases) {
+    SCOPED_TRACE(what);
+    const std::string path = folder / (std::string(what) + ".db");
+    if (content.rfind("CREATE", 0) == 0 || content.rfind("PRAGMA", 0) == 0) {
+      Database(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE).Execute(content.c_str());
+    } else {
+      WriteFile(path, content);
+    }
+    const std::string before = ReadText(path);
+    EXPECT_THROW(Ledger(path, false), LedgerUnusable);
+    EXPECT_THROW(Ledger(path, false, Ledger::Access::ReadOnly), LedgerUnusable);
+    EXPECT_EQ(ReadText(path), before);
+  }
+}
+
+// A ledger of the first schema is read as it is, or brought to the second
+// in place: its persons are held, none maybe held, and its requests still in
+// flight.
 TEST(SyncLedger, MigratesTheFirstSchemaInPlace) {
   TemporaryFolder folder;
   const std::string path = folder / "old.db";
@@ -221,20 +243,28 @@ TEST(SyncLedger, MigratesTheFirstSchemaInPlace) {
         " PRIMARY KEY(terminal, certnum)) WITHOUT ROWID;"
         "CREATE TABLE requests(id TEXT PRIMARY KEY, terminal INTEGER NOT NULL, certnum TEXT NOT "
         "NULL, action INTEGER NOT NULL, fields INTEGER, photo INTEGER, sent INTEGER NOT NULL);"
+        "CREATE TABLE codes(terminal INTEGER NOT NULL, code TEXT NOT NULL, count INTEGER NOT "
+        "NULL, last INTEGER NOT NULL, PRIMARY KEY(terminal, code)) WITHOUT ROWID;"
         "INSERT INTO terminals VALUES(1, 'h:1', 'T1');"
         "INSERT INTO persons VALUES(1, 'A', 7, NULL), (1, 'B', NULL, NULL);"
         "INSERT INTO requests VALUES('r1', 1, 'C', 0, 1, NULL, 0);"
         "PRAGMA user_version=1");
   }
-  Ledger ledger(path, false);
-  const std::vector<TerminalSummary> summaries = ledger.Summaries("T1");
-  ASSERT_EQ(summaries.size(), 1U);
-  EXPECT_EQ(summaries[0].persons, 2);
-  EXPECT_EQ(summaries[0].maybeHeld, 0);
-  EXPECT_EQ(summaries[0].inFlight, 1);
-  Statement version = ledger.Db().Prepare("PRAGMA user_version");
-  ASSERT_TRUE(version.Step());
-  EXPECT_EQ(version.Int(0), 2);
+  const std::string before = ReadText(path);
+  for (const auto access : {Ledger::Access::ReadOnly, Ledger::Access::Write}) {
+    Ledger ledger(path, false, access);
+    const std::vector<TerminalSummary> summaries = ledger.Summaries("T1");
+    ASSERT_EQ(summaries.size(), 1U);
+    EXPECT_EQ(summaries[0].persons, 2);
+    EXPECT_EQ(summaries[0].maybeHeld, 0);
+    EXPECT_EQ(summaries[0].inFlight, 1);
+    Statement version = ledger.Db().Prepare("PRAGMA user_version");
+    ASSERT_TRUE(version.Step());
+    EXPECT_EQ(version.Int(0), access == Ledger::Access::ReadOnly ? 1 : 2);
+    if (access == Ledger::Access::ReadOnly) {
+      EXPECT_EQ(ReadText(path), before) << "read as it is";
+    }
+  }
 }
 
 // Runs of the engine against a simulated service, each with its ledger.

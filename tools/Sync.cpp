@@ -45,8 +45,9 @@ std::string LedgerPath(const std::string& given) {
 }
 
 // The ledger of --ledger, or the default one, made when it is not there.
-std::unique_ptr<Ledger> OpenLedger(const std::string& given) {
-  return std::make_unique<Ledger>(LedgerPath(given), given.empty());
+std::unique_ptr<Ledger> OpenLedger(const std::string& given,
+                                   Ledger::Access access = Ledger::Access::Write) {
+  return std::make_unique<Ledger>(LedgerPath(given), given.empty(), access);
 }
 
 void PrintLedgerSummary(const TerminalSummary& summary) {
@@ -272,7 +273,11 @@ Subcommand AddLedger(CLI::App& parent) {
               Note("there is no ledger at " + path + ": no sync has used it yet");
               return kFailed;
             }
-            const std::unique_ptr<Ledger> ledger = OpenLedger(options->ledgerPath);
+            // show writes nothing and takes no lock: it works beside a run,
+            // and on a file or mount it may not write.
+            const std::unique_ptr<Ledger> ledger =
+                OpenLedger(options->ledgerPath,
+                           forget->parsed() ? Ledger::Access::Write : Ledger::Access::ReadOnly);
             if (forget->parsed()) {
               ledger->LockForWriting();
               const std::vector<std::string> services = ledger->Forget(options->sn);

@@ -13,6 +13,7 @@
 #include "ExitCodes.h"
 #include "Output.h"
 #include "PersonInput.h"
+#include "sync/Ledger.h"
 
 namespace Facepadctl {
 namespace {
@@ -220,6 +221,9 @@ int main(int argc, char** argv) {
     return Facepadctl::Run(argc, argv);
   } catch (const Facepadctl::UsageError& error) {
     return Facepadctl::UsageFailure(error.what());
+  } catch (const Facepadctl::LedgerUnusable& error) {
+    Facepadctl::Note(error.what());  // running again cannot help: a person must act
+    return Facepadctl::kNeedsPerson;
   } catch (const Facepadctl::InputError& error) {
     Facepadctl::Note(error.what());
     return Facepadctl::kFailed;

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <system_error>
@@ -14,6 +15,8 @@ namespace Facepadctl {
 namespace {
 
 constexpr int kSchemaVersion = 2;
+// Marks an SQLite file as a ledger ("FPCL"); ledgers of schema 1 predate it.
+constexpr std::int64_t kApplicationId = 0x4650434C;
 
 constexpr const char* kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS terminals(
@@ -146,32 +149,112 @@ bool Ledger::Exists(const std::string& path) {
   return lstat(path.c_str(), &status) == 0;
 }
 
-Ledger::Ledger(const std::string& path, bool makeFolder) : m_path(path) {
+namespace {
+
+std::int64_t Pragma(Database& db, const char* name) {
+  Statement pragma = db.Prepare((std::string("PRAGMA ") + name).c_str());
+  return pragma.Step() ? pragma.Int(0) : 0;
+}
+
+// What the file holds, read before anything is written to it: the schema's
+// version, 0 for a file with nothing in it yet. Throws LedgerUnusable for a
+// damaged file, another program's database or a newer ledger.
+std::int64_t LedgerVersion(Database& db, const std::string& path) {
+  const std::string rebuild =
+      ": move it aside, and sync with --held-code to rebuild the ledger (a rebuilt ledger "
+      "cannot delete persons it never knew of)";
+  const std::string another = ": give --ledger the path of a ledger, or of a file not there yet";
+  try {
+    Statement check = db.Prepare("PRAGMA quick_check(1)");
+    if (!check.Step() || check.Text(0) != "ok") {
+      throw LedgerUnusable("the ledger " + path + " is damaged" + rebuild);
+    }
+    const std::int64_t application = Pragma(db, "application_id");
+    const std::int64_t version = Pragma(db, "user_version");
+    Statement tables = db.Prepare(
+        "SELECT count(*), count(*) FILTER (WHERE name IN ('terminals', 'persons', 'requests')) "
+        "FROM sqlite_master WHERE type = 'table'");
+    tables.Step();
+    const bool empty = tables.Int(0) == 0;
+    const bool firstSchema = version == 1 && tables.Int(1) == 3;
+    if (application != kApplicationId && !(application == 0 && (empty || firstSchema))) {
+      throw LedgerUnusable(path + " is an SQLite database, but not a facepadctl ledger" + another);
+    }
+    if (version > kSchemaVersion) {
+      throw LedgerUnusable("the ledger " + path + " was written by a newer facepadctl (schema " +
+                           std::to_string(version) + ")");
+    }
+    return empty ? 0 : version;
+  } catch (const DatabaseError& error) {
+    throw LedgerUnusable("the ledger " + path + " cannot be read (" + error.what() + ")" + rebuild);
+  }
+}
+
+// `path` as an SQLite URI that opens it as never changing: for a ledger in
+// a folder no one may write, where SQLite cannot make the shared-memory file
+// that reading a WAL database otherwise needs.
+std::string ImmutableUri(const std::string& path) {
+  std::string uri = "file:";
+  for (const char c : path) {
+    if (c == '%' || c == '?' || c == '#') {
+      char escaped[4];
+      std::snprintf(escaped, sizeof escaped, "%%%02X", static_cast<unsigned char>(c));
+      uri += escaped;
+    } else {
+      uri += c;
+    }
+  }
+  return uri + "?immutable=1";
+}
+
+}  // namespace
+
+void Ledger::OpenReadOnly() {
+  try {
+    m_database = std::make_unique<Database>(m_path, SQLITE_OPEN_READONLY);
+    m_version = LedgerVersion(*m_database, m_path);
+  } catch (const LedgerUnusable&) {
+    if (access(m_path.c_str(), W_OK) == 0 || access(Folder(m_path).c_str(), W_OK) == 0) throw;
+    m_database =
+        std::make_unique<Database>(ImmutableUri(m_path), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
+    m_version = LedgerVersion(*m_database, m_path);
+  }
+  if (m_version == 0) throw LedgerUnusable("the ledger " + m_path + " is empty");
+  m_database->Execute("PRAGMA query_only=ON");
+}
+
+Ledger::Ledger(const std::string& path, bool makeFolder, Access access) : m_path(path) {
+  if (access == Access::ReadOnly) {
+    try {
+      OpenReadOnly();
+      return;
+    } catch (const DatabaseError& error) {
+      throw LedgerError("cannot use the ledger " + path + ": " + error.what());
+    }
+  }
   if (makeFolder) MakeFolders(Folder(path));
   CheckOrMakeFile(path);
   try {
     m_database = std::make_unique<Database>(path, SQLITE_OPEN_READWRITE);
     Database& db = *m_database;
+    m_version = LedgerVersion(db, path);
     db.Execute(
         "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;"
         "PRAGMA temp_store=FILE; PRAGMA cache_size=-8192");
-    Statement version = db.Prepare("PRAGMA user_version");
-    const std::int64_t found = version.Step() ? version.Int(0) : 0;
-    if (found > kSchemaVersion) {
-      throw LedgerError("the ledger " + path + " was written by a newer facepadctl (schema " +
-                        std::to_string(found) + ")");
-    }
     Transaction transaction(db);
     // Version 1 knew no maybe-held persons (each it holds is held) and gave
     // up on no request.
-    if (found == 1) {
+    if (m_version == 1) {
       db.Execute(
           "ALTER TABLE persons ADD COLUMN maybe INTEGER NOT NULL DEFAULT 0;"
           "ALTER TABLE requests ADD COLUMN given_up INTEGER NOT NULL DEFAULT 0");
     }
     db.Execute(kSchema);
-    db.Execute(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
+    db.Execute(("PRAGMA user_version=" + std::to_string(kSchemaVersion) +
+                "; PRAGMA application_id=" + std::to_string(kApplicationId))
+                   .c_str());
     transaction.Commit();
+    m_version = kSchemaVersion;
   } catch (const DatabaseError& error) {
     throw LedgerError("cannot use the ledger " + path + ": " + error.what());
   }
@@ -376,12 +459,17 @@ void Ledger::CachePhoto(const std::string& path, const FileIdentity& identity, D
 std::vector<TerminalSummary> Ledger::Summaries(const std::string& sn) {
   auto lock = Hold();
   Database& db = *m_database;
+  // A ledger of schema 1, opened read-only, is read as it is: it knew no
+  // maybe-held persons nor requests given up on.
+  const bool first = m_version == 1;
   Statement terminals = db.Prepare(
-      "SELECT t.id, t.service, t.sn, "
-      "(SELECT count(*) FROM persons p WHERE p.terminal = t.id), "
-      "(SELECT count(*) FROM persons p WHERE p.terminal = t.id AND p.maybe), "
-      "(SELECT count(*) FROM requests r WHERE r.terminal = t.id AND NOT r.given_up) "
-      "FROM terminals t WHERE ?1 = '' OR t.sn = ?1 ORDER BY t.service, t.sn");
+      (std::string("SELECT t.id, t.service, t.sn, "
+                   "(SELECT count(*) FROM persons p WHERE p.terminal = t.id), ") +
+       (first ? "0, " : "(SELECT count(*) FROM persons p WHERE p.terminal = t.id AND p.maybe), ") +
+       "(SELECT count(*) FROM requests r WHERE r.terminal = t.id" +
+       (first ? "" : " AND NOT r.given_up") +
+       ") FROM terminals t WHERE ?1 = '' OR t.sn = ?1 ORDER BY t.service, t.sn")
+          .c_str());
   terminals.Bind(1, sn);
   Statement codes =
       db.Prepare("SELECT code, count FROM codes WHERE terminal = ?1 ORDER BY last DESC, code");

@@ -29,6 +29,13 @@ class LedgerError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The file is damaged, or is not a ledger at all: running again cannot help,
+// a person must move it aside. Nothing was written to it.
+class LedgerUnusable : public LedgerError {
+ public:
+  using LedgerError::LedgerError;
+};
+
 // What a request asks of the terminal.
 enum class Action { Add, Update, Photo, Delete };
 const char* ActionName(Action action);  // "add", "update", "photo", "delete"
@@ -77,10 +84,14 @@ class Ledger {
   // Whether something is at `path` (a ledger, or what a refusal names).
   static bool Exists(const std::string& path);
 
+  enum class Access { Write, ReadOnly };
   // Opens the ledger at `path`, making it (mode 0600) when it is not there.
   // `makeFolder` makes its folder too (mode 0700): for the default path.
-  // Refuses a symbolic link or anything but a regular file.
-  Ledger(const std::string& path, bool makeFolder);
+  // Refuses a symbolic link or anything but a regular file, and throws
+  // LedgerUnusable, before writing anything, for a file that is damaged or
+  // not a ledger. ReadOnly writes nothing (not even the schema's upgrade),
+  // and takes a ledger that must be there.
+  Ledger(const std::string& path, bool makeFolder, Access access = Access::Write);
   ~Ledger();
   Ledger(const Ledger&) = delete;
   Ledger& operator=(const Ledger&) = delete;
@@ -128,8 +139,13 @@ class Ledger {
   }
 
  private:
+  // Opens without writing anything; in a folder no one may write, as never
+  // changing.
+  void OpenReadOnly();
+
   std::string m_path;
   std::unique_ptr<Database> m_database;
+  std::int64_t m_version = 0;  // the schema's, as opened
   int m_lockFile = -1;
   std::recursive_mutex m_mutex;
 };
