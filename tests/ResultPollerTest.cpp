@@ -387,17 +387,18 @@ TEST(PollerLifecycle, StopPollingLetsThePollInFlightEndWithinItsBound) {
     const RecordedResults recorded;
     FacepadSimulator simulator;
     simulator.Model().QueueResult("A1", "7", "0");
-    if (c.hang > 0ms) simulator.AddFault(Fault::Delayed(c.hang).On("facepad/getresult").Times(1));
-    auto adaptor = std::make_unique<FastPollingAdaptor>(c.hang > 0ms ? kTick : kTick * 10);
+    if (c.hang.count() > 0)
+      simulator.AddFault(Fault::Delayed(c.hang).On("facepad/getresult").Times(1));
+    auto adaptor = std::make_unique<FastPollingAdaptor>(c.hang.count() > 0 ? kTick : kTick * 10);
     PointAt(*adaptor, simulator);
     adaptor->SetResultHandler(recorded.Handler());
-    const std::size_t inFlight = c.hang > 0ms ? 1 : 0;
+    const std::size_t inFlight = c.hang.count() > 0 ? 1 : 0;
     ASSERT_TRUE(
         WaitFor([&] { return simulator.Requests("facepad/getresult").size() == inFlight; }));
     const auto start = Clock::now();
     EXPECT_EQ(adaptor->StopPolling(c.bound), c.whole);
-    EXPECT_LT(Clock::now() - start, Scaled(c.hang > 0ms && c.whole ? 5s : 2s));
-    EXPECT_EQ(recorded.Deliveries().size(), c.hang > 0ms && c.whole ? 1U : 0U);
+    EXPECT_LT(Clock::now() - start, Scaled(c.hang.count() > 0 && c.whole ? 5s : 2s));
+    EXPECT_EQ(recorded.Deliveries().size(), c.hang.count() > 0 && c.whole ? 1U : 0U);
     std::this_thread::sleep_for(Scaled(300ms));
     EXPECT_EQ(simulator.Requests("facepad/getresult").size(), inFlight) << "no poll after";
     const auto destroyed = Clock::now();

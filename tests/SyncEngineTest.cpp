@@ -467,7 +467,7 @@ TEST_F(SyncAnswers, AnAnswerAfterItsRequestWasGivenUpOnIsHeard) {
 // person must act (exit 3), the others go on.
 TEST_F(SyncAnswers, ARequestRefusedAsTooLargeNeedsAPerson) {
   FacepadSim::SimulatorOptions small;
-  small.maxBody = 8 * 1024;
+  small.maxBody = 8192;
   FacepadSim::FacepadSimulator service(small);
   WriteFile(folder / "big.png", std::string("\x89PNG\r\n\x1A\n", 8) + std::string(20000, 'p'));
   WriteFile(folder / "roster.csv", "certnum,name,photo\nA,Ann,big.png\nB,Bo,\n");

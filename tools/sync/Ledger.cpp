@@ -114,7 +114,7 @@ constexpr const char* kMaybeHeld =
     "INSERT INTO persons(terminal, certnum, fields, photo, maybe) VALUES(?1, ?2, NULL, NULL, 1) "
     "ON CONFLICT DO UPDATE SET fields = NULL, photo = NULL, maybe = 1";
 // How long a request given up on is kept for its answer.
-constexpr std::int64_t kGivenUpSeconds = 7 * 24 * 3600;
+constexpr std::int64_t kGivenUpSeconds = std::int64_t{7} * 24 * 3600;
 #undef REQUEST_COLUMNS
 
 }  // namespace
@@ -152,7 +152,8 @@ bool Ledger::Exists(const std::string& path) {
 namespace {
 
 std::int64_t Pragma(Database& db, const char* name) {
-  Statement pragma = db.Prepare((std::string("PRAGMA ") + name).c_str());
+  const std::string sql = std::string("PRAGMA ") + name;
+  Statement pragma = db.Prepare(sql.c_str());
   return pragma.Step() ? pragma.Int(0) : 0;
 }
 
@@ -462,14 +463,15 @@ std::vector<TerminalSummary> Ledger::Summaries(const std::string& sn) {
   // A ledger of schema 1, opened read-only, is read as it is: it knew no
   // maybe-held persons nor requests given up on.
   const bool first = m_version == 1;
-  Statement terminals = db.Prepare(
-      (std::string("SELECT t.id, t.service, t.sn, "
-                   "(SELECT count(*) FROM persons p WHERE p.terminal = t.id), ") +
-       (first ? "0, " : "(SELECT count(*) FROM persons p WHERE p.terminal = t.id AND p.maybe), ") +
-       "(SELECT count(*) FROM requests r WHERE r.terminal = t.id" +
-       (first ? "" : " AND NOT r.given_up") +
-       ") FROM terminals t WHERE ?1 = '' OR t.sn = ?1 ORDER BY t.service, t.sn")
-          .c_str());
+  const std::string sql =
+      std::string(
+          "SELECT t.id, t.service, t.sn, "
+          "(SELECT count(*) FROM persons p WHERE p.terminal = t.id), ") +
+      (first ? "0, " : "(SELECT count(*) FROM persons p WHERE p.terminal = t.id AND p.maybe), ") +
+      "(SELECT count(*) FROM requests r WHERE r.terminal = t.id" +
+      (first ? "" : " AND NOT r.given_up") +
+      ") FROM terminals t WHERE ?1 = '' OR t.sn = ?1 ORDER BY t.service, t.sn";
+  Statement terminals = db.Prepare(sql.c_str());
   terminals.Bind(1, sn);
   Statement codes =
       db.Prepare("SELECT code, count FROM codes WHERE terminal = ?1 ORDER BY last DESC, code");
