@@ -3,11 +3,12 @@
 //
 // Creates the thread on construction; stops it on destruction. The destructor
 // raises a flag, wakes a waiting poller, interrupts a poll in flight, and
-// joins the thread. Stop() ends polling gracefully instead: a poll in flight
-// runs to its end, within a bound, and its results are delivered. Once the flag is raised no
-// callback starts; one that the poller had already begun runs to its end, and the join waits for
-// it. Run on the poller's own thread (the host destroyed the adaptor inside its callback), the
-// destructor lets the thread end by itself as soon as the callback returns.
+// joins the thread. Once the flag is raised no callback starts; one that the
+// poller had already begun runs to its end, and the join waits for it. Run
+// on the poller's own thread (the host destroyed the adaptor inside its
+// callback), the destructor lets the thread end by itself as soon as the
+// callback returns. Stop() ends polling gracefully instead: a poll in flight
+// runs to its end, within a bound, and its results are delivered.
 #ifndef TERMINALFACE_ZR_RESULT_POLLER_H
 #define TERMINALFACE_ZR_RESULT_POLLER_H
 
