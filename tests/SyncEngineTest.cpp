@@ -227,6 +227,24 @@ TEST(SyncLedger, RefusesWhatIsNotALedgerWithoutWritingToIt) {
   }
 }
 
+// ledger show --sn names whom the ledger is unsure of, and why.
+TEST(SyncLedger, NamesThePersonsInFlightAndMaybeHeld) {
+  TemporaryFolder folder;
+  Ledger ledger(folder / "ledger.db", false);
+  const std::int64_t terminal = ledger.Terminal("h:1", "T1");
+  const Request flying{"r1", terminal, "A", Action::Add, 1, std::nullopt};
+  const Request lost{"r2", terminal, "B", Action::Delete, std::nullopt, std::nullopt};
+  ledger.Record({flying, lost});
+  ledger.GiveUp({lost});
+  const std::vector<Unsettled> unsettled = ledger.UnsettledOf("T1");
+  ASSERT_EQ(unsettled.size(), 2U);
+  EXPECT_EQ(unsettled[0].certnum + unsettled[0].requestId, "Ar1");
+  EXPECT_FALSE(unsettled[0].maybeHeld);
+  EXPECT_EQ(unsettled[1].certnum + unsettled[1].requestId, "Br2");
+  EXPECT_TRUE(unsettled[1].maybeHeld);
+  EXPECT_EQ(unsettled[1].action, Action::Delete);
+}
+
 // A ledger of the first schema is read as it is, or brought to the second
 // in place: its persons are held, none maybe held, and its requests still in
 // flight.

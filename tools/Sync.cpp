@@ -5,6 +5,7 @@
 // service's terminals over one adaptor per service, the services in
 // parallel. import is sync without deletes.
 #include <atomic>
+#include <ctime>
 #include <memory>
 #include <thread>
 
@@ -75,6 +76,34 @@ void PrintLedgerSummary(const TerminalSummary& summary) {
             " persons, " + std::to_string(summary.maybeHeld) + " of them maybe held, " +
             std::to_string(summary.inFlight) + " requests in flight" +
             (codes.empty() ? "" : "; result codes seen: " + codes));
+}
+
+// "C-7: maybe held (add sync1a2b3c4d-5 given up on, 3 h ago)".
+void PrintUnsettled(const Unsettled& person) {
+  const auto now = static_cast<std::int64_t>(std::time(nullptr));
+  if (JsonOutput()) {
+    JsonLine line;
+    line.Add("command", "ledger")
+        .Add("service", person.service)
+        .Add("sn", person.sn)
+        .Add("certnum", person.certnum)
+        .Add("state", person.maybeHeld ? "maybe-held" : "in-flight");
+    if (!person.requestId.empty()) {
+      line.Add("id", person.requestId)
+          .Add("action", ActionName(person.action.value_or(Action::Add)))
+          .Add("age_s", static_cast<long long>(now - person.sent));
+    }
+    PrintLine(line.Text());
+    return;
+  }
+  std::string text = person.service + " " + person.sn + " certnum " + person.certnum + ": " +
+                     (person.maybeHeld ? "maybe held" : "in flight");
+  if (!person.requestId.empty()) {
+    text += std::string(" (") + ActionName(person.action.value_or(Action::Add)) + " " +
+            person.requestId + (person.maybeHeld ? " given up on, " : ", sent ") +
+            std::to_string(now - person.sent) + " s ago)";
+  }
+  PrintLine(text);
 }
 
 void RefuseOldImportOptions(const SyncOptions& options) {
@@ -293,6 +322,12 @@ Subcommand AddLedger(CLI::App& parent) {
             const std::vector<TerminalSummary> summaries = ledger->Summaries(options->sn);
             if (summaries.empty()) Note("the ledger " + ledger->Path() + " knows no terminal");
             for (const TerminalSummary& summary : summaries) PrintLedgerSummary(summary);
+            // For one terminal, also whom the ledger is unsure of.
+            if (!options->sn.empty()) {
+              for (const Unsettled& person : ledger->UnsettledOf(options->sn)) {
+                PrintUnsettled(person);
+              }
+            }
             return kSucceeded;
           }};
 }

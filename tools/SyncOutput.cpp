@@ -191,9 +191,12 @@ void PrintTerminalSummary(const std::string& command, const TerminalReport& repo
                     " allows");
   }
   if (!after.pruneOff.empty()) parts.push_back("no one deleted: " + after.pruneOff);
+  // The ledger knows what this tool sent and what came back, not what others
+  // did to the terminal: the verdict says so.
   if (InLine(report)) {
-    parts.emplace_back(context.badRows > 0 ? "in line, but for the bad rows"
-                                           : "in line with the roster");
+    parts.push_back(std::string(context.badRows > 0 ? "in line but for the bad rows"
+                                                    : "in line with the roster") +
+                    ", as this ledger knows " + report.sn);
   }
   PrintLine(command + " " + report.sn + ": " + Join(parts, "; "));
 }

@@ -487,6 +487,39 @@ std::vector<TerminalSummary> Ledger::Summaries(const std::string& sn) {
   return summaries;
 }
 
+std::vector<Unsettled> Ledger::UnsettledOf(const std::string& sn) {
+  auto lock = Hold();
+  std::vector<Unsettled> found;
+  if (m_version < 2) {  // schema 1, read as it is: requests in flight only
+    Statement requests = m_database->Prepare(
+        "SELECT t.service, t.sn, r.certnum, r.id, r.action, r.sent FROM requests r "
+        "JOIN terminals t ON t.id = r.terminal WHERE t.sn = ?1 ORDER BY 1, 3, 6");
+    requests.Bind(1, sn);
+    while (requests.Step()) {
+      found.push_back({requests.Text(0), requests.Text(1), requests.Text(2), false,
+                       requests.Text(3), static_cast<Action>(requests.Int(4)), requests.Int(5)});
+    }
+    return found;
+  }
+  // Maybe held with the request given up on, if it is still kept; in flight.
+  Statement persons = m_database->Prepare(
+      "SELECT t.service, t.sn, p.certnum, 1, r.id, r.action, r.sent FROM persons p "
+      "JOIN terminals t ON t.id = p.terminal LEFT JOIN requests r ON r.terminal = p.terminal "
+      "AND r.certnum = p.certnum AND r.given_up WHERE t.sn = ?1 AND p.maybe "
+      "UNION ALL SELECT t.service, t.sn, r.certnum, 0, r.id, r.action, r.sent FROM requests r "
+      "JOIN terminals t ON t.id = r.terminal WHERE t.sn = ?1 AND NOT r.given_up "
+      "ORDER BY 1, 3, 4, 7");
+  persons.Bind(1, sn);
+  while (persons.Step()) {
+    const std::optional<std::int64_t> action = persons.OptionalInt(5);
+    found.push_back({persons.Text(0), persons.Text(1), persons.Text(2), persons.Int(3) != 0,
+                     persons.Text(4),
+                     action ? std::optional<Action>(static_cast<Action>(*action)) : std::nullopt,
+                     persons.OptionalInt(6).value_or(0)});
+  }
+  return found;
+}
+
 std::vector<std::string> Ledger::Forget(const std::string& sn) {
   auto lock = Hold();
   Database& db = *m_database;

@@ -76,6 +76,17 @@ struct TerminalSummary {
   std::vector<std::pair<std::string, std::int64_t>> codes;  // result code, times seen
 };
 
+// A person of a terminal whose state the ledger does not know for sure.
+struct Unsettled {
+  std::string service;
+  std::string sn;
+  std::string certnum;
+  bool maybeHeld = false;  // else: a request to the person is in flight
+  std::string requestId;   // the request in flight, or the one given up on; empty if gone
+  std::optional<Action> action;
+  std::int64_t sent = 0;  // when the request was committed, Unix time
+};
+
 class Ledger {
  public:
   // $XDG_STATE_HOME/facepadctl/ledger.db, else ~/.local/state/facepadctl/
@@ -127,6 +138,8 @@ class Ledger {
   void CachePhoto(const std::string& path, const FileIdentity& identity, Digest digest);
 
   std::vector<TerminalSummary> Summaries(const std::string& sn);
+  // The persons of the terminals `sn` with a request in flight or maybe held.
+  std::vector<Unsettled> UnsettledOf(const std::string& sn);
   // Forgets the terminal `sn` on every service; returns the services.
   std::vector<std::string> Forget(const std::string& sn);
 
