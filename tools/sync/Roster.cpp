@@ -43,6 +43,20 @@ std::string RecordText(const Person& person) {
   return CsvLine(values);
 }
 
+// Certnums are identities: one is never trimmed, nor merged with another
+// that differs by blanks or a byte order mark.
+std::string CertnumProblem(const std::string& certnum) {
+  if (certnum.empty()) return "no certnum";
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  if (blank(certnum.front()) || blank(certnum.back())) {
+    return "the certnum has blanks around it";
+  }
+  if (certnum.find("\xEF\xBB\xBF") != std::string::npos) {
+    return "the certnum holds a byte order mark (U+FEFF)";
+  }
+  return {};
+}
+
 // The record came from a row within the line limit, but holds every key:
 // its text may be longer than the row was, so no limit applies to it.
 Person PersonFromRecord(const std::string& text) {
@@ -175,7 +189,7 @@ Roster::Roster(Ledger& ledger, const std::string& path, std::uint64_t maxPhoto,
       const std::string problem = ValueProblem(record->fields[c]);
       if (!problem.empty()) bad.why = "the " + columns.Name(c) + " " + problem;
     }
-    if (bad.why.empty() && bad.certnum.empty()) bad.why = "no certnum";
+    if (bad.why.empty()) bad.why = CertnumProblem(bad.certnum);
 
     std::string photoPath;
     std::optional<Digest> photo;
