@@ -3,15 +3,32 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <ctime>
 
 namespace Facepadctl {
 namespace {
 std::atomic<int> g_signal{0};
+std::atomic<long long> g_firstSignalMs{0};  // monotonic clock
+
+// A signal sent again this soon is the same request to stop: `timeout` and
+// some supervisors send it to the program and to its process group at once.
+constexpr long long kSameSignalMs = 1000;
+
+long long MonotonicMs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);  // safe in a signal handler
+  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
 
 void Interrupt(int signal) {
-  // A second signal stops at once: the ledger's transactions survive that
-  // as they survive kill -9.
-  if (g_interrupted.load()) _exit(128 + signal);
+  const long long now = MonotonicMs();
+  if (g_interrupted.load()) {
+    // A second signal, later, stops at once: the ledger's transactions
+    // survive that as they survive kill -9.
+    if (now - g_firstSignalMs.load() >= kSameSignalMs) _exit(128 + signal);
+    return;
+  }
+  g_firstSignalMs = now;
   g_signal = signal;
   g_interrupted = true;
 }

@@ -8,7 +8,7 @@ namespace Facepadctl {
 
 // Raised by SIGINT and SIGTERM once InterruptOnSignals() has run; the exit
 // code that reports it is 128 + the signal's number (130, 143). A second
-// signal ends the program at once with that code.
+// signal, a second or more after the first, ends the program at once.
 extern std::atomic<bool> g_interrupted;
 void InterruptOnSignals();
 int InterruptedExitCode();
