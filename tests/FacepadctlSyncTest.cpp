@@ -326,6 +326,8 @@ TEST_F(FacepadctlSync, ClassifiesEveryRow) {
                                                        {"11 \"update\"", "\"done\""}};
   for (const auto& [key, outcome] : expected) EXPECT_EQ(outcomes[key], outcome) << key;
   EXPECT_TRUE(Has(simulator.Model().FindPerson("T1", "C-9")->record, "Held"));
+  EXPECT_EQ(Ctl({"sync", roster, "--sn", "T1", "--plan"}).exitCode, 3)
+      << "nothing to send, but the bad rows are a person's to mend";
   EXPECT_FALSE(simulator.Model().FindPerson("T1", "C-1")->facepic.empty());
 }
 

@@ -69,13 +69,20 @@ int SyncExitCode(const std::vector<const TerminalReport*>& reports, const Summar
   bool retry = false;
   bool needsPerson = context.badRows > 0;
   bool allInLine = true;
+  bool toSend = false;  // --plan: something would be sent, or is awaited
   for (const TerminalReport* report : reports) {
     retry = retry || LeftToRetry(*report, context);
     needsPerson = needsPerson || NeedsPerson(*report, context);
     allInLine = allInLine && InLine(*report);
+    toSend = toSend || !report->unavailable.empty() || report->after.Steps() > 0 ||
+             report->after.awaiting > 0 || report->after.maybeHeld > 0;
   }
-  // --plan exits as diff does: 0 only when there is nothing to do.
-  if (context.planOnly) return allInLine && !needsPerson ? kSucceeded : kFailed;
+  // --plan exits as diff does, 0 only when there is nothing to do, and as
+  // sync would, 3 when only a person can do what is left.
+  if (context.planOnly) {
+    if (toSend) return kFailed;
+    return needsPerson ? kNeedsPerson : kSucceeded;
+  }
   if (retry) return kFailed;
   if (needsPerson) return kNeedsPerson;
   // Nothing explains why a terminal is not in line: never call that done.
