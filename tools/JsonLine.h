@@ -1,4 +1,8 @@
-// One JSON object per line, for facepadctl's --json output.
+// One JSON object per line, for facepadctl's --json output. The text is always
+// valid UTF-8: a member whose name or text is not UTF-8 gets it through
+// Printable() (stray bytes as \xHH, backslashes doubled), and its name is
+// listed in the object's "escaped" array, so a reader can tell two ids apart
+// and decode them.
 #ifndef FACEPADCTL_JSON_LINE_H
 #define FACEPADCTL_JSON_LINE_H
 
@@ -6,6 +10,8 @@
 
 #include <memory>
 #include <string>
+
+#include "Printable.h"
 
 namespace Facepadctl {
 
@@ -19,7 +25,10 @@ class JsonLine {
  public:
   JsonLine() : m_object(json_object_new_object()) {}
   JsonLine& Add(const char* key, const std::string& value) {
-    return Set(key, json_object_new_string_len(value.data(), static_cast<int>(value.size())));
+    if (IsUtf8(value)) return Set(key, NewString(value));
+    const std::string name = IsUtf8(key) ? key : Printable(key);
+    MarkEscaped(name);
+    return Set(name.c_str(), NewString(Printable(value)));
   }
   JsonLine& Add(const char* key, const char* value) { return Add(key, std::string(value)); }
   JsonLine& Add(const char* key, bool value) {
@@ -42,7 +51,27 @@ class JsonLine {
   }
 
  private:
+  static json_object* NewString(const std::string& text) {
+    return json_object_new_string_len(text.data(), static_cast<int>(text.size()));
+  }
+  void MarkEscaped(const std::string& name) {
+    json_object* escaped = nullptr;
+    if (!json_object_object_get_ex(m_object.get(), "escaped", &escaped)) {
+      escaped = json_object_new_array();
+      if (json_object_object_add(m_object.get(), "escaped", escaped) != 0) {
+        json_object_put(escaped);
+        return;
+      }
+    }
+    json_object* entry = NewString(name);
+    if (json_object_array_add(escaped, entry) != 0) json_object_put(entry);
+  }
   JsonLine& Set(const char* key, json_object* value) {
+    if (!IsUtf8(key)) {
+      const std::string name = Printable(key);
+      MarkEscaped(name);
+      return Set(name.c_str(), value);
+    }
     if (json_object_object_add(m_object.get(), key, value) != 0) json_object_put(value);
     return *this;
   }

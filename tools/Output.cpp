@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "JsonLine.h"
+#include "Printable.h"
 
 namespace Facepadctl {
 namespace {
@@ -159,24 +160,28 @@ bool WentWrong(Status status) {
 }
 
 void Emit(const Outcome& outcome, const std::string& text, Stream stream) {
-  if (g_json) return PrintLine(JsonText(outcome));
+  if (g_json) return PrintJson(JsonText(outcome));
   const std::string line = TextLine(outcome, text);
   if (stream == Stream::Stdout || !WentWrong(outcome.status)) return PrintLine(line);
   const std::lock_guard<std::mutex> lock(g_outputMutex);
   EraseLive();
-  WriteStderr(line);
+  WriteStderr(Printable(line));
 }
 
 void PrintLine(const std::string& text) {
+  PrintJson(Printable(text));
+}
+
+void PrintJson(const std::string& json) {
   const std::lock_guard<std::mutex> lock(g_outputMutex);
   EraseLive();
-  WriteStdout(text);
+  WriteStdout(json);
 }
 
 void Note(const std::string& message) {
   const std::lock_guard<std::mutex> lock(g_outputMutex);
   EraseLive();
-  WriteStderr("facepadctl: " + message);
+  WriteStderr(Printable("facepadctl: " + message));
 }
 
 std::unique_lock<std::mutex> LockOutput() {
@@ -208,7 +213,7 @@ std::string FailureText(const FailureReason& reason) {
     case Failure::NotReached:
       return "the service could not be reached";
     case Failure::TimedOut:
-      return "no answer within the time-out";
+      return "timed out: no answer within the time-out";
     case Failure::NoAnswer:
       return "the connection failed before an answer came";
     case Failure::Status:

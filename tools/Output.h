@@ -70,8 +70,13 @@ enum class Stream { ByStatus, Stdout };
 void Emit(const Outcome& outcome, const std::string& text = std::string(),
           Stream stream = Stream::ByStatus);
 
-// One line on stdout, with the same care for a closed stdout.
+// One line on stdout, with the same care for a closed stdout. Text lines,
+// Emit's and Note's too, are printed through Printable(): one line printed is
+// one line, whatever the service or a roster put in it.
 void PrintLine(const std::string& text);
+
+// One --json line on stdout, as it is (JsonLine keeps it valid UTF-8).
+void PrintJson(const std::string& json);
 
 // A message on stderr, after "facepadctl: ".
 void Note(const std::string& message);

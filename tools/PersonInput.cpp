@@ -12,6 +12,7 @@
 
 #include "Base64.h"
 #include "JsonLine.h"
+#include "Printable.h"
 
 namespace Facepadctl {
 
@@ -27,40 +28,6 @@ std::string PersonKeyList() {
   std::string list;
   for (const std::string& key : kPersonKeys) list += (list.empty() ? "" : ", ") + key;
   return list;
-}
-
-bool IsUtf8(const std::string& text) {
-  const auto* byte = reinterpret_cast<const unsigned char*>(text.data());
-  const auto* const end = byte + text.size();
-  while (byte < end) {
-    if (*byte < 0x80) {
-      ++byte;
-      continue;
-    }
-    int following = 0;
-    unsigned lowestSecond = 0x80;
-    unsigned highestSecond = 0xBF;
-    if (*byte >= 0xC2 && *byte <= 0xDF) {
-      following = 1;
-    } else if (*byte >= 0xE0 && *byte <= 0xEF) {
-      following = 2;
-      if (*byte == 0xE0) lowestSecond = 0xA0;   // no overlong forms
-      if (*byte == 0xED) highestSecond = 0x9F;  // no surrogates
-    } else if (*byte >= 0xF0 && *byte <= 0xF4) {
-      following = 3;
-      if (*byte == 0xF0) lowestSecond = 0x90;
-      if (*byte == 0xF4) highestSecond = 0x8F;  // nothing past U+10FFFF
-    } else {
-      return false;
-    }
-    if (end - byte <= following) return false;
-    if (byte[1] < lowestSecond || byte[1] > highestSecond) return false;
-    for (int i = 2; i <= following; ++i) {
-      if ((byte[i] & 0xC0) != 0x80) return false;
-    }
-    byte += following + 1;
-  }
-  return true;
 }
 
 std::string ValueProblem(const std::string& value) {

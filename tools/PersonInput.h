@@ -25,9 +25,6 @@ bool IsPersonKey(const std::string& key);
 // "certtype, certnum, ...": for messages about a name that is not one.
 std::string PersonKeyList();
 
-// Whether `text` is well-formed UTF-8.
-bool IsUtf8(const std::string& text);
-
 // What is wrong with a value sent to a terminal ("is not UTF-8 text",
 // "holds a tab or NUL"), or nothing.
 std::string ValueProblem(const std::string& value);
