@@ -65,7 +65,7 @@ void PrintLedgerSummary(const TerminalSummary& summary) {
         .Add("maybe_held", static_cast<long long>(summary.maybeHeld))
         .Add("in_flight", static_cast<long long>(summary.inFlight))
         .AddObject("results", codes.Take());
-    PrintLine(line.Text());
+    PrintJson(line.Text());
     return;
   }
   std::string codes;
@@ -93,7 +93,7 @@ void PrintUnsettled(const Unsettled& person) {
           .Add("action", ActionName(person.action.value_or(Action::Add)))
           .Add("age_s", static_cast<long long>(now - person.sent));
     }
-    PrintLine(line.Text());
+    PrintJson(line.Text());
     return;
   }
   std::string text = person.service + " " + person.sn + " certnum " + person.certnum + ": " +
@@ -201,7 +201,7 @@ int RunSync(const Globals& globals, SyncOptions& options, const CLI::App* parent
   for (const TerminalReport* report : reports) {
     PrintTerminalSummary(settings.command, *report, context);
   }
-  PrintRunSummary(settings.command, reports, roster, settings.planOnly);
+  PrintRunSummary(settings.command, reports, roster, context);
   if (!settings.planOnly) PrintHints(settings, reports);
   if (g_interrupted) {
     Note(settings.command + ": interrupted; the ledger keeps what was sent and answered");

@@ -8,6 +8,7 @@
 #include "ExitCodes.h"
 #include "JsonLine.h"
 #include "Output.h"
+#include "Printable.h"
 
 namespace Facepadctl {
 namespace {
@@ -111,6 +112,7 @@ void PrintJsonSummary(const std::string& command, const TerminalReport& report,
         .Add("left", static_cast<long long>(report.left))
         .Add("too_large", static_cast<long long>(report.tooLarge))
         .Add("not_sent", static_cast<long long>(report.notSent))
+        .Add("busy", static_cast<long long>(report.busy))
         .Add("unanswered", static_cast<long long>(report.unanswered))
         .Add("lost", static_cast<long long>(report.lost));
     JsonLine codes;
@@ -127,7 +129,7 @@ void PrintJsonSummary(const std::string& command, const TerminalReport& report,
   if (!report.unavailable.empty()) summary.Add("unavailable", report.unavailable);
   JsonLine line;
   line.Add("command", command).Add("sn", report.sn).AddObject("summary", summary.Take());
-  PrintLine(line.Text());
+  PrintJson(line.Text());
 }
 
 // What happened to what was sent: "7 done, 2 to send again (result 103: 2)".
@@ -153,6 +155,9 @@ std::vector<std::string> SentParts(const TerminalReport& report) {
     parts.push_back(std::to_string(report.tooLarge) + " refused as too large");
   }
   if (report.notSent > 0) parts.push_back(std::to_string(report.notSent) + " not sent");
+  if (report.busy > 0) {
+    parts.push_back(Count(report.busy, "post") + " tried again while the service was busy");
+  }
   if (report.lost > 0) {
     parts.push_back(std::to_string(report.lost) + " earlier results never came");
   }
@@ -169,7 +174,10 @@ void PrintTerminalSummary(const std::string& command, const TerminalReport& repo
   if (!report.unavailable.empty()) parts.push_back(report.unavailable);
   const bool toDo = context.planOnly || !report.unavailable.empty();
   const std::string planned = PlannedText(report.plan, toDo);
-  const bool anythingLeft = after.awaiting > 0 || after.maybeHeld > 0;
+  // "nothing to send" only where nothing else is left: no result awaited, no
+  // one maybe held, no delete held back.
+  const bool anythingLeft = after.awaiting > 0 || after.maybeHeld > 0 || after.deletesHeld > 0 ||
+                            !after.pruneOff.empty();
   if (!report.planned && report.unavailable.empty()) {
     parts.emplace_back("interrupted before planning");
   } else if (!planned.empty()) {
@@ -209,24 +217,31 @@ void PrintTerminalSummary(const std::string& command, const TerminalReport& repo
 }
 
 void PrintRunSummary(const std::string& command, const std::vector<const TerminalReport*>& reports,
-                     const Roster& roster, bool planOnly) {
+                     const Roster& roster, const SummaryContext& context) {
   std::int64_t inLine = 0;
+  std::int64_t forPerson = 0;  // not in line, and only a person can change that
   for (const TerminalReport* report : reports) {
-    if (InLine(*report)) ++inLine;
+    if (InLine(*report)) {
+      ++inLine;
+    } else if (NeedsPerson(*report, context) && !LeftToRetry(*report, context)) {
+      ++forPerson;
+    }
   }
   if (JsonOutput()) {
     JsonLine summary;
     summary.Add("terminals", static_cast<long long>(reports.size()))
-        .Add(planOnly ? "nothing_to_do" : "in_line", static_cast<long long>(inLine))
+        .Add(context.planOnly ? "nothing_to_do" : "in_line", static_cast<long long>(inLine))
+        .Add("for_a_person", static_cast<long long>(forPerson))
         .Add("rows", roster.Rows())
         .Add("bad", roster.Bad());
     JsonLine line;
     line.Add("command", command).AddObject("summary", summary.Take());
-    PrintLine(line.Text());
+    PrintJson(line.Text());
     return;
   }
   PrintLine(command + ": " + Count(static_cast<std::int64_t>(reports.size()), "terminal") + ", " +
-            std::to_string(inLine) + (planOnly ? " with nothing to do" : " in line") +
+            std::to_string(inLine) + (context.planOnly ? " with nothing to do" : " in line") +
+            (forPerson > 0 ? ", " + std::to_string(forPerson) + " waiting for a person" : "") +
             "; the roster has " + Count(roster.Rows(), "row") +
             (roster.Bad() > 0 ? ", " + std::to_string(roster.Bad()) + " of them bad" : ""));
 }
@@ -302,13 +317,14 @@ void SyncProgress::Show() {
     const double seconds =
         m_started[r] ? std::chrono::duration<double>(now - *m_started[r]).count() : 0;
     const double rate = seconds > 0.5 ? static_cast<double>(done) / seconds : 0;
+    const std::string sn = Printable(report.sn);
     char line[256];
     if (rate > 0 && total > done) {
-      std::snprintf(line, sizeof line, "%s: %lld of %lld, %.0f/s, %.0f s left\n", report.sn.c_str(),
+      std::snprintf(line, sizeof line, "%s: %lld of %lld, %.0f/s, %.0f s left\n", sn.c_str(),
                     static_cast<long long>(done), static_cast<long long>(total), rate,
                     static_cast<double>(total - done) / rate);
     } else {
-      std::snprintf(line, sizeof line, "%s: %lld of %lld\n", report.sn.c_str(),
+      std::snprintf(line, sizeof line, "%s: %lld of %lld\n", sn.c_str(),
                     static_cast<long long>(done), static_cast<long long>(total));
     }
     text += line;

@@ -32,8 +32,10 @@ bool LeftToRetry(const TerminalReport& report, const SummaryContext& context);
 bool NeedsPerson(const TerminalReport& report, const SummaryContext& context);
 void PrintTerminalSummary(const std::string& command, const TerminalReport& report,
                           const SummaryContext& context);
+// The run's line: terminals in line (with --plan: with nothing to do), and
+// those only a person can bring in line.
 void PrintRunSummary(const std::string& command, const std::vector<const TerminalReport*>& reports,
-                     const Roster& roster, bool planOnly);
+                     const Roster& roster, const SummaryContext& context);
 
 // The exit code of a run that was not interrupted.
 int SyncExitCode(const std::vector<const TerminalReport*>& reports, const SummaryContext& context);

@@ -20,9 +20,25 @@ constexpr int kStepsPerBatch = 64;
 // that neither the requests kept nor the service's answers to polls grow
 // with the roster.
 constexpr std::int64_t kMostAwaiting = 4000;
-// After this many requests in a row that do not reach the service, the
-// run stops sending to it: the service is gone.
-constexpr int kUnreachableInARow = 10;
+// A post whose connection the service refuses or closes unanswered is
+// tried again after a back-off that doubles from the first to the last: a
+// busy service is sent to at the pace it allows.
+constexpr auto kFirstBackOff = std::chrono::milliseconds(20);
+constexpr auto kLastBackOff = std::chrono::milliseconds(1000);
+// A post the service turns away this often is not tried again in this run,
+// whatever it does with others (it may close this one for its size).
+constexpr int kMostTries = 30;
+// The service is gone, not busy, once it has answered nothing for this
+// long while no other post is under way that it may still answer.
+constexpr auto kGoneAfter = std::chrono::seconds(3);
+// After this many posts in a row time out, the run stops sending: each may
+// have been carried out, and its result is awaited.
+constexpr int kTimedOutInARow = 10;
+
+// A connection refused, or closed before an answer: a busy service does so.
+bool Busy(const FailureReason& reason) {
+  return reason.failure == Failure::NotReached || reason.failure == Failure::NoAnswer;
+}
 
 }  // namespace
 
@@ -98,7 +114,7 @@ void ServiceSync::Enqueue(std::vector<Job> jobs, bool atFront) {
 }
 
 bool ServiceSync::Stopping() const {
-  return g_interrupted || m_serviceGone || m_over;
+  return g_interrupted || m_stopSending || m_over;
 }
 
 void ServiceSync::Produce() {
@@ -138,7 +154,7 @@ void ServiceSync::Produce() {
   } catch (const std::exception& error) {
     Note(m_service + ": " + error.what());
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_serviceGone = true;  // nothing more can be recorded: stop sending
+    m_stopSending = m_stopWaiting = true;  // nothing more can be recorded
   }
   std::lock_guard<std::mutex> lock(m_mutex);
   m_producerDone = true;
@@ -158,35 +174,64 @@ void ServiceSync::SendJobs(Adaptor& adaptor) {
   }
 }
 
-void ServiceSync::Post(Adaptor& adaptor, Job& job) {
+bool ServiceSync::PostOnce(Adaptor& adaptor, Job& job) {
   const Request& request = job.request;
   const std::string& sn = job.report->sn;
-  bool accepted = false;
   switch (request.action) {
     case Action::Add:
-      accepted = adaptor.AddUser(request.id, sn, job.fields);
-      break;
+      return adaptor.AddUser(request.id, sn, job.fields);
     case Action::Update:
-      accepted = adaptor.SetUser(request.id, sn, job.fields);
-      break;
+      return adaptor.SetUser(request.id, sn, job.fields);
     case Action::Photo:
-      accepted = adaptor.SetBiophoto(request.id, sn, job.fields);
-      break;
+      return adaptor.SetBiophoto(request.id, sn, job.fields);
     case Action::Delete:
-      accepted = adaptor.DelUser(request.id, sn, job.fields);
-      break;
+      return adaptor.DelUser(request.id, sn, job.fields);
   }
-  const FailureReason failure = Adaptor::LastFailure();
+  return false;
+}
+
+void ServiceSync::Post(Adaptor& adaptor, Job& job) {
+  bool closedUnanswered = false;  // the service may have carried it out
+  auto backOff = kFirstBackOff;
+  for (int tries = 1;; ++tries, backOff = std::min(2 * backOff, kLastBackOff)) {
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      ++m_inTransit;
+    }
+    const bool accepted = PostOnce(adaptor, job);
+    const FailureReason failure = Adaptor::LastFailure();
+    std::unique_lock<std::mutex> lock(m_mutex);
+    --m_inTransit;
+    if (accepted || failure.failure == Failure::Status) m_lastAnswer = Clock::now();
+    if (accepted || !Busy(failure) || tries == kMostTries) {
+      return Settle(job, accepted, failure, closedUnanswered);
+    }
+    closedUnanswered = closedUnanswered || failure.failure == Failure::NoAnswer;
+    ++job.report->busy;
+    if (!m_stopWaiting && m_inTransit == 0 && Clock::now() - m_lastAnswer >= kGoneAfter) {
+      m_stopSending = m_stopWaiting = true;
+      Note(m_settings.command + ": stopped sending to " + m_service +
+           ": the service could not be reached (no answer for " +
+           std::to_string(std::chrono::seconds(kGoneAfter).count()) + " s)");
+    }
+    if (!Stopping()) m_jobReady.wait_for(lock, backOff, [this] { return Stopping(); });
+    if (Stopping()) return Settle(job, false, failure, closedUnanswered);
+  }
+}
+
+void ServiceSync::Settle(Job& job, bool accepted, const FailureReason& failure,
+                         bool closedUnanswered) {
+  const Request& request = job.request;
+  const std::string& sn = job.report->sn;
   // A request that timed out, or whose connection broke, may have reached
   // the service: it stays in flight, and its result is awaited.
   const bool mayHaveArrived =
-      !accepted && (failure.failure == Failure::TimedOut || failure.failure == Failure::NoAnswer);
-
-  std::lock_guard<std::mutex> lock(m_mutex);
+      !accepted && (failure.failure == Failure::TimedOut || failure.failure == Failure::NoAnswer ||
+                    closedUnanswered);
   --m_posting;
+  m_timedOutInARow = failure.failure == Failure::TimedOut ? m_timedOutInARow + 1 : 0;
   Pending& pending = m_pending.at(request.id);
   if (accepted || mayHaveArrived) {
-    if (accepted) m_unreachableInARow = 0;
     m_lastHeard = Clock::now();
     pending.posted = true;
     if (pending.answered) {
@@ -204,6 +249,11 @@ void ServiceSync::Post(Adaptor& adaptor, Job& job) {
   if (mayHaveArrived) {
     Say(sn, request, job.line, Status::Failed, {},
         FailureText(failure) + "; the service may still carry it out, so its result is awaited");
+  } else if (Busy(failure) && Stopping()) {
+    ++job.report->notSent;  // never reached the service: the run stopped
+    ++job.report->finished;
+    m_ledger.Drop({request.id});
+    m_pending.erase(request.id);
   } else {
     ++(tooLarge ? job.report->tooLarge : job.report->left);
     ++job.report->finished;
@@ -211,12 +261,12 @@ void ServiceSync::Post(Adaptor& adaptor, Job& job) {
     Say(sn, request, job.line, FailureClass(failure), {}, FailureText(failure));
     m_pending.erase(request.id);
   }
-  m_unreachableInARow = Unreachable(failure) ? m_unreachableInARow + 1 : 0;
-  if (m_unreachableInARow >= kUnreachableInARow && !m_serviceGone) {
-    m_serviceGone = true;
-    Note(m_settings.command + ": stopped sending to " + m_service +
-         ": the service could not be reached (" + std::to_string(kUnreachableInARow) +
-         " requests in a row)");
+  if (m_timedOutInARow >= kTimedOutInARow && !m_stopSending) {
+    m_stopSending = true;
+    Note(m_settings.command + ": stopped sending to " + m_service + ": " +
+         std::to_string(kTimedOutInARow) +
+         " requests in a row timed out (--timeout); the service may still carry them out, so "
+         "their results are awaited");
   }
 }
 

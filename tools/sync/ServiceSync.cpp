@@ -120,7 +120,7 @@ void ServiceSync::RunSync() {
 }
 
 void ServiceSync::Send(Adaptor& adaptor) {
-  m_lastHeard = m_lastResult = Clock::now();
+  m_lastHeard = m_lastResult = m_lastAnswer = Clock::now();
   std::vector<std::thread> threads;
   const auto stopAndJoin = [&] {
     {
@@ -150,9 +150,11 @@ void ServiceSync::Send(Adaptor& adaptor) {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (Stopping()) m_jobReady.notify_all();
     m_roomFreed.notify_all();  // its wait is bounded in time, and by signals
-    const bool sendingDone = m_producerDone && m_queue.empty() && m_posting == 0;
+    // Sending stopped for time-outs still waits for the results awaited.
+    const bool sendingDone =
+        m_posting == 0 && (m_stopSending || (m_producerDone && m_queue.empty()));
     if (sendingDone && m_awaiting == 0) break;
-    if (Stopping() && m_posting == 0) break;  // interrupted, or the service is gone
+    if ((g_interrupted || m_stopWaiting) && m_posting == 0) break;
     if (sendingDone && Clock::now() - m_lastHeard >= patience) break;
     if (g_interrupted && !toldWaiting) {
       toldWaiting = true;

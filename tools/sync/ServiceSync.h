@@ -63,6 +63,7 @@ struct TerminalReport {
   std::int64_t bad = 0;         // steps a photo that turned bad kept from being sent
   std::int64_t tooLarge = 0;    // requests the service refused as too large (413)
   std::int64_t notSent = 0;     // steps not sent: the run stopped
+  std::int64_t busy = 0;        // posts tried again: the service refused or closed the connection
   std::int64_t unanswered = 0;  // requests still in flight when the run ended
   std::int64_t lost = 0;        // earlier requests whose answers never came
   bool planned = false;         // the run got as far as planning
@@ -125,7 +126,11 @@ class ServiceSync {
   void GiveUp(const std::vector<Request>& requests);
   void Produce();
   void SendJobs(Adaptor& adaptor);
+  // Posts a job, again after a back-off while the service is busy.
   void Post(Adaptor& adaptor, Job& job);
+  bool PostOnce(Adaptor& adaptor, Job& job);
+  // Records how a job's post ended. With m_mutex held.
+  void Settle(Job& job, bool accepted, const FailureReason& failure, bool closedUnanswered);
   // Settles the results that belong to this run's requests or, with
   // `lateOnly`, to earlier runs'; returns how many it settled.
   std::size_t Match(const std::vector<Result>& results, bool lateOnly);
@@ -163,8 +168,11 @@ class ServiceSync {
   std::int64_t m_awaiting = 0;
   bool m_producerDone = false;
   bool m_over = false;
-  bool m_serviceGone = false;
-  int m_unreachableInARow = 0;
+  bool m_stopSending = false;  // every post times out, or as below
+  bool m_stopWaiting = false;  // the service is gone, or the ledger failed
+  int m_inTransit = 0;         // posts under way in the adaptor
+  int m_timedOutInARow = 0;
+  std::chrono::steady_clock::time_point m_lastAnswer;  // any answer to a post
   std::chrono::steady_clock::time_point m_lastHeard;   // a result, or a request accepted
   std::chrono::steady_clock::time_point m_lastResult;  // a result
   bool m_holdingBack = true;  // until no result comes for the wait: then for good
