@@ -103,6 +103,8 @@ TEST_F(FacepadctlSync, SendsOnlyTheDifferenceAndPlansWithoutSending) {
   Finished guarded = Ctl({"sync", roster, "--sn", "T1", "--prune", "--max-delete", "1"});
   EXPECT_EQ(guarded.exitCode, 3) << guarded.out;
   EXPECT_TRUE(Has(guarded.out, "--max-delete")) << guarded.out;
+  EXPECT_FALSE(Has(guarded.out, "nothing to send")) << guarded.out;
+  EXPECT_TRUE(Has(guarded.out, "0 in line, 1 waiting for a person")) << guarded.out;
   EXPECT_EQ(simulator.Model().PersonCount("T1"), 3U);
 }
 
@@ -292,7 +294,9 @@ TEST_F(FacepadctlSync, ClassifiesEveryRow) {
       "C-6,\xff\xfe,\n"                                     // 8: not UTF-8
       "C-7,Tab\there,\n"                                    // 9
       "C-8,No Photo,photos/x.png\n"                         // 10
-      "C-9,Held,\n");                                       // 11: already held
+      "C-9,Held,\n"                                         // 11: already held
+      "\xff,Bad,\n"                                         // 12: a certnum not UTF-8
+      "C-\x1b[2J,Esc,\n");                                  // 13: done, printed escaped
   WriteFile(dir + "/held.csv", "certnum,name\nC-9,Old\n");  // on the terminal, not in the ledger
   ASSERT_EQ(
       RunToEnd(FACEPADCTL_PATH, {"--port", std::to_string(simulator.Port()), "sync",
@@ -323,8 +327,17 @@ TEST_F(FacepadctlSync, ClassifiesEveryRow) {
                                                        {"9 ", "\"bad\""},
                                                        {"10 ", "\"bad\""},
                                                        {"11 \"add\"", "\"held\""},
-                                                       {"11 \"update\"", "\"done\""}};
+                                                       {"11 \"update\"", "\"done\""},
+                                                       {"12 ", "\"bad\""},
+                                                       {"13 \"add\"", "\"done\""}};
   for (const auto& [key, outcome] : expected) EXPECT_EQ(outcomes[key], outcome) << key;
+  EXPECT_TRUE(JsonLinesValid(run.out)) << run.out;
+  const Finished plain =
+      RunToEnd(FACEPADCTL_PATH, {"--port", std::to_string(simulator.Port()), "sync", roster, "--sn",
+                                 "T1", "--plan", "--ledger", dir + "/third.db"});
+  EXPECT_TRUE(Has(plain.err, "line 12, certnum \\xff: bad row")) << plain.err;
+  EXPECT_TRUE(Has(plain.out, "certnum C-\\x1b[2J: to add")) << plain.out;
+  EXPECT_EQ((plain.out + plain.err).find('\x1b'), std::string::npos);
   EXPECT_TRUE(Has(simulator.Model().FindPerson("T1", "C-9")->record, "Held"));
   EXPECT_EQ(Ctl({"sync", roster, "--sn", "T1", "--plan"}).exitCode, 3)
       << "nothing to send, but the bad rows are a person's to mend";
@@ -366,6 +379,26 @@ TEST_F(FacepadctlSync, AServiceThatGoesAwayIsReportedAndItsRequestsAreNotLost) {
   EXPECT_TRUE(Has(gone.out, "not sent")) << gone.out;
 }
 
+// A service that closes the connections beyond the few it serves is busy,
+// not gone: it is sent to at the pace it allows.
+TEST_F(FacepadctlSync, ABusyServiceIsSentToAtItsPace) {
+  FacepadSim::SimulatorOptions options;
+  options.maxConnections = 8;
+  const FacepadSim::FacepadSimulator busy(options);
+  std::string csv = "certnum,name\n";
+  for (int i = 1; i <= 300; ++i) csv += "B-" + std::to_string(i) + ",Bo\n";
+  const std::vector<std::string> arguments = {
+      "--port",   std::to_string(busy.Port()), "sync", Roster(csv), "--sn", "T1", "--jobs", "64",
+      "--ledger", dir + "/ledger.db"};
+  const Finished first = RunToEnd(FACEPADCTL_PATH, arguments);
+  EXPECT_FALSE(Has(first.err, "could not be reached")) << first.err;
+  EXPECT_TRUE(Has(first.out, "while the service was busy")) << first.out;
+  EXPECT_GE(busy.Model().PersonCount("T1"), 250U) << first.out;
+  const Finished again = RunToEnd(FACEPADCTL_PATH, arguments);
+  EXPECT_EQ(again.exitCode, 0) << again.out << again.err;
+  EXPECT_EQ(busy.Model().PersonCount("T1"), 300U);
+}
+
 // A request that timed out may have reached the service: it stays in flight,
 // and a later run collects its result instead of sending it again. So do
 // the requests of a run that does not wait.
@@ -376,6 +409,7 @@ TEST_F(FacepadctlSync, RequestsThatMayHaveArrivedAreNotSentTwice) {
   const Finished timedOut =
       Ctl({"--timeout", "1", "sync", roster, "--sn", "T1", "--jobs", "1", "--wait", "1"});
   EXPECT_EQ(timedOut.exitCode, 1);
+  EXPECT_TRUE(Has(timedOut.err, "timed out")) << timedOut.err;
   EXPECT_TRUE(Has(timedOut.err, "may still carry it out")) << timedOut.err;
   const Finished collected = Ctl({"sync", roster, "--sn", "T1"});
   EXPECT_EQ(collected.exitCode, 0) << collected.out << collected.err;

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 #include <json-c/json.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
+#include <set>
 #include <thread>
 
 #include "RawListener.h"
@@ -202,6 +204,36 @@ TEST_F(FacepadctlTool, WatchPrintsResultsWithTheirTimeAndNoticesADownService) {
       RunToEnd(FACEPADCTL_PATH, {"--port", std::to_string(UnusedPort()), "watch", "--for", "10"});
   EXPECT_EQ(down.exitCode, 1);
   EXPECT_TRUE(Has(down.err, "could not be reached")) << down.err;
+}
+
+// What the service hands over prints as one line a result, control
+// characters and stray bytes escaped; with --json, as valid UTF-8 in which
+// no two ids read alike.
+TEST_F(FacepadctlTool, WhatTheServiceSaysCannotForgeALine) {
+  const std::vector<std::pair<std::string, std::string>> ids = {
+      // the id, as printed
+      {"a\n18:00:00.000 result T1 id FORGED: 0", "a\\n18:00:00.000 result T1 id FORGED: 0"},
+      {"x\x1b[2J\x7f", "x\\x1b[2J\\x7f"},
+      {"c1\xc2\x85", "c1\\u0085"},
+      {"bad\xff\xfeid", "bad\\xff\\xfeid"},
+      {"bad\\xff\\xfeid", "bad\\\\xff\\\\xfeid"}};
+  for (const bool json : {false, true}) {
+    for (const auto& id : ids) simulator.Model().QueueResult("T1", id.first, "0");
+    std::vector<std::string> arguments = {"watch", "--count", std::to_string(ids.size())};
+    if (json) arguments.insert(arguments.begin(), "--json");
+    const Finished watch = Ctl(arguments);
+    EXPECT_EQ(watch.exitCode, 0);
+    EXPECT_EQ(std::count(watch.out.begin(), watch.out.end(), '\n'), 5) << watch.out;
+    EXPECT_EQ(watch.out.find('\x1b'), std::string::npos);
+    if (!json) {
+      for (const auto& id : ids) EXPECT_TRUE(Has(watch.out, " id " + id.second + ":")) << id.second;
+      continue;
+    }
+    EXPECT_TRUE(JsonLinesValid(watch.out)) << watch.out;
+    std::set<std::string> read;  // the id as a reader gets it, and whether it was escaped
+    for (Fields& line : JsonLines(watch.out)) read.insert(line["id"] + "|" + line["escaped"]);
+    EXPECT_EQ(read.size(), ids.size());
+  }
 }
 
 TEST_F(FacepadctlTool, UsageAndDataErrorsSayWhatWasWrong) {

@@ -162,11 +162,12 @@ TEST(SyncRoster, RefusesWhatIsNotARosterAndFlagsBadRows) {
             "\xEF\xBB\xBF"
             "certnum,name,photo\nA,Ann,\nA,Again,\nB,Bo,fifo.png\nC,\n A,Ann,\n"
             "A ,Ann,\n\xEF\xBB\xBF"
-            "A,Ann,\n");
+            "A,Ann,\nD,\"a\rb\",\nE,Eve,\n");
   g_ignoredBadRows.clear();
-  const Roster roster = ReadRoster(ledger, folder / "roster.csv");
-  EXPECT_EQ(roster.Rows(), 7);
-  EXPECT_EQ(roster.Valid(), 1) << "a certnum is never trimmed nor merged";
+  Roster roster = ReadRoster(ledger, folder / "roster.csv");
+  EXPECT_EQ(roster.Rows(), 9);
+  EXPECT_EQ(roster.Valid(), 3) << "a certnum is never trimmed nor merged";
+  EXPECT_EQ(roster.Row(9).person.at("name"), "a\rb") << "a quoted CR stays in its field";
   const char* reasons[] = {"already on line 2", "FIFO",          "fields",
                            "blanks around it",  "blanks around", "byte order mark"};
   ASSERT_EQ(g_ignoredBadRows.size(), std::size(reasons));

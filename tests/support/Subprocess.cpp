@@ -1,5 +1,6 @@
 #include "Subprocess.h"
 
+#include <json-c/json.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,6 +17,21 @@ std::string Quoted(const std::string& text) {
 }
 
 }  // namespace
+
+bool JsonLinesValid(const std::string& out) {
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);) {
+    json_tokener* tokener = json_tokener_new();
+    json_tokener_set_flags(tokener, JSON_TOKENER_STRICT | JSON_TOKENER_VALIDATE_UTF8);
+    json_object* object =
+        json_tokener_parse_ex(tokener, line.c_str(), static_cast<int>(line.size()) + 1);
+    const bool valid = json_object_is_type(object, json_type_object);
+    json_object_put(object);
+    json_tokener_free(tokener);
+    if (!valid) return false;
+  }
+  return true;
+}
 
 std::string ReadFile(const std::string& path) {
   std::ifstream file(path, std::ios::binary);

@@ -16,6 +16,10 @@ struct Finished {
 Finished RunToEnd(const std::string& program, const std::vector<std::string>& arguments,
                   double interruptAfterSeconds = 0, const char* signal = "INT");
 
+// Whether each line of `out` is one JSON object in valid UTF-8, as a strict
+// reader takes it.
+bool JsonLinesValid(const std::string& out);
+
 // The bytes of a file; empty when it cannot be read.
 std::string ReadFile(const std::string& path);
 
