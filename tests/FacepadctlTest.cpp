@@ -216,7 +216,7 @@ TEST_F(FacepadctlTool, WhatTheServiceSaysCannotForgeALine) {
       {"x\x1b[2J\x7f", "x\\x1b[2J\\x7f"},
       {"c1\xc2\x85", "c1\\u0085"},
       {"bad\xff\xfeid", "bad\\xff\\xfeid"},
-      {"bad\\xff\\xfeid", "bad\\\\xff\\\\xfeid"}};
+      {R"(bad\xff\xfeid)", R"(bad\\xff\\xfeid)"}};
   for (const bool json : {false, true}) {
     for (const auto& id : ids) simulator.Model().QueueResult("T1", id.first, "0");
     std::vector<std::string> arguments = {"watch", "--count", std::to_string(ids.size())};

@@ -161,6 +161,9 @@ void ServiceSync::Produce() {
 }
 
 void ServiceSync::SendJobs(Adaptor& adaptor) {
+  // This sender's pause after the service turned it away: its job went back
+  // to the queue, for a sender whose connection the service serves.
+  auto backOff = kFirstBackOff;
   for (;;) {
     std::unique_lock<std::mutex> lock(m_mutex);
     m_jobReady.wait(lock, [&] { return !m_queue.empty() || Stopping(); });
@@ -170,7 +173,13 @@ void ServiceSync::SendJobs(Adaptor& adaptor) {
     ++m_posting;
     m_roomFreed.notify_one();
     lock.unlock();
-    Post(adaptor, job);
+    if (Post(adaptor, job)) {
+      backOff = kFirstBackOff;
+      continue;
+    }
+    lock.lock();
+    m_jobReady.wait_for(lock, backOff, [this] { return Stopping(); });
+    backOff = std::min(2 * backOff, kLastBackOff);
   }
 }
 
@@ -190,44 +199,42 @@ bool ServiceSync::PostOnce(Adaptor& adaptor, Job& job) {
   return false;
 }
 
-void ServiceSync::Post(Adaptor& adaptor, Job& job) {
-  bool closedUnanswered = false;  // the service may have carried it out
-  auto backOff = kFirstBackOff;
-  for (int tries = 1;; ++tries, backOff = std::min(2 * backOff, kLastBackOff)) {
-    {
-      std::lock_guard<std::mutex> lock(m_mutex);
-      ++m_inTransit;
-    }
-    const bool accepted = PostOnce(adaptor, job);
-    const FailureReason failure = Adaptor::LastFailure();
-    std::unique_lock<std::mutex> lock(m_mutex);
-    --m_inTransit;
-    if (accepted || failure.failure == Failure::Status) m_lastAnswer = Clock::now();
-    if (accepted || !Busy(failure) || tries == kMostTries) {
-      return Settle(job, accepted, failure, closedUnanswered);
-    }
-    closedUnanswered = closedUnanswered || failure.failure == Failure::NoAnswer;
-    ++job.report->busy;
-    if (!m_stopWaiting && m_inTransit == 0 && Clock::now() - m_lastAnswer >= kGoneAfter) {
-      m_stopSending = m_stopWaiting = true;
-      Note(m_settings.command + ": stopped sending to " + m_service +
-           ": the service could not be reached (no answer for " +
-           std::to_string(std::chrono::seconds(kGoneAfter).count()) + " s)");
-    }
-    if (!Stopping()) m_jobReady.wait_for(lock, backOff, [this] { return Stopping(); });
-    if (Stopping()) return Settle(job, false, failure, closedUnanswered);
+bool ServiceSync::Post(Adaptor& adaptor, Job& job) {
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    ++m_inTransit;
   }
+  const bool accepted = PostOnce(adaptor, job);
+  const FailureReason failure = Adaptor::LastFailure();
+  std::lock_guard<std::mutex> lock(m_mutex);
+  --m_inTransit;
+  if (accepted || failure.failure == Failure::Status) m_lastAnswer = Clock::now();
+  if (accepted || !Busy(failure) || ++job.tries == kMostTries) {
+    Settle(job, accepted, failure);
+    return true;
+  }
+  job.closedUnanswered = job.closedUnanswered || failure.failure == Failure::NoAnswer;
+  ++job.report->busy;
+  if (!m_stopWaiting && m_inTransit == 0 && Clock::now() - m_lastAnswer >= kGoneAfter) {
+    m_stopSending = m_stopWaiting = true;
+    Note(m_settings.command + ": stopped sending to " + m_service +
+         ": the service could not be reached (no answer for " +
+         std::to_string(std::chrono::seconds(kGoneAfter).count()) + " s)");
+  }
+  --m_posting;
+  m_queue.push_front(std::move(job));
+  m_jobReady.notify_all();
+  return false;
 }
 
-void ServiceSync::Settle(Job& job, bool accepted, const FailureReason& failure,
-                         bool closedUnanswered) {
+void ServiceSync::Settle(Job& job, bool accepted, const FailureReason& failure) {
   const Request& request = job.request;
   const std::string& sn = job.report->sn;
   // A request that timed out, or whose connection broke, may have reached
   // the service: it stays in flight, and its result is awaited.
   const bool mayHaveArrived =
       !accepted && (failure.failure == Failure::TimedOut || failure.failure == Failure::NoAnswer ||
-                    closedUnanswered);
+                    job.closedUnanswered);
   --m_posting;
   m_timedOutInARow = failure.failure == Failure::TimedOut ? m_timedOutInARow + 1 : 0;
   Pending& pending = m_pending.at(request.id);
@@ -249,11 +256,6 @@ void ServiceSync::Settle(Job& job, bool accepted, const FailureReason& failure,
   if (mayHaveArrived) {
     Say(sn, request, job.line, Status::Failed, {},
         FailureText(failure) + "; the service may still carry it out, so its result is awaited");
-  } else if (Busy(failure) && Stopping()) {
-    ++job.report->notSent;  // never reached the service: the run stopped
-    ++job.report->finished;
-    m_ledger.Drop({request.id});
-    m_pending.erase(request.id);
   } else {
     ++(tooLarge ? job.report->tooLarge : job.report->left);
     ++job.report->finished;

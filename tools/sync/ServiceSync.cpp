@@ -187,6 +187,10 @@ void ServiceSync::Finish(std::unique_ptr<Adaptor> adaptor) {
   std::lock_guard<std::mutex> lock(m_mutex);
   std::vector<std::string> unsent;
   for (Job& job : m_queue) {
+    if (job.closedUnanswered) {
+      ++job.report->unanswered;  // it may have arrived: left in flight
+      continue;
+    }
     unsent.push_back(job.request.id);
     ++job.report->notSent;
   }

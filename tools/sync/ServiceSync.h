@@ -102,6 +102,8 @@ class ServiceSync {
     bool maybeHeld = false;               // the person was maybe held when planned
     ZR_Framework::Face::ParamMap fields;  // what is posted
     std::string bad;                      // why it cannot be posted
+    int tries = 0;                        // posts the service turned away
+    bool closedUnanswered = false;        // one was closed unanswered: it may have arrived
   };
   // A request of this run between its commit and its answer.
   struct Pending {
@@ -126,11 +128,12 @@ class ServiceSync {
   void GiveUp(const std::vector<Request>& requests);
   void Produce();
   void SendJobs(Adaptor& adaptor);
-  // Posts a job, again after a back-off while the service is busy.
-  void Post(Adaptor& adaptor, Job& job);
-  bool PostOnce(Adaptor& adaptor, Job& job);
+  // Posts a job; false when the service turned it away (refused or closed
+  // the connection), and the job went back to the front of the queue.
+  bool Post(Adaptor& adaptor, Job& job);
+  static bool PostOnce(Adaptor& adaptor, Job& job);
   // Records how a job's post ended. With m_mutex held.
-  void Settle(Job& job, bool accepted, const FailureReason& failure, bool closedUnanswered);
+  void Settle(Job& job, bool accepted, const FailureReason& failure);
   // Settles the results that belong to this run's requests or, with
   // `lateOnly`, to earlier runs'; returns how many it settled.
   std::size_t Match(const std::vector<Result>& results, bool lateOnly);
