@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -79,42 +80,21 @@ TEST(SyncPlan, JoinsTheRosterWithTheLedger) {
     std::string rows;
     PruneRules rules;
     bool pruneOff;
-    std::int64_t adds, updates, photos, deletes, held;
+    std::array<std::int64_t, 5> counts;  // adds, updates, photos, deletes, deletes held
   };
+  const std::string openQuote = good + "\"H,Hal,\n";
+  const std::string tooLong = good + std::string(2 << 20, 'x') + "\n";
+  const std::string newPhotos = "A,Ann," ZR_SOURCE_DIR "/demo/../demo/photos/ann.png\nB,Bo new," +
+                                kOtherPhoto + "\n";  // a copy of A's photo elsewhere
   const Case cases[] = {
-      {"no pruning", good, {false, 100, false}, false, 1, 2, 0, 0, 0},
-      {"pruning deletes only D", good, {true, 100, false}, false, 1, 2, 0, 1, 0},
-      {"the guard holds every delete", good, {true, 0, true}, false, 1, 2, 0, 0, 1},
-      {"an open quote turns pruning off",
-       good + "\"H,Hal,\n",
-       {true, 100, false},
-       true,
-       1,
-       2,
-       0,
-       0,
-       0},
-      {"a line too long turns pruning off",
-       good + std::string(2 << 20, 'x') + "\n",
-       {true, 100, false},
-       true,
-       1,
-       2,
-       0,
-       0,
-       0},
-      {"a new photo for B and a copy of A's photo elsewhere",
-       "A,Ann," + std::string(ZR_SOURCE_DIR) + "/demo/../demo/photos/ann.png\nB,Bo new," +
-           kOtherPhoto + "\n",
-       {false, 100, false},
-       false,
-       0,
-       1,
-       1,
-       0,
-       0},
-      {"no valid row never prunes", "F,Fay\tTab,\n", {true, 100, false}, true, 0, 0, 0, 0, 0},
-      {"unless --max-delete is given", "F,Fay\tTab,\n", {true, 100, true}, false, 0, 0, 0, 4, 0},
+      {"no pruning", good, {false, 100, false}, false, {1, 2, 0, 0, 0}},
+      {"pruning deletes only D", good, {true, 100, false}, false, {1, 2, 0, 1, 0}},
+      {"the guard holds every delete", good, {true, 0, true}, false, {1, 2, 0, 0, 1}},
+      {"an open quote turns pruning off", openQuote, {true, 100, false}, true, {1, 2, 0, 0, 0}},
+      {"a line too long turns pruning off", tooLong, {true, 100, false}, true, {1, 2, 0, 0, 0}},
+      {"a new photo for B, A's elsewhere", newPhotos, {false, 100, false}, false, {0, 1, 1, 0, 0}},
+      {"no valid row never prunes", "F,Fay\tTab,\n", {true, 100, false}, true, {0, 0, 0, 0, 0}},
+      {"unless --max-delete is given", "F,Fay\tTab,\n", {true, 100, true}, false, {0, 0, 0, 4, 0}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -133,11 +113,9 @@ TEST(SyncPlan, JoinsTheRosterWithTheLedger) {
     const Roster roster = ReadRoster(ledger, folder / "roster.csv");
     Plan plan(ledger);
     const PlanCounts counts = plan.Add(terminal, roster, c.rules);
-    EXPECT_EQ(counts.adds, c.adds);
-    EXPECT_EQ(counts.updates, c.updates);
-    EXPECT_EQ(counts.photos, c.photos);
-    EXPECT_EQ(counts.deletes, c.deletes);
-    EXPECT_EQ(counts.deletesHeld, c.held);
+    EXPECT_EQ((std::array<std::int64_t, 5>{counts.adds, counts.updates, counts.photos,
+                                           counts.deletes, counts.deletesHeld}),
+              c.counts);
     EXPECT_EQ(!counts.pruneOff.empty(), c.pruneOff) << counts.pruneOff;
     EXPECT_EQ(counts.awaiting, 1);
     for (const PlannedStep& step : plan.Steps(terminal, 0, 100)) {
