@@ -278,6 +278,21 @@ struct Terminal_Http_Tool::Impl {
     if (idleHandles.size() < kMaxIdleHandles) idleHandles.push_back(std::move(handle));
   }
 
+  // A connection refused, or closed unanswered, is what a service at its
+  // limit of connections does: the idle ones kept alive are closed, so that
+  // they hold none of its places while the next posts wait for one.
+  void AfterOutcome(const Outcome& outcome) {
+    if (outcome.status != 0) return;
+    if (outcome.failure != PostFailure::Broken && outcome.failure != PostFailure::NotReached) {
+      return;
+    }
+    std::vector<CurlEasy> closing;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      closing.swap(idleHandles);
+    }
+  }
+
   // Runs the transfer of `curl` on the multi handle until it ends or
   // InterruptPosts() is called. Called with interruptibleMutex held.
   CURLcode PerformInterruptible(CURL* curl) {
@@ -324,6 +339,7 @@ bool Terminal_Http_Tool::HttpPostRequest(const std::string& url, const std::stri
   ResponseSink sink{&response, curl};
   SetPostOptions(curl, url, body, sink, lease.timeouts, bVerbose);
   const Outcome outcome = OutcomeOf(curl, curl_easy_perform(curl), response);
+  m_impl->AfterOutcome(outcome);
   m_impl->ReleaseHandle(std::move(lease.handle));
   RecordOutcome(m_impl->id, outcome);
   return outcome.status != 0;
@@ -348,6 +364,7 @@ bool Terminal_Http_Tool::HttpPostRequestInterruptible(const std::string& url,
   ResponseSink sink{&response, curl};
   SetPostOptions(curl, url, body, sink, m_impl->CurrentTimeouts(), false);
   const Outcome outcome = OutcomeOf(curl, m_impl->PerformInterruptible(curl), response);
+  m_impl->AfterOutcome(outcome);
   RecordOutcome(m_impl->id, outcome);
   return outcome.status != 0;
 }
