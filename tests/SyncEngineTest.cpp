@@ -274,7 +274,7 @@ TEST(SyncLedger, MigratesTheFirstSchemaInPlace) {
 class SyncAnswers : public ::testing::Test {
  protected:
   struct Run {
-    std::int64_t steps, done, held, left, notSent, unanswered, lost;
+    std::int64_t steps, done, held, left, notSent, unanswered, lost, busy;
     std::map<std::string, std::int64_t> codes;
     PlanCounts after;
     bool inLine;
@@ -284,20 +284,22 @@ class SyncAnswers : public ::testing::Test {
     Ledger ledger(folder / ledgerName, false);
     Roster read = ReadRoster(ledger, folder / "roster.csv");
     Globals service;
-    service.port = simulator.Port();
+    service.port = port != 0 ? port : simulator.Port();
     service.timeoutSeconds = timeoutSeconds;
     ServiceSync sync(ledger, read, service, {"T1"}, settings);
     sync.Run();
     const TerminalReport& report = *sync.Reports().front();
     EXPECT_EQ(report.unavailable, "");
-    return {report.steps,      report.done, report.held,  report.left,  report.notSent,
-            report.unanswered, report.lost, report.codes, report.after, InLine(report)};
+    return {report.steps,   report.done,       report.held,   report.left,
+            report.notSent, report.unanswered, report.lost,   report.busy,
+            report.codes,   report.after,      InLine(report)};
   }
   std::size_t Sent(const std::string& path) { return simulator.Requests(path).size(); }
 
   FacepadSim::FacepadSimulator simulator;
   TemporaryFolder folder;
   double timeoutSeconds = 30;
+  int port = 0;  // another service's, instead of `simulator`
   SyncSettings settings = [] {
     SyncSettings defaults;
     defaults.waitSeconds = 10;
@@ -499,6 +501,23 @@ TEST_F(SyncAnswers, HoldingBackEndsOnceNoResultCameForTheWait) {
   ASSERT_EQ(adds.size(), 5280U);
   // Twenty batches after the first 4,000: one wait, not one a batch or two.
   EXPECT_LT(adds.back().received - adds[3999].received, std::chrono::seconds(10));
+}
+
+// A service that closes the connections beyond the few it serves is busy,
+// not gone: it is sent to at the pace it allows.
+TEST_F(SyncAnswers, ABusyServiceIsSentToAtItsPace) {
+  FacepadSim::SimulatorOptions options;
+  options.maxConnections = 8;
+  const FacepadSim::FacepadSimulator busy(options);
+  port = busy.Port();
+  settings.jobs = 64;
+  std::string rows;
+  for (int i = 0; i < 300; ++i) rows += "P" + std::to_string(i) + ",N,\n";
+  const Run first = Sync(rows);
+  EXPECT_GT(first.busy, 0) << "posts were turned away";
+  EXPECT_GE(busy.Model().PersonCount("T1"), 250U) << "and the run went on";
+  EXPECT_TRUE(Sync(rows).inLine);
+  EXPECT_EQ(busy.Model().PersonCount("T1"), 300U);
 }
 
 // Two services synced at once from one ledger, each on its own thread with
