@@ -37,7 +37,17 @@ int FromEnvironment(const char* name, int fallback) {
 }
 
 // How a round's first run is broken.
-enum class Break { Kill, Term, Int, HungPoll, RefusedWrites, ResultsTaken, None };
+enum class Break {
+  Kill,
+  Term,
+  Int,
+  HungPoll,
+  RefusedWrites,
+  ClosedWrites,
+  TimedOutWrites,
+  ResultsTaken,
+  None
+};
 
 class Campaign {
  public:
@@ -52,7 +62,7 @@ class Campaign {
 
   void Round() {
     ChangeRoster();
-    const auto how = static_cast<Break>(Draw(0, 6));
+    const auto how = static_cast<Break>(Draw(0, 8));
     const Finished broken = BrokenRun(how);
     m_simulator.ClearFaults();
     if (how == Break::ResultsTaken) m_simulator.Model().Handle("facepad/getresult", "");
@@ -91,6 +101,11 @@ class Campaign {
 
  private:
   int Draw(int low, int high) { return std::uniform_int_distribution<int>(low, high)(m_random); }
+  const char* AWrite() {
+    static const char* kWrites[] = {"facepad/adduser", "facepad/setuser", "facepad/setfacepic",
+                                    "facepad/deluser"};
+    return kWrites[Draw(0, 3)];
+  }
 
   Finished BrokenRun(Break how) {
     const double at = std::uniform_real_distribution<double>(0.1, 0.8)(m_random);
@@ -111,12 +126,15 @@ class Campaign {
                 .On("facepad/getresult")
                 .Times(1));
         return Sync({"--timeout", "0.5", "--wait", "0.5"});
-      case Break::RefusedWrites: {
-        static const char* kWrites[] = {"facepad/adduser", "facepad/setuser", "facepad/setfacepic",
-                                        "facepad/deluser"};
-        m_simulator.AddFault(Fault::Answer(500).On(kWrites[Draw(0, 3)]).Times(Draw(1, 5)));
+      case Break::RefusedWrites:
+        m_simulator.AddFault(Fault::Answer(500).On(AWrite()).Times(Draw(1, 5)));
         return Sync({});
-      }
+      case Break::ClosedWrites:  // as a busy service closes connections, unanswered
+        m_simulator.AddFault(Fault::CloseConnection().On(AWrite()).Times(Draw(1, 40)));
+        return Sync({"--jobs", "8"});
+      case Break::TimedOutWrites:  // carried out after the post timed out
+        m_simulator.AddFault(Fault::Delayed(700ms).On(AWrite()).Times(Draw(1, 12)));
+        return Sync({"--timeout", "0.3"});
       case Break::ResultsTaken:  // by another client, once the run has ended
         return Sync({"--wait", "0"});
       case Break::None:
