@@ -1,12 +1,14 @@
 #include "Adaptor.h"
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 #include <random>
 
 #include <TerminalFace_ZR/ToolKits.h>
 
 #include "Arguments.h"
+#include "Output.h"
 
 namespace Facepadctl {
 namespace {
@@ -22,10 +24,26 @@ constexpr TerminalFace_ZR::PollerTiming kNoPolls{TerminalFace_ZR::kLongestPollIn
 constexpr TerminalFace_ZR::PollerTiming kAwaiting{
     std::chrono::milliseconds(250), std::chrono::milliseconds(250), std::chrono::milliseconds(250)};
 
+// The library's records on stderr, a line each as its own logger writes
+// them, but through Printable(): a record may quote what the service said.
+__attribute__((format(printf, 4, 5))) int WriteRecord(int level, const char* source, int line,
+                                                      const char* format, ...) {
+  char message[2048] = "";
+  if (format != nullptr) {
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(message, sizeof message, format, args);
+    va_end(args);
+  }
+  Record("[" + std::to_string(level) + "] " + (source != nullptr ? source : "") + ":" +
+         std::to_string(line) + " " + message);
+  return 0;
+}
+
 }  // namespace
 
 void SetLibraryLogging(bool verbose) {
-  if (!verbose) ko_libos_log_debug_ex = nullptr;
+  ko_libos_log_debug_ex = verbose ? WriteRecord : nullptr;
 }
 
 Adaptor::Adaptor(const Globals& globals, bool awaitsResults) {

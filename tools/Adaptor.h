@@ -16,7 +16,8 @@
 
 namespace Facepadctl {
 
-// Silences the library's logger unless -v was given. The logger is a plain
+// Silences the library's logger unless -v was given; with it, each record
+// is a line on stderr, escaped as every line is. The logger is a plain
 // global that every adaptor's threads read: it is set once, in main, before
 // any adaptor exists.
 void SetLibraryLogging(bool verbose);

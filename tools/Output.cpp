@@ -184,6 +184,13 @@ void Note(const std::string& message) {
   WriteStderr(Printable("facepadctl: " + message));
 }
 
+void Record(const std::string& text) {
+  const std::string line = TimeNow() + " " + Printable(text);
+  const std::lock_guard<std::mutex> lock(g_outputMutex);
+  EraseLive();
+  WriteStderr(line);
+}
+
 std::unique_lock<std::mutex> LockOutput() {
   return std::unique_lock<std::mutex>(g_outputMutex);
 }

@@ -81,6 +81,9 @@ void PrintJson(const std::string& json);
 // A message on stderr, after "facepadctl: ".
 void Note(const std::string& message);
 
+// A log record of the library's (-v) on stderr, after the time.
+void Record(const std::string& text);
+
 // Lines rewritten in place on a terminal (progress) are drawn holding
 // LockOutput(), and registered with SetLiveLines(): every other line erases
 // them first, so that none is drawn over. An empty function unregisters.
