@@ -363,6 +363,15 @@ TEST_F(SyncAnswers, OtherCodesAreSentAgainNextRunAndNamed) {
   EXPECT_EQ(second.steps - second.held, second.done);
   EXPECT_EQ(second.left, 0);
   EXPECT_EQ(Sync(roster).steps, 0);
+
+  // A service whose code for done is another: 0 is then a code like any other.
+  simulator.Model().SetResultCode("7");
+  settings.doneCodes = {"7"};
+  EXPECT_TRUE(Sync("A,Ann new,\nD,Dan,\n").inLine);
+  simulator.Model().SetResultCode("0");
+  const Run zero = Sync("A,Ann newer,\n");
+  EXPECT_EQ(zero.codes.at("0"), 1);
+  EXPECT_FALSE(zero.inLine);
 }
 
 // A run that ends before its results came leaves them in flight; the next

@@ -106,6 +106,25 @@ void PrintUnsettled(const Unsettled& person) {
   PrintLine(text);
 }
 
+// A code means one thing: done, already held or not held.
+void RefuseCodesGivenTwice(const SyncSettings& settings) {
+  const std::pair<const char*, const std::vector<std::string>*> options[] = {
+      {"--done-code", &settings.doneCodes},
+      {"--held-code", &settings.heldCodes},
+      {"--absent-code", &settings.absentCodes}};
+  for (std::size_t a = 0; a < std::size(options); ++a) {
+    for (std::size_t b = a + 1; b < std::size(options); ++b) {
+      for (const std::string& code : *options[a].second) {
+        if (std::find(options[b].second->begin(), options[b].second->end(), code) !=
+            options[b].second->end()) {
+          throw UsageError("code " + code + " is given to both " + options[a].first + " and " +
+                           options[b].first + ": a code means one thing");
+        }
+      }
+    }
+  }
+}
+
 void RefuseOldImportOptions(const SyncOptions& options) {
   const char* gone = !options.resume.empty()     ? "--resume"
                      : !options.failures.empty() ? "--failures"
@@ -143,6 +162,7 @@ std::vector<ServiceTerminals> Services(const Globals& globals, const SyncOptions
 
 int RunSync(const Globals& globals, SyncOptions& options, const CLI::App* parent) {
   RefuseOldImportOptions(options);
+  RefuseCodesGivenTwice(options.settings);
   SyncSettings& settings = options.settings;
   const std::vector<ServiceTerminals> services = Services(globals, options, parent);
   settings.prune.maxDelete = options.maxDelete;
@@ -226,6 +246,10 @@ void DeclareRosterOptions(CLI::App* command, SyncOptions& options) {
                    "seconds to wait for results (0: do not poll)")
       ->check(Seconds(true))
       ->capture_default_str();
+  command
+      ->add_option("--done-code", options.settings.doneCodes,
+                   "the result code for done (repeatable; default 0)")
+      ->check(Present());
   command
       ->add_option("--held-code", options.settings.heldCodes,
                    "the result code of an add for a person already held (repeatable)")

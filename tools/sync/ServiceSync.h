@@ -39,8 +39,9 @@ namespace Facepadctl {
 struct SyncSettings {
   std::string command = "sync";  // "import": the same without deletes
   PruneRules prune;
-  std::vector<std::string> heldCodes;    // an add's answer: the terminal holds the person
-  std::vector<std::string> absentCodes;  // an update's, photo's or delete's: it does not
+  std::vector<std::string> doneCodes{"0"};  // the service's codes for done
+  std::vector<std::string> heldCodes;       // an add's answer: the terminal holds the person
+  std::vector<std::string> absentCodes;     // an update's, photo's or delete's: it does not
   int jobs = 4;
   double waitSeconds = 30;
   std::uint64_t maxPhoto = 0;

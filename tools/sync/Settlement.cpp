@@ -16,7 +16,7 @@ bool Listed(const std::vector<std::string>& codes, const std::string& code) {
 // What `code` tells of the person `request` was for, by the codes the
 // operator named.
 Change Meaning(const Request& request, const std::string& code, const SyncSettings& settings) {
-  if (code == "0") return Change::Confirmed;
+  if (Listed(settings.doneCodes, code)) return Change::Confirmed;
   if (request.action == Action::Add) {
     return Listed(settings.heldCodes, code) ? Change::HeldUnknown : Change::None;
   }
@@ -45,7 +45,7 @@ Settlement ServiceSync::Decide(const Job& job, const std::string& code,
     case Change::Confirmed:
       status = Status::Done;
       ++report.done;
-      if (code != "0") detail = "the terminal did not hold this person";
+      if (!Listed(m_settings.doneCodes, code)) detail = "the terminal did not hold this person";
       break;
     case Change::HeldUnknown: {
       // An add of a person no longer on the roster (line 0) cannot happen:
@@ -114,12 +114,13 @@ std::size_t ServiceSync::Match(const std::vector<Result>& results, bool lateOnly
       // Carried out after all, at a time not known against what was sent
       // since: its person is maybe held again. A code that says it changed
       // nothing changes nothing.
-      const bool changed = result.code == "0" || change == Change::None;
+      const bool changed = Listed(m_settings.doneCodes, result.code) || change == Change::None;
       change = changed ? Change::MaybeHeld : Change::None;
       detail += ", given up on" + std::string(changed ? ": the person is maybe held again" : "");
     }
     if (TerminalReport* report = ReportFor(earlier->terminal)) {
-      Say(report->sn, *earlier, 0, result.code == "0" ? Status::Done : Status::Result, result.code,
+      Say(report->sn, *earlier, 0,
+          Listed(m_settings.doneCodes, result.code) ? Status::Done : Status::Result, result.code,
           detail);
     }
     (earlier->givenUp ? givenUp : settlements).push_back({*earlier, change, result.code});
