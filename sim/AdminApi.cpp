@@ -99,9 +99,9 @@ std::variant<JsonPtr, Refusal> PostedObject(const std::string& path,
   if (!IsJsonMediaType(request.get_header_value("Content-Type"))) {
     return Refusal{403, "an admin POST carries Content-Type: application/json"};
   }
-  JsonPtr object(json_tokener_parse(request.body.empty() ? "{}" : request.body.c_str()));
+  JsonPtr object = ParseWholeJson(request.body.empty() ? "{}" : request.body);
   if (!json_object_is_type(object.get(), json_type_object)) {
-    return Refusal{400, "the body is not a JSON object"};
+    return Refusal{400, "the body is not one JSON object"};
   }
   const std::set<std::string>& keys = kActions.at(path);
   json_object_object_foreach(object.get(), key, value) {
@@ -129,8 +129,10 @@ std::optional<std::string> SetResultCode(ServiceModel& model, json_object* body)
   json_object* code = nullptr;
   if (!json_object_object_get_ex(body, "code", &code)) return "give \"code\" (null: the own)";
   if (code != nullptr &&
-      (!json_object_is_type(code, json_type_string) || json_object_get_string_len(code) == 0)) {
-    return "\"code\" is a non-empty text, or null";
+      (!json_object_is_type(code, json_type_string) || json_object_get_string_len(code) == 0 ||
+       static_cast<std::size_t>(json_object_get_string_len(code)) > ServiceModel::kLongestCode)) {
+    return "\"code\" is a text of 1 to " + std::to_string(ServiceModel::kLongestCode) +
+           " bytes, or null";
   }
   const std::optional<std::string> text =
       code != nullptr ? std::optional<std::string>(json_object_get_string(code)) : std::nullopt;

@@ -105,6 +105,13 @@ ServiceModel::Answer ServiceModel::Handle(const std::string& path, const std::st
       return {400, "missing field: " + std::string(name)};
     }
   }
+  for (const char* name : {"SN", "id"}) {
+    const auto field = fields.find(name);
+    if (field != fields.end() && field->second.size() > kLongestName) {
+      return {400,
+              std::string(name) + " is longer than " + std::to_string(kLongestName) + " bytes"};
+    }
+  }
   JsonPtr data;
   if (endpoint->jsonData) {
     data = ParseWholeJson(fields.at("data"));
@@ -257,12 +264,16 @@ std::string ServiceModel::ResultAnswer() {
   // The oldest results first, up to a poll's worth; the rest wait for the next poll.
   std::map<std::string, std::vector<ResultEntry>> pending;
   long long lastHanded = 0;
-  m_database->Run(
-      "SELECT seq, sn, id, code FROM results ORDER BY seq LIMIT ?",
-      {static_cast<long long>(kResultsPerPoll)}, [&](sqlite3_stmt* row) {
-        lastHanded = Database::Number(row, 0);
-        pending[Database::Text(row, 1)].push_back({Database::Text(row, 2), Database::Text(row, 3)});
-      });
+  std::size_t bytes = 0;  // about what each result adds to the answer
+  m_database->Run("SELECT seq, sn, id, code FROM results ORDER BY seq LIMIT ?",
+                  {static_cast<long long>(kResultsPerPoll)}, [&](sqlite3_stmt* row) {
+                    std::string sn = Database::Text(row, 1);
+                    ResultEntry entry{Database::Text(row, 2), Database::Text(row, 3)};
+                    bytes += 2 * (sn.size() + entry.id.size() + entry.code.size()) + 64;
+                    if (bytes > kResultBytesPerPoll && lastHanded != 0) return;  // the rest wait
+                    lastHanded = Database::Number(row, 0);
+                    pending[std::move(sn)].push_back(std::move(entry));
+                  });
   if (pending.empty()) return "result=[]";
   JsonPtr results(json_object_new_array());
   for (const auto& [sn, entries] : pending) {

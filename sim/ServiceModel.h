@@ -67,9 +67,15 @@ class ServiceModel {
     int status = 200;
     std::string body = "ok";
   };
-  // A result poll hands out at most this many results, the oldest first;
-  // the rest wait for the next poll.
+  // A result poll hands out at most this many results, the oldest first, in
+  // at most this many bytes; the rest wait for the next poll. So an answer
+  // stays far below the adaptor's 64 MiB cap, past which it would be lost.
   static constexpr std::size_t kResultsPerPoll = 10000;
+  static constexpr std::size_t kResultBytesPerPoll = std::size_t{4} << 20;
+  // A request's SN or id longer than this is refused with 400, and so is a
+  // result code set longer than kLongestCode: each is in a poll's answer.
+  static constexpr std::size_t kLongestName = 256;
+  static constexpr std::size_t kLongestCode = 64;
 
   // One request to `path` (e.g. "facepad/adduser") with `body` as received.
   Answer Handle(const std::string& path, const std::string& body);

@@ -93,7 +93,15 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
       ->check(FaultText());
   app.add_option("--result-code", resultCode,
                  "the result code every operation reports, instead of its own")
-      ->check(NotEmpty("CODE"));
+      ->check(NotEmpty("CODE"))
+      ->check(CLI::Validator(
+          [](std::string& text) {
+            return text.size() > FacepadSim::ServiceModel::kLongestCode
+                       ? "is longer than " +
+                             std::to_string(FacepadSim::ServiceModel::kLongestCode) + " bytes"
+                       : std::string();
+          },
+          "CODE"));
   app.set_version_flag("--version", "facepad-sim " ZR_VERSION);
   try {
     app.parse(argc, argv);
