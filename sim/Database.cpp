@@ -1,9 +1,13 @@
 #include "Database.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/file.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <stdexcept>
 
 namespace FacepadSim {
@@ -16,7 +20,20 @@ void Database::Finalize::operator()(sqlite3_stmt* statement) const {
   sqlite3_finalize(statement);
 }
 
+Database::LockFile::~LockFile() {
+  if (fd >= 0) close(fd);
+}
+
 Database::Database(const std::string& path) {
+  if (!path.empty() && path != ":memory:") {
+    m_lock.fd = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (m_lock.fd < 0) {
+      throw std::runtime_error("cannot lock " + path + ".lock: " + std::strerror(errno));
+    }
+    if (flock(m_lock.fd, LOCK_EX | LOCK_NB) != 0) {
+      throw std::runtime_error("the state file " + path + " is in use by another facepad-sim");
+    }
+  }
   std::string file = path;
   if (file.empty()) {
     char pattern[] = "/tmp/facepad-sim-XXXXXX";

@@ -22,7 +22,10 @@ class Database {
   using Row = std::function<void(sqlite3_stmt*)>;
 
   // Opens `path` (":memory:" for memory; empty: a temporary file, removed
-  // on destruction), written ahead. Throws std::runtime_error on failure.
+  // on destruction), written ahead. A file is held for the object's life
+  // through a lock beside it ("PATH.lock"): two simulators on one state would
+  // take each other's results. Throws std::runtime_error on failure, and
+  // when another holds the file.
   explicit Database(const std::string& path);
   ~Database();
   Database(const Database&) = delete;
@@ -51,6 +54,15 @@ class Database {
   sqlite3_stmt* Prepared(const char* sql);
   std::string Error() const;
 
+  struct LockFile {  // the lock's descriptor, closed (and the lock released) on every path
+    int fd = -1;
+    LockFile() = default;
+    LockFile(const LockFile&) = delete;
+    LockFile& operator=(const LockFile&) = delete;
+    ~LockFile();
+  };
+
+  LockFile m_lock;  // released after the database is closed
   std::unique_ptr<sqlite3, Close> m_handle;
   std::map<const char*, std::unique_ptr<sqlite3_stmt, Finalize>> m_statements;
   std::string m_temporary;
