@@ -200,6 +200,8 @@ void AdminApi::State(httplib::Response& response) const {
         faults, JsonText((fault.path.empty() ? "*" : fault.path) + "=" + FaultRuleText(fault)));
   }
   json_object_object_add(state, "faults", faults);
+  json_object_object_add(state, "journal_lines_lost",
+                         json_object_new_int64(static_cast<int64_t>(m_journal.FileLinesLost())));
   const ServiceModel::ResultCodes codes = m_model.ResultCodesSet();
   json_object_object_add(state, "result_code", codes.every ? JsonText(*codes.every) : nullptr);
   json_object* next = json_object_new_object();

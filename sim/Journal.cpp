@@ -1,7 +1,9 @@
 #include "Journal.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <iterator>
 #include <limits>
@@ -101,6 +103,21 @@ void Journal::RecordStatus(std::uint64_t sequence, int status) {
   std::lock_guard<std::mutex> writing(m_writing);
   m_file->write(text, static_cast<std::streamsize>(length)).put('\n');
   m_file->flush();
+  if (*m_file) return;
+  // A full disk, say: the line is lost. Said once; /admin/state counts them,
+  // and the next line is tried again.
+  m_file->clear();
+  if (m_fileLinesLost++ == 0) {
+    std::fprintf(stderr,
+                 "facepad-sim: the journal file cannot be written (%s): its lines are lost "
+                 "until it can, and /admin/state counts them\n",
+                 std::strerror(errno));
+  }
+}
+
+std::uint64_t Journal::FileLinesLost() const {
+  std::lock_guard<std::mutex> writing(m_writing);
+  return m_fileLinesLost;
 }
 
 std::vector<JournalEntry> Journal::Entries() const {

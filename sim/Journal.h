@@ -63,6 +63,8 @@ class Journal {
   void Clear();
   // How many distinct connections the entries arrived on.
   std::size_t ConnectionCount() const;
+  // Lines the file could not take (a full disk, say).
+  std::uint64_t FileLinesLost() const;
 
  private:
   const std::size_t m_limit;
@@ -73,8 +75,9 @@ class Journal {
   // apart so that neither the limit nor Clear() loses a line.
   std::map<std::uint64_t, JournalEntry> m_unanswered;
   std::uint64_t m_sequence = 0;
-  std::mutex m_writing;  // one line written to the file at a time
+  mutable std::mutex m_writing;  // one line written to the file at a time; guards the next two
   std::unique_ptr<std::ofstream> m_file;
+  std::uint64_t m_fileLinesLost = 0;
 };
 
 }  // namespace FacepadSim

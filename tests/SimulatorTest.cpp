@@ -235,6 +235,19 @@ TEST(SimulatorAdmin, JournalBoundsBodiesInMemoryButNotInItsFile) {
     EXPECT_EQ(json_object_get_string(written), shown);
   }
   std::remove(file.c_str());
+
+  // A file that cannot take a line (a full disk) loses it, and the state counts it.
+  FacepadSim::SimulatorOptions full;
+  full.journalFile = "/dev/full";
+  FacepadSim::FacepadSimulator simulator(full);
+  httplib::Client client(simulator.Host(), simulator.Port());
+  client.Post("/facepad/adduser", body, "text/plain");
+  std::string state;
+  for (int i = 0; i < 200 && state.find(R"("journal_lines_lost":1)") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    state = client.Get("/admin/state")->body;
+  }
+  EXPECT_NE(state.find(R"("journal_lines_lost":1)"), std::string::npos) << state;
 }
 
 // The service's behaviour alone, without a server.
