@@ -33,10 +33,12 @@ constexpr std::chrono::milliseconds kLingering{1000};
 
 // Lines (the request line, each header, each chunk's size) are read a byte
 // at a time, into a buffer that grows until the line ends: a line, and a
-// request's head, may not grow past these, and a head must arrive in time.
+// request's head, may not grow past these. A request, head and body, must
+// arrive within kRequestTime of its first byte: a client that trickles it
+// holds its connection no longer.
 constexpr std::size_t kLongestLine = 8192;
 constexpr std::size_t kLongestHead = std::size_t{64} * 1024;
-constexpr std::chrono::seconds kHeadTime{10};
+constexpr std::chrono::seconds kRequestTime{10};
 
 std::string Address(const sockaddr_storage& address, int& port) {
   char text[INET6_ADDRSTRLEN] = "";
@@ -160,7 +162,10 @@ class Connection final : public httplib::Stream {
 
   ssize_t read(char* data, size_t size) override {
     if (m_begin == m_end) {
-      if (!is_readable()) return -1;
+      if (Late() || !is_readable()) {
+        m_readFailed = true;
+        return -1;
+      }
       // Headers are read a byte at a time: they come from a buffer.
       const bool direct = size >= m_buffer.size();
       const ssize_t received =
@@ -249,9 +254,11 @@ class Connection final : public httplib::Stream {
   bool TakeLineByte(char byte) {
     m_lineBytes = byte == '\n' ? 0 : m_lineBytes + 1;
     if (m_lineBytes > kLongestLine) return false;
-    return !m_inHead || (++m_headBytes <= kLongestHead &&
-                         std::chrono::steady_clock::now() - m_requestStart <= kHeadTime);
+    return !m_inHead || (++m_headBytes <= kLongestHead && !Late());
   }
+
+  // Whether the request under way has taken longer than it may.
+  bool Late() const { return std::chrono::steady_clock::now() - m_requestStart > kRequestTime; }
 
   void Linger() {
     ::shutdown(m_socket, SHUT_WR);
