@@ -137,4 +137,28 @@ bool SetResultHandlerTerminalFace_ZR(ZR_Framework::Face::CLS_TerminalFace_Base* 
   }
 }
 
+bool SetExchangeObserverTerminalFace_ZR(ZR_Framework::Face::CLS_TerminalFace_Base* adaptor,
+                                        void (*observer)(const TerminalFace_ZR_Exchange* exchange,
+                                                         void* context),
+                                        void* context) {
+  using ZR_Framework::Face::TerminalFace_ZR;
+  auto* ours = dynamic_cast<TerminalFace_ZR*>(adaptor);
+  if (ours == nullptr) {
+    ZR_Framework::Face::SetFailure(TerminalFace_ZR::Failure::RefusedValue);
+    return false;
+  }
+  if (observer == nullptr) return ours->SetExchangeObserver(nullptr);
+  try {
+    return ours->SetExchangeObserver([observer, context](const TerminalFace_ZR::Exchange& seen) {
+      const TerminalFace_ZR_Exchange exchange{
+          seen.path.data(),   seen.path.size(),     seen.body.data(),
+          seen.body.size(),   seen.status,          seen.answer.data(),
+          seen.answer.size(), seen.elapsed.count(), static_cast<int>(seen.failure)};
+      observer(&exchange, context);
+    });
+  } catch (...) {
+    return false;  // the observer could not be wrapped: memory ran out
+  }
+}
+
 }  // extern "C"

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -217,6 +218,27 @@ ZR_API bool SetResultHandlerTerminalFace_ZR(ZR_Framework::Face::CLS_TerminalFace
                                             int (*handler)(ZR_Framework::Face::ResultMap& results,
                                                            void* context),
                                             void* context);
+
+// An exchange as SetExchangeObserverTerminalFace_ZR's observer sees it: the
+// texts are not NUL-terminated, and valid only during the call.
+struct TerminalFace_ZR_Exchange {
+  const char* path;
+  size_t pathLength;
+  const char* body;  // as sent
+  size_t bodyLength;
+  int status;  // the HTTP status; 0 when no answer came
+  const char* answer;
+  size_t answerLength;
+  long long elapsedMicroseconds;
+  int failure;  // a TerminalFace_ZR::Failure; 0 (None) when the status was 200
+};
+// SetExchangeObserver for such hosts: `observer` is called with each
+// exchange and `context`, as given; a null `observer` clears it. False with
+// Failure::RefusedValue, and nothing logged, when `adaptor` is null or not
+// one this module made.
+ZR_API bool SetExchangeObserverTerminalFace_ZR(
+    ZR_Framework::Face::CLS_TerminalFace_Base* adaptor,
+    void (*observer)(const TerminalFace_ZR_Exchange* exchange, void* context), void* context);
 }
 
 #endif  // TERMINALFACE_ZR_H
