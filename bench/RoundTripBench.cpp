@@ -105,8 +105,18 @@ std::vector<std::pair<std::string, std::string>> RecordRequests(const Operation&
   return requests;
 }
 
-void BM_RoundTrip(benchmark::State& state, const Operation& operation) {
+void BM_RoundTrip(benchmark::State& state, const Operation& operation, bool observed) {
   Loopback& loopback = SharedLoopback();
+  // An observer that looks at each exchange as a host's logging would
+  // begin to: its sizes and status.
+  std::atomic<std::size_t> seen{0};
+  if (observed) {
+    loopback.adaptor->SetExchangeObserver([&seen](const TerminalFace_ZR::Exchange& exchange) {
+      seen.fetch_add(
+          exchange.body.size() + exchange.answer.size() + static_cast<std::size_t>(exchange.status),
+          std::memory_order_relaxed);
+    });
+  }
   std::vector<std::pair<std::string, std::string>> floorRequests;
   for (const auto& [path, body] : RecordRequests(operation)) {
     floorRequests.emplace_back(loopback.Url(path), body);
@@ -145,6 +155,7 @@ void BM_RoundTrip(benchmark::State& state, const Operation& operation) {
   state.counters["floor_p99_us"] = floorP99;
   state.counters["ratio_p50"] = p50 / floorP50;
   state.counters["ratio_p99"] = p99 / floorP99;
+  if (observed) loopback.adaptor->SetExchangeObserver(nullptr);
 }
 
 // Requests per second from `threads` threads running `request` for `period`.
@@ -212,7 +223,7 @@ void BM_Parallel(benchmark::State& state, const Operation& operation) {
 const bool kRegistered = [] {
   for (const Operation& operation : Operations()) {
     const std::string name = std::string("BM_RoundTrip/") + operation.name;
-    benchmark::RegisterBenchmark(name.c_str(), BM_RoundTrip, operation)
+    benchmark::RegisterBenchmark(name.c_str(), BM_RoundTrip, operation, false)
         ->Iterations(10000)
         ->Unit(benchmark::kMicrosecond);
     AddGoal(
@@ -220,6 +231,12 @@ const bool kRegistered = [] {
     AddGoal(
         {name.substr(3) + " p99 / floor", name + "/", "ratio_p99", Goal::Kind::AtMost, 1.10, "x"});
   }
+  // What an exchange observer adds, on an operation with a record.
+  const Operation& observedOne = Operations()[1];
+  const std::string observed = std::string("BM_RoundTripObserved/") + observedOne.name;
+  benchmark::RegisterBenchmark(observed.c_str(), BM_RoundTrip, observedOne, true)
+      ->Iterations(10000)
+      ->Unit(benchmark::kMicrosecond);
   // An operation without a record shows the adaptor's own concurrency; one
   // with a record adds json-c's work, which competes for the same two cores.
   for (const Operation& operation : {Operations()[0], Operations()[1]}) {
