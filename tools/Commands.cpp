@@ -310,6 +310,7 @@ std::vector<Subcommand> AddSubcommands(CLI::App& parent) {
       AddControl(parent),
       AddSetListenPort(parent),
       AddWatch(parent),
+      AddCheck(parent),
       AddSync(parent),
       AddImport(parent),
       AddLedger(parent),

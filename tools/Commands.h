@@ -23,6 +23,7 @@ std::vector<Subcommand> AddSubcommands(CLI::App& parent);
 
 // Defined beside their own machinery.
 Subcommand AddWatch(CLI::App& parent);
+Subcommand AddCheck(CLI::App& parent);
 Subcommand AddSync(CLI::App& parent);
 Subcommand AddImport(CLI::App& parent);
 Subcommand AddLedger(CLI::App& parent);
