@@ -101,6 +101,7 @@ FacepadSimulator::FacepadSimulator(SimulatorOptions options)
       m_server(std::make_unique<ConnectionServer>(
           ConnectionServer::Limits{m_options.maxConnections, 2, 5, 5})) {
   IgnoreSigpipeOnce();
+  m_model.SetCodeNames(m_options.profile.codes);
   m_server->set_keep_alive_max_count(kKeepAliveRequests);
   m_server->set_tcp_nodelay(true);  // answers go out at once, not after a delayed ACK
   m_server->set_payload_max_length(m_options.maxBody);
@@ -272,6 +273,11 @@ void FacepadSimulator::ServeService(const std::string& path, const httplib::Requ
                                     httplib::Response& response) {
   if (const std::optional<Fault> fault = m_faults.Take(path)) {
     if (PlayFault(*fault, path, request, response, m_model, m_stop)) return;
+  }
+  const auto pace = m_options.profile.answerTimes.find(path);
+  if (pace != m_options.profile.answerTimes.end() && !m_stop.WaitUnlessRaised(pace->second)) {
+    response.status = 503;  // stopping
+    return;
   }
   const ServiceModel::Answer answer = m_model.Handle(path, request.body);
   response.status = answer.status;

@@ -20,6 +20,7 @@
 
 #include "Fault.h"
 #include "Journal.h"
+#include "Profile.h"
 #include "ServiceModel.h"
 #include "StopSignal.h"
 
@@ -56,6 +57,8 @@ struct SimulatorOptions {
   // JSON line (time, method, path, status, the whole body with photos elided
   // to their size and passwords masked).
   std::string journalFile;
+  // A service's result codes and answer times to speak (see Profile.h).
+  Profile profile;
   // Called with one line per request answered ("POST /facepad/adduser 200 ...").
   std::function<void(const std::string&)> requestLog;
 };

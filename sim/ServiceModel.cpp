@@ -140,7 +140,14 @@ std::string ServiceModel::ReportedCode(const std::string& sn, const char* own) {
     if (--next->second.second <= 0) m_nextResultCodes.erase(next);
     return code;
   }
-  return m_resultCode.value_or(own);
+  if (m_resultCode) return *m_resultCode;
+  const auto named = m_codeNames.find(own);
+  return named != m_codeNames.end() ? named->second : own;
+}
+
+void ServiceModel::SetCodeNames(std::map<std::string, std::string> names) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_codeNames = std::move(names);
 }
 
 bool ServiceModel::IsEndpoint(const std::string& path) {

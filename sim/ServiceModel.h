@@ -89,6 +89,9 @@ class ServiceModel {
   // The code every operation reports from now on instead of its own
   // (std::nullopt: its own).
   void SetResultCode(std::optional<std::string> code);
+  // A service's own codes for the simulator's: "0", "101" and "102" are
+  // reported as `names` says. A code set above, or per terminal, wins.
+  void SetCodeNames(std::map<std::string, std::string> names);
   // The code the next `count` operations on terminal `sn` report; these come
   // before the one above.
   void SetNextResultCodes(const std::string& sn, const std::string& code, int count);
@@ -158,6 +161,7 @@ class ServiceModel {
   std::optional<std::string> m_terminalStatusAnswer;
   std::deque<std::pair<std::string, ResultEntry>> m_handedOut;  // newest first
   std::optional<std::string> m_resultCode;
+  std::map<std::string, std::string> m_codeNames;  // the simulator's own code to the service's
   std::map<std::string, std::pair<std::string, int>> m_nextResultCodes;  // by sn: code, count
 };
 

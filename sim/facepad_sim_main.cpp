@@ -102,6 +102,11 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
                        : std::string();
           },
           "CODE"));
+  std::string profile;
+  app.add_option("--profile", profile,
+                 "answer with a service's result codes and answer times: a JSON profile, or "
+                 "what facepadctl check --record wrote")
+      ->check(CLI::ExistingFile);
   app.set_version_flag("--version", "facepad-sim " ZR_VERSION);
   try {
     app.parse(argc, argv);
@@ -111,6 +116,14 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
     return kUsageError;
   }
   if (!quiet) options.requestLog = PrintLine;
+  if (!profile.empty()) {
+    try {
+      options.profile = FacepadSim::ReadProfile(profile);
+    } catch (const FacepadSim::ProfileError& error) {
+      std::fprintf(stderr, "facepad-sim: --profile: %s\n", error.what());
+      return kUsageError;
+    }
+  }
 
   // Signals are taken by sigwait below, never by the server's threads.
   sigset_t stopSignals;
