@@ -21,28 +21,7 @@ using FacepadSim::Fault;
 namespace {
 const std::string kPhoto = ZR_SOURCE_DIR "/demo/photos/ann.png";
 
-using Fields = std::map<std::string, std::string>;
-
-// Each line of --json output as its top-level members, in text.
-std::vector<Fields> JsonLines(const std::string& out) {
-  std::vector<Fields> lines;
-  std::size_t start = 0;
-  for (std::size_t end = out.find('\n'); end != std::string::npos; end = out.find('\n', start)) {
-    const std::unique_ptr<json_object, decltype(&json_object_put)> object(
-        json_tokener_parse(out.substr(start, end - start).c_str()), json_object_put);
-    start = end + 1;
-    Fields fields;
-    if (json_object_is_type(object.get(), json_type_object)) {
-      json_object_object_foreach(object.get(), key, value) {
-        fields[key] = json_object_is_type(value, json_type_object)
-                          ? json_object_to_json_string_ext(value, JSON_C_TO_STRING_PLAIN)
-                          : json_object_get_string(value);
-      }
-    }
-    lines.push_back(fields);
-  }
-  return lines;
-}
+using Fields = JsonFields;
 
 bool Has(const std::string& text, const std::string& word) {
   return text.find(word) != std::string::npos;

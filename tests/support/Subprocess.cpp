@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 namespace {
@@ -31,6 +32,27 @@ bool JsonLinesValid(const std::string& out) {
     if (!valid) return false;
   }
   return true;
+}
+
+std::vector<JsonFields> JsonLines(const std::string& out) {
+  std::vector<JsonFields> lines;
+  std::istringstream text(out);
+  for (std::string line; std::getline(text, line);) {
+    const std::unique_ptr<json_object, decltype(&json_object_put)> object(
+        json_tokener_parse(line.c_str()), json_object_put);
+    JsonFields fields;
+    if (json_object_is_type(object.get(), json_type_object)) {
+      json_object_object_foreach(object.get(), key, value) {
+        const bool nested = json_object_is_type(value, json_type_object) ||
+                            json_object_is_type(value, json_type_array);
+        fields[key] = nested ? json_object_to_json_string_ext(
+                                   value, JSON_C_TO_STRING_PLAIN | JSON_C_TO_STRING_NOSLASHESCAPE)
+                             : json_object_get_string(value);
+      }
+    }
+    lines.push_back(fields);
+  }
+  return lines;
 }
 
 std::string ReadFile(const std::string& path) {

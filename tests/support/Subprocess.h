@@ -2,6 +2,7 @@
 #ifndef TESTS_SUBPROCESS_H
 #define TESTS_SUBPROCESS_H
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,11 @@ Finished RunToEnd(const std::string& program, const std::vector<std::string>& ar
 // Whether each line of `out` is one JSON object in valid UTF-8, as a strict
 // reader takes it.
 bool JsonLinesValid(const std::string& out);
+
+// Each line of --json output as its top-level members, in text (a nested
+// object or array as its JSON text).
+using JsonFields = std::map<std::string, std::string>;
+std::vector<JsonFields> JsonLines(const std::string& out);
 
 // The bytes of a file; empty when it cannot be read.
 std::string ReadFile(const std::string& path);

@@ -1,0 +1,176 @@
+// facepadctl check run as a program against simulators that conform, that
+// deviate, and that speak another service's codes: each verdict, the codes
+// and sync options it learns, and what it leaves on the terminal.
+#include <gtest/gtest.h>
+#include <json-c/json.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "FacepadSimulator.h"
+#include "FaultRule.h"
+#include "Subprocess.h"
+
+using FacepadSim::FacepadSimulator;
+
+namespace {
+
+bool Has(const std::string& text, const std::string& word) {
+  return text.find(word) != std::string::npos;
+}
+
+// check --json against `simulator`, with `extra` arguments.
+Finished Check(const FacepadSimulator& simulator, const std::vector<std::string>& extra = {},
+               double interruptAfter = 0) {
+  std::vector<std::string> arguments = {
+      "--port", std::to_string(simulator.Port()), "--json", "check", "--sn", "T1", "--wait", "3"};
+  arguments.insert(arguments.end(), extra.begin(), extra.end());
+  return RunToEnd(FACEPADCTL_PATH, arguments, interruptAfter);
+}
+
+JsonFields Report(const Finished& finished) {
+  const std::vector<JsonFields> lines = JsonLines(finished.out);
+  return lines.empty() ? JsonFields{} : lines.back();
+}
+
+// "step: verdict" for each step of a report.
+std::map<std::string, std::string> Verdicts(const JsonFields& report) {
+  std::map<std::string, std::string> verdicts;
+  const auto found = report.find("steps");
+  if (found == report.end()) return verdicts;
+  const std::unique_ptr<json_object, decltype(&json_object_put)> steps(
+      json_tokener_parse(found->second.c_str()), json_object_put);
+  for (std::size_t i = 0; i < json_object_array_length(steps.get()); ++i) {
+    json_object* name = nullptr;
+    json_object* verdict = nullptr;
+    json_object* step = json_object_array_get_idx(steps.get(), i);
+    if (json_object_object_get_ex(step, "step", &name) &&
+        json_object_object_get_ex(step, "verdict", &verdict)) {
+      verdicts[json_object_get_string(name)] = json_object_get_string(verdict);
+    }
+  }
+  return verdicts;
+}
+
+FacepadSim::SimulatorOptions SpeakingCodes(const char* done, const char* held, const char* absent) {
+  FacepadSim::SimulatorOptions options;
+  options.profile.codes = {{"0", done}, {"101", held}, {"102", absent}};
+  options.profile.answerTimes = {{"facepad/adduser", std::chrono::milliseconds(50)}};
+  return options;
+}
+
+}  // namespace
+
+// A conforming service: every step conforms, its codes are learnt, and sync
+// with the options printed converges, pruning included.
+TEST(FacepadctlCheck, AConformingServiceGivesItsCodesAndTheSyncOptions) {
+  const std::pair<FacepadSim::SimulatorOptions, std::string> services[] = {
+      {{}, "--held-code 101 --absent-code 102"},
+      {SpeakingCodes("7", "31", "32"), "--done-code 7 --held-code 31 --absent-code 32"},
+  };
+  for (const auto& [options, syncOptions] : services) {
+    SCOPED_TRACE(syncOptions);
+    const FacepadSimulator simulator(options);
+    const Finished finished = Check(simulator);
+    EXPECT_EQ(finished.exitCode, 0) << finished.out << finished.err;
+    const JsonFields report = Report(finished);
+    EXPECT_EQ(report.at("conforms"), "true");
+    EXPECT_EQ(report.at("sync_options"), syncOptions);
+    EXPECT_EQ(Verdicts(report).size(), 11U);
+    EXPECT_EQ(simulator.Model().PersonCount("T1"), 0U) << "the test person is gone";
+    for (const char* path : {"facepad/binding", "facepad/setport", "facepad/controldevice"}) {
+      EXPECT_TRUE(simulator.Requests(path).empty()) << path;
+    }
+
+    const std::string dir = testing::TempDir() + "check-sync-" + std::to_string(getpid());
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir + "/roster.csv") << "certnum,name\nA,Ann\nB,Bo\nC,Chen\n";
+    std::vector<std::string> sync = {"--port",
+                                     std::to_string(simulator.Port()),
+                                     "sync",
+                                     dir + "/roster.csv",
+                                     "--sn",
+                                     "T1",
+                                     "--prune",
+                                     "--ledger",
+                                     dir + "/ledger.db"};
+    for (std::size_t at = 0, end; at < syncOptions.size(); at = end + 1) {
+      end = std::min(syncOptions.find(' ', at), syncOptions.size());
+      sync.push_back(syncOptions.substr(at, end - at));
+    }
+    EXPECT_EQ(RunToEnd(FACEPADCTL_PATH, sync).exitCode, 0);
+    std::ofstream(dir + "/roster.csv") << "certnum,name\nA,Ann\nB,Bo new\n";
+    const Finished pruned = RunToEnd(FACEPADCTL_PATH, sync);
+    EXPECT_EQ(pruned.exitCode, 0) << pruned.out << pruned.err;
+    EXPECT_EQ(simulator.Model().PersonCount("T1"), 2U);
+    std::filesystem::remove_all(dir);
+  }
+}
+
+// One deviation a row: its step deviates with a reason, the others still run.
+TEST(FacepadctlCheck, EachDeviationIsNamedAndTheOtherStepsStillRun) {
+  const std::tuple<const char*, std::vector<std::string>, const char*> rows[] = {
+      {"facepad/getterminalstatus=500", {}, "terminal status"},
+      {"facepad/getresult=garbage", {}, "results channel"},
+      {"facepad/active=hang:3", {"--timeout", "1"}, "availability"},
+      {"facepad/setuser=close", {}, "update"},
+      {"facepad/adduser=200*1", {}, "add"},  // accepted, and no result ever comes
+  };
+  for (const auto& [fault, extra, step] : rows) {
+    SCOPED_TRACE(fault);
+    FacepadSimulator simulator;
+    simulator.AddFault(std::get<FacepadSim::Fault>(FacepadSim::ParseFault(fault)));
+    const Finished finished = Check(simulator, extra);
+    EXPECT_EQ(finished.exitCode, 1) << finished.err;
+    const std::map<std::string, std::string> verdicts = Verdicts(Report(finished));
+    EXPECT_EQ(verdicts.size(), 11U);
+    EXPECT_EQ(verdicts.count(step) ? verdicts.at(step) : "", "deviates");
+    EXPECT_EQ(verdicts.at("availability"),
+              std::string(step) == "availability" ? "deviates" : "conforms");
+    EXPECT_EQ(simulator.Model().PersonCount("T1"), 0U);
+  }
+}
+
+// check touches its own test person only, however it ends, and counts the
+// results of others that its polls took.
+TEST(FacepadctlCheck, TouchesNoOneElseAndCountsOthersResults) {
+  FacepadSimulator simulator;
+  simulator.Model().Handle("facepad/adduser", "SN=T1\tid=x\tdata={\"certnum\":\"REAL\"}");
+  for (int i = 0; i < 3; ++i) simulator.Model().QueueResult("T9", "other" + std::to_string(i), "0");
+  const Finished held = Check(simulator, {"--certnum", "REAL"});
+  EXPECT_EQ(held.exitCode, 1);
+  EXPECT_TRUE(Has(held.out, "held before the check")) << held.out;
+  EXPECT_TRUE(simulator.Model().FindPerson("T1", "REAL").has_value()) << "not deleted";
+  EXPECT_GE(std::stoi(Report(held).at("others_results")), 4) << "three queued, and REAL's add";
+
+  simulator.AddFault(
+      FacepadSim::Fault::Delayed(std::chrono::milliseconds(3000)).On("facepad/setuser").Times(1));
+  const Finished interrupted = Check(simulator, {}, 2.5);  // during the update
+  EXPECT_EQ(interrupted.exitCode, 130) << interrupted.err;
+  EXPECT_EQ(simulator.Model().PersonCount("T1"), 1U) << "only REAL is left";
+}
+
+// A record replays the service's codes and pace in another simulator, and
+// holds no photo or password.
+TEST(FacepadctlCheck, ARecordReplaysTheServicesCodesAndPace) {
+  const FacepadSimulator site(SpeakingCodes("7", "31", "32"));
+  const std::string record = testing::TempDir() + "check-" + std::to_string(getpid()) + ".jsonl";
+  ASSERT_EQ(Check(site, {"--record", record}).exitCode, 0);
+  struct stat status {};
+  ASSERT_EQ(stat(record.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0600U);
+  EXPECT_FALSE(Has(ReadFile(record), "iVBOR")) << "photos are elided";
+
+  FacepadSim::SimulatorOptions options;
+  options.profile = FacepadSim::ReadProfile(record);
+  const FacepadSimulator desk(options);
+  const JsonFields report = Report(Check(desk));
+  EXPECT_EQ(report.at("sync_options"), "--done-code 7 --held-code 31 --absent-code 32");
+  const std::string times = report.at("answer_times");
+  const std::string adduser = "\"facepad/adduser\":{\"median_ms\":";
+  const std::size_t at = times.find(adduser);
+  ASSERT_NE(at, std::string::npos) << times;
+  EXPECT_GE(std::stod(times.substr(at + adduser.size())), 40.0) << times;
+  std::remove(record.c_str());
+}
