@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <optional>
 
 #include "Adaptor.h"
 #include "Arguments.h"
@@ -150,15 +151,15 @@ int RunCheck(const Globals& globals, CheckOptions options) {
   if (options.certnum.empty()) options.certnum = NewRequestId("CHECK-");
   settings.certnum = options.certnum;
   settings.waitSeconds = options.waitSeconds;
+  std::optional<RecordFile> record;
+  if (!options.record.empty()) record.emplace(options.record);
   InterruptOnSignals();
   Note(
       "check: its result polls take results away from other clients of this service; those "
       "taken are counted, not dropped unseen");
   Conversation conversation(globals, settings);
   conversation.Run();
-  if (!options.record.empty()) {
-    WriteRecord(options.record, conversation.Exchanges(), conversation.Codes());
-  }
+  if (record) record->Write(conversation.Exchanges(), conversation.Codes());
   if (JsonOutput()) {
     PrintJsonReport(conversation, options);
   } else {

@@ -98,10 +98,16 @@ void Conversation::Run() {
   adaptor.SetExchangeObserver(
       [this](const ZR_Framework::Face::TerminalFace_ZR::Exchange& exchange) { Keep(exchange); });
   const std::string& sn = m_settings.sn;
-  Judge(adaptor, "availability", "facepad/active", [](Adaptor& a) {
+  const Failure available = Judge(adaptor, "availability", "facepad/active", [](Adaptor& a) {
     ParamMap none;
     return a.GetAvailableFace(none);
   });
+  if (available == Failure::NotReached) {  // nothing listens there
+    NotTried({"terminal status", "activation status", "results channel", "add", "add again",
+              "update", "photo", "delete", "delete again", "update of a person never added"},
+             "the service could not be reached");
+    return;
+  }
   Judge(adaptor, "terminal status", "facepad/getterminalstatus",
         [&sn](Adaptor& a) { return a.GetTerminalStatusFace(sn); });
   Act(adaptor, "activation status", "facepad/activationstatus",
@@ -114,13 +120,13 @@ void Conversation::Run() {
   AwaitResult(adaptor, {}, std::chrono::milliseconds(0), false, none);  // counts the last poll's
 }
 
-void Conversation::Judge(Adaptor& adaptor, const std::string& name, const std::string& path,
-                         const std::function<bool(Adaptor&)>& operation) {
+Failure Conversation::Judge(Adaptor& adaptor, const std::string& name, const std::string& path,
+                            const std::function<bool(Adaptor&)>& operation) {
   Step step{name};
   if (g_interrupted) {
     step.reason = "interrupted";
     m_steps.push_back(step);
-    return;
+    return Failure::None;
   }
   const std::size_t from = ExchangeCount();
   const bool succeeded = operation(adaptor);
@@ -139,6 +145,7 @@ void Conversation::Judge(Adaptor& adaptor, const std::string& name, const std::s
                   (failure == Failure::UnreadableAnswer ? AnswerStart(seen) : std::string());
   }
   m_steps.push_back(step);
+  return failure;
 }
 
 void Conversation::JudgeResultsChannel(Adaptor& adaptor) {
@@ -211,6 +218,8 @@ Step& Conversation::Act(Adaptor& adaptor, const std::string& name, const std::st
   const SeenExchange seen = LastOn(path, from);
   m_reached = m_reached || seen.status != 0;
   step.came = Came(seen);
+  step.mayHaveArrived =
+      accepted || failure.failure == Failure::TimedOut || failure.failure == Failure::NoAnswer;
   if (!accepted) {
     step.verdict = Verdict::Deviates;
     step.reason = FailureText(failure);
@@ -256,10 +265,10 @@ void Conversation::LiveAndDie(Adaptor& adaptor) {
     };
   };
   const ParamMap person{{"certnum", certnum}, {"name", "facepadctl check"}, {"facepic", kPhoto}};
+  Step& add = Act(adaptor, "add", "facepad/adduser", poster("add", person));
   // A fresh certnum was held by no one: whatever the add did, deleting it
   // touches no one else. One given may be a real person's.
-  m_added = !m_settings.certnumGiven;
-  Step& add = Act(adaptor, "add", "facepad/adduser", poster("add", person));
+  m_added = add.mayHaveArrived && !m_settings.certnumGiven;
   const std::vector<std::string> rest = {
       "add again", "update", "photo", "delete", "delete again", "update of a person never added"};
   if (add.verdict != Verdict::Conforms) {

@@ -41,6 +41,7 @@ struct Step {
   std::string code;    // the result code, for a step that awaits one
   std::string reason;  // why it deviates, or was not tried
   std::chrono::microseconds took{0};
+  bool mayHaveArrived = false;  // accepted, or timed out or cut off on the way
 };
 
 // The service's result codes, as the test person's life showed them.
@@ -83,9 +84,10 @@ class Conversation {
   SeenExchange LastOn(const std::string& path, std::size_t from) const;
   std::size_t ExchangeCount() const;
 
-  // Step 1 to 3: the form of an operation's answer.
-  void Judge(Adaptor& adaptor, const std::string& name, const std::string& path,
-             const std::function<bool(Adaptor&)>& operation);
+  // Steps 1 and 2: the form of an operation's answer; returns its failure.
+  ZR_Framework::Face::TerminalFace_ZR::Failure Judge(
+      Adaptor& adaptor, const std::string& name, const std::string& path,
+      const std::function<bool(Adaptor&)>& operation);
   void JudgeResultsChannel(Adaptor& adaptor);
   // An action of the test person's life: posted, then its result awaited.
   Step& Act(Adaptor& adaptor, const std::string& name, const std::string& path, const Post& post);

@@ -71,15 +71,21 @@ std::string ElidedBody(const std::string& body) {
   return elided;
 }
 
-void WriteRecord(const std::string& path, const std::vector<SeenExchange>& exchanges,
-                 const LearntCodes& codes) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) throw InputError("cannot write " + path + ": " + std::strerror(errno));
-  struct Closer {
-    int fd;
-    ~Closer() { close(fd); }
-  } closer{fd};
-  if (fchmod(fd, 0600) != 0) throw InputError("cannot write " + path + ": " + std::strerror(errno));
+RecordFile::RecordFile(const std::string& path) : m_path(path) {
+  m_fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (m_fd < 0) throw InputError("cannot write " + path + ": " + std::strerror(errno));
+  if (fchmod(m_fd, 0600) != 0) {
+    const int error = errno;
+    close(m_fd);
+    throw InputError("cannot write " + path + ": " + std::strerror(error));
+  }
+}
+
+RecordFile::~RecordFile() {
+  close(m_fd);
+}
+
+void RecordFile::Write(const std::vector<SeenExchange>& exchanges, const LearntCodes& codes) {
   std::string text;
   for (const SeenExchange& seen : exchanges) {
     JsonLine line;
@@ -95,7 +101,7 @@ void WriteRecord(const std::string& path, const std::vector<SeenExchange>& excha
   JsonLine last;
   last.AddObject("codes", learnt.Take());
   text += last.Text() + "\n";
-  WriteAll(fd, text, path);
+  WriteAll(m_fd, text, m_path);
 }
 
 }  // namespace Facepadctl

@@ -17,9 +17,22 @@ namespace Facepadctl {
 // size and each password masked.
 std::string ElidedBody(const std::string& body);
 
-// Writes the record; throws InputError naming the file when it cannot.
-void WriteRecord(const std::string& path, const std::vector<SeenExchange>& exchanges,
-                 const LearntCodes& codes);
+// The record's file, made (mode 0600, never through a symbolic link) before
+// the conversation begins, so that a path it cannot write stops check before
+// anything is sent. Throws InputError naming the file.
+class RecordFile {
+ public:
+  explicit RecordFile(const std::string& path);
+  ~RecordFile();
+  RecordFile(const RecordFile&) = delete;
+  RecordFile& operator=(const RecordFile&) = delete;
+
+  void Write(const std::vector<SeenExchange>& exchanges, const LearntCodes& codes);
+
+ private:
+  const std::string m_path;
+  int m_fd = -1;
+};
 
 }  // namespace Facepadctl
 
