@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+#include <system_error>
 
 namespace FacepadSim {
 
@@ -28,7 +29,8 @@ Database::Database(const std::string& path) {
   if (!path.empty() && path != ":memory:") {
     m_lock.fd = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (m_lock.fd < 0) {
-      throw std::runtime_error("cannot lock " + path + ".lock: " + std::strerror(errno));
+      throw std::runtime_error("cannot lock " + path +
+                               ".lock: " + std::generic_category().message(errno));
     }
     if (flock(m_lock.fd, LOCK_EX | LOCK_NB) != 0) {
       throw std::runtime_error("the state file " + path + " is in use by another facepad-sim");

@@ -10,6 +10,7 @@
 #include <optional>
 #include <set>
 #include <stdexcept>
+#include <system_error>
 
 #include "ElidedBody.h"
 #include "Json.h"
@@ -106,12 +107,13 @@ void Journal::RecordStatus(std::uint64_t sequence, int status) {
   if (*m_file) return;
   // A full disk, say: the line is lost. Said once; /admin/state counts them,
   // and the next line is tried again.
+  const int error = errno;
   m_file->clear();
   if (m_fileLinesLost++ == 0) {
     std::fprintf(stderr,
                  "facepad-sim: the journal file cannot be written (%s): its lines are lost "
                  "until it can, and /admin/state counts them\n",
-                 std::strerror(errno));
+                 std::generic_category().message(error).c_str());
   }
 }
 

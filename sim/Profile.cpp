@@ -65,7 +65,7 @@ void ReadObjectProfile(json_object* object, const Reading& at, Profile& profile)
         SetAnswerTime(path, static_cast<long>(json_object_get_double(ms)), at, profile);
       }
     } else {
-      at.Fail("\"" + name + "\" is not \"codes\" or \"answer_ms\" (an object of paths)");
+      at.Fail("\"" + name + R"(" is not "codes" or "answer_ms" (an object of paths))");
     }
   }
 }
@@ -102,7 +102,7 @@ Profile ReadProfile(const std::string& path) {
     json_object* took = nullptr;
     if (!json_object_object_get_ex(entry.get(), "path", &member) ||
         !json_object_object_get_ex(entry.get(), "time_us", &took)) {
-      at.Fail("neither an exchange (\"path\", \"time_us\") nor \"codes\"");
+      at.Fail(R"(neither an exchange ("path", "time_us") nor "codes")");
     }
     times[json_object_get_string(member)].push_back(json_object_get_int64(took) / 1000);
   }

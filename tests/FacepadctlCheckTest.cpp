@@ -168,7 +168,7 @@ TEST(FacepadctlCheck, ARecordReplaysTheServicesCodesAndPace) {
   const JsonFields report = Report(Check(desk));
   EXPECT_EQ(report.at("sync_options"), "--done-code 7 --held-code 31 --absent-code 32");
   const std::string times = report.at("answer_times");
-  const std::string adduser = "\"facepad/adduser\":{\"median_ms\":";
+  const std::string adduser = R"("facepad/adduser":{"median_ms":)";
   const std::size_t at = times.find(adduser);
   ASSERT_NE(at, std::string::npos) << times;
   EXPECT_GE(std::stod(times.substr(at + adduser.size())), 40.0) << times;

@@ -58,8 +58,8 @@ bool ReadsPollAnswer(Adaptor& adaptor, const std::string& answer, std::string& w
 
 }  // namespace
 
-Conversation::Conversation(const Globals& globals, CheckSettings settings)
-    : m_globals(globals), m_settings(std::move(settings)) {
+Conversation::Conversation(Globals globals, CheckSettings settings)
+    : m_globals(std::move(globals)), m_settings(std::move(settings)) {
   m_steps.reserve(16);  // Act() hands out references to the last one
 }
 

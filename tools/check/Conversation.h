@@ -61,7 +61,7 @@ struct CheckSettings {
 
 class Conversation {
  public:
-  Conversation(const Globals& globals, CheckSettings settings);
+  Conversation(Globals globals, CheckSettings settings);
 
   // Runs the steps, then deletes the test person if it was added and not
   // yet deleted, whatever ended the steps (a signal included).

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <system_error>
 
 #include "JsonLine.h"
 #include "PersonInput.h"
@@ -44,7 +45,8 @@ void WriteAll(int fd, const std::string& text, const std::string& path) {
   for (std::size_t at = 0; at < text.size();) {
     const ssize_t written = write(fd, text.data() + at, text.size() - at);
     if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) throw InputError("cannot write " + path + ": " + std::strerror(errno));
+    if (written <= 0)
+      throw InputError("cannot write " + path + ": " + std::generic_category().message(errno));
     at += static_cast<std::size_t>(written);
   }
 }
@@ -73,11 +75,12 @@ std::string ElidedBody(const std::string& body) {
 
 RecordFile::RecordFile(const std::string& path) : m_path(path) {
   m_fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (m_fd < 0) throw InputError("cannot write " + path + ": " + std::strerror(errno));
+  if (m_fd < 0)
+    throw InputError("cannot write " + path + ": " + std::generic_category().message(errno));
   if (fchmod(m_fd, 0600) != 0) {
     const int error = errno;
     close(m_fd);
-    throw InputError("cannot write " + path + ": " + std::strerror(error));
+    throw InputError("cannot write " + path + ": " + std::generic_category().message(error));
   }
 }
 
