@@ -33,7 +33,7 @@ JsonPtr ParseWholeJson(std::string_view text) {
 }
 
 json_object* JsonText(std::string_view text) {
-  const std::string valid = ValidUtf8(text);
+  const std::string valid = FacepadCommon::ValidUtf8(text);
   return json_object_new_string_len(valid.data(), static_cast<int>(valid.size()));
 }
 

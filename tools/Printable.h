@@ -7,11 +7,11 @@
 #include <string>
 #include <string_view>
 
+#include "Utf8.h"
+
 namespace Facepadctl {
 
-// Whether `text` is well-formed UTF-8 (no overlong forms, surrogates or code
-// points past U+10FFFF).
-bool IsUtf8(std::string_view text);
+using FacepadCommon::IsUtf8;
 
 // `text` with its control characters and stray bytes escaped, so that two
 // different texts never print alike:

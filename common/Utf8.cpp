@@ -1,12 +1,14 @@
 #include "Utf8.h"
 
-namespace FacepadSim {
+namespace FacepadCommon {
 namespace {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 
-// The length of the valid UTF-8 sequence at the start of `text`; 0 if none.
-std::size_t SequenceLength(std::string_view text) {
+}  // namespace
+
+std::size_t Utf8SequenceLength(std::string_view text) {
+  if (text.empty()) return 0;
   const auto byte = [&text](std::size_t at) { return static_cast<unsigned char>(text[at]); };
   const unsigned char lead = byte(0);
   if (lead < 0x80) return 1;
@@ -33,13 +35,20 @@ std::size_t SequenceLength(std::string_view text) {
   return length;
 }
 
-}  // namespace
+bool IsUtf8(std::string_view text) {
+  while (!text.empty()) {
+    const std::size_t length = Utf8SequenceLength(text);
+    if (length == 0) return false;
+    text.remove_prefix(length);
+  }
+  return true;
+}
 
 std::string ValidUtf8(std::string_view text) {
   std::string valid;
   valid.reserve(text.size());
   while (!text.empty()) {
-    const std::size_t length = SequenceLength(text);
+    const std::size_t length = Utf8SequenceLength(text);
     if (length == 0) {
       valid += kReplacement;
       text.remove_prefix(1);
@@ -51,4 +60,4 @@ std::string ValidUtf8(std::string_view text) {
   return valid;
 }
 
-}  // namespace FacepadSim
+}  // namespace FacepadCommon
