@@ -103,6 +103,20 @@ bool TerminalFace_ZR::DelBiophoto(const std::string& /*id*/, const std::string& 
 }  // namespace Face
 }  // namespace ZR_Framework
 
+namespace {
+
+// The adaptor a C entry point was given, when this module made it; else
+// null, with Failure::RefusedValue.
+ZR_Framework::Face::TerminalFace_ZR* Ours(ZR_Framework::Face::CLS_TerminalFace_Base* adaptor) {
+  auto* ours = dynamic_cast<ZR_Framework::Face::TerminalFace_ZR*>(adaptor);
+  if (ours == nullptr) {
+    ZR_Framework::Face::SetFailure(ZR_Framework::Face::TerminalFace_ZR::Failure::RefusedValue);
+  }
+  return ours;
+}
+
+}  // namespace
+
 extern "C" {
 
 ZR_Framework::Face::CLS_TerminalFace_Base* CreateTerminalFace_ZR() {
@@ -121,12 +135,8 @@ bool SetResultHandlerTerminalFace_ZR(ZR_Framework::Face::CLS_TerminalFace_Base* 
                                      int (*handler)(ZR_Framework::Face::ResultMap& results,
                                                     void* context),
                                      void* context) {
-  using ZR_Framework::Face::TerminalFace_ZR;
-  auto* ours = dynamic_cast<TerminalFace_ZR*>(adaptor);
-  if (ours == nullptr) {
-    ZR_Framework::Face::SetFailure(TerminalFace_ZR::Failure::RefusedValue);
-    return false;
-  }
+  auto* ours = Ours(adaptor);
+  if (ours == nullptr) return false;
   if (handler == nullptr) return ours->SetResultHandler(nullptr);  // refused, and logged
   try {
     return ours->SetResultHandler([handler, context](ZR_Framework::Face::ResultMap& results) {
@@ -142,11 +152,8 @@ bool SetExchangeObserverTerminalFace_ZR(ZR_Framework::Face::CLS_TerminalFace_Bas
                                                          void* context),
                                         void* context) {
   using ZR_Framework::Face::TerminalFace_ZR;
-  auto* ours = dynamic_cast<TerminalFace_ZR*>(adaptor);
-  if (ours == nullptr) {
-    ZR_Framework::Face::SetFailure(TerminalFace_ZR::Failure::RefusedValue);
-    return false;
-  }
+  auto* ours = Ours(adaptor);
+  if (ours == nullptr) return false;
   if (observer == nullptr) return ours->SetExchangeObserver(nullptr);
   try {
     return ours->SetExchangeObserver([observer, context](const TerminalFace_ZR::Exchange& seen) {
