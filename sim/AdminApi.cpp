@@ -204,6 +204,11 @@ void AdminApi::State(httplib::Response& response) const {
                          json_object_new_int64(static_cast<int64_t>(m_journal.FileLinesLost())));
   const ServiceModel::ResultCodes codes = m_model.ResultCodesSet();
   json_object_object_add(state, "result_code", codes.every ? JsonText(*codes.every) : nullptr);
+  json_object* profile = json_object_new_object();  // the simulator's own code to the profile's
+  for (const auto& [own, named] : m_model.CodeNames()) {
+    json_object_object_add(profile, own.c_str(), JsonText(named));
+  }
+  json_object_object_add(state, "profile_codes", profile);
   json_object* next = json_object_new_object();
   for (const auto& [sn, code] : codes.next) {
     json_object* entry = json_object_new_object();

@@ -8,6 +8,7 @@
 
 #include "Json.h"
 #include "ServiceModel.h"
+#include "Utf8.h"
 
 namespace FacepadSim {
 namespace {
@@ -20,7 +21,8 @@ struct Reading {
   std::string file;
   int line = 0;
   [[noreturn]] void Fail(const std::string& why) const {
-    throw ProfileError(file + ":" + std::to_string(line) + ": " + why);
+    throw ProfileError(file + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": " +
+                       why);
   }
 };
 
@@ -40,6 +42,12 @@ void ReadCodes(json_object* codes, const Reading& at, Profile& profile) {
     if (code.empty()) continue;  // not learnt: the simulator's own stays
     if (code.size() > ServiceModel::kLongestCode) {
       at.Fail(std::string("\"") + key + "\" is longer than 64 bytes");
+    }
+    const bool control = std::any_of(code.begin(), code.end(), [](char c) {
+      return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+    });
+    if (control || !FacepadCommon::IsUtf8(code)) {
+      at.Fail(std::string("\"") + key + "\" holds a control character or is not UTF-8");
     }
     if (!given.insert(code).second) at.Fail("the code " + code + " is given twice");
     profile.codes[own->second] = code;
@@ -83,6 +91,9 @@ Profile ReadProfile(const std::string& path) {
   if (const JsonPtr object = ParseWholeJson(text)) {
     if (!json_object_is_type(object.get(), json_type_object)) at.Fail("not a JSON object");
     ReadObjectProfile(object.get(), at, profile);
+    if (profile.codes.empty() && profile.answerTimes.empty()) {
+      at.Fail("carries no code and no answer time");
+    }
     return profile;
   }
   // A record: one exchange a line, then the codes.
@@ -110,7 +121,25 @@ Profile ReadProfile(const std::string& path) {
     std::sort(samples.begin(), samples.end());
     SetAnswerTime(endpoint, samples[samples.size() / 2], at, profile);
   }
+  if (profile.codes.empty() && profile.answerTimes.empty()) {
+    at.Fail("carries no code and no answer time (a record of a check that learnt nothing?)");
+  }
   return profile;
+}
+
+std::string Describe(const Profile& profile) {
+  static const std::pair<const char*, const char*> kMeanings[] = {
+      {"0", "done"}, {"101", "already held"}, {"102", "not held"}};
+  std::string text;
+  for (const auto& [own, meaning] : kMeanings) {
+    const auto code = profile.codes.find(own);
+    text += (text.empty() ? "" : ", ") + std::string(meaning) + " " +
+            (code != profile.codes.end() ? code->second : std::string(own) + " (its own)");
+  }
+  for (const auto& [path, time] : profile.answerTimes) {
+    text += ", " + path + " " + std::to_string(time.count()) + " ms";
+  }
+  return text;
 }
 
 }  // namespace FacepadSim

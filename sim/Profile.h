@@ -31,6 +31,9 @@ class ProfileError : public std::runtime_error {
 
 Profile ReadProfile(const std::string& path);
 
+// "done 7, already held 31, not held 102 (its own), facepad/adduser 50 ms".
+std::string Describe(const Profile& profile);
+
 }  // namespace FacepadSim
 
 #endif  // FACEPAD_PROFILE_H

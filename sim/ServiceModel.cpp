@@ -145,6 +145,11 @@ std::string ServiceModel::ReportedCode(const std::string& sn, const char* own) {
   return named != m_codeNames.end() ? named->second : own;
 }
 
+std::map<std::string, std::string> ServiceModel::CodeNames() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_codeNames;
+}
+
 void ServiceModel::SetCodeNames(std::map<std::string, std::string> names) {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_codeNames = std::move(names);

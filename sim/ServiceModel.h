@@ -92,6 +92,7 @@ class ServiceModel {
   // A service's own codes for the simulator's: "0", "101" and "102" are
   // reported as `names` says. A code set above, or per terminal, wins.
   void SetCodeNames(std::map<std::string, std::string> names);
+  std::map<std::string, std::string> CodeNames() const;
   // The code the next `count` operations on terminal `sn` report; these come
   // before the one above.
   void SetNextResultCodes(const std::string& sn, const std::string& code, int count);

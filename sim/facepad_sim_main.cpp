@@ -143,6 +143,8 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
                                 std::to_string(simulator.Port());
     PrintLine("facepad-sim listening on http://" + address + " (its page: http://" + address +
               "/)");
+    if (!profile.empty())
+      PrintLine("facepad-sim speaks " + profile + ": " + Describe(options.profile));
     int signal = 0;
     sigwait(&stopSignals, &signal);
     PrintLine(std::string("facepad-sim stopping on ") + (signal == SIGINT ? "SIGINT" : "SIGTERM"));

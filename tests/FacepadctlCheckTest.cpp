@@ -65,11 +65,12 @@ FacepadSim::SimulatorOptions SpeakingCodes(const char* done, const char* held, c
 // A conforming service: every step conforms, its codes are learnt, and sync
 // with the options printed converges, pruning included.
 TEST(FacepadctlCheck, AConformingServiceGivesItsCodesAndTheSyncOptions) {
-  const std::pair<FacepadSim::SimulatorOptions, std::string> services[] = {
-      {{}, "--held-code 101 --absent-code 102"},
-      {SpeakingCodes("7", "31", "32"), "--done-code 7 --held-code 31 --absent-code 32"},
+  const std::tuple<FacepadSim::SimulatorOptions, std::string, const char*> services[] = {
+      {{}, "--held-code 101 --absent-code 102", "result 0 (done)"},
+      {SpeakingCodes("7", "31", "32"), "--done-code 7 --held-code 31 --absent-code 32",
+       "result 7 (done)"},
   };
-  for (const auto& [options, syncOptions] : services) {
+  for (const auto& [options, syncOptions, doneLine] : services) {
     SCOPED_TRACE(syncOptions);
     const FacepadSimulator simulator(options);
     const Finished finished = Check(simulator);
@@ -99,7 +100,9 @@ TEST(FacepadctlCheck, AConformingServiceGivesItsCodesAndTheSyncOptions) {
       end = std::min(syncOptions.find(' ', at), syncOptions.size());
       sync.push_back(syncOptions.substr(at, end - at));
     }
-    EXPECT_EQ(RunToEnd(FACEPADCTL_PATH, sync).exitCode, 0);
+    const Finished synced = RunToEnd(FACEPADCTL_PATH, sync);
+    EXPECT_EQ(synced.exitCode, 0);
+    EXPECT_TRUE(Has(synced.out, doneLine)) << synced.out;
     std::ofstream(dir + "/roster.csv") << "certnum,name\nA,Ann\nB,Bo new\n";
     const Finished pruned = RunToEnd(FACEPADCTL_PATH, sync);
     EXPECT_EQ(pruned.exitCode, 0) << pruned.out << pruned.err;
@@ -148,7 +151,32 @@ TEST(FacepadctlCheck, TouchesNoOneElseAndCountsOthersResults) {
       FacepadSim::Fault::Delayed(std::chrono::milliseconds(3000)).On("facepad/setuser").Times(1));
   const Finished interrupted = Check(simulator, {}, 2.5);  // during the update
   EXPECT_EQ(interrupted.exitCode, 130) << interrupted.err;
+  EXPECT_EQ(Report(interrupted).at("conforms"), "false") << "what was not tried proves nothing";
   EXPECT_EQ(simulator.Model().PersonCount("T1"), 1U) << "only REAL is left";
+}
+
+// A profile that cannot be read, says nothing or contradicts itself is
+// refused, naming its line.
+TEST(FacepadctlCheck, AProfileIsReadWholeOrRefused) {
+  const std::string path = testing::TempDir() + "profile-" + std::to_string(getpid());
+  const std::pair<const char*, const char*> rows[] = {
+      {"", "no code and no answer time"},
+      {"{}", "no code and no answer time"},
+      {R"({"codes":{"done":"7","held":"7"}})", "given twice"},
+      {R"({"codes":{"done":"a\tb"}})", "control character"},
+      {R"({"answer_ms":{"facepad/nothing":5}})", "not an endpoint"},
+      {"{\"path\":\"facepad/adduser\",\"time_us\":5}\nnot json\n", ":2: not a JSON object"},
+  };
+  for (const auto& [text, why] : rows) {
+    std::ofstream(path) << text;
+    try {
+      FacepadSim::ReadProfile(path);
+      ADD_FAILURE() << text;
+    } catch (const FacepadSim::ProfileError& error) {
+      EXPECT_TRUE(Has(error.what(), why)) << error.what();
+    }
+  }
+  std::remove(path.c_str());
 }
 
 // A record replays the service's codes and pace in another simulator, and

@@ -62,7 +62,9 @@ std::string SyncOptions(const LearntCodes& codes) {
 std::map<std::string, std::pair<std::chrono::microseconds, std::chrono::microseconds>> Times(
     const std::vector<SeenExchange>& exchanges) {
   std::map<std::string, std::vector<std::chrono::microseconds>> byPath;
-  for (const SeenExchange& seen : exchanges) byPath[seen.path].push_back(seen.elapsed);
+  for (const SeenExchange& seen : exchanges) {
+    if (seen.status != 0) byPath[seen.path].push_back(seen.elapsed);  // answers only
+  }
   std::map<std::string, std::pair<std::chrono::microseconds, std::chrono::microseconds>> times;
   for (auto& [path, samples] : byPath) {
     std::sort(samples.begin(), samples.end());
@@ -71,9 +73,23 @@ std::map<std::string, std::pair<std::chrono::microseconds, std::chrono::microsec
   return times;
 }
 
-bool AllConform(const std::vector<Step>& steps) {
-  return std::none_of(steps.begin(), steps.end(),
+// Exit 0's promise: the service answered, no step deviated, and the run was
+// not cut short.
+bool Conforms(const Conversation& conversation) {
+  const std::vector<Step>& steps = conversation.Steps();
+  return conversation.Reached() && !g_interrupted &&
+         std::none_of(steps.begin(), steps.end(),
                       [](const Step& step) { return step.verdict == Verdict::Deviates; });
+}
+
+void PrintStep(const Step& step, const std::string& sn) {
+  Outcome outcome{"check", sn};
+  outcome.action = step.name;
+  outcome.status = step.verdict == Verdict::Deviates ? Status::Failed : Status::Ok;
+  std::string text = VerdictName(step.verdict);
+  if (!step.came.empty()) text += " (" + step.came + ", " + Ms(step.took) + " ms)";
+  if (!step.reason.empty()) text += ": " + step.reason;
+  Emit(outcome, text);
 }
 
 void PrintJsonReport(const Conversation& conversation, const CheckOptions& options) {
@@ -88,7 +104,11 @@ void PrintJsonReport(const Conversation& conversation, const CheckOptions& optio
   }
   const LearntCodes& codes = conversation.Codes();
   JsonLine learnt;
-  learnt.Add("done", codes.done).Add("held", codes.held).Add("absent", codes.absent);
+  for (const auto& [name, code] : {std::pair<const char*, const std::string&>{"done", codes.done},
+                                   {"held", codes.held},
+                                   {"absent", codes.absent}}) {
+    if (!code.empty()) learnt.Add(name, code);
+  }
   JsonLine times;
   for (const auto& [path, time] : Times(conversation.Exchanges())) {
     JsonLine figures;
@@ -101,27 +121,22 @@ void PrintJsonReport(const Conversation& conversation, const CheckOptions& optio
       .Add("sn", options.sn)
       .Add("certnum", options.certnum)
       .AddObject("steps", steps)
-      .AddObject("codes", learnt.Take())
-      .Add("sync_options", SyncOptions(codes))
-      .AddObject("answer_times", times.Take())
+      .AddObject("codes", learnt.Take());
+  if (conversation.CodesLearnt()) report.Add("sync_options", SyncOptions(codes));
+  report.AddObject("answer_times", times.Take())
       .Add("others_results", conversation.OthersResults())
-      .Add("conforms", AllConform(conversation.Steps()) && conversation.Reached());
+      .Add("interrupted", g_interrupted.load())
+      .Add("conforms", Conforms(conversation));
   PrintJson(report.Text());
 }
 
+// The summary after the steps, which were printed as they came.
 void PrintReport(const Conversation& conversation, const CheckOptions& options) {
-  for (const Step& step : conversation.Steps()) {
-    Outcome outcome{"check", options.sn};
-    outcome.action = step.name;
-    outcome.status = step.verdict == Verdict::Deviates ? Status::Failed : Status::Ok;
-    std::string text = VerdictName(step.verdict);
-    if (!step.came.empty()) text += " (" + step.came + ", " + Ms(step.took) + " ms)";
-    if (!step.reason.empty()) text += ": " + step.reason;
-    Emit(outcome, text);
-  }
   const LearntCodes& codes = conversation.Codes();
   const std::string head = "check " + options.sn + ": ";
-  if (!codes.done.empty()) {
+  if (!conversation.CodesLearnt()) {
+    PrintLine(head + "the service's codes were not learnt: no sync options to give");
+  } else {
     PrintLine(head + "the service's codes: done " + codes.done + ", already held " +
               (codes.held.empty() ? "unknown" : codes.held) + ", not held " +
               (codes.absent.empty() ? "unknown" : codes.absent) +
@@ -139,9 +154,13 @@ void PrintReport(const Conversation& conversation, const CheckOptions& options) 
     PrintLine(head + std::to_string(conversation.OthersResults()) +
               " results of other clients were taken");
   }
-  const bool conforms = AllConform(conversation.Steps()) && conversation.Reached();
-  PrintLine(head + (conforms ? "conforms: every step tried answered as the adaptor expects"
-                             : "deviates: see the steps above"));
+  if (g_interrupted) {
+    PrintLine(head + "interrupted: the steps not tried prove nothing");
+  } else {
+    PrintLine(head + (Conforms(conversation)
+                          ? "conforms: every step tried answered as the adaptor expects"
+                          : "deviates: see the steps above"));
+  }
 }
 
 int RunCheck(const Globals& globals, CheckOptions options) {
@@ -154,19 +173,29 @@ int RunCheck(const Globals& globals, CheckOptions options) {
   std::optional<RecordFile> record;
   if (!options.record.empty()) record.emplace(options.record);
   InterruptOnSignals();
-  Note(
-      "check: its result polls take results away from other clients of this service; those "
-      "taken are counted, not dropped unseen");
-  Conversation conversation(globals, settings);
+  Note("check: the test person is " + options.certnum + " on " + options.sn +
+       "; its result polls take results away from other clients of this service, and those "
+       "taken are counted, not dropped unseen");
+  std::function<void(const Step&)> onStep;
+  if (!JsonOutput()) onStep = [&options](const Step& step) { PrintStep(step, options.sn); };
+  Conversation conversation(globals, settings, onStep);
   conversation.Run();
-  if (record) record->Write(conversation.Exchanges(), conversation.Codes());
   if (JsonOutput()) {
     PrintJsonReport(conversation, options);
   } else {
     PrintReport(conversation, options);
   }
+  bool recorded = true;
+  if (record) {
+    try {
+      record->Write(conversation.Exchanges(), conversation.Codes());
+    } catch (const InputError& error) {
+      Note(error.what());
+      recorded = false;
+    }
+  }
   if (g_interrupted) return InterruptedExitCode();
-  return AllConform(conversation.Steps()) && conversation.Reached() ? kSucceeded : kFailed;
+  return Conforms(conversation) && recorded ? kSucceeded : kFailed;
 }
 
 }  // namespace
@@ -181,7 +210,13 @@ Subcommand AddCheck(CLI::App& parent) {
   command
       ->add_option("--certnum", options->certnum,
                    "the test person (default: a fresh CHECK-... each run)")
-      ->check(Present());
+      ->check(Present())
+      ->check(CLI::Validator(
+          [](std::string& text) -> std::string {
+            const bool blank = !text.empty() && (text.front() == ' ' || text.back() == ' ');
+            return blank ? "a certnum has no blanks around it" : "";
+          },
+          "CERTNUM"));
   command->add_option("--wait", options->waitSeconds, "seconds to wait for each result")
       ->check(Seconds(false))
       ->capture_default_str();

@@ -45,7 +45,7 @@ std::string Words(const Outcome& outcome) {
     case Status::Accepted:
       return "accepted";
     case Status::Done:
-      return "result 0 (done)";
+      return "result " + (outcome.result.empty() ? std::string("0") : outcome.result) + " (done)";
     case Status::Result:
       return "result " + outcome.result;
     case Status::Bad:

@@ -58,8 +58,9 @@ bool ReadsPollAnswer(Adaptor& adaptor, const std::string& answer, std::string& w
 
 }  // namespace
 
-Conversation::Conversation(Globals globals, CheckSettings settings)
-    : m_globals(std::move(globals)), m_settings(std::move(settings)) {
+Conversation::Conversation(Globals globals, CheckSettings settings,
+                           std::function<void(const Step&)> onStep)
+    : m_globals(std::move(globals)), m_settings(std::move(settings)), m_onStep(std::move(onStep)) {
   m_steps.reserve(16);  // Act() hands out references to the last one
 }
 
@@ -106,6 +107,7 @@ void Conversation::Run() {
     NotTried({"terminal status", "activation status", "results channel", "add", "add again",
               "update", "photo", "delete", "delete again", "update of a person never added"},
              "the service could not be reached");
+    ReportFinished();
     return;
   }
   Judge(adaptor, "terminal status", "facepad/getterminalstatus",
@@ -114,6 +116,7 @@ void Conversation::Run() {
       [&sn](Adaptor& a, const std::string& id) { return a.ActivationStatus(id, sn); });
   JudgeResultsChannel(adaptor);
   LiveAndDie(adaptor);
+  ReportFinished();
   CleanUp(adaptor);
   adaptor.StopPolling(Milliseconds(m_globals.timeoutSeconds));
   std::string none;
@@ -122,6 +125,7 @@ void Conversation::Run() {
 
 Failure Conversation::Judge(Adaptor& adaptor, const std::string& name, const std::string& path,
                             const std::function<bool(Adaptor&)>& operation) {
+  ReportFinished();
   Step step{name};
   if (g_interrupted) {
     step.reason = "interrupted";
@@ -141,14 +145,17 @@ Failure Conversation::Judge(Adaptor& adaptor, const std::string& name, const std
     if (failure == Failure::NotConnected) step.came += ", not connected";
   } else {
     step.verdict = Verdict::Deviates;
-    step.reason = FailureText(Adaptor::LastFailure()) +
-                  (failure == Failure::UnreadableAnswer ? AnswerStart(seen) : std::string());
+    step.reason =
+        FailureText(Adaptor::LastFailure()) +
+        (failure == Failure::UnreadableAnswer || failure == Failure::Status ? AnswerStart(seen)
+                                                                            : std::string());
   }
   m_steps.push_back(step);
   return failure;
 }
 
 void Conversation::JudgeResultsChannel(Adaptor& adaptor) {
+  ReportFinished();
   Step step{"results channel"};
   // The poller polls 250 ms after the start, and again after each poll.
   const auto end = Clock::now() +
@@ -204,6 +211,7 @@ bool Conversation::AwaitResult(Adaptor& adaptor, const std::string& id,
 
 Step& Conversation::Act(Adaptor& adaptor, const std::string& name, const std::string& path,
                         const Post& post) {
+  ReportFinished();
   Step& step = m_steps.emplace_back(name);
   if (g_interrupted) {
     step.reason = "interrupted";
@@ -211,6 +219,7 @@ Step& Conversation::Act(Adaptor& adaptor, const std::string& name, const std::st
   }
   const std::string id = NewRequestId("check");
   m_ourIds.insert(id);
+  m_lastId = id;
   const auto start = Clock::now();
   const std::size_t from = ExchangeCount();
   const bool accepted = post(adaptor, id);
@@ -222,7 +231,8 @@ Step& Conversation::Act(Adaptor& adaptor, const std::string& name, const std::st
       accepted || failure.failure == Failure::TimedOut || failure.failure == Failure::NoAnswer;
   if (!accepted) {
     step.verdict = Verdict::Deviates;
-    step.reason = FailureText(failure);
+    step.reason = FailureText(failure) +
+                  (failure.failure == Failure::Status ? AnswerStart(seen) : std::string());
     step.took = seen.elapsed;
     return step;
   }
@@ -252,6 +262,20 @@ void Conversation::NotTried(const std::vector<std::string>& names, const std::st
   }
 }
 
+void Conversation::ReportFinished() {
+  for (; m_reported < m_steps.size(); ++m_reported) {
+    if (m_onStep) m_onStep(m_steps[m_reported]);
+  }
+}
+
+bool Conversation::CodesLearnt() const {
+  const auto life = std::find_if(m_steps.begin(), m_steps.end(),
+                                 [](const Step& step) { return step.name == "add"; });
+  return life != m_steps.end() && !m_codes.done.empty() &&
+         std::all_of(life, m_steps.end(),
+                     [](const Step& step) { return step.verdict == Verdict::Conforms; });
+}
+
 void Conversation::LiveAndDie(Adaptor& adaptor) {
   const std::string& sn = m_settings.sn;
   const std::string& certnum = m_settings.certnum;
@@ -266,6 +290,7 @@ void Conversation::LiveAndDie(Adaptor& adaptor) {
   };
   const ParamMap person{{"certnum", certnum}, {"name", "facepadctl check"}, {"facepic", kPhoto}};
   Step& add = Act(adaptor, "add", "facepad/adduser", poster("add", person));
+  m_addId = m_lastId;
   // A fresh certnum was held by no one: whatever the add did, deleting it
   // touches no one else. One given may be a real person's.
   m_added = add.mayHaveArrived && !m_settings.certnumGiven;
@@ -277,34 +302,40 @@ void Conversation::LiveAndDie(Adaptor& adaptor) {
   const std::string done = add.code;
   Step& again = Act(adaptor, "add again", "facepad/adduser", poster("add", person));
   if (again.verdict == Verdict::Conforms && again.code == done) {
-    // The first add got the code of a person already held: it was there.
-    m_added = false;
     again.verdict = Verdict::Deviates;
-    again.reason = certnum + " was held before the check (both adds answered " + done +
-                   "): nothing is deleted; give another --certnum";
-    return NotTried({rest.begin() + 1, rest.end()}, "the test person was held before the check");
+    if (m_settings.certnumGiven) {
+      // The first add may have found the person there: not ours to delete.
+      m_added = false;
+      again.reason = "both adds answered " + done + ": either " + certnum +
+                     " was held before the check, or the service answers an add of a held person "
+                     "as a first one; nothing is deleted";
+      return NotTried({rest.begin() + 1, rest.end()}, "the adds' codes could not be told apart");
+    }
+    again.reason = "both adds of a new person answered " + done +
+                   ": the code for a person already held cannot be learnt (or every add fails)";
+  } else if (again.verdict == Verdict::Conforms) {
+    m_codes.held = again.code;
   }
   m_added = true;
   m_codes.done = done;
-  if (again.verdict == Verdict::Conforms) m_codes.held = again.code;
   // An update, a photo and a delete of the held person answer the done code.
   const auto expectDone = [&done](Step& step, const char* what) {
     if (step.verdict == Verdict::Conforms && step.code != done) {
       step.verdict = Verdict::Deviates;
-      step.reason = std::string("a ") + what + " of a held person answered " + step.code +
-                    ", the add " + done;
+      step.reason =
+          std::string(what) + " of a held person answered " + step.code + ", the add " + done;
     }
   };
   expectDone(Act(adaptor, "update", "facepad/setuser",
                  poster("update", {{"certnum", certnum}, {"name", "facepadctl check, updated"}})),
-             "update");
+             "an update");
   expectDone(
       Act(adaptor, "photo", "facepad/setfacepic",
           poster("photo", {{"certnum", certnum}, {"size", kPhotoBytes}, {"content", kPhoto}})),
-      "photo");
+      "a photo");
   Step& removed =
       Act(adaptor, "delete", "facepad/deluser", poster("delete", {{"certnum", certnum}}));
-  expectDone(removed, "delete");
+  expectDone(removed, "a delete");
   m_deleted = removed.verdict == Verdict::Conforms;
   const Step& gone =
       Act(adaptor, "delete again", "facepad/deluser", poster("delete", {{"certnum", certnum}}));
@@ -321,22 +352,23 @@ void Conversation::LiveAndDie(Adaptor& adaptor) {
 
 void Conversation::CleanUp(Adaptor& adaptor) {
   if (!m_added || m_deleted) return;
-  // Bounded by the time-out, whatever signal came.
+  // Bounded by the time-out, whatever signal came. An add whose result has
+  // not come may yet be carried out, after a delete sent now: it is awaited
+  // first, and when it never comes the person may still be there.
+  const auto bound = Milliseconds(std::min(m_globals.timeoutSeconds, m_settings.waitSeconds));
+  std::string code;
+  const bool addSettled = AwaitResult(adaptor, m_addId, bound, false, code);
   const std::string id = NewRequestId("check");
   m_ourIds.insert(id);
   ParamMap person{{"certnum", m_settings.certnum}};
-  std::string code;
   const bool deleted =
-      adaptor.DelUser(id, m_settings.sn, person) &&
-      AwaitResult(adaptor, id,
-                  Milliseconds(std::min(m_globals.timeoutSeconds, m_settings.waitSeconds)), false,
-                  code);
-  if (!deleted) {
+      adaptor.DelUser(id, m_settings.sn, person) && AwaitResult(adaptor, id, bound, false, code);
+  if (!deleted || !addSettled) {
     Note("check: the test person " + m_settings.certnum + " may still be on " + m_settings.sn +
          ": delete it with facepadctl del-user --sn " + m_settings.sn + " --certnum " +
          m_settings.certnum);
   }
-  m_deleted = deleted;
+  m_deleted = deleted && addSettled;
 }
 
 }  // namespace Facepadctl

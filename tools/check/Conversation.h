@@ -61,7 +61,9 @@ struct CheckSettings {
 
 class Conversation {
  public:
-  Conversation(Globals globals, CheckSettings settings);
+  // `onStep` is told of each step once its verdict is final, as it comes.
+  Conversation(Globals globals, CheckSettings settings,
+               std::function<void(const Step&)> onStep = {});
 
   // Runs the steps, then deletes the test person if it was added and not
   // yet deleted, whatever ended the steps (a signal included).
@@ -75,6 +77,9 @@ class Conversation {
   int OthersResults() const { return m_othersResults; }
   // Whether the service answered at all.
   bool Reached() const { return m_reached; }
+  // Whether the test person's life went as a service's should, so that the
+  // codes learnt are the service's: no step of it deviated or was left out.
+  bool CodesLearnt() const;
 
  private:
   using Post = std::function<bool(Adaptor&, const std::string& id)>;
@@ -96,12 +101,19 @@ class Conversation {
   void LiveAndDie(Adaptor& adaptor);
   void CleanUp(Adaptor& adaptor);
   void NotTried(const std::vector<std::string>& names, const std::string& reason);
+  // Tells onStep of the steps whose verdicts are final: all but one still
+  // under way.
+  void ReportFinished();
 
   const Globals m_globals;
   const CheckSettings m_settings;
+  const std::function<void(const Step&)> m_onStep;
   std::vector<Step> m_steps;
+  std::size_t m_reported = 0;
   LearntCodes m_codes;
   bool m_reached = false;
+  std::string m_lastId;    // the request id Act() posted last
+  std::string m_addId;     // the test person's first add
   bool m_added = false;    // the test person may be on the terminal
   bool m_deleted = false;  // and was deleted since
   std::set<std::string> m_ourIds;

@@ -74,13 +74,24 @@ std::string ElidedBody(const std::string& body) {
 }
 
 RecordFile::RecordFile(const std::string& path) : m_path(path) {
-  m_fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (m_fd < 0)
-    throw InputError("cannot write " + path + ": " + std::generic_category().message(errno));
-  if (fchmod(m_fd, 0600) != 0) {
+  // Never blocking on a FIFO, never through a link, and a regular file only.
+  m_fd = open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (m_fd < 0) {
     const int error = errno;
+    throw InputError("cannot write " + path + ": " +
+                     (error == ELOOP ? "it is a symbolic link; give the file itself"
+                                     : std::generic_category().message(error)));
+  }
+  struct stat status {};
+  std::string why;
+  if (fstat(m_fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    why = "it is not a regular file";
+  } else if (ftruncate(m_fd, 0) != 0 || fchmod(m_fd, 0600) != 0) {
+    why = std::generic_category().message(errno);
+  }
+  if (!why.empty()) {
     close(m_fd);
-    throw InputError("cannot write " + path + ": " + std::generic_category().message(error));
+    throw InputError("cannot write " + path + ": " + why);
   }
 }
 
