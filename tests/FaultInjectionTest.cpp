@@ -41,13 +41,12 @@ class InjectedFault : public AdaptorTest {
   // (and `status`) as its reason.
   void ExpectFailure(const Operation& operation, const char* fault, Failure failure,
                      int status = 0) {
+    SCOPED_TRACE(std::string(operation.name) + ": " + fault);
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(operation.call(adaptor)) << operation.name << ": " << fault;
-    EXPECT_LT(std::chrono::steady_clock::now() - start, kTimeOut + kSlack)
-        << operation.name << ": " << fault;
-    const TerminalFace_ZR::FailureReason reason = TerminalFace_ZR::LastFailure();
-    EXPECT_EQ(reason.failure, failure) << operation.name << ": " << fault;
-    EXPECT_EQ(reason.status, status) << operation.name << ": " << fault;
+    EXPECT_FALSE(operation.call(adaptor));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, kTimeOut + kSlack);
+    EXPECT_EQ(TerminalFace_ZR::LastFailure().failure, failure);
+    EXPECT_EQ(TerminalFace_ZR::LastFailure().status, status);
   }
 };
 
