@@ -224,71 +224,65 @@ TEST(PollerLifecycle, DestructionAndStopPollingArePromptAndFinal) {
   }
 }
 
-// A running callback is waited for, and none starts afterwards.
-TEST(PollerLifecycle, DestructionWaitsForARunningCallbackAndNoneFollows) {
-  std::atomic<int> entered{0};
-  std::atomic<bool> returned{false};
-  FacepadSimulator simulator;
-  auto adaptor = Pointed(simulator, kTick);
-  adaptor->SetResultHandler([&](ResultMap& /*results*/) {
-    ++entered;
-    std::this_thread::sleep_for(300ms);
-    returned = true;
-    return 0;
-  });
-  simulator.Model().QueueResult("A1", "7", "0");
-  ASSERT_TRUE(WaitFor([&] { return entered > 0; }));
-  simulator.Model().QueueResult("A1", "8", "0");  // ready for a poll the destructor must prevent
-  adaptor.reset();
-  EXPECT_TRUE(returned);
-  std::this_thread::sleep_for(200ms);
-  EXPECT_EQ(entered, 1);
-}
-
-// Inside its callback a host may stop the polling, which returns at once, or
-// end the adaptor: the destruction completes, the callback returns, and the
-// poller thread ends. Either way the map stays valid until the callback
-// returns, and no poll follows. (FactoryTest destroys through the module.)
-TEST(PollerLifecycle, StoppingOrDestroyingInsideTheCallbackIsFinal) {
-  for (const bool destroy : {false, true}) {
-    SCOPED_TRACE(destroy ? "destroyed" : "stopped");
+// Around a running callback: inside it a host may stop the polling, which
+// returns at once, or end the adaptor, whose destruction completes and whose
+// poller thread then ends; a destruction from elsewhere waits for it. The
+// map stays valid until the callback returns, and no callback or poll
+// follows. (FactoryTest destroys inside the callback through the module.)
+TEST(PollerLifecycle, StoppingOrDestroyingAroundARunningCallbackIsFinal) {
+  enum class End { StopInside, DestroyInside, DestroyWhileItRuns };
+  for (const End end : {End::StopInside, End::DestroyInside, End::DestroyWhileItRuns}) {
+    SCOPED_TRACE(static_cast<int>(end));
     std::mutex mutex;
-    ResultMap seen;        // guarded by mutex
-    pid_t poller = 0;      // guarded by mutex
-    int calls = 0;         // guarded by mutex
-    bool stopped = false;  // guarded by mutex
+    ResultMap seen;         // guarded by mutex
+    pid_t poller = 0;       // guarded by mutex
+    int calls = 0;          // guarded by mutex
+    bool returned = false;  // guarded by mutex: and StopPolling, if called, returned true
     FacepadSimulator simulator;
     auto adaptor = Pointed(simulator, kTick);
-    FastPollingAdaptor* const inside = destroy ? adaptor.release() : adaptor.get();
-    inside->SetResultHandler([&, inside, destroy](ResultMap& results) {
-      if (destroy) delete inside;
-      const bool stop = destroy || inside->StopPolling(10s);
+    FastPollingAdaptor* const inside =
+        end == End::DestroyInside ? adaptor.release() : adaptor.get();
+    inside->SetResultHandler([&, inside, end](ResultMap& results) {
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        poller = gettid();
+        ++calls;
+      }
+      bool stopped = true;
+      if (end == End::DestroyInside) delete inside;
+      if (end == End::StopInside) stopped = inside->StopPolling(10s);
+      if (end == End::DestroyWhileItRuns) std::this_thread::sleep_for(300ms);
       std::lock_guard<std::mutex> lock(mutex);
       seen = results;
-      poller = gettid();
-      ++calls;
-      stopped = stop;
+      returned = stopped;
       return 0;
     });
-    simulator.Model().QueueResult("A1", "7", "0");
-    const auto pollerThread = [&] {
+    const auto locked = [&](auto read) {
       std::lock_guard<std::mutex> lock(mutex);
-      return poller;
+      return read();
     };
-    ASSERT_TRUE(WaitFor([&] { return pollerThread() != 0; }, 5s));
-    if (destroy) {
+    simulator.Model().QueueResult("A1", "7", "0");
+    if (end == End::DestroyWhileItRuns) {
+      ASSERT_TRUE(WaitFor([&] { return locked([&] { return calls > 0; }); }));
+      simulator.Model().QueueResult("A1", "8", "0");  // ready for a poll it must prevent
+      adaptor.reset();
+      EXPECT_TRUE(locked([&] { return returned; }));
+    }
+    ASSERT_TRUE(WaitFor([&] { return locked([&] { return returned; }); }, 5s));
+    if (end == End::DestroyInside) {
       ASSERT_TRUE(WaitFor([&] {
-        return !std::filesystem::exists("/proc/self/task/" + std::to_string(pollerThread()));
+        const std::string task =
+            "/proc/self/task/" + std::to_string(locked([&] { return poller; }));
+        return !std::filesystem::exists(task);
       }));
     }
     const std::size_t polls = Polls(simulator);
-    simulator.Model().QueueResult("A1", "8", "0");
+    simulator.Model().QueueResult("A1", "9", "0");
     std::this_thread::sleep_for(Scaled(300ms));
     EXPECT_EQ(Polls(simulator), polls);
     std::lock_guard<std::mutex> lock(mutex);
     EXPECT_EQ(seen, (ResultMap{{"A1", {{"7", "0"}}}}));
     EXPECT_EQ(calls, 1);
-    EXPECT_TRUE(stopped);
   }
 }
 
