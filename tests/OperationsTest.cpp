@@ -43,8 +43,13 @@ TEST_F(EveryOperation, EachSendsExactlyItsBodyAndLogsItsOwnTextsWhenItFails) {
       log.Clear();
     }
   }
-  ParamMap photo;  // DelBiophoto sends nothing, and says why
+  // DelBiophoto and SetInitParamFace send nothing, and say why; each follows
+  // a call that ended otherwise, so that the reason seen is its own.
+  ParamMap photo;
   EXPECT_FALSE(adaptor.DelBiophoto("7", "SN1", photo));
+  EXPECT_EQ(TerminalFace_ZR::LastFailure().failure, Failure::NotSupported);
+  EXPECT_TRUE(adaptor.UnBindTerminalFace("SN1"));
+  EXPECT_FALSE(adaptor.SetInitParamFace(photo));
   EXPECT_EQ(TerminalFace_ZR::LastFailure().failure, Failure::NotSupported);
 }
 
@@ -71,6 +76,7 @@ TEST_F(EveryOperation, ValuesThatWouldBreakTheBodyAreRefused) {
          person["cardtype"] = nul;
          return a.SetUser("7", "SN1", person);
        }},
+      {"DelUser", "SN", [&](T& a) { return a.DelUser("7", tab, person); }},
       {"BindTerminalFace", "password",
        [&](T& a) { return a.BindTerminalFace("SN1", 1, "ip", "80", "u", nul); }},
       {"UnBindTerminalFace", "SN", [&](T& a) { return a.UnBindTerminalFace(tab); }},

@@ -37,6 +37,10 @@ std::string ResultAnswer(const std::string& sn, const std::string& data) {
 class ResultDelivery : public AdaptorTest {};
 
 TEST_F(ResultDelivery, TheMapAccumulatesUnlessTheHostEmptiesIt) {
+  // A list in an answer whose status is not 200 is not taken.
+  simulator.AddFault(Fault::Answer(500, ResultAnswer("Z9", R"([{"id":"1","return":"0"}])"))
+                         .On("facepad/getresult")
+                         .Times(1));
   // The fixture's handler keeps the map.
   simulator.Model().QueueResult("A1", "7", "0");
   simulator.Model().QueueResult("A1", "8", "102");
