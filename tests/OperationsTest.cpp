@@ -20,35 +20,37 @@ class EveryOperation : public AdaptorTest {
   EveryOperation() { simulator.Model().SetTerminalStatusAnswer(kConnectedAnswer); }
 };
 
-TEST_F(EveryOperation, EachSendsExactlyItsBody) {
+// Each operation sends exactly its body. Operators tell its failures apart by
+// its texts: one when no answer came, one when the answer's status was not
+// 200 (some operations share one text).
+TEST_F(EveryOperation, EachSendsExactlyItsBodyAndLogsItsOwnTextsWhenItFails) {
   for (const Operation& operation : AllOperations()) {
-    EXPECT_TRUE(operation.call(adaptor)) << operation.name;
-    EXPECT_EQ(LastBody(operation.path), operation.body) << operation.name;
-  }
-  EXPECT_TRUE(log.Messages().empty());
-  ParamMap photo;  // sends nothing, and says why
-  EXPECT_FALSE(adaptor.DelBiophoto("7", "SN1", photo));
-  EXPECT_EQ(TerminalFace_ZR::LastFailure().failure, Failure::NotSupported);
-}
-
-// Operators tell failures apart by these texts: one when no answer came, one
-// when the answer's status was not 200 (some operations share one text).
-TEST_F(EveryOperation, EachLogsItsOwnTextsForNoAnswerAndForARefusal) {
-  for (const Operation& operation : AllOperations()) {
+    SCOPED_TRACE(operation.name);
+    EXPECT_TRUE(operation.call(adaptor));
+    EXPECT_EQ(LastBody(operation.path), operation.body);
+    EXPECT_TRUE(log.Messages().empty());
     for (const bool answered : {false, true}) {
       simulator.AddFault(
           (answered ? Fault::Answer(500) : Fault::CloseConnection()).On(operation.path));
       log.Clear();
-      EXPECT_FALSE(operation.call(adaptor)) << operation.name;
+      EXPECT_FALSE(operation.call(adaptor));
       EXPECT_EQ(log.Messages(),
                 std::vector<std::string>{answered ? operation.statusFailed : operation.postFailed})
-          << operation.name << (answered ? " answered 500" : " not answered");
+          << (answered ? "answered 500" : "not answered");
       EXPECT_EQ(TerminalFace_ZR::LastFailure().failure,
-                answered ? Failure::Status : Failure::NoAnswer)
-          << operation.name;
+                answered ? Failure::Status : Failure::NoAnswer);
       simulator.ClearFaults();
+      log.Clear();
     }
   }
+  // DelBiophoto and SetInitParamFace send nothing, and say why; each follows
+  // a call that ended otherwise, so that the reason seen is its own.
+  ParamMap photo;
+  EXPECT_FALSE(adaptor.DelBiophoto("7", "SN1", photo));
+  EXPECT_EQ(TerminalFace_ZR::LastFailure().failure, Failure::NotSupported);
+  EXPECT_TRUE(adaptor.UnBindTerminalFace("SN1"));
+  EXPECT_FALSE(adaptor.SetInitParamFace(photo));
+  EXPECT_EQ(TerminalFace_ZR::LastFailure().failure, Failure::NotSupported);
 }
 
 // A value holding a tab would forge fields and one holding a NUL would be cut:
@@ -74,6 +76,7 @@ TEST_F(EveryOperation, ValuesThatWouldBreakTheBodyAreRefused) {
          person["cardtype"] = nul;
          return a.SetUser("7", "SN1", person);
        }},
+      {"DelUser", "SN", [&](T& a) { return a.DelUser("7", tab, person); }},
       {"BindTerminalFace", "password",
        [&](T& a) { return a.BindTerminalFace("SN1", 1, "ip", "80", "u", nul); }},
       {"UnBindTerminalFace", "SN", [&](T& a) { return a.UnBindTerminalFace(tab); }},

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -26,6 +27,20 @@ inline void PointAt(ZR_Framework::Face::TerminalFace_ZR& adaptor,
                     const FacepadSim::FacepadSimulator& simulator) {
   adaptor.SetUrl(simulator.Host());
   adaptor.SetRequestPort(simulator.Port());
+}
+
+// An adaptor pointed at `simulator` whose poller ticks every `tick`, for a
+// test that destroys it at a moment of its choosing.
+inline std::unique_ptr<FastPollingAdaptor> Pointed(const FacepadSim::FacepadSimulator& simulator,
+                                                   std::chrono::milliseconds tick) {
+  auto adaptor = std::make_unique<FastPollingAdaptor>(tick);
+  PointAt(*adaptor, simulator);
+  return adaptor;
+}
+
+// The result polls `simulator` has had.
+inline std::size_t Polls(const FacepadSim::FacepadSimulator& simulator) {
+  return simulator.Requests("facepad/getresult").size();
 }
 
 // A loopback port on which nothing listens (a simulator's, stopped).
