@@ -65,3 +65,29 @@ TEST_F(HttpClient, AnAnswerNobodyAskedForIsNotTakenForTheNext) {
   EXPECT_EQ(client.GetLastPostStatus(), "500");
   EXPECT_EQ(simulator.Journal().size(), 2u);
 }
+
+// A service at its limit of connections closes one more at once: the idle
+// connections kept alive are let go, so that the next post finds a place.
+TEST(HttpClientAtALimit, AClosedConnectionLetsTheIdleOnesGo) {
+  FacepadSim::SimulatorOptions options;
+  options.maxConnections = 2;
+  FacepadSim::FacepadSimulator simulator(options);
+  simulator.AddFault(Fault::Delayed(200ms).On("facepad/active").Times(2));
+  const std::string url =
+      "http://127.0.0.1:" + std::to_string(simulator.Port()) + "/facepad/active";
+  Terminal_Http_Tool client;
+  std::thread other([&] {
+    std::string response;
+    client.HttpPostRequest(url, "", response, false);
+  });
+  std::string response;
+  client.HttpPostRequest(url, "", response, false);  // two connections, both kept
+  other.join();
+  EXPECT_FALSE(client.HttpPostRequestInterruptible(url, "", response)) << "a third is closed";
+  bool answered = false;  // at once, not after the service's 5 s keep-alive
+  for (int i = 0; i < 20 && !answered; ++i) {
+    answered = client.HttpPostRequestInterruptible(url, "", response);
+    if (!answered) std::this_thread::sleep_for(50ms);
+  }
+  EXPECT_TRUE(answered);
+}

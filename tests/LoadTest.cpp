@@ -160,6 +160,19 @@ TEST(Load, IdleAndSlowClientsDoNotHoldTheService) {
   slow.Send("POST /facepad/active HTTP/1.1\r\nHost: x\r\n");
   EXPECT_NE(slow.ReadToEnd(3s).find("<closed>"), std::string::npos) << "cut before its next line";
   EXPECT_GT(SecondsSince(sent), 1.5);
+
+  // A body trickled a byte a second is cut 10 s after the request began.
+  const RawClient trickle(simulator.Port());
+  const auto began = std::chrono::steady_clock::now();
+  trickle.Send("POST /facepad/active HTTP/1.1\r\nHost: x\r\nContent-Length: 100\r\n\r\n");
+  std::string answer400;
+  while (answer400.empty() && SecondsSince(began) < 20) {
+    trickle.Send("x");
+    const std::string read = trickle.ReadToEnd(1s);
+    if (read != "<open>") answer400 = read;
+  }
+  EXPECT_NE(answer400.find(" 400 "), std::string::npos) << answer400;
+  EXPECT_LT(SecondsSince(began), 14);
 }
 
 // Over the limits: a body too large gets 413 and the connection closed, as

@@ -427,6 +427,23 @@ TEST(ExchangeObserver, SeesEveryPostAndChangesNoOutcome) {
     EXPECT_EQ(seen["facepad/unbinding"], "503 4 SN=T1|busy");  // Failure::Status
     EXPECT_EQ(seen["facepad/getresult"], "200 0 |result=[]");
   }
+  // As a host that loaded the module with dlopen sees them.
+  std::vector<std::string> viaC;
+  const auto inC = [](const TerminalFace_ZR_Exchange* exchange, void* context) {
+    const std::string path(exchange->path, exchange->pathLength);
+    if (path == "facepad/getresult") return;  // the poller's, on its own thread
+    static_cast<std::vector<std::string>*>(context)->push_back(
+        path + " " + std::to_string(exchange->status) + " " + std::to_string(exchange->failure));
+  };
+  EXPECT_FALSE(SetExchangeObserverTerminalFace_ZR(nullptr, inC, &viaC));
+  ASSERT_TRUE(SetExchangeObserverTerminalFace_ZR(adaptor.get(), inC, &viaC));
+  adaptor->SetPollerTiming({24h, 24h, 24h});
+  // Twice: libcurl posts again on a fresh connection when a kept-alive one closes.
+  simulator.AddFault(Fault::CloseConnection().On("facepad/getterminalstatus").Times(2));
+  EXPECT_FALSE(adaptor->GetTerminalStatusFace("T1"));
+  ASSERT_TRUE(SetExchangeObserverTerminalFace_ZR(adaptor.get(), nullptr, nullptr));
+  EXPECT_TRUE(adaptor->GetAvailableFace(none));
+  EXPECT_EQ(viaC, std::vector<std::string>{"facepad/getterminalstatus 0 3"});  // NoAnswer
   ASSERT_TRUE(adaptor->SetExchangeObserver(
       [](const TerminalFace_ZR::Exchange&) { throw std::runtime_error("observer"); }));
   EXPECT_TRUE(adaptor->GetAvailableFace(none));
