@@ -188,18 +188,18 @@ TEST_F(ResultDelivery, EachRegistrationReplacesTheOtherAndAnEmptyOneIsRefused) {
 TEST(PollerLifecycle, DestructionAndStopPollingArePromptAndFinal) {
   struct Case {
     const char* what;
-    bool stop;                       // StopPolling(bound), and then destruction
     std::chrono::milliseconds hang;  // the poll in flight; 0: none
     std::chrono::milliseconds bound;
-    bool whole;
     std::chrono::milliseconds within;  // what it takes, at most
+    bool stop;                         // StopPolling(bound), and then destruction
+    bool whole;
   };
   const Case cases[] = {
-      {"destroyed while waiting", false, 0ms, 0ms, false, 500ms},
-      {"destroyed during a hung poll", false, 60s, 0ms, false, 2s},
-      {"a poll in flight is waited for and delivered", true, 400ms, 10s, true, 5s},
-      {"a poll that outlives the bound is cut off", true, 60s, 200ms, false, 2s},
-      {"no poll in flight", true, 0ms, 10s, true, 2s},
+      {"destroyed while waiting", 0ms, 0ms, 500ms, false, false},
+      {"destroyed during a hung poll", 60s, 0ms, 2s, false, false},
+      {"a poll in flight is waited for and delivered", 400ms, 10s, 5s, true, true},
+      {"a poll that outlives the bound is cut off", 60s, 200ms, 2s, true, false},
+      {"no poll in flight", 0ms, 10s, 2s, true, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
