@@ -203,7 +203,7 @@ TEST(PollerLifecycle, DestructionAndStopPollingArePromptAndFinal) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const bool hung = c.hang > 0ms;
+    const bool hung = c.hang.count() > 0;
     const RecordedResults recorded;
     FacepadSimulator simulator;
     simulator.Model().QueueResult("A1", "7", "0");
