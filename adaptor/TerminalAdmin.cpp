@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <random>
 
 #include "JsonDocument.h"
 #include "Log.h"
@@ -20,6 +21,14 @@ std::string DecimalText(int value) {
   std::snprintf(text, sizeof text, "%d", value);
   return text;
 }
+
+// The activation's request id: a number in rand()'s range, drawn from a
+// generator of the library's own seeded with the time in whole seconds, so
+// the host's rand() sequence is left alone. Two draws in one second agree.
+std::string ActivationId() {
+  std::minstd_rand generator(static_cast<std::minstd_rand::result_type>(std::time(nullptr)));
+  return DecimalText(std::uniform_int_distribution<int>(0, RAND_MAX)(generator));
+}
 }  // namespace
 
 bool TerminalFace_ZR::BindTerminalFace(const std::string& sn, const int& channel,
@@ -37,8 +46,7 @@ bool TerminalFace_ZR::BindTerminalFace(const std::string& sn, const int& channel
                                             {"password", password}})) {
       return false;
     }
-    std::srand(static_cast<unsigned>(std::time(nullptr)));      // NOLINT(concurrency-mt-unsafe)
-    const std::string activationId = DecimalText(std::rand());  // NOLINT(concurrency-mt-unsafe)
+    const std::string activationId = ActivationId();
     Active(activationId, sn, username, password, "Administrator");
 
     std::string response;
