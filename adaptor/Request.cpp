@@ -121,7 +121,11 @@ TerminalFace_ZR::Failure FailureOf(Terminal_Http_Tool::PostFailure failure) {
 
 bool TerminalFace_ZR::PostRequest(const char* path, const std::string& body, std::string& response,
                                   const char* postFailedText, const char* statusFailedText) {
-  const std::string url = GetFullPostUrl(path);
+  std::string url;
+  if (!ServiceUrl(path, url)) {
+    if (postFailedText != nullptr) ZR_LOG(postFailedText);
+    return false;
+  }
   const std::shared_ptr<const ExchangeObserver> observer = m_poller->Observer();
   const auto start =
       observer ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point();
@@ -143,10 +147,11 @@ bool TerminalFace_ZR::PostRequest(const char* path, const std::string& body, std
 }
 
 bool TerminalFace_ZR::PostResultPoll(std::string& answer, const ExchangeObserver* observer) {
+  std::string url;
+  if (!ServiceUrl("facepad/getresult", url)) return false;
   const auto start = observer != nullptr ? std::chrono::steady_clock::now()
                                          : std::chrono::steady_clock::time_point();
-  const bool posted = m_httpTool.HttpPostRequestInterruptible(GetFullPostUrl("facepad/getresult"),
-                                                              std::string(), answer);
+  const bool posted = m_httpTool.HttpPostRequestInterruptible(url, std::string(), answer);
   const std::string status = posted ? m_httpTool.GetLastPostStatus() : std::string();
   if (observer != nullptr)
     Observe(*observer, "facepad/getresult", std::string(), posted, status, answer, start);

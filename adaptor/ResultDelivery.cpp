@@ -9,8 +9,7 @@ namespace ZR_Framework {
 namespace Face {
 
 // Both registrations end in the poller's one handler, so that each replaces
-// the other. m_pResultCallback keeps the plain callback last registered (null
-// once a handler has replaced it).
+// the other.
 bool TerminalFace_ZR::SetResultCallbackFace(ResultCallback callback) {
   return Guarded("SetResultCallbackFace", [&] {
     if (callback == nullptr) {
@@ -19,7 +18,6 @@ bool TerminalFace_ZR::SetResultCallbackFace(ResultCallback callback) {
       return false;
     }
     auto handler = std::make_shared<const ResultHandler>(callback);
-    m_pResultCallback.store(callback);
     m_poller->SetHandler(std::move(handler));  // last: the handler may destroy this adaptor
     return true;
   });
@@ -33,7 +31,6 @@ bool TerminalFace_ZR::SetResultHandler(ResultHandler handler) {
       return false;
     }
     auto shared = std::make_shared<const ResultHandler>(std::move(handler));
-    m_pResultCallback.store(nullptr);
     m_poller->SetHandler(std::move(shared));  // last: the handler may destroy this adaptor
     return true;
   });

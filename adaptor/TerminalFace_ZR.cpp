@@ -1,7 +1,10 @@
 #include "TerminalFace_ZR.h"
 
+#include <curl/curl.h>
+
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 #include "Log.h"
 #include "Request.h"
@@ -71,17 +74,51 @@ int TerminalFace_ZR::GetRequestPort() const {
   return std::atoi(m_strPort.c_str());
 }
 
-std::string TerminalFace_ZR::GetFullPostUrl(const std::string& path) const {
-  std::lock_guard<std::mutex> lock(m_settingsMutex);
+namespace {
+
+std::string Composed(const std::string& address, const std::string& port, const std::string& path) {
   std::string url;
-  url.reserve(7 + m_strUrl.size() + 1 + m_strPort.size() + 1 + path.size());
+  url.reserve(7 + address.size() + 1 + port.size() + 1 + path.size());
   url += "http://";
-  url += m_strUrl;
+  url += address;
   url += ':';
-  url += m_strPort;
+  url += port;
   url += '/';
   url += path;
   return url;
+}
+
+// One part of a URL as libcurl's parser reads it, or "" when it has none.
+std::string UrlPart(CURLU* url, CURLUPart which) {
+  char* part = nullptr;
+  if (curl_url_get(url, which, &part, 0) != CURLUE_OK) return {};
+  const std::unique_ptr<char, decltype(&curl_free)> owned(part, curl_free);
+  return part;
+}
+
+// True when `url` goes to `address` at `port`: an address holding a '#',
+// '?', '/', '@' or a blank would send every request somewhere else.
+bool ReachesAddress(const std::string& url, const std::string& address, const std::string& port) {
+  const std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> parsed(curl_url(), curl_url_cleanup);
+  if (!parsed) throw std::bad_alloc();
+  if (curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) return false;
+  return UrlPart(parsed.get(), CURLUPART_HOST) == address &&
+         UrlPart(parsed.get(), CURLUPART_PORT) == port;
+}
+
+}  // namespace
+
+std::string TerminalFace_ZR::GetFullPostUrl(const std::string& path) const {
+  std::lock_guard<std::mutex> lock(m_settingsMutex);
+  return Composed(m_strUrl, m_strPort, path);
+}
+
+bool TerminalFace_ZR::ServiceUrl(const std::string& path, std::string& url) const {
+  std::lock_guard<std::mutex> lock(m_settingsMutex);
+  url = Composed(m_strUrl, m_strPort, path);
+  if (ReachesAddress(url, m_strUrl, m_strPort)) return true;
+  SetFailure(Failure::RefusedValue);
+  return false;
 }
 
 void TerminalFace_ZR::SetHttpTimeouts(std::chrono::milliseconds connect,
@@ -115,6 +152,11 @@ ZR_Framework::Face::TerminalFace_ZR* Ours(ZR_Framework::Face::CLS_TerminalFace_B
   return ours;
 }
 
+using Failure = ZR_Framework::Face::TerminalFace_ZR::Failure;
+static_assert(static_cast<int>(Failure::NotReached) == TerminalFace_ZR_NotReached &&
+              static_cast<int>(Failure::RefusedValue) == TerminalFace_ZR_RefusedValue &&
+              static_cast<int>(Failure::Exception) == TerminalFace_ZR_Exception);
+
 }  // namespace
 
 extern "C" {
@@ -132,9 +174,7 @@ void DestroyTerminalFace_ZR(ZR_Framework::Face::CLS_TerminalFace_Base* adaptor) 
 }
 
 bool SetResultHandlerTerminalFace_ZR(ZR_Framework::Face::CLS_TerminalFace_Base* adaptor,
-                                     int (*handler)(ZR_Framework::Face::ResultMap& results,
-                                                    void* context),
-                                     void* context) {
+                                     TerminalFace_ZR_ResultHandler handler, void* context) {
   auto* ours = Ours(adaptor);
   if (ours == nullptr) return false;
   if (handler == nullptr) return ours->SetResultHandler(nullptr);  // refused, and logged
@@ -148,9 +188,7 @@ bool SetResultHandlerTerminalFace_ZR(ZR_Framework::Face::CLS_TerminalFace_Base* 
 }
 
 bool SetExchangeObserverTerminalFace_ZR(ZR_Framework::Face::CLS_TerminalFace_Base* adaptor,
-                                        void (*observer)(const TerminalFace_ZR_Exchange* exchange,
-                                                         void* context),
-                                        void* context) {
+                                        TerminalFace_ZR_ExchangeObserver observer, void* context) {
   using ZR_Framework::Face::TerminalFace_ZR;
   auto* ours = Ours(adaptor);
   if (ours == nullptr) return false;
@@ -166,6 +204,40 @@ bool SetExchangeObserverTerminalFace_ZR(ZR_Framework::Face::CLS_TerminalFace_Bas
   } catch (...) {
     return false;  // the observer could not be wrapped: memory ran out
   }
+}
+
+bool SetRequestPortTerminalFace_ZR(ZR_Framework::Face::CLS_TerminalFace_Base* adaptor, int port) {
+  auto* ours = Ours(adaptor);
+  return ours != nullptr && ours->SetRequestPort(port);
+}
+
+bool SetPollerTimingTerminalFace_ZR(ZR_Framework::Face::CLS_TerminalFace_Base* adaptor,
+                                    long long firstMs, long long busyMs, long long idleMs) {
+  using std::chrono::milliseconds;
+  auto* ours = Ours(adaptor);
+  if (ours == nullptr) return false;
+  ours->SetPollerTiming({milliseconds(firstMs), milliseconds(busyMs), milliseconds(idleMs)});
+  return true;
+}
+
+bool SetHttpTimeoutsTerminalFace_ZR(ZR_Framework::Face::CLS_TerminalFace_Base* adaptor,
+                                    long long connectMs, long long totalMs) {
+  auto* ours = Ours(adaptor);
+  if (ours == nullptr) return false;
+  ours->SetHttpTimeouts(std::chrono::milliseconds(connectMs), std::chrono::milliseconds(totalMs));
+  return true;
+}
+
+bool StopPollingTerminalFace_ZR(ZR_Framework::Face::CLS_TerminalFace_Base* adaptor,
+                                long long boundMs) {
+  auto* ours = Ours(adaptor);
+  return ours != nullptr && ours->StopPolling(std::chrono::milliseconds(boundMs));
+}
+
+int LastFailureTerminalFace_ZR(int* status) {
+  const auto reason = ZR_Framework::Face::TerminalFace_ZR::LastFailure();
+  if (status != nullptr) *status = reason.status;
+  return static_cast<int>(reason.failure);
 }
 
 }  // extern "C"

@@ -84,7 +84,10 @@ class ZR_API TerminalFace_ZR : public CLS_TerminalFace_Base {
   std::string GetUrl() const;
   bool SetRequestPort(int port);
   int GetRequestPort() const;
-  // "http://" + address + ":" + port + "/" + path, unchecked.
+  // "http://" + address + ":" + port + "/" + path, unchecked. Operations
+  // post only where it reaches the address and port that were set: an
+  // address holding '#', '?', '/', '@' or a blank makes them refuse
+  // (Failure::RefusedValue), and the poller skip its polls.
   std::string GetFullPostUrl(const std::string& path) const;
 
   bool SetUser(const std::string& id, const std::string& sn, ParamMap& person);
@@ -180,6 +183,9 @@ class ZR_API TerminalFace_ZR : public CLS_TerminalFace_Base {
  private:
   friend class ResultPoller;
 
+  // GetFullPostUrl(path) into `url`; false, with Failure::RefusedValue, when
+  // it does not reach the address and port that were set.
+  ZR_HIDDEN bool ServiceUrl(const std::string& path, std::string& url) const;
   // Posts `body` to the endpoint `path`. True when the service answered with
   // status "200"; otherwise logs `postFailedText` (the post failed) or
   // `statusFailedText` (another status), when not null, and returns false.
@@ -198,6 +204,8 @@ class ZR_API TerminalFace_ZR : public CLS_TerminalFace_Base {
   std::string m_strUrl;
   std::string m_strPort;
   ZR_Framework::Terminal_Http_Tool m_httpTool;
+  // Not read: the poller holds the callback. It stays so that the exported
+  // class keeps its size and layout.
   std::atomic<ResultCallback> m_pResultCallback{nullptr};
   std::unique_ptr<ResultPoller> m_poller;  // last: it uses everything above
 };
@@ -205,40 +213,7 @@ class ZR_API TerminalFace_ZR : public CLS_TerminalFace_Base {
 }  // namespace Face
 }  // namespace ZR_Framework
 
-// A factory pair for hosts that load the module with dlopen. Create returns
-// null instead of throwing when the adaptor cannot be made.
-extern "C" {
-ZR_API ZR_Framework::Face::CLS_TerminalFace_Base* CreateTerminalFace_ZR();
-ZR_API void DestroyTerminalFace_ZR(ZR_Framework::Face::CLS_TerminalFace_Base* adaptor);
-// SetResultHandler for such hosts: `handler` is called with the results and
-// `context`, as given. Refused like an empty handler when `handler` is null;
-// false with Failure::RefusedValue, and nothing logged, when `adaptor` is
-// null or not one this module made.
-ZR_API bool SetResultHandlerTerminalFace_ZR(ZR_Framework::Face::CLS_TerminalFace_Base* adaptor,
-                                            int (*handler)(ZR_Framework::Face::ResultMap& results,
-                                                           void* context),
-                                            void* context);
-
-// An exchange as SetExchangeObserverTerminalFace_ZR's observer sees it: the
-// texts are not NUL-terminated, and valid only during the call.
-struct TerminalFace_ZR_Exchange {
-  const char* path;
-  size_t pathLength;
-  const char* body;  // as sent
-  size_t bodyLength;
-  int status;  // the HTTP status; 0 when no answer came
-  const char* answer;
-  size_t answerLength;
-  long long elapsedMicroseconds;
-  int failure;  // a TerminalFace_ZR::Failure; 0 (None) when the status was 200
-};
-// SetExchangeObserver for such hosts: `observer` is called with each
-// exchange and `context`, as given; a null `observer` clears it. False with
-// Failure::RefusedValue, and nothing logged, when `adaptor` is null or not
-// one this module made.
-ZR_API bool SetExchangeObserverTerminalFace_ZR(
-    ZR_Framework::Face::CLS_TerminalFace_Base* adaptor,
-    void (*observer)(const TerminalFace_ZR_Exchange* exchange, void* context), void* context);
-}
+// The entry points with C linkage, for hosts that load the module with dlopen.
+#include "TerminalFace_ZR_C.h"
 
 #endif  // TERMINALFACE_ZR_H

@@ -5,35 +5,99 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <thread>
 
-#include "CLS_TerminalFace_Base.h"
+#include <TerminalFace_ZR/TerminalFace_ZR_C.h>
+
 #include "FacepadSimulator.h"
 
 using namespace std::chrono_literals;
 using ZR_Framework::Face::CLS_TerminalFace_Base;
-using Create = CLS_TerminalFace_Base* (*)();
-using Destroy = void (*)(CLS_TerminalFace_Base*);
+using ZR_Framework::Face::ResultMap;
+using Create = CreateTerminalFace_ZR_Function;
+using Destroy = DestroyTerminalFace_ZR_Function;
 
-TEST(Factory, LoadedModuleMakesRequests) {
+namespace {
+// Each entry point as a host finds it: by name, cast to its pointer type.
+template <typename Function>
+Function Find(void* module, const char* name) {
+  return reinterpret_cast<Function>(dlsym(module, name));
+}
+
+// A handler's own state, handed back to it through the context.
+struct Tally {
+  std::atomic<bool> heldA1{false};
+};
+int NoteA1(ResultMap& results, void* context) {
+  auto* tally = static_cast<Tally*>(context);
+  tally->heldA1 = tally->heldA1 || results.count("A1") == 1;
+  return 0;
+}
+}  // namespace
+
+// Everything a linked host can set, set through the C entry points: the port
+// (refused out of range), the poller's timing, the time-outs and a handler
+// with state. A null adaptor is refused by each.
+TEST(Factory, LoadedModuleIsSetUpThroughItsEntryPoints) {
   FacepadSim::FacepadSimulator simulator;
+  simulator.Model().QueueResult("A1", "7", "0");
   void* module = dlopen(ZR_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
   ASSERT_NE(module, nullptr) << dlerror();
-  const auto create = reinterpret_cast<Create>(dlsym(module, "CreateTerminalFace_ZR"));
-  const auto destroy = reinterpret_cast<Destroy>(dlsym(module, "DestroyTerminalFace_ZR"));
-  ASSERT_NE(create, nullptr);
-  ASSERT_NE(destroy, nullptr);
+  const auto create = Find<Create>(module, "CreateTerminalFace_ZR");
+  const auto destroy = Find<Destroy>(module, "DestroyTerminalFace_ZR");
+  const auto setPort =
+      Find<SetRequestPortTerminalFace_ZR_Function>(module, "SetRequestPortTerminalFace_ZR");
+  const auto setTiming =
+      Find<SetPollerTimingTerminalFace_ZR_Function>(module, "SetPollerTimingTerminalFace_ZR");
+  const auto setTimeouts =
+      Find<SetHttpTimeoutsTerminalFace_ZR_Function>(module, "SetHttpTimeoutsTerminalFace_ZR");
+  const auto setHandler =
+      Find<SetResultHandlerTerminalFace_ZR_Function>(module, "SetResultHandlerTerminalFace_ZR");
+  const auto setObserver = Find<SetExchangeObserverTerminalFace_ZR_Function>(
+      module, "SetExchangeObserverTerminalFace_ZR");
+  const auto stopPolling =
+      Find<StopPollingTerminalFace_ZR_Function>(module, "StopPollingTerminalFace_ZR");
+  const auto lastFailure =
+      Find<LastFailureTerminalFace_ZR_Function>(module, "LastFailureTerminalFace_ZR");
+  ASSERT_TRUE(create && destroy && setPort && setTiming && setTimeouts && setHandler &&
+              setObserver && stopPolling && lastFailure);
+
+  Tally tally;
+  const std::function<bool(CLS_TerminalFace_Base*)> settings[] = {
+      [&](CLS_TerminalFace_Base* a) { return setPort(a, 1); },
+      [&](CLS_TerminalFace_Base* a) { return setTiming(a, 1, 1, 1); },
+      [&](CLS_TerminalFace_Base* a) { return setTimeouts(a, 1, 1); },
+      [&](CLS_TerminalFace_Base* a) { return setHandler(a, NoteA1, &tally); },
+      [&](CLS_TerminalFace_Base* a) { return setObserver(a, nullptr, nullptr); },
+      [&](CLS_TerminalFace_Base* a) { return stopPolling(a, 1); },
+  };
+  for (const auto& setting : settings) {
+    EXPECT_FALSE(setting(nullptr));
+    EXPECT_EQ(lastFailure(nullptr), TerminalFace_ZR_RefusedValue);
+  }
 
   CLS_TerminalFace_Base* adaptor = create();
   ASSERT_NE(adaptor, nullptr);
-  // The base interface has no port setting, and the address goes into the URL
-  // unchecked: this one carries the simulator's port and ends in a fragment,
-  // which swallows the default port and path that the adaptor appends.
-  adaptor->SetUrl("127.0.0.1:" + std::to_string(simulator.Port()) + "/facepad/active#");
+  int status = -1;
+  EXPECT_FALSE(setPort(adaptor, 65536));
+  EXPECT_EQ(lastFailure(&status), TerminalFace_ZR_RefusedValue);
+  EXPECT_EQ(status, 0);
+  ASSERT_TRUE(setPort(adaptor, simulator.Port()));
+  ASSERT_TRUE(setTimeouts(adaptor, -5, 1LL << 62));  // clamped, not refused
+  ASSERT_TRUE(setHandler(adaptor, NoteA1, &tally));
+  ASSERT_TRUE(setTiming(adaptor, 20, 20, 20));  // the first poll in 20 ms, not 8 s
+  for (int i = 0; i < 200 && !tally.heldA1; ++i) std::this_thread::sleep_for(20ms);
+  EXPECT_TRUE(tally.heldA1);
   ZR_Framework::Face::ParamMap params;
   EXPECT_TRUE(adaptor->GetAvailableFace(params));
-  EXPECT_FALSE(adaptor->SetInitParamFace(params));
-  EXPECT_FALSE(adaptor->DelBiophoto("7", "SN1", params));  // supported by neither: nothing sent
+  EXPECT_EQ(lastFailure(nullptr), TerminalFace_ZR_None);
+  EXPECT_FALSE(adaptor->DelBiophoto("7", "SN1", params));  // nothing sent
+  EXPECT_EQ(lastFailure(nullptr), TerminalFace_ZR_NotSupported);
+  EXPECT_TRUE(stopPolling(adaptor, 5000));
+  const size_t polls = simulator.Requests("facepad/getresult").size();
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(simulator.Requests("facepad/getresult").size(), polls);  // stopped for good
   destroy(adaptor);
   destroy(nullptr);  // like delete, a null adaptor is no error
 
@@ -52,8 +116,8 @@ TEST(Factory, DlcloseUnloadsTheModule) {
   EXPECT_EXIT(
       {
         void* module = dlopen(ZR_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
-        reinterpret_cast<Destroy>(dlsym(module, "DestroyTerminalFace_ZR"))(
-            reinterpret_cast<Create>(dlsym(module, "CreateTerminalFace_ZR"))());
+        Find<Destroy>(module,
+                      "DestroyTerminalFace_ZR")(Find<Create>(module, "CreateTerminalFace_ZR")());
         dlclose(module);
         std::_Exit(loaded(ZR_MODULE_PATH) || loaded("libTerminal_Http_Tool.so.1") ? 1 : 0);
       },
@@ -81,15 +145,15 @@ TEST(Factory, DestroyedInsideItsCallbackThenUnloaded) {
   simulator.Model().QueueResult("A1", "7", "0");
   void* module = dlopen(ZR_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
   ASSERT_NE(module, nullptr) << dlerror();
-  const auto create = reinterpret_cast<Create>(dlsym(module, "CreateTerminalFace_ZR"));
-  g_destroy = reinterpret_cast<Destroy>(dlsym(module, "DestroyTerminalFace_ZR"));
-  g_adaptor = create();
+  g_destroy = Find<Destroy>(module, "DestroyTerminalFace_ZR");
+  g_adaptor = Find<Create>(module, "CreateTerminalFace_ZR")();
   ASSERT_NE(g_adaptor, nullptr);
-  // Every request, the poll included, goes to the result endpoint (see above).
-  g_adaptor->SetUrl("127.0.0.1:" + std::to_string(simulator.Port()) + "/facepad/getresult#");
   g_adaptor->SetResultCallbackFace(DestroyInside);
-  for (int i = 0; i < 400 && !g_destroyed; ++i)
-    std::this_thread::sleep_for(50ms);  // the first poll: 8 s
+  Find<SetRequestPortTerminalFace_ZR_Function>(module, "SetRequestPortTerminalFace_ZR")(
+      g_adaptor, simulator.Port());
+  Find<SetPollerTimingTerminalFace_ZR_Function>(module, "SetPollerTimingTerminalFace_ZR")(
+      g_adaptor, 20, 20, 20);
+  for (int i = 0; i < 400 && !g_destroyed; ++i) std::this_thread::sleep_for(20ms);
   ASSERT_TRUE(g_destroyed);
   dlclose(module);
   std::this_thread::sleep_for(300ms);  // the callback returns into the module, and its thread ends

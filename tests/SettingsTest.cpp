@@ -5,6 +5,7 @@
 
 #include "TestAdaptor.h"
 
+using namespace std::chrono_literals;
 using ZR_Framework::Face::TerminalFace_ZR;
 
 TEST(Settings, FreshAdaptorTargetsTheServiceOnThisMachine) {
@@ -56,4 +57,44 @@ TEST(Settings, ConcurrentChangesAreNeverSeenTorn) {
     adaptor.GetRequestPort();
   }
   writer.join();
+}
+
+// An address that would move the request elsewhere (each row's, unchecked,
+// reaches the simulator) is refused before anything is sent, with the
+// operation's post-failure record, and the poller does not poll through it.
+TEST(Settings, AddressThatMovesTheRequestIsRefused) {
+  using Failure = TerminalFace_ZR::Failure;
+  FacepadSim::FacepadSimulator simulator;
+  const std::string port = std::to_string(simulator.Port());
+  const std::pair<std::string, Failure> cases[] = {
+      {"127.0.0.1:" + port + "/facepad/active#", Failure::RefusedValue},
+      {"127.0.0.1:" + port + "/facepad/active?", Failure::RefusedValue},
+      {"127.0.0.1:" + port + "/", Failure::RefusedValue},
+      {"127.0.0.1:" + port, Failure::RefusedValue},
+      {"user@127.0.0.1", Failure::RefusedValue},
+      {" 127.0.0.1", Failure::RefusedValue},
+      {"", Failure::RefusedValue},
+      {"[::1]", Failure::NotReached},  // checked and let through; nothing listens there
+      {"localhost", Failure::None},
+      {"127.0.0.1", Failure::None},
+  };
+  LogCapture log;
+  FastPollingAdaptor adaptor(1ms);
+  ASSERT_TRUE(adaptor.SetRequestPort(simulator.Port()));
+  for (const auto& [address, failure] : cases) {
+    ASSERT_TRUE(adaptor.SetUrl(address));
+    log.Clear();
+    simulator.ClearJournal();
+    ZR_Framework::Face::ParamMap none;
+    EXPECT_EQ(adaptor.GetAvailableFace(none), failure == Failure::None) << address;
+    EXPECT_EQ(TerminalFace_ZR::LastFailure().failure, failure) << address;
+    if (failure == Failure::RefusedValue) {
+      EXPECT_EQ(log.Messages(),
+                std::vector<std::string>{
+                    "TerminalFace_ZR::GetAvailableFaceZorvan Call HttpPostRequest ret false"});
+      std::this_thread::sleep_for(50ms);  // the poller's turns
+      EXPECT_TRUE(simulator.Journal().empty()) << address;
+    }
+  }
+  EXPECT_TRUE(WaitFor([&] { return Polls(simulator) > 0; }));  // at a good address it polls
 }
