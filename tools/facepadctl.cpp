@@ -93,56 +93,92 @@ std::string OptionHint(int end, char** argv, const CLI::App& app, const CLI::App
   return {};
 }
 
-// The option a CLI11 message begins with ("--sn: ..." or "--sn is ...").
-std::string LeadingOption(const std::string& message) {
-  if (message.compare(0, 1, "-") != 0) return {};
-  return message.substr(0, message.find_first_of(": "));
+// The options of the tool, then those of `command`, in the order CLI11
+// processes them.
+std::vector<const CLI::Option*> Options(const CLI::App& app, const CLI::App* command) {
+  std::vector<const CLI::Option*> options = app.get_options();
+  if (command != nullptr) {
+    const std::vector<const CLI::Option*> own = command->get_options();
+    options.insert(options.end(), own.begin(), own.end());
+  }
+  return options;
 }
 
-// A CLI11 parse error in plain words, naming the option; CLI11's own words
-// when it is none of the common ones.
-std::string InPlainWords(const CLI::ParseError& error, const CLI::App* command) {
-  std::string message = error.what();
-  const std::string option = LeadingOption(message);
-  const std::string what = command != nullptr ? command->get_name() : "facepadctl";
-  if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr && !option.empty()) {
-    const CLI::Option* found = command != nullptr ? command->get_option_no_throw(option) : nullptr;
-    return what + " needs " + option +
-           (found != nullptr ? " (" + found->get_description() + ")" : std::string());
+// The option `word` names ("--sn", "--sn=T1"), or null.
+const CLI::Option* Named(const std::vector<const CLI::Option*>& options, std::string word) {
+  if (word.compare(0, 2, "--") != 0) return nullptr;
+  word = word.substr(2, word.find('=') - 2);
+  for (const CLI::Option* option : options) {
+    const std::vector<std::string>& names = option->get_lnames();
+    if (std::find(names.begin(), names.end(), word) != names.end()) return option;
   }
-  if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr && !option.empty()) {
-    if (message.find("missing") != std::string::npos) return option + " needs a value after it";
-    if (message.find("At Most") != std::string::npos) {
-      return option + " is given more than once; give it once";
+  return nullptr;
+}
+
+// The option CLI11 was converting when it failed: it runs the options'
+// conversions in order, so it is the first one given whose conversion has
+// not run.
+const CLI::Option* Unconverted(const std::vector<const CLI::Option*>& options) {
+  for (const CLI::Option* option : options) {
+    if (option->count() > 0 && !option->get_callback_run()) return option;
+  }
+  return nullptr;
+}
+
+// An option that takes a value given as the last word, followed by another
+// option, or with nothing after its "=".
+const CLI::Option* WithoutValue(const std::vector<const CLI::Option*>& options, int argc,
+                                char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const CLI::Option* option = Named(options, argv[i]);
+    if (option == nullptr || option->get_items_expected_min() == 0) continue;
+    const std::string word = argv[i];
+    const std::size_t equals = word.find('=');
+    if (equals != std::string::npos) {
+      if (equals + 1 == word.size()) return option;
+    } else if (i + 1 == argc || Named(options, argv[i + 1]) != nullptr) {
+      return option;
+    }
+  }
+  return nullptr;
+}
+
+// A CLI11 parse error in plain words, naming the option, which is found from
+// what CLI11 parsed; CLI11's own words when it is none of the common ones.
+std::string InPlainWords(const CLI::ParseError& error, const CLI::App& app, const CLI::App* command,
+                         int argc, char** argv) {
+  const std::string what = command != nullptr ? command->get_name() : "facepadctl";
+  const std::vector<const CLI::Option*> options = Options(app, command);
+  if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr) {
+    for (const CLI::Option* option : options) {
+      if (option->get_required() && option->count() == 0) {
+        return what + " needs " + option->get_name() + " (" + option->get_description() + ")";
+      }
+    }
+  }
+  if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr) {
+    if (const CLI::Option* option = WithoutValue(options, argc, argv)) {
+      return option->get_name() + " needs a value after it";
+    }
+    const CLI::Option* option = Unconverted(options);
+    if (option != nullptr && option->count() > 1) {
+      return option->get_name() + " is given more than once; give it once";
     }
   }
   if (dynamic_cast<const CLI::ExtrasError*>(&error) != nullptr) {
-    const std::string words = message.substr(message.find(": ") + 2);
+    std::vector<std::string> extras = app.remaining();
+    if (command != nullptr && extras.empty()) extras = command->remaining();
+    const std::string words = CLI::detail::join(extras, " ");
     return "'" + words + "' was not expected after " + what +
            " (one command at a time; a value that holds spaces needs quotes)";
   }
-  if (dynamic_cast<const CLI::ExcludesError*>(&error) != nullptr) {
-    const std::size_t excludes = message.find(" excludes ");
-    if (excludes != std::string::npos) {
-      return message.substr(0, excludes) + " and " + message.substr(excludes + 10) +
-             " cannot be given together";
-    }
-  }
-  if (dynamic_cast<const CLI::RequiresError*>(&error) != nullptr) {
-    const std::size_t needs = message.find(" requires ");
-    if (needs != std::string::npos) {
-      return message.substr(0, needs) + " needs " + message.substr(needs + 10) + " as well";
-    }
-  }
   if (dynamic_cast<const CLI::ConversionError*>(&error) != nullptr) {
-    const std::size_t equals = message.find(" = ");
-    const std::size_t colon = message.find(": ");
-    if (equals != std::string::npos && colon != std::string::npos && colon < equals) {
-      return message.substr(colon + 2, equals - colon - 2) + ": '" + message.substr(equals + 3) +
+    if (const CLI::Option* option = Unconverted(options)) {
+      return option->get_name() + ": '" + CLI::detail::join(option->results(), " ") +
              "' is not a value it takes";
     }
   }
-  return message;
+  return error.what();
 }
 
 int UsageFailure(const std::string& message) {
@@ -189,7 +225,8 @@ int Run(int argc, char** argv) {
     }
     const CLI::App* command = isCommand ? app.get_subcommand(word) : nullptr;
     const std::string optionHint = OptionHint(argc, argv, app, command);
-    return UsageFailure(optionHint.empty() ? InPlainWords(error, command) : optionHint);
+    return UsageFailure(optionHint.empty() ? InPlainWords(error, app, command, argc, argv)
+                                           : optionHint);
   }
 
   if (help->parsed()) {
