@@ -232,6 +232,8 @@ TEST_F(FacepadctlTool, UsageAndDataErrorsSayWhatWasWrong) {
       {{"status", "--sn", "T1", "extra"}, 2, "'extra' was not expected"},
       {{"--host", "http://127.0.0.1", "available"}, 2, "the port with --port"},
       {{"--host", "127.0.0.1:10003", "available"}, 2, "the port with --port"},
+      {{"--host", "127.0.0.1#", "--port", "1", "available"}, 2, "a bracketed IPv6 address"},
+      {{"--host", "u@127.0.0.1", "available"}, 2, "a bracketed IPv6 address"},
       {{"add-user", "--sn", "T1", "--field", "certnum=C1", "--field", "certnum=C2"},
        2,
        "--field certnum is given twice"},

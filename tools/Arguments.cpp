@@ -1,9 +1,12 @@
 #include "Arguments.h"
 
+#include <curl/curl.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <memory>
 
 #include "PersonInput.h"
 
@@ -29,6 +32,24 @@ CLI::Validator Seconds(bool zeroAllowed) {
           "SECONDS"};
 }
 
+namespace {
+
+// True when libcurl's URL parser reads `host` in "http://HOST:1/" as the
+// host itself: nothing in it ('#', '?', '@', a blank) moves the request.
+bool WholeHost(const std::string& host) {
+  const std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> url(curl_url(), curl_url_cleanup);
+  if (!url ||
+      curl_url_set(url.get(), CURLUPART_URL, ("http://" + host + ":1/").c_str(), 0) != CURLUE_OK) {
+    return false;
+  }
+  char* parsed = nullptr;
+  if (curl_url_get(url.get(), CURLUPART_HOST, &parsed, 0) != CURLUE_OK) return false;
+  const std::unique_ptr<char, decltype(&curl_free)> owned(parsed, curl_free);
+  return host == parsed;
+}
+
+}  // namespace
+
 CLI::Validator HostName() {
   return {[](std::string& text) -> std::string {
             if (text.empty()) return "give a host name or address, such as 127.0.0.1";
@@ -42,6 +63,11 @@ CLI::Validator HostName() {
                      text + "'";
             }
             if (colons > 1 && !bracketed) text = "[" + text + "]";  // as a URL writes it
+            if (!WholeHost(text)) {
+              return "give a host name, an IPv4 address or a bracketed IPv6 address, such as "
+                     "localhost, 127.0.0.1 or [::1]; not '" +
+                     text + "'";
+            }
             return {};
           },
           ""};
