@@ -9,7 +9,7 @@
 #ifndef TERMINALFACE_ZR_C_H
 #define TERMINALFACE_ZR_C_H
 
-#include <stddef.h>
+#include <cstddef>
 
 #include "CLS_TerminalFace_Base.h"
 #include "ZR_Export.h"
@@ -38,12 +38,12 @@ enum TerminalFace_ZR_Failure {
 // texts are not NUL-terminated, and valid only during the call.
 struct TerminalFace_ZR_Exchange {
   const char* path;
-  size_t pathLength;
+  std::size_t pathLength;
   const char* body;  // as sent
-  size_t bodyLength;
+  std::size_t bodyLength;
   int status;  // the HTTP status; 0 when no answer came
   const char* answer;
-  size_t answerLength;
+  std::size_t answerLength;
   long long elapsedMicroseconds;
   int failure;  // a TerminalFace_ZR_Failure; 0 (None) when the status was 200
 };

@@ -135,7 +135,8 @@ TEST_F(EveryOperation, PersonMapsGainTheRecordsKeys) {
 TEST_F(EveryOperation, BindActivatesAsAdministratorFirst) {
   // The host's rand() sequence goes on as if no bind had drawn an id.
   std::srand(42);
-  const int hostsFirst = std::rand(), hostsSecond = std::rand();
+  const int hostsFirst = std::rand();
+  const int hostsSecond = std::rand();
   std::srand(42);
   const std::time_t before = std::time(nullptr);
   EXPECT_EQ(std::rand(), hostsFirst);

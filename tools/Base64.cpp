@@ -7,8 +7,8 @@ namespace Facepadctl {
 std::string Base64Encode(std::string_view bytes) {
   static constexpr char kAlphabet[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  // Sized once and written through a pointer: photos are encoded for every
-  // add, and appending a character at a time showed in the profile.
+  // Sized once and written through a pointer, not appended to a character
+  // at a time: every add encodes a photo.
   std::string text(bytes.size() / 3 * 4, '\0');
   char* out = text.data();
   std::size_t i = 0;

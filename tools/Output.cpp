@@ -2,12 +2,10 @@
 
 #include <sys/time.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <functional>
 #include <mutex>
-#include <system_error>
 
 #include "JsonLine.h"
 #include "Printable.h"
@@ -198,10 +196,6 @@ std::unique_lock<std::mutex> LockOutput() {
 void SetLiveLines(std::function<void()> erase) {
   const std::lock_guard<std::mutex> lock(g_outputMutex);
   g_eraseLive = std::move(erase);
-}
-
-std::string LastSystemError() {
-  return std::generic_category().message(errno);
 }
 
 Status FailureClass(const FailureReason& reason) {

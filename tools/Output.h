@@ -90,9 +90,6 @@ void Record(const std::string& text);
 std::unique_lock<std::mutex> LockOutput();
 void SetLiveLines(std::function<void()> erase);
 
-// What errno says, in words.
-std::string LastSystemError();
-
 // The outcome class and the words for an operation that returned false, from
 // the calling thread's LastFailure().
 using FailureReason = ZR_Framework::Face::TerminalFace_ZR::FailureReason;

@@ -30,7 +30,8 @@ struct SyncOptions {
   int maxDelete = 100;
   std::uint64_t maxPhoto = kDefaultMaxPhoto;
   SyncSettings settings;
-  // import's options of old, refused with a word on what replaces them
+  // options that import takes and sync does not: refused, with a word on
+  // what replaces them
   std::string resume, failures;
   bool resendAccepted = false;
 };
