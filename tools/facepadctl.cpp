@@ -115,9 +115,10 @@ const CLI::Option* Named(const std::vector<const CLI::Option*>& options, std::st
   return nullptr;
 }
 
-// The option CLI11 was converting when it failed: it runs the options'
+// The option CLI11 was checking when it failed: it runs the options'
 // conversions in order, so it is the first one given whose conversion has
-// not run.
+// not run. (Every option's value is checked by a validator of ours, which
+// says what is wrong in its own words.)
 const CLI::Option* Unconverted(const std::vector<const CLI::Option*>& options) {
   for (const CLI::Option* option : options) {
     if (option->count() > 0 && !option->get_callback_run()) return option;
@@ -171,12 +172,6 @@ std::string InPlainWords(const CLI::ParseError& error, const CLI::App& app, cons
     const std::string words = CLI::detail::join(extras, " ");
     return "'" + words + "' was not expected after " + what +
            " (one command at a time; a value that holds spaces needs quotes)";
-  }
-  if (dynamic_cast<const CLI::ConversionError*>(&error) != nullptr) {
-    if (const CLI::Option* option = Unconverted(options)) {
-      return option->get_name() + ": '" + CLI::detail::join(option->results(), " ") +
-             "' is not a value it takes";
-    }
   }
   return error.what();
 }
