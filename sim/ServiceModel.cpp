@@ -3,11 +3,12 @@
 #include <json-c/json.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <string_view>
 
-#include "Database.h"
 #include "FormBody.h"
 #include "Json.h"
+#include "StateFile.h"
 
 namespace FacepadSim {
 namespace {
@@ -46,14 +47,16 @@ constexpr const char* kSchema = R"(
   CREATE TABLE IF NOT EXISTS settings (name TEXT PRIMARY KEY, value TEXT NOT NULL);
 )";
 
+using Row = FacepadCommon::Sqlite::Statement;
+
 // How many of the results handed out are kept, for looking at.
 constexpr std::size_t kHandedOutKept = 50;
 
 }  // namespace
 
 ServiceModel::ServiceModel(const std::string& database)
-    : m_database(std::make_unique<Database>(database)) {
-  m_database->Execute(kSchema);
+    : m_state(std::make_unique<StateFile>(database)) {
+  m_state->Db().Execute(kSchema);
 }
 
 ServiceModel::~ServiceModel() = default;
@@ -127,8 +130,8 @@ ServiceModel::Answer ServiceModel::Handle(const std::string& path, const std::st
   const auto sn = fields.find("SN");
   const auto id = fields.find("id");
   if (code != nullptr && sn != fields.end() && id != fields.end()) {
-    m_database->Run("INSERT INTO results (sn, id, code) VALUES (?, ?, ?)",
-                    {sn->second, id->second, ReportedCode(sn->second, code)});
+    m_state->Db().Run("INSERT INTO results (sn, id, code) VALUES (?, ?, ?)",
+                      {sn->second, id->second, ReportedCode(sn->second, code)});
   }
   return {};
 }
@@ -180,15 +183,15 @@ void ServiceModel::SetNextResultCodes(const std::string& sn, const std::string& 
 
 bool ServiceModel::HasPerson(const std::string& sn, const std::string& certnum) const {
   bool found = false;
-  m_database->Run("SELECT 1 FROM persons WHERE sn = ? AND certnum = ?", {sn, certnum},
-                  [&found](sqlite3_stmt* /*row*/) { found = true; });
+  m_state->Db().Run("SELECT 1 FROM persons WHERE sn = ? AND certnum = ?", {sn, certnum},
+                    [&found](const Row& /*row*/) { found = true; });
   return found;
 }
 
 const char* ServiceModel::AddUser(const Fields& fields, json_object* data) {
   const std::string certnum = MemberText(data, "certnum");
   if (certnum.empty()) return Code::kNoCertnum;
-  const int added = m_database->Run(
+  const int added = m_state->Db().Run(
       "INSERT OR IGNORE INTO persons (sn, certnum, record, facepic) VALUES (?, ?, ?, ?)",
       {fields.at("SN"), certnum, fields.at("data"), FieldOr(fields, "facepic")});
   return added != 0 ? Code::kDone : Code::kPersonExists;
@@ -197,16 +200,17 @@ const char* ServiceModel::AddUser(const Fields& fields, json_object* data) {
 const char* ServiceModel::SetUser(const Fields& fields, json_object* data) {
   const std::string certnum = MemberText(data, "certnum");
   if (certnum.empty()) return Code::kNoCertnum;
-  const int changed = m_database->Run("UPDATE persons SET record = ? WHERE sn = ? AND certnum = ?",
-                                      {fields.at("data"), fields.at("SN"), certnum});
+  const int changed =
+      m_state->Db().Run("UPDATE persons SET record = ? WHERE sn = ? AND certnum = ?",
+                        {fields.at("data"), fields.at("SN"), certnum});
   return changed != 0 ? Code::kDone : Code::kPersonUnknown;
 }
 
 const char* ServiceModel::DelUser(const Fields& fields, json_object* data) {
   const std::string certnum = MemberText(data, "certnum");
   if (certnum.empty()) return Code::kNoCertnum;
-  const int deleted = m_database->Run("DELETE FROM persons WHERE sn = ? AND certnum = ?",
-                                      {fields.at("SN"), certnum});
+  const int deleted = m_state->Db().Run("DELETE FROM persons WHERE sn = ? AND certnum = ?",
+                                        {fields.at("SN"), certnum});
   return deleted != 0 ? Code::kDone : Code::kPersonUnknown;
 }
 
@@ -218,14 +222,14 @@ const char* ServiceModel::SetFacePic(const Fields& fields, json_object* data) {
   if (content.empty()) return Code::kNoPhoto;
   json_object* size = nullptr;
   json_object_object_get_ex(data, "size", &size);
-  m_database->Run(
+  m_state->Db().Run(
       "UPDATE persons SET photo = ?, photo_size = ? WHERE sn = ? AND certnum = ?",
-      {content, static_cast<long long>(json_object_get_int(size)), fields.at("SN"), certnum});
+      {content, static_cast<std::int64_t>(json_object_get_int(size)), fields.at("SN"), certnum});
   return Code::kDone;
 }
 
 const char* ServiceModel::Activate(const Fields& fields, json_object* data) {
-  m_database->Run(
+  m_state->Db().Run(
       "INSERT INTO terminals (sn, activated, account_user, account_password, account_level) "
       "VALUES (?1, 1, ?2, ?3, ?4) ON CONFLICT (sn) DO UPDATE SET activated = 1, "
       "account_user = ?2, account_password = ?3, account_level = ?4",
@@ -240,7 +244,7 @@ const char* ServiceModel::ActivationStatus(const Fields& fields, json_object* /*
 }
 
 const char* ServiceModel::Bind(const Fields& fields, json_object* /*data*/) {
-  m_database->Run(
+  m_state->Db().Run(
       "INSERT INTO terminals (sn, bound, channel, ip, port, username, password) "
       "VALUES (?1, 1, ?2, ?3, ?4, ?5, ?6) ON CONFLICT (sn) DO UPDATE SET bound = 1, "
       "channel = ?2, ip = ?3, port = ?4, username = ?5, password = ?6",
@@ -250,12 +254,12 @@ const char* ServiceModel::Bind(const Fields& fields, json_object* /*data*/) {
 }
 
 const char* ServiceModel::Unbind(const Fields& fields, json_object* /*data*/) {
-  m_database->Run("UPDATE terminals SET bound = 0 WHERE sn = ?", {fields.at("SN")});
+  m_state->Db().Run("UPDATE terminals SET bound = 0 WHERE sn = ?", {fields.at("SN")});
   return nullptr;
 }
 
 const char* ServiceModel::SetListenPort(const Fields& fields, json_object* /*data*/) {
-  m_database->Run(
+  m_state->Db().Run(
       "INSERT OR REPLACE INTO settings (name, value) VALUES ('listen_port', ?), "
       "('listen_reset', ?)",
       {fields.at("port"), fields.at("reset")});
@@ -275,17 +279,17 @@ std::string ServiceModel::ResultAnswer() {
   }
   // The oldest results first, up to a poll's worth; the rest wait for the next poll.
   std::map<std::string, std::vector<ResultEntry>> pending;
-  long long lastHanded = 0;
+  std::int64_t lastHanded = 0;
   std::size_t bytes = 0;  // about what each result adds to the answer
-  m_database->Run("SELECT seq, sn, id, code FROM results ORDER BY seq LIMIT ?",
-                  {static_cast<long long>(kResultsPerPoll)}, [&](sqlite3_stmt* row) {
-                    std::string sn = Database::Text(row, 1);
-                    ResultEntry entry{Database::Text(row, 2), Database::Text(row, 3)};
-                    bytes += 2 * (sn.size() + entry.id.size() + entry.code.size()) + 64;
-                    if (bytes > kResultBytesPerPoll && lastHanded != 0) return;  // the rest wait
-                    lastHanded = Database::Number(row, 0);
-                    pending[std::move(sn)].push_back(std::move(entry));
-                  });
+  m_state->Db().Run("SELECT seq, sn, id, code FROM results ORDER BY seq LIMIT ?",
+                    {static_cast<std::int64_t>(kResultsPerPoll)}, [&](const Row& row) {
+                      std::string sn = row.Text(1);
+                      ResultEntry entry{row.Text(2), row.Text(3)};
+                      bytes += 2 * (sn.size() + entry.id.size() + entry.code.size()) + 64;
+                      if (bytes > kResultBytesPerPoll && lastHanded != 0) return;  // the rest wait
+                      lastHanded = row.Int(0);
+                      pending[std::move(sn)].push_back(std::move(entry));
+                    });
   if (pending.empty()) return "result=[]";
   JsonPtr results(json_object_new_array());
   for (const auto& [sn, entries] : pending) {
@@ -303,7 +307,7 @@ std::string ServiceModel::ResultAnswer() {
     json_object_object_add(element, "data", json_object_new_string(PlainJson(list.get()).c_str()));
     json_object_array_add(results.get(), element);
   }
-  m_database->Run("DELETE FROM results WHERE seq <= ?", {lastHanded});
+  m_state->Db().Run("DELETE FROM results WHERE seq <= ?", {lastHanded});
   return "result=" + PlainJson(results.get());
 }
 
@@ -320,7 +324,7 @@ std::string ServiceModel::TerminalStatusAnswer(const std::string& sn) const {
 
 void ServiceModel::Reset() {
   std::lock_guard<std::mutex> lock(m_mutex);
-  m_database->Execute(
+  m_state->Db().Execute(
       "DELETE FROM terminals; DELETE FROM persons; DELETE FROM results; DELETE FROM settings;");
   m_resultAnswers.clear();
   m_terminalStatusAnswer.reset();
@@ -332,7 +336,7 @@ void ServiceModel::Reset() {
 void ServiceModel::QueueResult(const std::string& sn, const std::string& id,
                                const std::string& code) {
   std::lock_guard<std::mutex> lock(m_mutex);
-  m_database->Run("INSERT INTO results (sn, id, code) VALUES (?, ?, ?)", {sn, id, code});
+  m_state->Db().Run("INSERT INTO results (sn, id, code) VALUES (?, ?, ?)", {sn, id, code});
 }
 
 void ServiceModel::QueueResultAnswer(std::string body) {
@@ -342,10 +346,10 @@ void ServiceModel::QueueResultAnswer(std::string body) {
 
 std::map<std::string, std::vector<ResultEntry>> ServiceModel::PendingLocked() const {
   std::map<std::string, std::vector<ResultEntry>> pending;
-  m_database->Run(
-      "SELECT sn, id, code FROM results ORDER BY seq", {}, [&pending](sqlite3_stmt* row) {
-        pending[Database::Text(row, 0)].push_back({Database::Text(row, 1), Database::Text(row, 2)});
-      });
+  m_state->Db().Run("SELECT sn, id, code FROM results ORDER BY seq", {},
+                    [&pending](const Row& row) {
+                      pending[row.Text(0)].push_back({row.Text(1), row.Text(2)});
+                    });
   return pending;
 }
 
@@ -362,8 +366,8 @@ void ServiceModel::SetTerminalStatusAnswer(std::optional<std::string> body) {
 std::map<std::string, Terminal> ServiceModel::Terminals() const {
   std::lock_guard<std::mutex> lock(m_mutex);
   std::vector<std::string> serials;
-  m_database->Run("SELECT sn FROM terminals UNION SELECT sn FROM persons", {},
-                  [&serials](sqlite3_stmt* row) { serials.push_back(Database::Text(row, 0)); });
+  m_state->Db().Run("SELECT sn FROM terminals UNION SELECT sn FROM persons", {},
+                    [&serials](const Row& row) { serials.push_back(row.Text(0)); });
   std::map<std::string, Terminal> terminals;
   for (const std::string& sn : serials) terminals[sn] = FindTerminalLocked(sn).value_or(Terminal{});
   return terminals;
@@ -374,15 +378,13 @@ std::vector<std::pair<std::string, Person>> ServiceModel::Persons(const std::str
                                                                   std::size_t limit) const {
   std::lock_guard<std::mutex> lock(m_mutex);
   std::vector<std::pair<std::string, Person>> persons;
-  m_database->Run(
+  m_state->Db().Run(
       "SELECT certnum, record, facepic, photo, photo_size FROM persons WHERE sn = ? "
       "ORDER BY certnum LIMIT ? OFFSET ?",
-      {sn, static_cast<long long>(limit), static_cast<long long>(offset)},
-      [&persons](sqlite3_stmt* row) {
-        persons.emplace_back(
-            Database::Text(row, 0),
-            Person{Database::Text(row, 1), Database::Text(row, 2), Database::Text(row, 3),
-                   static_cast<int>(Database::Number(row, 4))});
+      {sn, static_cast<std::int64_t>(limit), static_cast<std::int64_t>(offset)},
+      [&persons](const Row& row) {
+        persons.emplace_back(row.Text(0), Person{row.Text(1), row.Text(2), row.Text(3),
+                                                 static_cast<int>(row.Int(4))});
       });
   return persons;
 }
@@ -396,11 +398,10 @@ std::optional<Person> ServiceModel::FindPerson(const std::string& sn,
                                                const std::string& certnum) const {
   std::lock_guard<std::mutex> lock(m_mutex);
   std::optional<Person> person;
-  m_database->Run(
+  m_state->Db().Run(
       "SELECT record, facepic, photo, photo_size FROM persons WHERE sn = ? AND certnum = ?",
-      {sn, certnum}, [&person](sqlite3_stmt* row) {
-        person = Person{Database::Text(row, 0), Database::Text(row, 1), Database::Text(row, 2),
-                        static_cast<int>(Database::Number(row, 3))};
+      {sn, certnum}, [&person](const Row& row) {
+        person = Person{row.Text(0), row.Text(1), row.Text(2), static_cast<int>(row.Int(3))};
       });
   return person;
 }
@@ -408,23 +409,19 @@ std::optional<Person> ServiceModel::FindPerson(const std::string& sn,
 std::size_t ServiceModel::PersonCount(const std::string& sn) const {
   std::lock_guard<std::mutex> lock(m_mutex);
   std::size_t count = 0;
-  m_database->Run("SELECT COUNT(*) FROM persons WHERE sn = ?", {sn}, [&count](sqlite3_stmt* row) {
-    count = static_cast<std::size_t>(Database::Number(row, 0));
-  });
+  m_state->Db().Run("SELECT COUNT(*) FROM persons WHERE sn = ?", {sn},
+                    [&count](const Row& row) { count = static_cast<std::size_t>(row.Int(0)); });
   return count;
 }
 
 std::optional<Terminal> ServiceModel::FindTerminalLocked(const std::string& sn) const {
   std::optional<Terminal> terminal;
-  m_database->Run(
+  m_state->Db().Run(
       "SELECT activated, account_user, account_password, account_level, bound, channel, ip, "
       "port, username, password FROM terminals WHERE sn = ?",
-      {sn}, [&terminal](sqlite3_stmt* row) {
-        terminal = Terminal{Database::Number(row, 0) != 0, Database::Text(row, 1),
-                            Database::Text(row, 2),        Database::Text(row, 3),
-                            Database::Number(row, 4) != 0, Database::Text(row, 5),
-                            Database::Text(row, 6),        Database::Text(row, 7),
-                            Database::Text(row, 8),        Database::Text(row, 9)};
+      {sn}, [&terminal](const Row& row) {
+        terminal = Terminal{row.Int(0) != 0, row.Text(1), row.Text(2), row.Text(3), row.Int(4) != 0,
+                            row.Text(5),     row.Text(6), row.Text(7), row.Text(8), row.Text(9)};
       });
   return terminal;
 }
@@ -437,9 +434,8 @@ std::optional<Terminal> ServiceModel::FindTerminal(const std::string& sn) const 
 std::optional<std::pair<std::string, std::string>> ServiceModel::ListenPortRequest() const {
   std::lock_guard<std::mutex> lock(m_mutex);
   std::map<std::string, std::string> settings;
-  m_database->Run("SELECT name, value FROM settings", {}, [&settings](sqlite3_stmt* row) {
-    settings[Database::Text(row, 0)] = Database::Text(row, 1);
-  });
+  m_state->Db().Run("SELECT name, value FROM settings", {},
+                    [&settings](const Row& row) { settings[row.Text(0)] = row.Text(1); });
   if (settings.count("listen_port") == 0) return std::nullopt;
   return std::make_pair(settings["listen_port"], settings["listen_reset"]);
 }

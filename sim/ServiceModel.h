@@ -20,7 +20,7 @@ struct json_object;
 
 namespace FacepadSim {
 
-class Database;
+class StateFile;
 
 struct Person {
   std::string record;   // the "data=" JSON text last accepted for the person
@@ -157,7 +157,7 @@ class ServiceModel {
   std::map<std::string, std::vector<ResultEntry>> PendingLocked() const;
 
   mutable std::mutex m_mutex;  // guards everything below
-  std::unique_ptr<Database> m_database;
+  std::unique_ptr<StateFile> m_state;
   std::deque<std::string> m_resultAnswers;
   std::optional<std::string> m_terminalStatusAnswer;
   std::deque<std::pair<std::string, ResultEntry>> m_handedOut;  // newest first

@@ -152,8 +152,7 @@ bool Ledger::Exists(const std::string& path) {
 namespace {
 
 std::int64_t Pragma(Database& db, const char* name) {
-  const std::string sql = std::string("PRAGMA ") + name;
-  Statement pragma = db.Prepare(sql.c_str());
+  Statement pragma = db.Prepare(std::string("PRAGMA ") + name);
   return pragma.Step() ? pragma.Int(0) : 0;
 }
 
@@ -300,19 +299,19 @@ void Ledger::Record(const std::vector<Request>& requests) {
   if (requests.empty()) return;
   auto lock = Hold();
   Transaction transaction(*m_database);
-  Statement& insert = m_database->Prepared(
+  const auto insert = m_database->Prepared(
       "INSERT OR REPLACE INTO requests(id, terminal, certnum, action, fields, photo, sent) "
       "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)");
   const auto now = static_cast<std::int64_t>(std::time(nullptr));
   for (const Request& request : requests) {
-    insert.Bind(1, request.id)
+    insert->Bind(1, request.id)
         .Bind(2, request.terminal)
         .Bind(3, request.certnum)
         .Bind(4, static_cast<std::int64_t>(request.action))
         .Bind(5, request.fields)
         .Bind(6, request.photo)
-        .Bind(7, now);
-    insert.Run();
+        .Bind(7, now)
+        .Run();
   }
   transaction.Commit();
 }
@@ -321,19 +320,17 @@ void Ledger::Drop(const std::vector<std::string>& ids) {
   if (ids.empty()) return;
   auto lock = Hold();
   Transaction transaction(*m_database);
-  Statement& remove = m_database->Prepared(kDeleteRequest);
-  for (const std::string& id : ids) remove.Bind(1, id).Run();
+  const auto remove = m_database->Prepared(kDeleteRequest);
+  for (const std::string& id : ids) remove->Bind(1, id).Run();
   transaction.Commit();
 }
 
 std::optional<Request> Ledger::Find(const std::string& id) {
   auto lock = Hold();
-  Statement& find = m_database->Prepared(kFindRequest);
-  find.Bind(1, id);
-  std::optional<Request> request;
-  if (find.Step()) request = RequestFrom(find);
-  find.Reset();
-  return request;
+  const auto find = m_database->Prepared(kFindRequest);
+  find->Bind(1, id);
+  if (!find->Step()) return std::nullopt;
+  return RequestFrom(*find);
 }
 
 void Ledger::Settle(const std::vector<Settlement>& settlements) {
@@ -341,28 +338,28 @@ void Ledger::Settle(const std::vector<Settlement>& settlements) {
   auto lock = Hold();
   Database& db = *m_database;
   Transaction transaction(db);
-  Statement& remove = db.Prepared(kDeleteRequest);
-  Statement& held = db.Prepared(
+  const auto remove = db.Prepared(kDeleteRequest);
+  const auto held = db.Prepared(
       "INSERT INTO persons(terminal, certnum, fields, photo) VALUES(?1, ?2, ?3, ?4) "
       "ON CONFLICT DO UPDATE SET fields = excluded.fields, photo = excluded.photo, maybe = 0");
-  Statement& fields =
+  const auto fields =
       db.Prepared("UPDATE persons SET fields = ?3, maybe = 0 WHERE terminal = ?1 AND certnum = ?2");
-  Statement& photo =
+  const auto photo =
       db.Prepared("UPDATE persons SET photo = ?3, maybe = 0 WHERE terminal = ?1 AND certnum = ?2");
-  Statement& gone = db.Prepared("DELETE FROM persons WHERE terminal = ?1 AND certnum = ?2");
-  Statement& maybe = db.Prepared(kMaybeHeld);
-  Statement& code = db.Prepared(
+  const auto gone = db.Prepared("DELETE FROM persons WHERE terminal = ?1 AND certnum = ?2");
+  const auto maybe = db.Prepared(kMaybeHeld);
+  const auto code = db.Prepared(
       "INSERT INTO codes(terminal, code, count, last) VALUES(?1, ?2, 1, ?3) "
       "ON CONFLICT DO UPDATE SET count = count + 1, last = excluded.last");
   const auto now = static_cast<std::int64_t>(std::time(nullptr));
   for (const Settlement& settlement : settlements) {
     const Request& request = settlement.request;
-    remove.Bind(1, request.id).Run();
+    remove->Bind(1, request.id).Run();
     if (!settlement.code.empty()) {
-      code.Bind(1, request.terminal).Bind(2, settlement.code).Bind(3, now).Run();
+      code->Bind(1, request.terminal).Bind(2, settlement.code).Bind(3, now).Run();
     }
-    const auto person = [&](Statement& statement) -> Statement& {
-      return statement.Bind(1, request.terminal).Bind(2, request.certnum);
+    const auto person = [&](const Database::Cached& statement) -> Statement& {
+      return statement->Bind(1, request.terminal).Bind(2, request.certnum);
     };
     switch (settlement.change) {
       case Change::None:
@@ -396,11 +393,11 @@ void Ledger::GiveUp(const std::vector<Request>& requests) {
   auto lock = Hold();
   Database& db = *m_database;
   Transaction transaction(db);
-  Statement& givenUp = db.Prepared("UPDATE requests SET given_up = 1 WHERE id = ?1");
-  Statement& maybe = db.Prepared(kMaybeHeld);
+  const auto givenUp = db.Prepared("UPDATE requests SET given_up = 1 WHERE id = ?1");
+  const auto maybe = db.Prepared(kMaybeHeld);
   for (const Request& request : requests) {
-    givenUp.Bind(1, request.id).Run();
-    maybe.Bind(1, request.terminal).Bind(2, request.certnum).Run();
+    givenUp->Bind(1, request.id).Run();
+    maybe->Bind(1, request.terminal).Bind(2, request.certnum).Run();
   }
   const auto now = static_cast<std::int64_t>(std::time(nullptr));
   db.Prepare("DELETE FROM requests WHERE given_up AND sent < ?1")
@@ -471,7 +468,7 @@ std::vector<TerminalSummary> Ledger::Summaries(const std::string& sn) {
       "(SELECT count(*) FROM requests r WHERE r.terminal = t.id" +
       (first ? "" : " AND NOT r.given_up") +
       ") FROM terminals t WHERE ?1 = '' OR t.sn = ?1 ORDER BY t.service, t.sn";
-  Statement terminals = db.Prepare(sql.c_str());
+  Statement terminals = db.Prepare(sql);
   terminals.Bind(1, sn);
   Statement codes =
       db.Prepare("SELECT code, count FROM codes WHERE terminal = ?1 ORDER BY last DESC, code");

@@ -17,11 +17,16 @@
 #include <string>
 #include <vector>
 
-#include "Database.h"
 #include "Digest.h"
 #include "PersonInput.h"
+#include "Sqlite.h"
 
 namespace Facepadctl {
+
+using FacepadCommon::Sqlite::Database;
+using FacepadCommon::Sqlite::Statement;
+using FacepadCommon::Sqlite::Transaction;
+using DatabaseError = FacepadCommon::Sqlite::Error;
 
 // The ledger cannot be used; the message names its path and why.
 class LedgerError : public std::runtime_error {

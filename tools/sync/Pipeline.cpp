@@ -89,13 +89,16 @@ ServiceSync::Job ServiceSync::MakeJob(TerminalReport* report, Action action,
   return job;
 }
 
-void ServiceSync::Enqueue(std::vector<Job> jobs, bool atFront) {
+void ServiceSync::Record(const std::vector<Job>& jobs) {
   std::vector<Request> requests;
   requests.reserve(jobs.size());
   for (const Job& job : jobs) {
     if (job.bad.empty()) requests.push_back(job.request);
   }
   m_ledger.Record(requests);
+}
+
+void ServiceSync::Queue(std::vector<Job> jobs, bool atFront) {
   for (Job& job : jobs) {
     if (!job.bad.empty()) {
       ++job.report->bad;
@@ -146,9 +149,16 @@ void ServiceSync::Produce() {
               MakeJob(report.get(), step.action, step.certnum, step.line, step.maybeHeld));
           after = step.seq;
         }
+        {
+          std::lock_guard<std::mutex> lock(m_mutex);
+          if (Stopping()) break;
+        }
+        // Committed with the queue's lock let go, so that senders post
+        // meanwhile; queued even if sending stopped since: Finish() drops
+        // from the ledger what was not sent.
+        Record(jobs);
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (Stopping()) break;
-        Enqueue(std::move(jobs), false);
+        Queue(std::move(jobs), false);
       }
     }
   } catch (const std::exception& error) {
@@ -206,11 +216,14 @@ bool ServiceSync::Post(Adaptor& adaptor, Job& job) {
   }
   const bool accepted = PostOnce(adaptor, job);
   const FailureReason failure = Adaptor::LastFailure();
-  std::lock_guard<std::mutex> lock(m_mutex);
+  std::unique_lock<std::mutex> lock(m_mutex);
   --m_inTransit;
   if (accepted || failure.failure == Failure::Status) m_lastAnswer = Clock::now();
   if (accepted || !Busy(failure) || ++job.tries == kMostTries) {
-    Settle(job, accepted, failure);
+    if (Settle(job, accepted, failure)) {
+      lock.unlock();
+      Drop(job.request.id);
+    }
     return true;
   }
   job.closedUnanswered = job.closedUnanswered || failure.failure == Failure::NoAnswer;
@@ -227,7 +240,22 @@ bool ServiceSync::Post(Adaptor& adaptor, Job& job) {
   return false;
 }
 
-void ServiceSync::Settle(Job& job, bool accepted, const FailureReason& failure) {
+void ServiceSync::Drop(const std::string& id) {
+  try {
+    m_ledger.Drop({id});
+  } catch (const std::exception& error) {
+    // Left in flight, its person is counted maybe held by the next run.
+    Note(m_service + ": " + error.what());
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_stopSending = m_stopWaiting = true;  // nothing more can be recorded
+  }
+}
+
+bool ServiceSync::OfThisRun(const std::string& id) const {
+  return id.compare(0, m_idPrefix.size(), m_idPrefix) == 0;
+}
+
+bool ServiceSync::Settle(Job& job, bool accepted, const FailureReason& failure) {
   const Request& request = job.request;
   const std::string& sn = job.report->sn;
   // A request that timed out, or whose connection broke, may have reached
@@ -246,10 +274,10 @@ void ServiceSync::Settle(Job& job, bool accepted, const FailureReason& failure) 
     } else {
       ++m_awaiting;
     }
-    if (!mayHaveArrived) return;
+    if (!mayHaveArrived) return false;
   } else if (pending.answered) {  // the answer came although the post seemed to fail
     m_pending.erase(request.id);
-    return;
+    return false;
   }
   // Sent again, it would be refused again: only a smaller photo helps.
   const bool tooLarge = failure.failure == Failure::Status && failure.status == 413;
@@ -259,9 +287,7 @@ void ServiceSync::Settle(Job& job, bool accepted, const FailureReason& failure) 
   } else {
     ++(tooLarge ? job.report->tooLarge : job.report->left);
     ++job.report->finished;
-    m_ledger.Drop({request.id});
     Say(sn, request, job.line, FailureClass(failure), {}, FailureText(failure));
-    m_pending.erase(request.id);
   }
   if (m_timedOutInARow >= kTimedOutInARow && !m_stopSending) {
     m_stopSending = true;
@@ -270,6 +296,11 @@ void ServiceSync::Settle(Job& job, bool accepted, const FailureReason& failure) 
          " requests in a row timed out (--timeout); the service may still carry them out, so "
          "their results are awaited");
   }
+  if (mayHaveArrived) return false;
+  // Its answer, should one come, is not matched: a request of this run
+  // that is not pending is never taken for an earlier run's.
+  m_pending.erase(request.id);
+  return true;
 }
 
 }  // namespace Facepadctl

@@ -236,18 +236,17 @@ Roster::Roster(Ledger& ledger, const std::string& path, std::uint64_t maxPhoto,
 
 RosterPerson Roster::Row(int line) {
   auto lock = m_ledger.Hold();
-  Statement& find = m_ledger.Db().Prepared(
+  const auto find = m_ledger.Db().Prepared(
       "SELECT record, photo_path, fields, photo FROM roster WHERE line = ?1 AND valid");
-  find.Bind(1, static_cast<std::int64_t>(line));
+  find->Bind(1, static_cast<std::int64_t>(line));
   RosterPerson row;
   row.line = line;
-  if (find.Step()) {
-    row.person = PersonFromRecord(find.Text(0));
-    row.photoPath = find.Text(1);
-    row.fields = find.Int(2);
-    row.photo = find.OptionalInt(3);
+  if (find->Step()) {
+    row.person = PersonFromRecord(find->Text(0));
+    row.photoPath = find->Text(1);
+    row.fields = find->Int(2);
+    row.photo = find->OptionalInt(3);
   }
-  find.Reset();
   return row;
 }
 

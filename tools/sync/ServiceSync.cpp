@@ -138,10 +138,15 @@ void ServiceSync::Send(Adaptor& adaptor) {
     for (int j = 0; j < m_settings.jobs; ++j) {
       threads.emplace_back([this, &adaptor] { SendJobs(adaptor); });
     }
-  } catch (...) {
+    Await(adaptor);
+  } catch (...) {  // the threads end before the error is told
     stopAndJoin();
     throw;
   }
+  stopAndJoin();
+}
+
+void ServiceSync::Await(Adaptor& adaptor) {
   // --wait counts from the last result heard (or request accepted).
   const auto patience = Milliseconds(m_settings.waitSeconds);
   bool toldWaiting = false;
@@ -162,7 +167,6 @@ void ServiceSync::Send(Adaptor& adaptor) {
            " requests being posted (at most the --timeout)");
     }
   }
-  stopAndJoin();
 }
 
 void ServiceSync::Finish(std::unique_ptr<Adaptor> adaptor) {
@@ -184,7 +188,7 @@ void ServiceSync::Finish(std::unique_ptr<Adaptor> adaptor) {
          "the next run counts their persons as maybe held");
   }
 
-  std::lock_guard<std::mutex> lock(m_mutex);
+  std::unique_lock<std::mutex> lock(m_mutex);
   std::vector<std::string> unsent;
   for (Job& job : m_queue) {
     if (job.closedUnanswered) {
@@ -195,7 +199,9 @@ void ServiceSync::Finish(std::unique_ptr<Adaptor> adaptor) {
     ++job.report->notSent;
   }
   m_queue.clear();
+  lock.unlock();
   m_ledger.Drop(unsent);
+  lock.lock();
   for (auto& [id, pending] : m_pending) {
     // Left in the ledger: the next run asks for their answers first.
     if (pending.posted && !pending.answered) ++pending.job.report->unanswered;

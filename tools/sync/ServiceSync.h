@@ -8,8 +8,10 @@
 // (Pipeline.cpp), and the calling thread matches the results the poller
 // brings, settling them in the ledger as they arrive (Settlement.cpp). A
 // code that says the terminal already holds a person (or does not) brings a
-// follow-up in the same run. At the end, and on an interrupt, the poll in
-// flight is let end so that no result it takes is lost.
+// follow-up in the same run. The ledger is written, and follow-ups are made,
+// outside the queue's lock: senders never wait for either. At the end, and
+// on an interrupt, the poll in flight is let end so that no result it takes
+// is lost.
 #ifndef FACEPADCTL_SERVICE_SYNC_H
 #define FACEPADCTL_SERVICE_SYNC_H
 
@@ -106,6 +108,23 @@ class ServiceSync {
     int tries = 0;                        // posts the service turned away
     bool closedUnanswered = false;        // one was closed unanswered: it may have arrived
   };
+  // A follow-up a result asks for, made into a job once the queue's lock is
+  // let go.
+  struct FollowUp {
+    TerminalReport* report = nullptr;
+    Action action = Action::Add;
+    int line = 0;
+    std::string certnum;
+  };
+  // A line about a request, printed once m_mutex is let go.
+  struct Told {
+    Request request;
+    std::string result;
+    std::string detail;
+    const TerminalReport* report = nullptr;
+    int line = 0;
+    Status status = Status::Result;
+  };
   // A request of this run between its commit and its answer.
   struct Pending {
     Job job;
@@ -119,6 +138,8 @@ class ServiceSync {
   // Sends the plans and settles their results, until all are answered, the
   // wait ends, the service goes or a signal comes.
   void Send(Adaptor& adaptor);
+  // Settles the results as they come, until sending and waiting are over.
+  void Await(Adaptor& adaptor);
   // Lets the poll in flight end, within the time-out, and settles what it
   // brought; then counts what was left unsent or unanswered.
   void Finish(std::unique_ptr<Adaptor> adaptor);
@@ -133,21 +154,39 @@ class ServiceSync {
   // the connection), and the job went back to the front of the queue.
   bool Post(Adaptor& adaptor, Job& job);
   static bool PostOnce(Adaptor& adaptor, Job& job);
-  // Records how a job's post ended. With m_mutex held.
-  void Settle(Job& job, bool accepted, const FailureReason& failure);
+  // Records how a job's post ended. With m_mutex held; true when the
+  // request is to be dropped from the ledger, which the caller does once it
+  // has let the mutex go.
+  bool Settle(Job& job, bool accepted, const FailureReason& failure);
+  // Drops a request from the ledger; a failure stops the run. Without m_mutex.
+  void Drop(const std::string& id);
   // Settles the results that belong to this run's requests or, with
-  // `lateOnly`, to earlier runs'; returns how many it settled.
+  // `lateOnly`, to earlier runs'; returns how many it settled. Called from
+  // one thread only, so that the ledger takes the settlements in the order
+  // they are decided.
   std::size_t Match(const std::vector<Result>& results, bool lateOnly);
-  // Decides what a result says of its request, and queues follow-ups.
-  // With m_mutex held.
-  Settlement Decide(const Job& job, const std::string& code, std::vector<Job>& followUps);
+  // What the results of earlier runs' requests say, each told.
+  void MatchEarlier(const std::vector<const Result*>& results, std::vector<Settlement>& settlements,
+                    std::vector<Settlement>& givenUp);
+  // Decides what a result says of its request, which follow-ups it asks
+  // for and what is told of it. With m_mutex held.
+  Settlement Decide(const Job& job, const std::string& code, std::vector<FollowUp>& followUps,
+                    std::vector<Told>& told);
   // A job with its request's fields ready, the photo read and encoded.
   Job MakeJob(TerminalReport* report, Action action, const std::string& certnum, int line,
               bool maybeHeld);
   void Say(const std::string& sn, const Request& request, int line, Status status,
            const std::string& result = {}, const std::string& detail = {}) const;
-  // Commits the jobs' requests, then queues them. With m_mutex held.
-  void Enqueue(std::vector<Job> jobs, bool atFront);
+  // Commits the jobs' requests to the ledger, before any is posted.
+  // Without m_mutex: the ledger has a lock of its own, and senders go on
+  // posting meanwhile.
+  void Record(const std::vector<Job>& jobs);
+  // Queues jobs whose requests are recorded, and tells of those that cannot
+  // be posted. With m_mutex held. Jobs queued once sending has stopped stay
+  // unsent: Finish() drops them from the ledger.
+  void Queue(std::vector<Job> jobs, bool atFront);
+  // Whether `id` is a request of this run.
+  bool OfThisRun(const std::string& id) const;
   bool Stopping() const;  // with m_mutex held
   TerminalReport* ReportFor(std::int64_t terminal);
   std::string SnOf(std::int64_t terminal);
@@ -162,7 +201,7 @@ class ServiceSync {
   std::vector<std::unique_ptr<TerminalReport>> m_reports;
 
   std::atomic<std::int64_t> m_nextId{1};
-  std::mutex m_mutex;                   // guards everything below
+  std::mutex m_mutex;                   // guards everything below; never held over the ledger
   std::condition_variable m_jobReady;   // senders wait for a job
   std::condition_variable m_roomFreed;  // the producer waits for room
   std::deque<Job> m_queue;

@@ -29,12 +29,12 @@ Change Meaning(const Request& request, const std::string& code, const SyncSettin
 }  // namespace
 
 Settlement ServiceSync::Decide(const Job& job, const std::string& code,
-                               std::vector<Job>& followUps) {
+                               std::vector<FollowUp>& followUps, std::vector<Told>& told) {
   const Request& request = job.request;
   TerminalReport& report = *job.report;
   const auto followUp = [&](Action action) {
     if (!m_followedUp.emplace(request.terminal, request.certnum, action).second) return false;
-    followUps.push_back(MakeJob(&report, action, request.certnum, job.line, false));
+    followUps.push_back({&report, action, job.line, request.certnum});
     ++report.steps;
     return true;
   };
@@ -82,72 +82,110 @@ Settlement ServiceSync::Decide(const Job& job, const std::string& code,
       break;
   }
   ++report.finished;
-  Say(report.sn, request, job.line, status, code, detail);
+  told.push_back({request, code, std::move(detail), &report, job.line, status});
   return settlement;
 }
 
-std::size_t ServiceSync::Match(const std::vector<Result>& results, bool lateOnly) {
-  if (results.empty()) return 0;
-  std::vector<Settlement> settlements;
-  std::vector<Job> followUps;
-  std::unique_lock<std::mutex> lock(m_mutex);
-  // Answers to earlier runs' requests first, then this run's in the order
-  // they were made: a later request's answer is the newer word on a person.
-  // Last, the answers to requests given up on, whose moment is not known.
-  std::vector<std::pair<std::int64_t, const Result*>> ours;
-  std::vector<Settlement> givenUp;
-  for (const Result& result : results) {
-    const auto pending = lateOnly ? m_pending.end() : m_pending.find(result.id);
-    if (pending != m_pending.end()) {
-      if (!pending->second.answered && pending->second.job.report->sn == result.sn) {
-        ours.emplace_back(pending->second.job.order, &result);
-      }
-      continue;
-    }
+void ServiceSync::MatchEarlier(const std::vector<const Result*>& results,
+                               std::vector<Settlement>& settlements,
+                               std::vector<Settlement>& givenUp) {
+  for (const Result* result : results) {
     // An earlier run's request: its answer settles the ledger; the plan,
     // made afterwards, sends whatever it leaves to do.
-    const std::optional<Request> earlier = m_ledger.Find(result.id);
-    if (!earlier || SnOf(earlier->terminal) != result.sn) continue;
-    Change change = Meaning(*earlier, result.code, m_settings);
-    std::string detail = "the answer to request " + result.id + " of an earlier run";
+    const std::optional<Request> earlier = m_ledger.Find(result->id);
+    if (!earlier || SnOf(earlier->terminal) != result->sn) continue;
+    Change change = Meaning(*earlier, result->code, m_settings);
+    std::string detail = "the answer to request " + result->id + " of an earlier run";
     if (earlier->givenUp) {
       // Carried out after all, at a time not known against what was sent
       // since: its person is maybe held again. A code that says it changed
       // nothing changes nothing.
-      const bool changed = Listed(m_settings.doneCodes, result.code) || change == Change::None;
+      const bool changed = Listed(m_settings.doneCodes, result->code) || change == Change::None;
       change = changed ? Change::MaybeHeld : Change::None;
       detail += ", given up on" + std::string(changed ? ": the person is maybe held again" : "");
     }
     if (TerminalReport* report = ReportFor(earlier->terminal)) {
       Say(report->sn, *earlier, 0,
-          Listed(m_settings.doneCodes, result.code) ? Status::Done : Status::Result, result.code,
+          Listed(m_settings.doneCodes, result->code) ? Status::Done : Status::Result, result->code,
           detail);
     }
-    (earlier->givenUp ? givenUp : settlements).push_back({*earlier, change, result.code});
+    (earlier->givenUp ? givenUp : settlements).push_back({*earlier, change, result->code});
   }
-  std::sort(ours.begin(), ours.end());
-  for (const auto& [order, result] : ours) {
-    const auto pending = m_pending.find(result->id);
-    if (pending == m_pending.end() || pending->second.answered) continue;  // a repeat
-    settlements.push_back(Decide(pending->second.job, result->code, followUps));
-    m_lastHeard = m_lastResult = Clock::now();
-    if (pending->second.posted) {
-      --m_awaiting;
-      m_pending.erase(pending);
-    } else {
-      pending->second.answered = true;  // its post has not returned yet
+}
+
+// What the results say is decided under m_mutex; the ledger is read and
+// written, the follow-ups are made (their photos read and encoded) and the
+// lines printed with it let go, so that the senders go on meanwhile. A request leaves
+// m_pending before its settlement is written, and another answer to it is
+// then taken for a repeat, never for an earlier run's: the ledger takes
+// each answer once.
+std::size_t ServiceSync::Match(const std::vector<Result>& results, bool lateOnly) {
+  if (results.empty()) return 0;
+  std::vector<const Result*> others;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (const Result& result : results) {
+      // A request of this run not pending was settled or dropped: another
+      // answer to it is a repeat.
+      const bool pending = !lateOnly && m_pending.count(result.id) != 0;
+      if (!pending && !OfThisRun(result.id)) others.push_back(&result);
     }
+  }
+  // Answers to earlier runs' requests first, then this run's in the order
+  // they were made: a later request's answer is the newer word on a person.
+  // Last, the answers to requests given up on, whose moment is not known.
+  std::vector<Settlement> settlements;
+  std::vector<Settlement> givenUp;
+  MatchEarlier(others, settlements, givenUp);
+  std::vector<FollowUp> followUps;
+  std::vector<Told> told;
+  if (!lateOnly) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::vector<std::pair<std::int64_t, const Result*>> ours;
+    for (const Result& result : results) {
+      const auto pending = m_pending.find(result.id);
+      if (pending != m_pending.end() && !pending->second.answered &&
+          pending->second.job.report->sn == result.sn) {
+        ours.emplace_back(pending->second.job.order, &result);
+      }
+    }
+    std::sort(ours.begin(), ours.end());
+    for (const auto& [order, result] : ours) {
+      const auto pending = m_pending.find(result->id);
+      if (pending == m_pending.end() || pending->second.answered) continue;  // a repeat
+      settlements.push_back(Decide(pending->second.job, result->code, followUps, told));
+      m_lastHeard = m_lastResult = Clock::now();
+      if (pending->second.posted) {
+        --m_awaiting;
+        m_pending.erase(pending);
+      } else {
+        pending->second.answered = true;  // its post has not returned yet
+      }
+    }
+    m_roomFreed.notify_one();
+    if (Stopping()) {
+      for (const FollowUp& followUp : followUps) {
+        --followUp.report->steps;
+        m_followedUp.erase({followUp.report->terminal, followUp.certnum, followUp.action});
+      }
+      followUps.clear();
+    }
+  }
+  for (const Told& line : told) {
+    Say(line.report->sn, line.request, line.line, line.status, line.result, line.detail);
   }
   settlements.insert(settlements.end(), givenUp.begin(), givenUp.end());
   m_ledger.Settle(settlements);
-  m_roomFreed.notify_one();
-  if (!followUps.empty() && !Stopping()) {
-    Enqueue(std::move(followUps), true);
-  } else {
-    for (const Job& job : followUps) {
-      --job.report->steps;
-      m_followedUp.erase({job.request.terminal, job.request.certnum, job.request.action});
+  if (!followUps.empty()) {
+    std::vector<Job> jobs;
+    jobs.reserve(followUps.size());
+    for (const FollowUp& followUp : followUps) {
+      jobs.push_back(
+          MakeJob(followUp.report, followUp.action, followUp.certnum, followUp.line, false));
     }
+    Record(jobs);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Queue(std::move(jobs), true);
   }
   return settlements.size();
 }

@@ -1,0 +1,72 @@
+// The SQLite wrapper the simulator and facepadctl share: every failure is
+// reported, and a kept statement is kept by its text and left ready for its
+// next user whatever its last one did.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+
+#include "Sqlite.h"
+
+using FacepadCommon::Sqlite::Database;
+using FacepadCommon::Sqlite::Error;
+using FacepadCommon::Sqlite::Statement;
+
+class SqliteTest : public ::testing::Test {
+ protected:
+  SqliteTest() {
+    m_db.Execute("CREATE TABLE t(k INTEGER PRIMARY KEY, v TEXT)");
+    m_db.Run("INSERT INTO t VALUES(?1, ?2), (?3, ?4)", {1, "one", 2, "two"});
+  }
+  Database m_db{":memory:", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE};
+};
+
+TEST_F(SqliteTest, EveryFailedBindIsReported) {
+  const std::function<void(Statement&)> binds[] = {
+      [](Statement& s) { s.Bind(0, std::int64_t{1}); },
+      [](Statement& s) { s.Bind(2, "text"); },
+      [](Statement& s) { s.Bind(2, std::optional<std::int64_t>(1)); },
+      [](Statement& s) { s.BindNull(2); },
+  };
+  for (const auto& bind : binds) {
+    const auto statement = m_db.Prepared("SELECT v FROM t WHERE k = ?1");
+    EXPECT_THROW(bind(*statement), Error);
+  }
+  // Too many values: the statement is still there for the next run.
+  EXPECT_THROW(m_db.Run("SELECT v FROM t WHERE k = ?1", {1, 2}), Error);
+  EXPECT_THROW(m_db.Run("INSERT INTO t VALUES(?1, ?2)", {1, "again"}), Error);  // a failed step
+  std::string found;
+  m_db.Run("SELECT v FROM t WHERE k = ?1", {2}, [&](const Statement& row) { found = row.Text(0); });
+  EXPECT_EQ(found, "two");
+}
+
+TEST_F(SqliteTest, AThrowBetweenBindAndResetLeavesTheStatementReady) {
+  const char* sql = "SELECT v FROM t WHERE k >= ?1 ORDER BY k";
+  const auto stopMidway = [&] {
+    const auto statement = m_db.Prepared(sql);
+    if (statement->Bind(1, std::int64_t{1}).Step()) throw std::runtime_error("after a row");
+  };
+  EXPECT_THROW(stopMidway(), std::runtime_error);
+  const auto statement = m_db.Prepared(sql);
+  EXPECT_FALSE(statement->Step());  // its bindings went with the reset
+  statement->Reset();
+  ASSERT_TRUE(statement->Bind(1, std::int64_t{1}).Step());
+  EXPECT_EQ(statement->Text(0), "one");
+}
+
+TEST_F(SqliteTest, OneTextAtTwoAddressesSharesOneStatement) {
+  const std::string first = "SELECT count(*) FROM t";
+  const std::string second = std::string("SELECT count(*) ") + "FROM t";
+  ASSERT_NE(first.data(), second.data());
+  const Statement* kept = nullptr;
+  {
+    const auto statement = m_db.Prepared(first);
+    kept = &*statement;
+    EXPECT_THROW(m_db.Prepared(second), Error);  // in use
+  }
+  const auto statement = m_db.Prepared(second);
+  EXPECT_EQ(&*statement, kept);
+  ASSERT_TRUE(statement->Step());
+  EXPECT_EQ(statement->Int(0), 2);
+}
