@@ -33,39 +33,28 @@ TEST(ResultList, MergesWhatItCanReadAndLogsWhatItCannot) {
   struct Case {
     std::string list;
     ResultMap after;  // the results, `earlier` before
-    bool stored;
-    std::vector<std::string> logged;
+    std::vector<std::string> logged = {};
+    bool stored = true;
   };
   const Case cases[] = {
       {"[" + Element("A1", twoEntries) + "]",
-       {{"A1", {{"7", "0"}, {"8", "1"}}}, {"B2", {{"5", "0"}}}},
-       true,
-       {}},
-      {"[" + Element("A1", "[]") + "]", {{"A1", {}}, {"B2", {{"5", "0"}}}}, false, {}},
+       {{"A1", {{"7", "0"}, {"8", "1"}}}, {"B2", {{"5", "0"}}}}},
+      {"[" + Element("A1", "[]") + "]", {{"A1", {}}, {"B2", {{"5", "0"}}}}, {}, false},
       {"[" + Element("A1", "nope") + "," + Element("B2", twoEntries) + "]",
        {{"A1", {{"1", "9"}}}, {"B2", {{"7", "0"}, {"8", "1"}}}},
-       true,
        {retNull}},
       {"[" + Element("A1", R"([{"id":"7","return":"0"},{"id":"7","return":"3"}])") + "," +
            Element("B2", R"([{"id":"1","return":"0"}])") + "," +
            Element("B2", R"([{"id":"2","return":"0"}])") + "]",
-       {{"A1", {{"7", "3"}}}, {"B2", {{"1", "0"}, {"2", "0"}}}},
-       true,
-       {}},
-      {"result", earlier, false, {snNull}},
+       {{"A1", {{"7", "3"}}}, {"B2", {{"1", "0"}, {"2", "0"}}}}},
+      {"result", earlier, {snNull}, false},
       {R"([1, "x", null, [], true, )" +
            Element("A1", R"([1, null, "x", {"id":"7","return":"0"}])") + "]",
-       {{"A1", {{"7", "0"}}}, {"B2", {{"5", "0"}}}},
-       true,
-       {}},
+       {{"A1", {{"7", "0"}}}, {"B2", {{"5", "0"}}}}},
       {R"([{"SN":"A1","data":[{"id":"7","return":"0"}]}])",  // an array, not its text
-       {{"A1", {{"7", "0"}}}, {"B2", {{"5", "0"}}}},
-       true,
-       {}},
+       {{"A1", {{"7", "0"}}}, {"B2", {{"5", "0"}}}}},
       {R"([{"SN":12,"data":"[{\"id\":7,\"return\":0},{\"return\":\"x\"}]"}])",  // read as text
-       {{"A1", {{"1", "9"}}}, {"B2", {{"5", "0"}}}, {"12", {{"7", "0"}, {"", "x"}}}},
-       true,
-       {}},
+       {{"A1", {{"1", "9"}}}, {"B2", {{"5", "0"}}}, {"12", {{"7", "0"}, {"", "x"}}}}},
   };
   ZR_Framework::Face::TerminalFace_ZR adaptor;
   for (const Case& c : cases) {

@@ -9,29 +9,31 @@ using FacepadSim::Fault;
 using ZR_Framework::Terminal_Http_Tool;
 using namespace std::chrono_literals;
 
+namespace {
+std::string Url(const FacepadSim::FacepadSimulator& simulator, const std::string& path) {
+  return "http://127.0.0.1:" + std::to_string(simulator.Port()) + "/" + path;
+}
+}  // namespace
+
 class HttpClient : public ::testing::Test {
  protected:
-  std::string Url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(simulator.Port()) + "/" + path;
-  }
   FacepadSim::FacepadSimulator simulator;
   Terminal_Http_Tool client;
 };
 
-TEST_F(HttpClient, ManyPostsShareOneKeptAliveConnection) {
+// Posts share one kept-alive connection; a large body goes out unchanged, as
+// text, without an Expect round trip, and its answer replaces the string's text.
+TEST_F(HttpClient, PostsShareOneConnectionAndLargeBodiesGoOutUnchanged) {
   std::string response;
   for (int i = 0; i < 20; ++i) {
-    ASSERT_TRUE(client.HttpPostRequest(Url("facepad/active"), "", response, false));
+    ASSERT_TRUE(client.HttpPostRequest(Url(simulator, "facepad/active"), "", response, false));
   }
-  EXPECT_EQ(simulator.ConnectionCount(), 1u);
-}
-
-TEST_F(HttpClient, LargeBodyGoesOutUnchangedWithoutExpectRoundTrip) {
   const std::string body =
       "SN=A\tid=1\tdata={}\tfacepic=" + std::string(std::size_t{300} * 1024, 'Q');
-  std::string response = "left over from before";
-  ASSERT_TRUE(client.HttpPostRequest(Url("facepad/adduser"), body, response, false));
-  EXPECT_EQ(response, "ok");  // replaced, not appended
+  response = "left over from before";
+  ASSERT_TRUE(client.HttpPostRequest(Url(simulator, "facepad/adduser"), body, response, false));
+  EXPECT_EQ(response, "ok");
+  EXPECT_EQ(simulator.ConnectionCount(), 1u);
   const auto requests = simulator.Requests("facepad/adduser");
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0].body, body);
@@ -45,10 +47,10 @@ TEST_F(HttpClient, LargeBodyGoesOutUnchangedWithoutExpectRoundTrip) {
 TEST_F(HttpClient, AnswerSizeIsCapped) {
   std::string response;
   simulator.AddFault(Fault::EndlessAnswer().Times(1));
-  EXPECT_FALSE(client.HttpPostRequest(Url("facepad/getresult"), "", response, false));
+  EXPECT_FALSE(client.HttpPostRequest(Url(simulator, "facepad/getresult"), "", response, false));
   EXPECT_TRUE(response.empty());
   simulator.AddFault(Fault::OversizedAnswer(std::size_t{1024} * 1024).Times(1));
-  ASSERT_TRUE(client.HttpPostRequest(Url("facepad/getresult"), "", response, false));
+  ASSERT_TRUE(client.HttpPostRequest(Url(simulator, "facepad/getresult"), "", response, false));
   EXPECT_EQ(response.size(), 1024u * 1024u);
 }
 
@@ -58,10 +60,10 @@ TEST_F(HttpClient, AnAnswerNobodyAskedForIsNotTakenForTheNext) {
   simulator.AddFault(Fault::AnswerAndAnUnsolicitedOne(500).Times(1));
   simulator.AddFault(Fault::Answer(500).Times(1));
   std::string response;
-  ASSERT_TRUE(client.HttpPostRequest(Url("facepad/active"), "", response, false));
+  ASSERT_TRUE(client.HttpPostRequest(Url(simulator, "facepad/active"), "", response, false));
   EXPECT_EQ(client.GetLastPostStatus(), "500");
   std::this_thread::sleep_for(Scaled(200ms));  // the extra answer has arrived
-  ASSERT_TRUE(client.HttpPostRequest(Url("facepad/active"), "", response, false));
+  ASSERT_TRUE(client.HttpPostRequest(Url(simulator, "facepad/active"), "", response, false));
   EXPECT_EQ(client.GetLastPostStatus(), "500");
   EXPECT_EQ(simulator.Journal().size(), 2u);
 }
@@ -73,8 +75,7 @@ TEST(HttpClientAtALimit, AClosedConnectionLetsTheIdleOnesGo) {
   options.maxConnections = 2;
   FacepadSim::FacepadSimulator simulator(options);
   simulator.AddFault(Fault::Delayed(200ms).On("facepad/active").Times(2));
-  const std::string url =
-      "http://127.0.0.1:" + std::to_string(simulator.Port()) + "/facepad/active";
+  const std::string url = Url(simulator, "facepad/active");
   Terminal_Http_Tool client;
   std::thread other([&] {
     std::string response;

@@ -35,8 +35,7 @@ TEST_F(EveryOperation, EachSendsExactlyItsBodyAndLogsItsOwnTextsWhenItFails) {
           (answered ? Fault::Answer(500) : Fault::CloseConnection()).On(operation.path));
       log.Clear();
       EXPECT_FALSE(operation.call(adaptor));
-      EXPECT_EQ(log.Messages(),
-                std::vector<std::string>{answered ? operation.statusFailed : operation.postFailed})
+      EXPECT_EQ(log.Messages(), std::vector<std::string>{operation.Failed(answered)})
           << (answered ? "answered 500" : "not answered");
       EXPECT_EQ(TerminalFace_ZR::LastFailure().failure,
                 answered ? Failure::Status : Failure::NoAnswer);
@@ -64,19 +63,15 @@ TEST_F(EveryOperation, ValuesThatWouldBreakTheBodyAreRefused) {
   ParamMap person;  // the host's map, Ann's again before each call
   std::string port = "10004";
   std::string reset = tab;
+  const auto With = [&](const char* key, const std::string& value) -> ParamMap& {
+    person[key] = value;
+    return person;
+  };
   // Operation, the field as sent, and a call with a bad value in that field.
   const std::tuple<const char*, const char*, std::function<bool(T&)>> refusals[] = {
       {"AddUser", "SN", [&](T& a) { return a.AddUser("7", tab, person); }},
-      {"AddUser", "facepic",
-       [&](T& a) {
-         person["facepic"] = tab;
-         return a.AddUser("7", "SN1", person);
-       }},
-      {"SetUser", "type",
-       [&](T& a) {
-         person["cardtype"] = nul;
-         return a.SetUser("7", "SN1", person);
-       }},
+      {"AddUser", "facepic", [&](T& a) { return a.AddUser("7", "SN1", With("facepic", tab)); }},
+      {"SetUser", "type", [&](T& a) { return a.SetUser("7", "SN1", With("cardtype", nul)); }},
       {"DelUser", "SN", [&](T& a) { return a.DelUser("7", tab, person); }},
       {"BindTerminalFace", "password",
        [&](T& a) { return a.BindTerminalFace("SN1", 1, "ip", "80", "u", nul); }},

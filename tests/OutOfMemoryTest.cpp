@@ -89,6 +89,8 @@ TEST_F(OutOfMemory, AnAllocationFailingAnywhereInAnOperationStaysInside) {
   ResultMap results;
   const std::string resultList = R"([{"SN":"A1","data":[{"id":"7","return":"0"}]}])";
   const std::string noUserRecord = "TerminalFace_ZR::AddUserZorvan jsonData == nullptr";
+  ParamMap withPhoto = kAnn;
+  withPhoto.insert({{"facepic", std::string(100, 'P')}, {"content", "UE5H"}});
   // Each row calls one operation with arguments made beforehand, so that
   // every allocation counted is the operation's own; and names what it logs
   // when json-c fails it, if it sends a document of its own.
@@ -116,9 +118,7 @@ TEST_F(OutOfMemory, AnAllocationFailingAnywhereInAnOperationStaysInside) {
     std::set<Failed> failed;
     std::set<std::string> logged;
     for (long nth = 1;; ++nth) {
-      ParamMap person = kAnn;
-      person["facepic"] = std::string(100, 'P');
-      person["content"] = "UE5H";
+      ParamMap person = withPhoto;
       t_failed = Failed::Nothing;
       t_allocationsBeforeFailure = nth;
       bool threw = false;
