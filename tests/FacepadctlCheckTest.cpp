@@ -50,7 +50,8 @@ FacepadSim::SimulatorOptions SpeakingCodes(const char* done, const char* held, c
 }  // namespace
 
 // A conforming service: every step conforms, its codes are learnt, and sync
-// with the options printed converges, pruning included.
+// with the options printed converges, pruning included. The record holds no
+// photo, and replays the service's codes and pace in another simulator.
 TEST(FacepadctlCheck, AConformingServiceGivesItsCodesAndTheSyncOptions) {
   const std::tuple<FacepadSim::SimulatorOptions, std::string, const char*> services[] = {
       {{}, "--held-code 101 --absent-code 102", "result 0 (done)"},
@@ -60,7 +61,8 @@ TEST(FacepadctlCheck, AConformingServiceGivesItsCodesAndTheSyncOptions) {
   for (const auto& [options, syncOptions, doneLine] : services) {
     SCOPED_TRACE(syncOptions);
     const FacepadSimulator simulator(options);
-    const Finished finished = Check(simulator);
+    const TemporaryFolder dir;
+    const Finished finished = Check(simulator, {"--record", dir / "check.jsonl"});
     EXPECT_EQ(finished.exitCode, 0) << finished.out << finished.err;
     const JsonFields report = Report(finished);
     EXPECT_EQ(report.at("conforms"), "true");
@@ -71,7 +73,6 @@ TEST(FacepadctlCheck, AConformingServiceGivesItsCodesAndTheSyncOptions) {
       EXPECT_TRUE(simulator.Requests(path).empty()) << path;
     }
 
-    const TemporaryFolder dir;
     WriteFile(dir / "roster.csv", "certnum,name\nA,Ann\nB,Bo\nC,Chen\n");
     const std::vector<std::string> sync =
         Words("--port " + std::to_string(simulator.Port()) + " sync " + dir / "roster.csv" +
@@ -83,6 +84,21 @@ TEST(FacepadctlCheck, AConformingServiceGivesItsCodesAndTheSyncOptions) {
     const Finished pruned = RunToEnd(FACEPADCTL_PATH, sync);
     EXPECT_EQ(pruned.exitCode, 0) << pruned.out << pruned.err;
     EXPECT_EQ(simulator.Model().PersonCount("T1"), 2U);
+
+    struct stat status {};
+    ASSERT_EQ(stat((dir / "check.jsonl").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600U);
+    EXPECT_FALSE(Has(ReadFile(dir / "check.jsonl"), "iVBOR")) << "photos are elided";
+    FacepadSim::SimulatorOptions desk;
+    desk.profile = FacepadSim::ReadProfile(dir / "check.jsonl");
+    const JsonFields replayed = Report(Check(FacepadSimulator(desk)));
+    EXPECT_EQ(replayed.at("sync_options"), syncOptions);
+    const std::string times = replayed.at("answer_times");
+    const std::string adduser = R"("facepad/adduser":{"median_ms":)";
+    ASSERT_TRUE(Has(times, adduser)) << times;
+    EXPECT_GE(std::stod(times.substr(times.find(adduser) + adduser.size())),
+              options.profile.answerTimes.empty() ? 0.0 : 40.0)
+        << times;
   }
 }
 
@@ -149,28 +165,4 @@ TEST(FacepadctlCheck, AProfileIsReadWholeOrRefused) {
         Refusal<FacepadSim::ProfileError>([&] { FacepadSim::ReadProfile(path); });
     EXPECT_TRUE(Has(refusal, why)) << text << ": " << refusal;
   }
-}
-
-// A record replays the service's codes and pace in another simulator, and
-// holds no photo or password.
-TEST(FacepadctlCheck, ARecordReplaysTheServicesCodesAndPace) {
-  const FacepadSimulator site(SpeakingCodes("7", "31", "32"));
-  const TemporaryFolder dir;
-  const std::string record = dir / "check.jsonl";
-  ASSERT_EQ(Check(site, {"--record", record}).exitCode, 0);
-  struct stat status {};
-  ASSERT_EQ(stat(record.c_str(), &status), 0);
-  EXPECT_EQ(status.st_mode & 0777, 0600U);
-  EXPECT_FALSE(Has(ReadFile(record), "iVBOR")) << "photos are elided";
-
-  FacepadSim::SimulatorOptions options;
-  options.profile = FacepadSim::ReadProfile(record);
-  const FacepadSimulator desk(options);
-  const JsonFields report = Report(Check(desk));
-  EXPECT_EQ(report.at("sync_options"), "--done-code 7 --held-code 31 --absent-code 32");
-  const std::string times = report.at("answer_times");
-  const std::string adduser = R"("facepad/adduser":{"median_ms":)";
-  const std::size_t at = times.find(adduser);
-  ASSERT_NE(at, std::string::npos) << times;
-  EXPECT_GE(std::stod(times.substr(at + adduser.size())), 40.0) << times;
 }
