@@ -65,9 +65,7 @@ TEST_F(FacepadctlTool, EverySubcommandReportsAcceptedAndRefused) {
     Fields line = CtlJson(arguments);
     EXPECT_EQ(line["command"], arguments[0]);
     EXPECT_TRUE(line["outcome"] == "ok" || line["outcome"] == "accepted") << arguments[0];
-    if (arguments[0] == "add-user") {
-      EXPECT_EQ(line["id"], "a1");
-    }
+    EXPECT_TRUE(arguments[0] != "add-user" || line["id"] == "a1");
     if (arguments[0] == "set-photo") {  // both photos went out as the PNG's base64
       const auto person = simulator.Model().FindPerson("T1", "C1");
       ASSERT_TRUE(person.has_value());

@@ -78,14 +78,9 @@ TEST(SimulatorAdmin, ABrowserPageFromElsewhereIsRefused) {
     ASSERT_TRUE(answer) << c.method << " " << c.path;
     EXPECT_EQ(answer->status, c.status) << c.method << " " << c.path << " " << c.body;
     EXPECT_FALSE(answer->has_header("Access-Control-Allow-Origin"));
-    if (c.body == R"({"faults":"x"})") {
-      EXPECT_NE(answer->body.find(R"(unknown key \"faults\")"), std::string::npos) << answer->body;
-    }
-
-    if (c.method == "GET" && c.status == 200) {
-      EXPECT_NE(answer->get_header_value("Content-Security-Policy").find("frame-ancestors 'none'"),
-                std::string::npos);
-    }
+    EXPECT_TRUE(c.body != R"({"faults":"x"})" || Has(answer->body, R"(unknown key \"faults\")"));
+    EXPECT_TRUE(c.method != "GET" || c.status != 200 ||
+                Has(answer->get_header_value("Content-Security-Policy"), "frame-ancestors 'none'"));
   }
   EXPECT_EQ(simulator.Model().PersonCount("FP-1"), 0u);
   EXPECT_TRUE(simulator.Journal().empty()) << "refused before it was journalled";
@@ -198,9 +193,7 @@ TEST(SimulatorAdmin, JournalBoundsBodiesInMemoryButNotInItsFile) {
           .Post("/facepad/adduser", body, "text/plain");
       EXPECT_EQ(simulator.Journal().at(0).body, kept);
     }
-    if (withFile) {
-      EXPECT_EQ(JsonLines(ReadFile(file)).at(0)["body"], shown);
-    }
+    EXPECT_TRUE(!withFile || JsonLines(ReadFile(file)).at(0)["body"] == shown);
   }
 
   // A file that cannot take a line (a full disk) loses it, and the state counts it.
@@ -524,12 +517,10 @@ TEST(SimulatorModel, ResetForgetsEverything) {
   EXPECT_TRUE(model.Terminals().empty());
   EXPECT_TRUE(model.HandedOut().empty());
   EXPECT_FALSE(model.ListenPortRequest());
-  EXPECT_FALSE(model.ResultCodesSet().every);
-  EXPECT_TRUE(model.ResultCodesSet().next.empty());
   EXPECT_EQ(model.Handle("facepad/getresult", "").body, "result=[]");
   EXPECT_EQ(model.Handle("facepad/getterminalstatus", "SN=T").body,
             R"(Data=[{"sn":"T","connstatus":0}])");
-  EXPECT_EQ(Post(model, {"adduser" + kC1}), "1:0");
+  EXPECT_EQ(Post(model, {"adduser" + kC1}), "1:0") << "C1 forgotten, and no code set";
 }
 
 TEST(SimulatorModel, MakesNoTerminalUnasked) {
@@ -600,13 +591,11 @@ TEST(SimulatorFaultRule, ParsedAndShownBack) {
   };
   for (const auto& [text, parses, played] : rows) {
     const std::variant<FacepadSim::Fault, std::string> parsed = FacepadSim::ParseFault(text);
+    const std::string* refusal = std::get_if<std::string>(&parsed);
     // A row that fails here leaves the rows after it checked.
-    EXPECT_EQ(std::holds_alternative<FacepadSim::Fault>(parsed), parses) << text;
-    if (std::holds_alternative<FacepadSim::Fault>(parsed) != parses) continue;
-    if (!parses) {
-      EXPECT_NE(std::get<std::string>(parsed).find(played), std::string::npos) << text;
-      continue;
-    }
+    EXPECT_EQ(refusal == nullptr, parses) << text;
+    EXPECT_TRUE(refusal == nullptr || Has(*refusal, played)) << text;
+    if (refusal != nullptr || !parses) continue;
     FacepadSim::Fault fault = std::get<FacepadSim::Fault>(parsed);
     EXPECT_EQ((fault.path.empty() ? "*" : fault.path) + "=" + FaultRuleText(fault), text)
         << "shown as given";
