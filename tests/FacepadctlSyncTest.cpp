@@ -237,7 +237,8 @@ TEST_F(FacepadctlSync, ClassifiesEveryRow) {
   ledger = "other.db";
   ASSERT_EQ(Ctl({"sync", dir / "held.csv", "--sn", "T1"}).exitCode, 0);
   ledger = "ledger.db";
-  const Finished run = Ctl({"--json", "sync", roster, "--sn", "T1", "--held-code", "101"}, 20);
+  // Interrupted (exit 130) if a photo blocks it.
+  const Finished run = Ctl({"--json", "sync", roster, "--sn", "T1", "--held-code", "101"}, 60);
   EXPECT_EQ(run.exitCode, 3) << run.err;
   std::set<std::string> outcomes;  // "line action outcome"
   for (JsonFields& line : JsonLines(run.out)) {
