@@ -160,7 +160,7 @@ TEST(SyncLedger, RefusesWhatIsNotALedgerWithoutWritingToIt) {
   TemporaryFolder folder;
   const std::pair<const char*, std::string> cases[] = {
       {"not a database", std::string(4096, 'x')},
-      {"damaged", std::string("SQLite format 3", 16) + std::string(4080, '\xff')},
+      {"damaged", std::string("SQLite format 3") + '\0' + std::string(4080, '\xff')},
       {"another program's", "CREATE TABLE state(key TEXT)"},
       {"a newer ledger", "PRAGMA application_id=1179665228; PRAGMA user_version=3"},
   };
