@@ -14,6 +14,7 @@
 #include "Base64.h"
 #include "Csv.h"
 #include "PersonInput.h"
+#include "Subprocess.h"
 
 using namespace Facepadctl;
 
@@ -25,30 +26,25 @@ TEST(Base64, PadsToWholeQuadruples) {
 }
 
 // The records of `input`, read one at a time by a reader of that limit.
-std::vector<CsvRecord> ReadAll(std::istream& input, std::size_t longestLine = kLongestLine) {
+std::vector<CsvRecord> ReadAll(std::istream&& input, std::size_t longestLine = kLongestLine) {
   CsvReader reader(input, longestLine);
   std::vector<CsvRecord> records;
   while (auto record = reader.Next()) records.push_back(*record);
   return records;
 }
 
-std::vector<CsvRecord> ReadAll(const std::string& text, std::size_t longestLine = kLongestLine) {
-  std::istringstream input(text);
-  return ReadAll(input, longestLine);
-}
-
 // A quote left open is a mistake of its line alone: the rows below it are
 // read as they are, whatever quotes they hold.
 TEST(Csv, ReadsWhatSpreadsheetsWriteOneLineAtATime) {
-  const std::vector<CsvRecord> records = ReadAll(
-      "\xEF\xBB\xBF"
-      "certnum,name\r\n"
-      "C-1,\"Lee, Ann\"\r\n"
-      "\n"
-      "C-2,\"say \"\"hi\"\"\"\n"
-      "C-3,\"open\n"
-      "C-4,\"Gil\"\n"
-      "C-5,last");
+  const std::vector<CsvRecord> records =
+      ReadAll(std::istringstream("\xEF\xBB\xBF"
+                                 "certnum,name\r\n"
+                                 "C-1,\"Lee, Ann\"\r\n"
+                                 "\n"
+                                 "C-2,\"say \"\"hi\"\"\"\n"
+                                 "C-3,\"open\n"
+                                 "C-4,\"Gil\"\n"
+                                 "C-5,last"));
   const std::vector<std::pair<int, std::vector<std::string>>> expected = {
       {1, {"certnum", "name"}}, {2, {"C-1", "Lee, Ann"}}, {4, {"C-2", "say \"hi\""}},
       {5, {"C-3,\"open"}},      {6, {"C-4", "Gil"}},      {7, {"C-5", "last"}},
@@ -63,7 +59,7 @@ TEST(Csv, ReadsWhatSpreadsheetsWriteOneLineAtATime) {
 
 TEST(Csv, WrittenLinesReadBack) {
   const std::vector<std::string> fields = {"plain", "with,comma", "with \"quote\"", ""};
-  const std::vector<CsvRecord> records = ReadAll(CsvLine(fields) + "\n");
+  const std::vector<CsvRecord> records = ReadAll(std::istringstream(CsvLine(fields) + "\n"));
   ASSERT_EQ(records.size(), 1u);
   EXPECT_EQ(records[0].fields, fields);
 }
@@ -85,8 +81,8 @@ struct LongLine : std::streambuf {
 // line after it reads as ever, however long the one skipped.
 TEST(Csv, ALineOverTheLimitIsSkippedUnread) {
   const std::vector<CsvRecord> records =
-      ReadAll("a,b\n" + std::string(33, 'x') + "\nc,d\n" + std::string(32, 'y') + "\r\n" +
-                  std::string(70, 'z') + "\r\ne",
+      ReadAll(std::istringstream("a,b\n" + std::string(33, 'x') + "\nc,d\n" + std::string(32, 'y') +
+                                 "\r\n" + std::string(70, 'z') + "\r\ne"),
               32);
   ASSERT_EQ(records.size(), 6u);
   const std::vector<bool> tooLong = {false, true, false, false, true, false};
@@ -99,46 +95,26 @@ TEST(Csv, ALineOverTheLimitIsSkippedUnread) {
   EXPECT_EQ(records[3].fields, std::vector<std::string>{std::string(32, 'y')});
 
   LongLine twentyMiB(320, "\nC-1,z");  // read with a limit of 1 KiB
-  std::istream input(&twentyMiB);
-  const std::vector<CsvRecord> afterLong = ReadAll(input, 1024);
+  const std::vector<CsvRecord> afterLong = ReadAll(std::istream(&twentyMiB), 1024);
   ASSERT_EQ(afterLong.size(), 2u);
   EXPECT_TRUE(afterLong[0].tooLong);
   EXPECT_EQ(afterLong[1].line, 2);
   EXPECT_EQ(afterLong[1].fields, (std::vector<std::string>{"C-1", "z"}));
 }
 
-// The message of the InputError `read` throws, or "" when it throws none.
-std::string Refusal(const std::function<void()>& read) {
-  try {
-    read();
-  } catch (const InputError& error) {
-    return error.what();
-  }
-  return "";
-}
-
-// Each owns what the test makes.
+// A descriptor, closed on scope exit.
 struct Descriptor {
   ~Descriptor() {
     if (fd >= 0) ::close(fd);
   }
   int fd;
 };
-struct Folder {
-  ~Folder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path, ignored);
-  }
-  std::string path;
-};
 
 // Nothing but a regular file is opened: the FIFO without a writer blocks
 // nothing and /dev/zero is never read.
 TEST(Photo, OnlyRegularFilesWithinTheLimitAreRead) {
-  char name[] = "/tmp/facepadctl-input-XXXXXX";
-  ASSERT_NE(::mkdtemp(name), nullptr);
-  const Folder folder{name};
-  const std::string& dir = folder.path;
+  const TemporaryFolder folder;
+  const std::string& dir = folder.Path();
   std::ofstream(dir + "/big.png") << std::string("\x89PNG\r\n\x1A\n", 8) << std::string(57, '.');
   std::ofstream(dir + "/text.png") << "hello";
   ASSERT_EQ(::mkfifo((dir + "/fifo").c_str(), 0600), 0);
@@ -167,7 +143,7 @@ TEST(Photo, OnlyRegularFilesWithinTheLimitAreRead) {
       reads.emplace_back([&] { ReadFile(path, 64); });
     }
     for (const auto& read : reads) {
-      const std::string message = Refusal(read);
+      const std::string message = Refusal<InputError>(read);
       EXPECT_NE(message.find(path), std::string::npos) << message;
       EXPECT_NE(message.find(entry.second), std::string::npos) << message;
     }

@@ -11,6 +11,7 @@
 #include <httplib.h>
 #include <json-c/json.h>
 
+#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -36,29 +37,15 @@ int FromEnvironment(const char* name, int fallback) {
   return value != nullptr && *value != '\0' ? std::atoi(value) : fallback;
 }
 
-// How a round's first run is broken.
-enum class Break {
-  Kill,
-  Term,
-  Int,
-  HungPoll,
-  RefusedWrites,
-  ClosedWrites,
-  TimedOutWrites,
-  ResultsTaken,
-  None
-};
+// How a round's first run is broken: a signal, a poll hung, writes refused,
+// closed or timed out, results taken, or not at all.
+enum class Break { Kill, Term, Int, HungPoll, Refused, Closed, TimedOut, ResultsTaken, None };
 
 class Campaign {
  public:
   Campaign(unsigned seed, int persons) : m_random(seed) {
-    char path[] = "/tmp/zr-campaign-XXXXXX";
-    m_dir = mkdtemp(path);
     for (int i = 0; i < persons; ++i) NewPerson();
   }
-  ~Campaign() { std::filesystem::remove_all(m_dir); }
-  Campaign(const Campaign&) = delete;
-  Campaign& operator=(const Campaign&) = delete;
 
   void Round() {
     ChangeRoster();
@@ -68,9 +55,8 @@ class Campaign {
     if (how == Break::ResultsTaken) m_simulator.Model().Handle("facepad/getresult", "");
     // Unless the run ended before the signal came.
     const int signalled = how == Break::Term ? 143 : how == Break::Int ? 130 : -1;
-    if (signalled > 0) {
-      EXPECT_TRUE(broken.exitCode == signalled || broken.exitCode == 0) << broken.err;
-    }
+    EXPECT_TRUE(signalled < 0 || broken.exitCode == signalled || broken.exitCode == 0)
+        << broken.err;
     const std::vector<Person> addedBefore = m_lastAdds;
     if (Draw(0, 1) == 1) ChangeRoster();  // before the results lost are settled
     Sync({"--plan"});
@@ -116,23 +102,19 @@ class Campaign {
         for (const char* path : {"facepad/adduser", "facepad/setuser", "facepad/deluser"}) {
           m_simulator.AddFault(Fault::Delayed(20ms).On(path).Times(100000));
         }
-        return Sync({"--jobs", "2"}, at,
-                    how == Break::Kill   ? "KILL"
-                    : how == Break::Term ? "TERM"
-                                         : "INT");
+        return Sync({"--jobs", "2"}, at, std::array{"KILL", "TERM", "INT"}[static_cast<int>(how)]);
       case Break::HungPoll:  // past the run's time-out: the results it takes are lost
-        m_simulator.AddFault(
-            Fault::Delayed(std::chrono::milliseconds(1000 + static_cast<int>(at * 600)))
-                .On("facepad/getresult")
-                .Times(1));
+        m_simulator.AddFault(Fault::Delayed(1000ms + static_cast<int>(at * 600) * 1ms)
+                                 .On("facepad/getresult")
+                                 .Times(1));
         return Sync({"--timeout", "0.5", "--wait", "0.5"});
-      case Break::RefusedWrites:
+      case Break::Refused:
         m_simulator.AddFault(Fault::Answer(500).On(AWrite()).Times(Draw(1, 5)));
         return Sync({});
-      case Break::ClosedWrites:  // as a busy service closes connections, unanswered
+      case Break::Closed:  // as a busy service closes connections, unanswered
         m_simulator.AddFault(Fault::CloseConnection().On(AWrite()).Times(Draw(1, 40)));
         return Sync({"--jobs", "8"});
-      case Break::TimedOutWrites:  // carried out after the post timed out
+      case Break::TimedOut:  // carried out after the post timed out
         m_simulator.AddFault(Fault::Delayed(700ms).On(AWrite()).Times(Draw(1, 12)));
         return Sync({"--timeout", "0.3"});
       case Break::ResultsTaken:  // by another client, once the run has ended
@@ -149,21 +131,10 @@ class Campaign {
   Finished Sync(const std::vector<std::string>& extra, double interruptAfter = 0,
                 const char* signal = "INT") {
     WriteRoster();
-    std::vector<std::string> arguments = {"--port",
-                                          std::to_string(m_simulator.Port()),
-                                          "sync",
-                                          m_dir + "/roster.csv",
-                                          "--sn",
-                                          "T1",
-                                          "--sn",
-                                          "T2",
-                                          "--prune",
-                                          "--held-code",
-                                          "101",
-                                          "--absent-code",
-                                          "102",
-                                          "--ledger",
-                                          m_dir + "/ledger.db"};
+    std::vector<std::string> arguments =
+        Words("--port " + std::to_string(m_simulator.Port()) + " sync " + m_dir / "roster.csv" +
+              " --sn T1 --sn T2 --prune --held-code 101 --absent-code 102 --ledger " +
+              m_dir / "ledger.db");
     arguments.insert(arguments.end(), extra.begin(), extra.end());
     std::set<Person> heldBefore;
     for (const char* sn : {"T1", "T2"}) {
@@ -254,7 +225,7 @@ class Campaign {
   }
 
   void WriteRoster() const {
-    std::ofstream csv(m_dir + "/roster.csv");
+    std::ofstream csv(m_dir / "roster.csv");
     csv << "certnum,name,photo\n";
     for (const auto& [certnum, person] : m_roster) {
       csv << certnum << "," << person.first << ","
@@ -263,7 +234,7 @@ class Campaign {
   }
 
   std::mt19937 m_random;
-  std::string m_dir;
+  TemporaryFolder m_dir;
   FacepadSim::FacepadSimulator m_simulator;
   httplib::Client m_admin{m_simulator.Host(), m_simulator.Port()};
   std::map<std::string, std::pair<std::string, int>> m_roster;  // certnum -> name, photo (-1)

@@ -2,10 +2,8 @@
 
 #include <json-c/json.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <sstream>
 
@@ -19,27 +17,16 @@ std::string Quoted(const std::string& text) {
 
 }  // namespace
 
-bool JsonLinesValid(const std::string& out) {
-  std::istringstream lines(out);
-  for (std::string line; std::getline(lines, line);) {
-    json_tokener* tokener = json_tokener_new();
-    json_tokener_set_flags(tokener, JSON_TOKENER_STRICT | JSON_TOKENER_VALIDATE_UTF8);
-    json_object* object =
-        json_tokener_parse_ex(tokener, line.c_str(), static_cast<int>(line.size()) + 1);
-    const bool valid = json_object_is_type(object, json_type_object);
-    json_object_put(object);
-    json_tokener_free(tokener);
-    if (!valid) return false;
-  }
-  return true;
-}
-
 std::vector<JsonFields> JsonLines(const std::string& out) {
   std::vector<JsonFields> lines;
   std::istringstream text(out);
   for (std::string line; std::getline(text, line);) {
+    const std::unique_ptr<json_tokener, decltype(&json_tokener_free)> tokener(json_tokener_new(),
+                                                                              json_tokener_free);
+    json_tokener_set_flags(tokener.get(), JSON_TOKENER_STRICT | JSON_TOKENER_VALIDATE_UTF8);
     const std::unique_ptr<json_object, decltype(&json_object_put)> object(
-        json_tokener_parse(line.c_str()), json_object_put);
+        json_tokener_parse_ex(tokener.get(), line.c_str(), static_cast<int>(line.size()) + 1),
+        json_object_put);
     JsonFields fields;
     if (json_object_is_type(object.get(), json_type_object)) {
       json_object_object_foreach(object.get(), key, value) {
@@ -55,18 +42,9 @@ std::vector<JsonFields> JsonLines(const std::string& out) {
   return lines;
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
 Finished RunToEnd(const std::string& program, const std::vector<std::string>& arguments,
                   double interruptAfterSeconds, const char* signal) {
-  char directory[] = "/tmp/zr-run-XXXXXX";
-  const std::string out = std::string(mkdtemp(directory)) + "/out";
-  const std::string err = std::string(directory) + "/err";
+  const TemporaryFolder dir;
   std::string command;
   if (interruptAfterSeconds > 0) {
     command = "timeout --preserve-status -s " + std::string(signal) + " " +
@@ -74,11 +52,8 @@ Finished RunToEnd(const std::string& program, const std::vector<std::string>& ar
   }
   command += Quoted(program);
   for (const std::string& argument : arguments) command += " " + Quoted(argument);
-  command += " </dev/null >" + out + " 2>" + err;
+  command += " </dev/null >" + dir / "out" + " 2>" + dir / "err";
   const int status = std::system(command.c_str());
-  Finished finished{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
-  unlink(out.c_str());
-  unlink(err.c_str());
-  rmdir(directory);
-  return finished;
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(dir / "out"),
+          ReadFile(dir / "err")};
 }
