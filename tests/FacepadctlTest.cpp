@@ -191,46 +191,6 @@ TEST_F(FacepadctlTool, WhatTheServiceSaysCannotForgeALine) {
 }
 
 TEST_F(FacepadctlTool, UsageAndDataErrorsSayWhatWasWrong) {
-<<<<<<< HEAD
-  WriteFile(dir + "/note.txt", "not an image");
-  WriteFile(dir + "/typo.csv", "certnum,nmae\nC1,Ann\n");
-  WriteFile(dir + "/twice.csv", "certnum,name,name\nC1,Ann,Ann\n");
-  WriteFile(dir + "/person.json", R"({"certnum":"C1","nmae":"Ann"})");
-  // The arguments, the exit code, and a word of what is said.
-  const std::tuple<std::vector<std::string>, int, const char*> cases[] = {
-    {{}, 2, "no command"},
-    {{"biind"}, 2, "did you mean 'bind'"},
-    {{"add-usr", "--sn", "T1"}, 2, "did you mean 'add-user'"},
-    {{"status", "-sn", "T1"}, 2, "did you mean '--sn'"},
-    {{"status"}, 2, "status needs --sn"},
-    {{"status", "--sn"}, 2, "--sn needs a value"},
-    {{"status", "--sn", "T1", "--sn", "T2"}, 2, "--sn is given more than once"},
-    {{"status", "--sn", "T1", "extra"}, 2, "'extra' was not expected"},
-    {{"--host", "http://127.0.0.1", "available"}, 2, "the port with --port"},
-    {{"--host", "127.0.0.1:10003", "available"}, 2, "the port with --port"},
-    {{"--host", "127.0.0.1#", "--port", "1", "available"}, 2, "a bracketed IPv6 address"},
-    {{"--host", "u@127.0.0.1", "available"}, 2, "a bracketed IPv6 address"},
-    {{"add-user", "--sn", "T1", "--field", "certnum=C1", "--field", "certnum=C2"},
-     2,
-     "--field certnum is given twice"},
-    {{"add-user", "--sn", "T1", "--field", "nmae=Ann"}, 2, "certnum, name"},
-    {{"add-user", "--sn", "T1", "--field", "name=Ann"}, 1, "no certnum"},
-    {{"--prot", "1", "status", "--sn", "T1"}, 2, "did you mean '--port'"},
-    {{"--port", "70000", "available"}, 2, "1 to 65535"},
-    {{"import", "-", "--sn", "T1", "--failures", "x.csv"}, 2, "the ledger remembers"},
-    {{"sync", dir + "/typo.csv"}, 2, "--sn"},
-    {{"sync", dir + "/typo.csv", "--sn", "T1", "--sn", "T1"}, 2, "given twice"},
-    {{"sync", dir + "/typo.csv", "--sn", "T1", "--held-code", "7", "--done-code", "7"},
-     2,
-     "a code means one thing"},
-    {{"add-user", "--sn", "T1", "--field", "certnum=C1", "--photo", dir + "/note.txt"},
-     1,
-     "not a JPEG or PNG"},
-    {{"add-user", "--sn", "T1", "--person", dir + "/person.json"}, 1, "nmae"},
-    {{"sync", dir + "/typo.csv", "--sn", "T1", "--ledger", dir + "/l.db"}, 1, "certnum, name"},
-    {{"import", dir + "/twice.csv", "--sn", "T1", "--ledger", dir + "/l.db"}, 1, "twice"},
-    {{"sync", dir + "/typo.csv", "--sn", "T1", "--ledger", dir}, 1, "not a file"},
-=======
   WriteFile(dir / "note.txt", "not an image");
   WriteFile(dir / "typo.csv", "certnum,nmae\nC1,Ann\n");
   WriteFile(dir / "twice.csv", "certnum,name,name\nC1,Ann,Ann\n");
@@ -247,6 +207,8 @@ TEST_F(FacepadctlTool, UsageAndDataErrorsSayWhatWasWrong) {
       {2, "'extra' was not expected", {"status", "--sn", "T1", "extra"}},
       {2, "the port with --port", {"--host", "http://127.0.0.1", "available"}},
       {2, "the port with --port", {"--host", "127.0.0.1:10003", "available"}},
+      {2, "a bracketed IPv6 address", {"--host", "127.0.0.1#", "--port", "1", "available"}},
+      {2, "a bracketed IPv6 address", {"--host", "u@127.0.0.1", "available"}},
       {2,
        "--field certnum is given twice",
        {"add-user", "--sn", "T1", "--field", "certnum=C1", "--field", "certnum=C2"}},
@@ -268,7 +230,6 @@ TEST_F(FacepadctlTool, UsageAndDataErrorsSayWhatWasWrong) {
       {1, "certnum, name", {"sync", dir / "typo.csv", "--sn", "T1", "--ledger", dir / "l.db"}},
       {1, "twice", {"import", dir / "twice.csv", "--sn", "T1", "--ledger", dir / "l.db"}},
       {1, "not a file", {"sync", dir / "typo.csv", "--sn", "T1", "--ledger", dir.Path()}},
->>>>>>> wt-d
   };
   for (const auto& [exitCode, says, arguments] : cases) {
     const Finished finished = Ctl(arguments);
