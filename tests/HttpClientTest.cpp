@@ -17,21 +17,23 @@ std::string Url(const FacepadSim::FacepadSimulator& simulator, const std::string
 
 class HttpClient : public ::testing::Test {
  protected:
+  // Posts `body` to `path`; its answer lands in `response`.
+  bool Post(const std::string& path, const std::string& body = "") {
+    return client.HttpPostRequest(Url(simulator, path), body, response, false);
+  }
   FacepadSim::FacepadSimulator simulator;
   Terminal_Http_Tool client;
+  std::string response;
 };
 
 // Posts share one kept-alive connection; a large body goes out unchanged, as
 // text, without an Expect round trip, and its answer replaces the string's text.
 TEST_F(HttpClient, PostsShareOneConnectionAndLargeBodiesGoOutUnchanged) {
-  std::string response;
-  for (int i = 0; i < 20; ++i) {
-    ASSERT_TRUE(client.HttpPostRequest(Url(simulator, "facepad/active"), "", response, false));
-  }
+  for (int i = 0; i < 20; ++i) ASSERT_TRUE(Post("facepad/active"));
   const std::string body =
       "SN=A\tid=1\tdata={}\tfacepic=" + std::string(std::size_t{300} * 1024, 'Q');
   response = "left over from before";
-  ASSERT_TRUE(client.HttpPostRequest(Url(simulator, "facepad/adduser"), body, response, false));
+  ASSERT_TRUE(Post("facepad/adduser", body));
   EXPECT_EQ(response, "ok");
   EXPECT_EQ(simulator.ConnectionCount(), 1u);
   const auto requests = simulator.Requests("facepad/adduser");
@@ -45,12 +47,11 @@ TEST_F(HttpClient, PostsShareOneConnectionAndLargeBodiesGoOutUnchanged) {
 
 // Answers past the cap (an endless one included) fail; one of 1 MiB is taken.
 TEST_F(HttpClient, AnswerSizeIsCapped) {
-  std::string response;
   simulator.AddFault(Fault::EndlessAnswer().Times(1));
-  EXPECT_FALSE(client.HttpPostRequest(Url(simulator, "facepad/getresult"), "", response, false));
+  EXPECT_FALSE(Post("facepad/getresult"));
   EXPECT_TRUE(response.empty());
   simulator.AddFault(Fault::OversizedAnswer(std::size_t{1024} * 1024).Times(1));
-  ASSERT_TRUE(client.HttpPostRequest(Url(simulator, "facepad/getresult"), "", response, false));
+  ASSERT_TRUE(Post("facepad/getresult"));
   EXPECT_EQ(response.size(), 1024u * 1024u);
 }
 
@@ -59,11 +60,10 @@ TEST_F(HttpClient, AnswerSizeIsCapped) {
 TEST_F(HttpClient, AnAnswerNobodyAskedForIsNotTakenForTheNext) {
   simulator.AddFault(Fault::AnswerAndAnUnsolicitedOne(500).Times(1));
   simulator.AddFault(Fault::Answer(500).Times(1));
-  std::string response;
-  ASSERT_TRUE(client.HttpPostRequest(Url(simulator, "facepad/active"), "", response, false));
+  ASSERT_TRUE(Post("facepad/active"));
   EXPECT_EQ(client.GetLastPostStatus(), "500");
   std::this_thread::sleep_for(Scaled(200ms));  // the extra answer has arrived
-  ASSERT_TRUE(client.HttpPostRequest(Url(simulator, "facepad/active"), "", response, false));
+  ASSERT_TRUE(Post("facepad/active"));
   EXPECT_EQ(client.GetLastPostStatus(), "500");
   EXPECT_EQ(simulator.Journal().size(), 2u);
 }
