@@ -142,14 +142,10 @@ TEST_F(OutOfMemory, AnAllocationFailingAnywhereInAnOperationStaysInside) {
       for (const std::string& message : log.Messages()) logged.insert(message);
       log.Clear();
     }
-    if (failed.count(Failed::New) != 0) {
-      EXPECT_EQ(logged.count("TerminalFace_ZR::" + std::string(name) + " failed: out of memory"),
-                1u)
-          << name;
-    }
-    if (!noDocument.empty()) {
-      EXPECT_EQ(logged.count(noDocument), 1u) << name;
-    }
+    const std::string outOfMemory =
+        "TerminalFace_ZR::" + std::string(name) + " failed: out of memory";
+    EXPECT_TRUE(failed.count(Failed::New) == 0 || logged.count(outOfMemory) == 1) << outOfMemory;
+    EXPECT_TRUE(noDocument.empty() || logged.count(noDocument) == 1) << name << ": " << noDocument;
     ParamMap again = kAnn;
     EXPECT_TRUE(call(again)) << name << " afterwards";
   }
