@@ -312,13 +312,10 @@ TEST(PollerCadence, FirstPollAfterEightSecondsThenOneSecond) {
 // overflowing the clock, which would poll flat out.
 TEST(PollerCadence, TimingIsKeptWithinTenMillisecondsAndAWeek) {
   using std::chrono::milliseconds;
-  const std::pair<milliseconds, bool> cases[] = {{0ms, true},
-                                                 {-1s, true},
-                                                 {10ms, true},
-                                                 {std::chrono::hours(24 * 7), false},
-                                                 {-milliseconds::max(), true},
-                                                 {milliseconds::max(), false}};
-  for (const auto& [interval, polls] : cases) {
+  const milliseconds intervals[] = {
+      0ms, -1s, 10ms, std::chrono::hours(24 * 7), -milliseconds::max(), milliseconds::max()};
+  for (const milliseconds interval : intervals) {
+    const bool polls = interval < 1h;  // a week, or more, outlasts the test
     FacepadSimulator simulator;
     TerminalFace_ZR adaptor;
     PointAt(adaptor, simulator);
