@@ -5,6 +5,7 @@
 #include <atomic>
 #include <filesystem>
 #include <mutex>
+#include <tuple>
 
 #include "TestAdaptor.h"
 
@@ -31,12 +32,8 @@ class ResultDelivery : public AdaptorTest {};
 // outcome, and an empty or unreadable list takes nothing away.
 TEST(ResultsWaiting, NothingIsLostBeforeTheHostIsHandedIt) {
   const std::string one = ResultAnswer("A", R"([{"id":"1","return":"0"}])");
-  struct Scenario {
-    const char* name;
-    std::vector<std::string> answers;  // all polled before a callback is registered
-    ResultMap delivered;
-  };
-  const Scenario scenarios[] = {
+  // What is delivered once every answer has been polled without a callback.
+  const std::tuple<const char*, std::vector<std::string>, ResultMap> scenarios[] = {
       {"polls add up",
        {one, ResultAnswer("A", R"([{"id":"2","return":"101"}])")},
        {{"A", {{"1", "0"}, {"2", "101"}}}}},
@@ -51,20 +48,21 @@ TEST(ResultsWaiting, NothingIsLostBeforeTheHostIsHandedIt) {
        {ResultAnswer("B", "[]"), one},
        {{"A", {{"1", "0"}}}, {"B", {}}}},
   };
-  for (const Scenario& scenario : scenarios) {
-    SCOPED_TRACE(scenario.name);
+  for (const auto& [name, answers, delivered] : scenarios) {
+    SCOPED_TRACE(name);
     const RecordedResults recorded;
     LogCapture log;
     FacepadSimulator simulator;
-    for (const std::string& text : scenario.answers) simulator.Model().QueueResultAnswer(text);
+    for (const std::string& text : answers) simulator.Model().QueueResultAnswer(text);
     const auto adaptor = Pointed(simulator, 5ms);
     // One poll more than there are answers: the last answer has been parsed.
-    ASSERT_TRUE(WaitFor([&] { return Polls(simulator) > scenario.answers.size(); }));
+    const std::size_t polls = answers.size() + 1;
+    ASSERT_TRUE(WaitFor([&] { return Polls(simulator) >= polls; }));
     ASSERT_FALSE(log.Messages().empty());
     EXPECT_EQ(log.Messages()[0], "SlotTimerTimeout pResultCallback == nullptr");
     adaptor->SetResultHandler(recorded.Handler());
     ASSERT_TRUE(recorded.WaitForDeliveries(1));
-    EXPECT_EQ(recorded.Deliveries()[0], scenario.delivered);
+    EXPECT_EQ(recorded.Deliveries()[0], delivered);
   }
 }
 
