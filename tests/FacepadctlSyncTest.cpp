@@ -120,12 +120,7 @@ TEST_F(FacepadctlSync, AnInterruptOrAShortWaitLosesNoResult) {
       {{"--jobs", "2"}, "SIGTERM while requests are queued", 143, false, true, false},
       {{}, "SIGTERM while the poll hangs", 143, true, false, false},
       {{}, "SIGTERM twice while the poll hangs", 143, true, false, true},
-      {{"--wait", "10"},
-       "SIGINT while collecting an earlier run's results",
-       130,
-       true,
-       false,
-       false},
+      {{"--wait", "10"}, "SIGINT while collecting earlier results", 130, true, false, false},
       {{"--wait", "0.2"}, "a wait shorter than the first poll", 0, false, false, false},
   };
   int terminal = 0;
