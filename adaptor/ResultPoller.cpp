@@ -142,12 +142,12 @@ ResultPoller::ResultPoller(TerminalFace_ZR& adaptor, PollerTiming timing)
     : m_state(std::make_shared<State>(adaptor, timing)),
       m_thread([state = m_state] { state->SlotTimerTimeout(); }) {}
 
+// Notified under the lock: once it is let go, the poller may deliver to a
+// handler that destroys this adaptor.
 void ResultPoller::SetTiming(PollerTiming timing) {
-  {
-    std::lock_guard<std::mutex> lock(m_state->mutex);
-    m_state->timing = ClampedTiming(timing);
-    ++m_state->timingChanges;
-  }
+  std::lock_guard<std::mutex> lock(m_state->mutex);
+  m_state->timing = ClampedTiming(timing);
+  ++m_state->timingChanges;
   m_state->changed.notify_all();
 }
 

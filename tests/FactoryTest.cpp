@@ -148,11 +148,12 @@ TEST(Factory, DestroyedInsideItsCallbackThenUnloaded) {
   g_destroy = Find<Destroy>(module, "DestroyTerminalFace_ZR");
   g_adaptor = Find<Create>(module, "CreateTerminalFace_ZR")();
   ASSERT_NE(g_adaptor, nullptr);
-  g_adaptor->SetResultCallbackFace(DestroyInside);
   Find<SetRequestPortTerminalFace_ZR_Function>(module, "SetRequestPortTerminalFace_ZR")(
       g_adaptor, simulator.Port());
   Find<SetPollerTimingTerminalFace_ZR_Function>(module, "SetPollerTimingTerminalFace_ZR")(
       g_adaptor, 20, 20, 20);
+  // Last: from here on, the callback may destroy the adaptor at any moment.
+  g_adaptor->SetResultCallbackFace(DestroyInside);
   for (int i = 0; i < 400 && !g_destroyed; ++i) std::this_thread::sleep_for(20ms);
   ASSERT_TRUE(g_destroyed);
   dlclose(module);
