@@ -42,8 +42,24 @@ bool Busy(const FailureReason& reason) {
 
 }  // namespace
 
+ServiceSync::ReadyPhoto ServiceSync::ReadyPhotoOf(const std::string& path) const {
+  ReadyPhoto photo;
+  try {
+    // The digest recorded is of the bytes sent, whatever the file held
+    // when the roster was read.
+    const PhotoFile file = ReadPhotoFile(path, m_settings.maxPhoto);
+    photo.digest = BytesDigest(file.bytes);
+    photo.size = file.bytes.size();
+    photo.text = Base64Encode(file.bytes);
+  } catch (const InputError& error) {
+    photo.error = std::string("photo: ") + error.what();
+  }
+  return photo;
+}
+
 ServiceSync::Job ServiceSync::MakeJob(TerminalReport* report, Action action,
-                                      const std::string& certnum, int line, bool maybeHeld) {
+                                      const std::string& certnum, int line, bool maybeHeld,
+                                      ReadyPhotos* photos) {
   Job job;
   job.report = report;
   job.line = line;
@@ -65,27 +81,28 @@ ServiceSync::Job ServiceSync::MakeJob(TerminalReport* report, Action action,
     job.fields = row.person;
     return job;
   }
-  std::string photo;
-  if (job.photo) {
-    try {
-      // The digest recorded is of the bytes sent, whatever the file held
-      // when the roster was read.
-      const PhotoFile file = ReadPhotoFile(row.photoPath, m_settings.maxPhoto);
-      request.photo = BytesDigest(file.bytes);
-      photo = Base64Encode(file.bytes);
-      if (action == Action::Photo) {
-        job.fields = {{"certnum", certnum},
-                      {"size", std::to_string(file.bytes.size())},
-                      {"content", std::move(photo)}};
-        return job;
-      }
-    } catch (const InputError& error) {
-      job.bad = std::string("photo: ") + error.what();
-      return job;
-    }
-  }
   job.fields = row.person;
-  if (!photo.empty()) job.fields["facepic"] = std::move(photo);
+  if (!job.photo) return job;
+  ReadyPhoto once;
+  const ReadyPhoto* photo = &once;
+  if (photos == nullptr) {
+    once = ReadyPhotoOf(row.photoPath);
+  } else {
+    auto found = photos->find(line);
+    if (found == photos->end()) found = photos->emplace(line, ReadyPhotoOf(row.photoPath)).first;
+    photo = &found->second;
+  }
+  if (!photo->error.empty()) {
+    job.bad = photo->error;
+    return job;
+  }
+  request.photo = photo->digest;
+  if (action == Action::Photo) {
+    job.fields = {
+        {"certnum", certnum}, {"size", std::to_string(photo->size)}, {"content", photo->text}};
+  } else {
+    job.fields["facepic"] = photo->text;
+  }
   return job;
 }
 
@@ -106,7 +123,11 @@ void ServiceSync::Queue(std::vector<Job> jobs, bool atFront) {
       Say(job.report->sn, job.request, job.line, Status::Bad, {}, job.bad);
       continue;
     }
+    // Kept without its fields, which only its sender needs: a photo is
+    // not held twice while its result is awaited.
+    ZR_Framework::Face::ParamMap fields = std::move(job.fields);
     m_pending.emplace(job.request.id, Pending{job, false, false});
+    job.fields = std::move(fields);
     if (atFront) {
       m_queue.push_front(std::move(job));
     } else {
@@ -120,47 +141,13 @@ bool ServiceSync::Stopping() const {
   return g_interrupted || m_stopSending || m_over;
 }
 
+std::size_t ServiceSync::QueueLimit() const {
+  return 2 * static_cast<std::size_t>(m_settings.jobs) + kStepsPerBatch;
+}
+
 void ServiceSync::Produce() {
-  const std::size_t queueLimit = 2 * static_cast<std::size_t>(m_settings.jobs) + kStepsPerBatch;
-  const auto patience = Milliseconds(m_settings.waitSeconds);
   try {
-    for (auto& report : m_reports) {
-      for (std::int64_t after = 0;;) {
-        const std::vector<PlannedStep> steps =
-            m_plan.Steps(report->terminal, after, kStepsPerBatch);
-        if (steps.empty()) break;
-        {
-          // Results another client takes never come: once none has come for
-          // the wait, holding back ends for the rest of the run, rather than
-          // letting one batch through per wait.
-          std::unique_lock<std::mutex> lock(m_mutex);
-          m_roomFreed.wait(lock, [&] {
-            if (m_holdingBack && Clock::now() - m_lastResult >= patience) m_holdingBack = false;
-            return Stopping() ||
-                   (m_queue.size() < queueLimit && (m_awaiting < kMostAwaiting || !m_holdingBack));
-          });
-          if (Stopping()) break;
-        }
-        // Photos are read and encoded here, so that senders only post.
-        std::vector<Job> jobs;
-        jobs.reserve(steps.size());
-        for (const PlannedStep& step : steps) {
-          jobs.push_back(
-              MakeJob(report.get(), step.action, step.certnum, step.line, step.maybeHeld));
-          after = step.seq;
-        }
-        {
-          std::lock_guard<std::mutex> lock(m_mutex);
-          if (Stopping()) break;
-        }
-        // Committed with the queue's lock let go, so that senders post
-        // meanwhile; queued even if sending stopped since: Finish() drops
-        // from the ledger what was not sent.
-        Record(jobs);
-        std::lock_guard<std::mutex> lock(m_mutex);
-        Queue(std::move(jobs), false);
-      }
-    }
+    ProduceRounds();
   } catch (const std::exception& error) {
     Note(m_service + ": " + error.what());
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -168,6 +155,59 @@ void ServiceSync::Produce() {
   }
   std::lock_guard<std::mutex> lock(m_mutex);
   m_producerDone = true;
+}
+
+void ServiceSync::ProduceRounds() {
+  const auto patience = Milliseconds(m_settings.waitSeconds);
+  // Where each terminal's plan has been read up to; a terminal whose plan
+  // is all queued leaves the rounds.
+  std::vector<std::pair<TerminalReport*, std::int64_t>> cursors;
+  for (auto& report : m_reports) cursors.emplace_back(report.get(), 0);
+  // In rounds, a batch of each terminal's plan in turn: the terminals'
+  // batches of a first sync hold the same roster lines, whose photos are
+  // then read and encoded once for all of them.
+  while (!cursors.empty()) {
+    ReadyPhotos photos;
+    for (auto cursor = cursors.begin(); cursor != cursors.end();) {
+      auto& [report, after] = *cursor;
+      const std::vector<PlannedStep> steps = m_plan.Steps(report->terminal, after, kStepsPerBatch);
+      if (steps.empty()) {
+        cursor = cursors.erase(cursor);
+        continue;
+      }
+      ++cursor;
+      {
+        // Results another client takes never come: once none has come for
+        // the wait, holding back ends for the rest of the run, rather than
+        // letting one batch through per wait.
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_roomFreed.wait(lock, [&] {
+          if (m_holdingBack && Clock::now() - m_lastResult >= patience) m_holdingBack = false;
+          return Stopping() ||
+                 (m_queue.size() < QueueLimit() && (m_awaiting < kMostAwaiting || !m_holdingBack));
+        });
+        if (Stopping()) return;
+      }
+      // Photos are read and encoded here, so that senders only post.
+      std::vector<Job> jobs;
+      jobs.reserve(steps.size());
+      for (const PlannedStep& step : steps) {
+        jobs.push_back(
+            MakeJob(report, step.action, step.certnum, step.line, step.maybeHeld, &photos));
+        after = step.seq;
+      }
+      {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (Stopping()) return;
+      }
+      // Committed with the queue's lock let go, so that senders post
+      // meanwhile; queued even if sending stopped since: Finish() drops
+      // from the ledger what was not sent.
+      Record(jobs);
+      std::lock_guard<std::mutex> lock(m_mutex);
+      Queue(std::move(jobs), false);
+    }
+  }
 }
 
 void ServiceSync::SendJobs(Adaptor& adaptor) {
@@ -181,7 +221,8 @@ void ServiceSync::SendJobs(Adaptor& adaptor) {
     Job job = std::move(m_queue.front());
     m_queue.pop_front();
     ++m_posting;
-    m_roomFreed.notify_one();
+    // The producer is woken only once there is room for a batch.
+    if (m_queue.size() < QueueLimit()) m_roomFreed.notify_one();
     lock.unlock();
     if (Post(adaptor, job)) {
       backOff = kFirstBackOff;

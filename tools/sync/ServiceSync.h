@@ -2,8 +2,9 @@
 //
 // First the answers to earlier runs' requests in flight are collected, so
 // that what to send is decided on what is known; requests whose answers
-// never come leave their persons maybe held (Recovery.cpp). Then each
-// terminal's plan streams through a bounded queue: a producer commits each
+// never come leave their persons maybe held (Recovery.cpp). Then the
+// terminals' plans stream, a batch of each in turn, through a bounded
+// queue: a producer commits each
 // request's id to the ledger before it is posted, `jobs` senders post them
 // (Pipeline.cpp), and the calling thread matches the results the poller
 // brings, settling them in the ledger as they arrive (Settlement.cpp). A
@@ -125,6 +126,14 @@ class ServiceSync {
     int line = 0;
     Status status = Status::Result;
   };
+  // A roster photo read, digested and encoded, or why it could not be.
+  struct ReadyPhoto {
+    Digest digest = 0;
+    std::size_t size = 0;
+    std::string text;  // Base64
+    std::string error;
+  };
+  using ReadyPhotos = std::unordered_map<int, ReadyPhoto>;  // by roster line
   // A request of this run between its commit and its answer.
   struct Pending {
     Job job;
@@ -149,6 +158,10 @@ class ServiceSync {
   // maybe held. One line per terminal.
   void GiveUp(const std::vector<Request>& requests);
   void Produce();
+  // Reads the plans and queues their jobs until all are queued or sending
+  // stops; throws when the ledger fails.
+  void ProduceRounds();
+  std::size_t QueueLimit() const;  // the producer waits while the queue holds this many
   void SendJobs(Adaptor& adaptor);
   // Posts a job; false when the service turned it away (refused or closed
   // the connection), and the job went back to the front of the queue.
@@ -172,9 +185,11 @@ class ServiceSync {
   // for and what is told of it. With m_mutex held.
   Settlement Decide(const Job& job, const std::string& code, std::vector<FollowUp>& followUps,
                     std::vector<Told>& told);
-  // A job with its request's fields ready, the photo read and encoded.
+  // A job with its request's fields ready, the photo read and encoded, or
+  // taken from `photos`, where it is kept for the next job of that line.
   Job MakeJob(TerminalReport* report, Action action, const std::string& certnum, int line,
-              bool maybeHeld);
+              bool maybeHeld, ReadyPhotos* photos = nullptr);
+  ReadyPhoto ReadyPhotoOf(const std::string& path) const;
   void Say(const std::string& sn, const Request& request, int line, Status status,
            const std::string& result = {}, const std::string& detail = {}) const;
   // Commits the jobs' requests to the ledger, before any is posted.
