@@ -59,7 +59,7 @@ ServiceSync::ReadyPhoto ServiceSync::ReadyPhotoOf(const std::string& path) const
 
 ServiceSync::Job ServiceSync::MakeJob(TerminalReport* report, Action action,
                                       const std::string& certnum, int line, bool maybeHeld,
-                                      ReadyPhotos* photos) {
+                                      ReadyLines* lines) {
   Job job;
   job.report = report;
   job.line = line;
@@ -74,24 +74,17 @@ ServiceSync::Job ServiceSync::MakeJob(TerminalReport* report, Action action,
     job.fields = {{"certnum", certnum}};
     return job;
   }
-  const RosterPerson row = m_roster.Row(line);
+  ReadyLines own;
+  ReadyLines& ready = lines != nullptr ? *lines : own;
+  auto found = ready.find(line);
+  if (found == ready.end()) found = ready.emplace(line, ReadyLine{m_roster.Row(line), {}}).first;
+  const RosterPerson& row = found->second.row;
   job.photo = !row.photoPath.empty();
   if (action == Action::Add || action == Action::Update) request.fields = row.fields;
-  if (action == Action::Update) {
-    job.fields = row.person;
-    return job;
-  }
   job.fields = row.person;
-  if (!job.photo) return job;
-  ReadyPhoto once;
-  const ReadyPhoto* photo = &once;
-  if (photos == nullptr) {
-    once = ReadyPhotoOf(row.photoPath);
-  } else {
-    auto found = photos->find(line);
-    if (found == photos->end()) found = photos->emplace(line, ReadyPhotoOf(row.photoPath)).first;
-    photo = &found->second;
-  }
+  if (action == Action::Update || !job.photo) return job;
+  std::optional<ReadyPhoto>& photo = found->second.photo;
+  if (!photo) photo = ReadyPhotoOf(row.photoPath);
   if (!photo->error.empty()) {
     job.bad = photo->error;
     return job;
@@ -165,9 +158,9 @@ void ServiceSync::ProduceRounds() {
   for (auto& report : m_reports) cursors.emplace_back(report.get(), 0);
   // In rounds, a batch of each terminal's plan in turn: the terminals'
   // batches of a first sync hold the same roster lines, whose photos are
-  // then read and encoded once for all of them.
+  // then read and encoded once for all of them, as their rows are read.
   while (!cursors.empty()) {
-    ReadyPhotos photos;
+    ReadyLines lines;
     for (auto cursor = cursors.begin(); cursor != cursors.end();) {
       auto& [report, after] = *cursor;
       const std::vector<PlannedStep> steps = m_plan.Steps(report->terminal, after, kStepsPerBatch);
@@ -193,7 +186,7 @@ void ServiceSync::ProduceRounds() {
       jobs.reserve(steps.size());
       for (const PlannedStep& step : steps) {
         jobs.push_back(
-            MakeJob(report, step.action, step.certnum, step.line, step.maybeHeld, &photos));
+            MakeJob(report, step.action, step.certnum, step.line, step.maybeHeld, &lines));
         after = step.seq;
       }
       {

@@ -23,6 +23,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <tuple>
@@ -133,7 +134,12 @@ class ServiceSync {
     std::string text;  // Base64
     std::string error;
   };
-  using ReadyPhotos = std::unordered_map<int, ReadyPhoto>;  // by roster line
+  // A roster row read for a round's jobs, and its photo once a job needs it.
+  struct ReadyLine {
+    RosterPerson row;
+    std::optional<ReadyPhoto> photo;
+  };
+  using ReadyLines = std::unordered_map<int, ReadyLine>;  // by roster line
   // A request of this run between its commit and its answer.
   struct Pending {
     Job job;
@@ -185,10 +191,11 @@ class ServiceSync {
   // for and what is told of it. With m_mutex held.
   Settlement Decide(const Job& job, const std::string& code, std::vector<FollowUp>& followUps,
                     std::vector<Told>& told);
-  // A job with its request's fields ready, the photo read and encoded, or
-  // taken from `photos`, where it is kept for the next job of that line.
+  // A job with its request's fields ready, the photo read and encoded. The
+  // row and photo are taken from `lines`, or kept there for the next job of
+  // that line.
   Job MakeJob(TerminalReport* report, Action action, const std::string& certnum, int line,
-              bool maybeHeld, ReadyPhotos* photos = nullptr);
+              bool maybeHeld, ReadyLines* lines = nullptr);
   ReadyPhoto ReadyPhotoOf(const std::string& path) const;
   void Say(const std::string& sn, const Request& request, int line, Status status,
            const std::string& result = {}, const std::string& detail = {}) const;
