@@ -39,12 +39,9 @@ TEST(SimulatorAdmin, ABrowserPageFromElsewhereIsRefused) {
   const std::string longCode = R"({"code":")" + std::string(65, '7') + "\"}";
   const httplib::Headers sameOrigin = {{"Host", own}, {"Origin", "http://" + own}};
   const std::string elsewhere = "http://203.0.113.5:" + port;  // the port, but not the host
-  struct Case {
-    std::string method, path;
-    httplib::Headers headers;
-    std::string type, body;
-    int status;
-  };
+  // The method, path, headers, media type and body, and the status answered.
+  using Case =
+      std::tuple<std::string, std::string, httplib::Headers, std::string, std::string, int>;
   const Case cases[] = {
       {"POST", "/admin/faults", {{"Host", own}}, "application/json", fault, 200},
       {"POST", "/admin/faults", {{"Host", "localhost:" + port}}, "application/json", fault, 200},
@@ -68,19 +65,18 @@ TEST(SimulatorAdmin, ABrowserPageFromElsewhereIsRefused) {
       {"OPTIONS", "/facepad/adduser", {}, "", "", 405},
       {"GET", "/facepad/adduser", {}, "", "", 405},
   };
-  for (const Case& c : cases) {
+  for (const auto& [method, path, headers, type, body, status] : cases) {
+    SCOPED_TRACE(method + " " + path + " " + body);
     httplib::Request request;
-    request.method = c.method;
-    request.path = c.path;
-    request.headers = c.headers;
-    request.body = c.body;
-    if (!c.type.empty()) request.set_header("Content-Type", c.type);
+    std::tie(request.method, request.path, request.headers, request.body) =
+        std::tie(method, path, headers, body);
+    if (!type.empty()) request.set_header("Content-Type", type);
     const auto answer = client.send(request);
-    ASSERT_TRUE(answer) << c.method << " " << c.path;
-    EXPECT_EQ(answer->status, c.status) << c.method << " " << c.path << " " << c.body;
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->status, status);
     EXPECT_FALSE(answer->has_header("Access-Control-Allow-Origin"));
-    EXPECT_TRUE(c.body != R"({"faults":"x"})" || Has(answer->body, R"(unknown key \"faults\")"));
-    EXPECT_TRUE(c.method != "GET" || c.status != 200 ||
+    EXPECT_TRUE(body != R"({"faults":"x"})" || Has(answer->body, R"(unknown key \"faults\")"));
+    EXPECT_TRUE(method != "GET" || status != 200 ||
                 Has(answer->get_header_value("Content-Security-Policy"), "frame-ancestors 'none'"));
   }
   EXPECT_EQ(simulator.Model().PersonCount("FP-1"), 0u);
@@ -108,10 +104,8 @@ TEST(SimulatorAdmin, ShowsStatePersonsPhotosAndJournal) {
                "secret\",\"x\":[{\"password\":\"secret\"}],\"n\":\"a\xff\"}");
   httplib::Client client(simulator.Host(), simulator.Port());
   for (const std::string certnum : {"C1", "C2", "C3"}) {
-    client.Post(
-        "/facepad/adduser",
-        "SN=T\tid=" + certnum + "\tdata={\"certnum\":\"" + certnum + R"(","password":"pw"})",
-        "text/plain");
+    const std::string record = R"({"certnum":")" + certnum + R"(","password":"pw"})";
+    client.Post("/facepad/adduser", "SN=T\tid=" + certnum + "\tdata=" + record, "text/plain");
   }
   client.Post("/facepad/binding", "SN=U\tch=1\tip=a\tport=b\tusername=u\tpassword=p", "text/plain");
   // A GET, a text its answer holds, and one it does not.
@@ -142,12 +136,9 @@ TEST(SimulatorAdmin, ShowsStatePersonsPhotosAndJournal) {
 TEST(SimulatorAdmin, JournalBodiesElidePhotosAndMaskPasswords) {
   const std::pair<std::string, std::string> cases[] = {
       {"SN=T\tid=1\tdata={}\tfacepic=QUJDRA==", "SN=T\tid=1\tdata={}\tfacepic=<4 bytes>"},
-      {R"(SN=T	id=2	data={ "certnum": "C1", "content": "QUJDREVG", "size": 6 })",
-       R"(SN=T	id=2	data={"certnum":"C1","content":"<6 bytes>","size":6})"},
-      {R"(SN=T	id=3	data={"password": "hunter2","name":"x"})",
-       R"(SN=T	id=3	data={"password":"••••••","name":"x"})"},
-      {"SN=T\tch=1\tip=a\tport=b\tusername=u\tpassword=s3cret",
-       "SN=T\tch=1\tip=a\tport=b\tusername=u\tpassword=••••••"},
+      {R"(data={ "content": "QUJDREVG", "size": 6 })", R"(data={"content":"<6 bytes>","size":6})"},
+      {R"(data={"password": "hunter2","name":"x"})", R"(data={"password":"••••••","name":"x"})"},
+      {"SN=T\tusername=u\tpassword=s3cret", "SN=T\tusername=u\tpassword=••••••"},
       {"SN=T\tpassword=", "SN=T\tpassword="},
       // Passwords holding a quote, a backslash, an escape; a name escaped; a number.
       {R"(data={"password":"ab\"cd-secret"})", R"(data={"password":"••••••"})"},
@@ -176,35 +167,33 @@ TEST(SimulatorAdmin, JournalBoundsBodiesInMemoryButNotInItsFile) {
     return shown.substr(0, at) + "… " + std::to_string(shown.size() - at) + " bytes";
   };
   const std::size_t mask = shown.find("•");
-  // The bound, whether there is a file, and the body kept in memory.
-  const std::tuple<std::size_t, bool, std::string> cases[] = {
-      {static_cast<std::size_t>(-1), true, body},
-      {4096, true, cut(4096)},
-      {mask + 1, false, cut(mask)},
+  const std::size_t unbounded = static_cast<std::size_t>(-1);
+  const TemporaryFolder dir;
+  // The bound, the file ("" for none), and the body kept in memory. A file
+  // that cannot take a line (a full disk) loses it, and the state counts it.
+  const std::tuple<std::size_t, std::string, std::string> cases[] = {
+      {unbounded, dir / "whole.jsonl", body},
+      {4096, dir / "bounded.jsonl", cut(4096)},
+      {mask + 1, "", cut(mask)},
+      {unbounded, "/dev/full", body},
   };
-  for (const auto& [bound, withFile, kept] : cases) {
-    const TemporaryFolder dir;
-    const std::string file = dir / "journal.jsonl";
+  for (const auto& [bound, file, kept] : cases) {
+    SCOPED_TRACE(file);
     FacepadSim::SimulatorOptions options;
     options.journalBodyLimit = bound;
-    if (withFile) options.journalFile = file;
+    options.journalFile = file;
     {
       FacepadSim::FacepadSimulator simulator(options);
-      httplib::Client(simulator.Host(), simulator.Port())
-          .Post("/facepad/adduser", body, "text/plain");
+      httplib::Client client(simulator.Host(), simulator.Port());
+      client.Post("/facepad/adduser", body, "text/plain");
       EXPECT_EQ(simulator.Journal().at(0).body, kept);
+      const std::string lost =
+          file == "/dev/full" ? R"("journal_lines_lost":1)" : R"("journal_lines_lost":0)";
+      EXPECT_TRUE(WaitFor([&] { return Has(client.Get("/admin/state")->body, lost); }));
     }
-    EXPECT_TRUE(!withFile || JsonLines(ReadFile(file)).at(0)["body"] == shown);
+    EXPECT_TRUE(file.empty() || file == "/dev/full" ||
+                JsonLines(ReadFile(file)).at(0)["body"] == shown);
   }
-
-  // A file that cannot take a line (a full disk) loses it, and the state counts it.
-  FacepadSim::SimulatorOptions full;
-  full.journalFile = "/dev/full";
-  FacepadSim::FacepadSimulator simulator(full);
-  httplib::Client client(simulator.Host(), simulator.Port());
-  client.Post("/facepad/adduser", body, "text/plain");
-  EXPECT_TRUE(
-      WaitFor([&] { return Has(client.Get("/admin/state")->body, R"("journal_lines_lost":1)"); }));
 }
 
 namespace {
