@@ -395,6 +395,7 @@ TEST(SimulatorModel, QueuesEachOperationsOwnCode) {
 }
 
 TEST(SimulatorModel, RefusesMissingFieldsAndDataThatIsNoObject) {
+  const std::string tooLong(257, 'x');
   // The endpoint, the body, and the answer's status and body.
   const std::tuple<std::string, std::string, int, std::string> rows[] = {
       {"adduser", "id=1\tdata={}", 400, "missing field: SN"},
@@ -408,10 +409,8 @@ TEST(SimulatorModel, RefusesMissingFieldsAndDataThatIsNoObject) {
       {"setfacepic", "SN=T\tid=1\tdata=[{}]", 400, "data is not a JSON object"},
       {"controldevice", "SN=T\tid=1\tdata=\"C1\"", 400, "data is not a JSON object"},
       {"deluser", "SN=T\tid=1\tdata={} {}", 400, "data is not a JSON object"},
-      {"deluser", "SN=T\tid=" + std::string(257, 'i') + "\tdata={}", 400,
-       "id is longer than 256 bytes"},
-      {"active", "SN=" + std::string(257, 's') + "\tid=1\tdata={}", 400,
-       "SN is longer than 256 bytes"},
+      {"deluser", "SN=T\tid=" + tooLong + "\tdata={}", 400, "id is longer than 256 bytes"},
+      {"active", "SN=" + tooLong + "\tid=1\tdata={}", 400, "SN is longer than 256 bytes"},
       {"nothing", "", 404, "unknown endpoint: facepad/nothing"},
       {"active", "", 200, "ok"},
   };
