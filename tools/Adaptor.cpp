@@ -23,6 +23,10 @@ constexpr TerminalFace_ZR::PollerTiming kNoPolls{TerminalFace_ZR::kLongestPollIn
 // interval it finds, the first one included.
 constexpr TerminalFace_ZR::PollerTiming kAwaiting{
     std::chrono::milliseconds(250), std::chrono::milliseconds(250), std::chrono::milliseconds(250)};
+// Once nothing more is sent, the last results are polled for sooner: a
+// sync ends up to a poll after its last post.
+constexpr TerminalFace_ZR::PollerTiming kLastResults{
+    std::chrono::milliseconds(50), std::chrono::milliseconds(50), std::chrono::milliseconds(50)};
 
 // The library's records on stderr, a line each as its own logger writes
 // them, but through Printable(): a record may quote what the service said.
@@ -58,6 +62,10 @@ Adaptor::Adaptor(const Globals& globals, bool awaitsResults) {
   SetExchangeObserver([polls = m_pollsEnded](const Exchange& exchange) {
     if (exchange.path == "facepad/getresult") ++*polls;
   });
+}
+
+void Adaptor::AwaitLastResults() {
+  SetPollerTiming(kLastResults);
 }
 
 std::vector<Result> Adaptor::TakeResults(std::chrono::milliseconds limit) {

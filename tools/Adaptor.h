@@ -35,6 +35,10 @@ class Adaptor : public ZR_Framework::Face::TerminalFace_ZR {
   // handed to the board.
   std::uint64_t PollsEnded() const { return m_pollsEnded->load(); }
 
+  // Polls every 50 ms from now on: everything has been sent, and only its
+  // results are awaited.
+  void AwaitLastResults();
+
   // The results this adaptor's poller has brought since the last call; waits
   // up to `limit` for one.
   std::vector<Result> TakeResults(std::chrono::milliseconds limit);

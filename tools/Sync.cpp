@@ -4,9 +4,10 @@
 // sync reads the roster into the ledger's connection, then syncs each
 // service's terminals over one adaptor per service, the services in
 // parallel. import is sync without deletes.
-#include <atomic>
+#include <condition_variable>
 #include <ctime>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "Arguments.h"
@@ -201,18 +202,28 @@ int RunSync(const Globals& globals, SyncOptions& options, const CLI::App* parent
     // Each service in a thread of its own; this one shows the progress.
     std::optional<SyncProgress> progress;
     if (!settings.planOnly) progress.emplace(reports);
-    std::atomic<std::size_t> running{syncs.size()};
+    std::mutex mutex;
+    std::condition_variable ended;
+    std::size_t running = syncs.size();  // guarded by mutex
     std::vector<std::thread> threads;
     threads.reserve(syncs.size());
     for (auto& sync : syncs) {
-      threads.emplace_back([&sync, &running] {
+      threads.emplace_back([&sync, &mutex, &ended, &running] {
         sync->Run();
+        std::lock_guard<std::mutex> lock(mutex);
         --running;
+        ended.notify_one();
       });
     }
-    while (running > 0) {
-      if (progress) progress->Show();
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    {
+      // The progress is shown every 100 ms; the run goes on as soon as its
+      // last service has ended.
+      std::unique_lock<std::mutex> lock(mutex);
+      while (!ended.wait_for(lock, std::chrono::milliseconds(100), [&] { return running == 0; })) {
+        lock.unlock();
+        if (progress) progress->Show();
+        lock.lock();
+      }
     }
     for (std::thread& thread : threads) thread.join();
   }

@@ -150,22 +150,28 @@ void ServiceSync::Await(Adaptor& adaptor) {
   // --wait counts from the last result heard (or request accepted).
   const auto patience = Milliseconds(m_settings.waitSeconds);
   bool toldWaiting = false;
+  bool allSent = false;
   for (;;) {
     Match(adaptor.TakeResults(std::chrono::milliseconds(100)), false);
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (Stopping()) m_jobReady.notify_all();
-    m_roomFreed.notify_all();  // its wait is bounded in time, and by signals
-    // Sending stopped for time-outs still waits for the results awaited.
-    const bool sendingDone =
-        m_posting == 0 && (m_stopSending || (m_producerDone && m_queue.empty()));
-    if (sendingDone && m_awaiting == 0) break;
-    if ((g_interrupted || m_stopWaiting) && m_posting == 0) break;
-    if (sendingDone && Clock::now() - m_lastHeard >= patience) break;
-    if (g_interrupted && !toldWaiting) {
-      toldWaiting = true;
-      Note(m_service + ": interrupted; waiting for the " + std::to_string(m_posting) +
-           " requests being posted (at most the --timeout)");
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      if (Stopping()) m_jobReady.notify_all();
+      m_roomFreed.notify_all();  // its wait is bounded in time, and by signals
+      // Sending stopped for time-outs still waits for the results awaited.
+      const bool sendingDone =
+          m_posting == 0 && (m_stopSending || (m_producerDone && m_queue.empty()));
+      if (sendingDone && m_awaiting == 0) break;
+      if ((g_interrupted || m_stopWaiting) && m_posting == 0) break;
+      if (sendingDone && Clock::now() - m_lastHeard >= patience) break;
+      if (g_interrupted && !toldWaiting) {
+        toldWaiting = true;
+        Note(m_service + ": interrupted; waiting for the " + std::to_string(m_posting) +
+             " requests being posted (at most the --timeout)");
+      }
+      if (allSent || !sendingDone) continue;
+      allSent = true;
     }
+    adaptor.AwaitLastResults();
   }
 }
 
