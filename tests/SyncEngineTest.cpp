@@ -21,14 +21,18 @@
 #include "support/Subprocess.h"
 
 using namespace Facepadctl;
+using FacepadSim::Fault;
 
 namespace {
 const std::string kPhoto = ZR_SOURCE_DIR "/demo/photos/ann.png";
 const std::string kOtherPhoto = ZR_SOURCE_DIR "/demo/photos/bo.png";
 
-std::vector<BadRow> g_ignoredBadRows;
-Roster ReadRoster(Ledger& ledger, const std::string& path) {
-  return {ledger, path, kDefaultMaxPhoto, [] { return false; },
+std::vector<BadRow> g_ignoredBadRows;  // the last roster's
+// `csv` written as roster.csv in `folder`, then read against `ledger`.
+Roster ReadRoster(Ledger& ledger, const TemporaryFolder& folder, const std::string& csv) {
+  WriteFile(folder / "roster.csv", csv);
+  g_ignoredBadRows.clear();
+  return {ledger, folder / "roster.csv", kDefaultMaxPhoto, [] { return false; },
           [](const BadRow& bad) { g_ignoredBadRows.push_back(bad); }};
 }
 
@@ -87,8 +91,7 @@ TEST(SyncPlan, JoinsTheRosterWithTheLedger) {
     ledger.Record({held});
     ledger.Settle({{held, Change::HeldUnknown, "101"}});
     ledger.Record({{"flying-G", terminal, "G", Action::Add, std::nullopt, std::nullopt}});
-    WriteFile(folder / "roster.csv", "certnum,name,photo\n" + c.rows);
-    const Roster roster = ReadRoster(ledger, folder / "roster.csv");
+    const Roster roster = ReadRoster(ledger, folder, "certnum,name,photo\n" + c.rows);
     Plan plan(ledger);
     const PlanCounts counts = plan.Add(terminal, roster, c.rules);
     EXPECT_EQ((std::array<std::int64_t, 5>{counts.adds, counts.updates, counts.photos,
@@ -106,17 +109,15 @@ TEST(SyncPlan, JoinsTheRosterWithTheLedger) {
 TEST(SyncRoster, RefusesWhatIsNotARosterAndFlagsBadRows) {
   TemporaryFolder folder;
   Ledger ledger(folder / "ledger.db", false);
-  WriteFile(folder / "resume.csv", "certnum,name,outcome,detail\nA,Ann,failed,x\n");
-  EXPECT_TRUE(Has(Refusal<InputError>([&] { ReadRoster(ledger, folder / "resume.csv"); }),
+  const std::string resume = "certnum,name,outcome,detail\nA,Ann,failed,x\n";
+  EXPECT_TRUE(Has(Refusal<InputError>([&] { ReadRoster(ledger, folder, resume); }),
                   "give the original roster"));
   mkfifo((folder / "fifo.png").c_str(), 0600);
-  WriteFile(folder / "roster.csv",
-            "\xEF\xBB\xBF"
-            "certnum,name,photo\nA,Ann,\nA,Again,\nB,Bo,fifo.png\nC,\n A,Ann,\n"
-            "A ,Ann,\n\xEF\xBB\xBF"
-            "A,Ann,\nD,\"a\rb\",\nE,Eve,\n");
-  g_ignoredBadRows.clear();
-  Roster roster = ReadRoster(ledger, folder / "roster.csv");
+  Roster roster = ReadRoster(ledger, folder,
+                             "\xEF\xBB\xBF"
+                             "certnum,name,photo\nA,Ann,\nA,Again,\nB,Bo,fifo.png\nC,\n A,Ann,\n"
+                             "A ,Ann,\n\xEF\xBB\xBF"
+                             "A,Ann,\nD,\"a\rb\",\nE,Eve,\n");
   EXPECT_EQ(roster.Rows(), 9);
   EXPECT_EQ(roster.Valid(), 3) << "a certnum is never trimmed nor merged";
   EXPECT_EQ(roster.Row(9).person.at("name"), "a\rb") << "a quoted CR stays in its field";
@@ -244,13 +245,15 @@ class SyncAnswers : public ::testing::Test {
     int exitCode;
     bool inLine;
   };
+  SyncAnswers() {
+    settings.waitSeconds = 10;
+    settings.maxPhoto = kDefaultMaxPhoto;
+  }
   Run Sync(const std::string& roster, const std::string& ledgerName = "ledger.db") {
-    WriteFile(folder / "roster.csv", "certnum,name,photo\n" + roster);
     Ledger ledger(folder / ledgerName, false);
-    Roster read = ReadRoster(ledger, folder / "roster.csv");
-    Globals service;
-    service.port = port != 0 ? port : simulator.Port();
-    service.timeoutSeconds = timeoutSeconds;
+    Roster read = ReadRoster(ledger, folder, "certnum,name,photo\n" + roster);
+    const Globals service{"127.0.0.1", port != 0 ? port : simulator.Port(), false, false,
+                          timeoutSeconds};
     ServiceSync sync(ledger, read, service, {"T1"}, settings);
     sync.Run();
     const TerminalReport& report = *sync.Reports().front();
@@ -266,12 +269,7 @@ class SyncAnswers : public ::testing::Test {
   TemporaryFolder folder;
   double timeoutSeconds = 30;
   int port = 0;  // another service's, instead of `simulator`
-  SyncSettings settings = [] {
-    SyncSettings defaults;
-    defaults.waitSeconds = 10;
-    defaults.maxPhoto = kDefaultMaxPhoto;
-    return defaults;
-  }();
+  SyncSettings settings;
   const std::string roster = "A,Ann," + kPhoto + "\nB,Bo,\nC,Chen,\n";
 };
 
@@ -285,7 +283,7 @@ TEST_F(SyncAnswers, ARosterAlreadyOnTheTerminalIsUpdatedNotAddedAgain) {
   EXPECT_EQ(unknown.codes.at("101"), 3);
 
   settings.heldCodes = {"101"};
-  simulator.AddFault(FacepadSim::Fault::Answer(500).On("facepad/setuser"));
+  simulator.AddFault(Fault::Answer(500).On("facepad/setuser"));
   const Run failed = Sync(roster);
   EXPECT_EQ(failed.held, 3);
   EXPECT_EQ(failed.left, 3);
@@ -378,8 +376,8 @@ TEST_F(SyncAnswers, APersonMaybeHeldIsSettledByTheCodesGiven) {
     SCOPED_TRACE(c.what);
     simulator.Reset();
     for (const char* ledger : {"ledger.db", "another.db"}) std::filesystem::remove(folder / ledger);
-    settings.prune.prune = false;
-    settings.absentCodes = {};
+    settings.prune.prune = c.prune;  // neither matters to the add of X with another ledger
+    settings.absentCodes.assign(c.absentCode ? 1 : 0, "102");
     if (c.held) Sync("X,Xi,\n", "another.db");
     {
       Ledger ledger(folder / "ledger.db", false);
@@ -387,9 +385,6 @@ TEST_F(SyncAnswers, APersonMaybeHeldIsSettledByTheCodesGiven) {
           ledger.Terminal("127.0.0.1:" + std::to_string(simulator.Port()), "T1");
       ledger.Record({{"never-answered", terminal, "X", Action::Add, 1, std::nullopt}});
     }
-    settings.prune.prune = c.prune;
-    settings.absentCodes =
-        c.absentCode ? std::vector<std::string>{"102"} : std::vector<std::string>{};
     const Run run = Sync(c.onRoster ? "A,Ann,\nX,Xi,\n" : "A,Ann,\n");
     EXPECT_EQ(run.lost, 1);
     EXPECT_EQ(simulator.Model().FindPerson("T1", "X").has_value(), c.heldAfter);
@@ -407,8 +402,7 @@ TEST_F(SyncAnswers, APersonMaybeHeldIsSettledByTheCodesGiven) {
 // late answer makes its person maybe held again, and the run that hears it
 // settles it, here by deleting a person the roster dropped.
 TEST_F(SyncAnswers, AnAnswerAfterItsRequestWasGivenUpOnIsHeard) {
-  simulator.AddFault(
-      FacepadSim::Fault::Delayed(std::chrono::seconds(6)).On("facepad/adduser").Times(1));
+  simulator.AddFault(Fault::Delayed(std::chrono::seconds(6)).On("facepad/adduser").Times(1));
   settings.waitSeconds = 1;
   timeoutSeconds = 1;
   EXPECT_EQ(Sync("A,Ann,\n").unanswered, 1) << "the add timed out, and may still come";
@@ -444,7 +438,7 @@ TEST_F(SyncAnswers, ARequestRefusedAsTooLargeNeedsAPerson) {
 // With no result coming (another client takes them all), holding back while
 // 4,000 await their results lasts the wait once, not once a batch.
 TEST_F(SyncAnswers, HoldingBackEndsOnceNoResultCameForTheWait) {
-  simulator.AddFault(FacepadSim::Fault::Answer(500).On("facepad/getresult"));
+  simulator.AddFault(Fault::Answer(500).On("facepad/getresult"));
   settings.waitSeconds = 2;
   std::string rows;
   for (int i = 0; i < 4000 + 1280; ++i) rows += "P" + std::to_string(i) + ",N,\n";
@@ -476,15 +470,10 @@ TEST_F(SyncAnswers, ABusyServiceIsSentToAtItsPace) {
 // its own adaptor, as an inventory run does.
 TEST_F(SyncAnswers, TwoServicesAtOnce) {
   FacepadSim::FacepadSimulator second;
-  WriteFile(folder / "roster.csv", "certnum,name,photo\n" + roster);
   Ledger ledger(folder / "ledger.db", false);
-  Roster read = ReadRoster(ledger, folder / "roster.csv");
-  Globals one;
-  Globals other;
-  one.port = simulator.Port();
-  other.port = second.Port();
-  ServiceSync first(ledger, read, one, {"T1", "T2"}, settings);
-  ServiceSync next(ledger, read, other, {"T1", "T2"}, settings);
+  Roster read = ReadRoster(ledger, folder, "certnum,name,photo\n" + roster);
+  ServiceSync first(ledger, read, {"127.0.0.1", simulator.Port()}, {"T1", "T2"}, settings);
+  ServiceSync next(ledger, read, {"127.0.0.1", second.Port()}, {"T1", "T2"}, settings);
   std::thread thread([&first] { first.Run(); });
   next.Run();
   thread.join();
@@ -506,9 +495,7 @@ TEST(SyncRoster, RowsAtTheLineLimitAreReadWhole) {
        {kLongestLine - 2, kLongestLine - 1, kLongestLine, kLongestLine + 1, kLongestLine + 2}) {
     SCOPED_TRACE(length);
     const std::string name = std::string(length - 6, 'x') + "\xC3\xA9";  // "U-1," then the name
-    WriteFile(folder / "roster.csv", "certnum,name\nU-1," + name + "\n");
-    g_ignoredBadRows.clear();
-    Roster roster = ReadRoster(ledger, folder / "roster.csv");
+    Roster roster = ReadRoster(ledger, folder, "certnum,name\nU-1," + name + "\n");
     EXPECT_EQ(roster.Valid(), length <= kLongestLine ? 1 : 0);
     if (length <= kLongestLine) {
       const Person person = roster.Row(2).person;
@@ -527,10 +514,10 @@ TEST(SyncRoster, NoticesAPhotoReplacedInPlace) {
   WriteFile(folder / "face.png", png + std::string(100, 'a'));
   struct stat before {};
   ASSERT_EQ(stat((folder / "face.png").c_str(), &before), 0);
-  WriteFile(folder / "roster.csv", "certnum,photo\nA,face.png\n");
-  const Digest first = *ReadRoster(ledger, folder / "roster.csv").Row(2).photo;
+  const std::string roster = "certnum,photo\nA,face.png\n";
+  const Digest first = *ReadRoster(ledger, folder, roster).Row(2).photo;
   WriteFile(folder / "face.png", png + std::string(100, 'b'));
   const timespec times[2] = {before.st_atim, before.st_mtim};
   ASSERT_EQ(utimensat(AT_FDCWD, (folder / "face.png").c_str(), times, 0), 0);
-  EXPECT_NE(*ReadRoster(ledger, folder / "roster.csv").Row(2).photo, first);
+  EXPECT_NE(*ReadRoster(ledger, folder, roster).Row(2).photo, first);
 }
