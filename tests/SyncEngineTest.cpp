@@ -336,21 +336,6 @@ TEST_F(SyncAnswers, OtherCodesAreSentAgainNextRunAndNamed) {
   EXPECT_FALSE(zero.inLine);
 }
 
-// A run that ends before its results came leaves them in flight; the next
-// run collects them before it plans, and sends no one twice.
-TEST_F(SyncAnswers, ResultsOfAnEarlierRunAreCollectedFirst) {
-  settings.waitSeconds = 0;  // sends, and does not poll
-  const Run first = Sync(roster);
-  EXPECT_EQ(first.unanswered, 3);
-  EXPECT_EQ(first.after.awaiting, 3);
-  EXPECT_FALSE(first.inLine);
-  settings.waitSeconds = 10;
-  const Run second = Sync(roster);
-  EXPECT_EQ(second.steps, 0);
-  EXPECT_TRUE(second.inLine);
-  EXPECT_EQ(Sent("facepad/adduser"), 3U);
-}
-
 // A person whose request's result never came may be held or not; the codes
 // the operator gave settle which, checked against the terminal itself.
 TEST_F(SyncAnswers, APersonMaybeHeldIsSettledByTheCodesGiven) {
