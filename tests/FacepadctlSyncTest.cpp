@@ -10,6 +10,9 @@
 #include "Subprocess.h"
 #include "TestAdaptor.h"
 
+using namespace std::chrono_literals;
+using FacepadSim::Fault;
+
 namespace {
 const std::string kPhoto = ZR_SOURCE_DIR "/demo/photos/ann.png";
 
@@ -81,8 +84,7 @@ TEST_F(FacepadctlSync, SendsOnlyTheDifferenceAndPlansWithoutSending) {
 // persons they were for may be held, and are never forgotten. A pruning
 // run deletes those the roster dropped.
 TEST_F(FacepadctlSync, PersonsWhoseResultsWereLostAreMaybeHeld) {
-  simulator.AddFault(
-      FacepadSim::Fault::Delayed(std::chrono::seconds(3)).On("facepad/getresult").Times(1));
+  simulator.AddFault(Fault::Delayed(3s).On("facepad/getresult").Times(1));
   const std::string all = Roster(Persons(100, ""));
   EXPECT_EQ(Ctl({"sync", all, "--sn", "T1", "--held-code", "101"}, 1.5, "KILL").exitCode, 137);
   ASSERT_TRUE(WaitFor([&] { return simulator.Requests("facepad/getresult")[0].status != 0; }));
@@ -130,15 +132,8 @@ TEST_F(FacepadctlSync, AnInterruptOrAShortWaitLosesNoResult) {
     if (c.first.size() == 2 && c.first[0] == "--wait") {  // results in flight for this run
       EXPECT_EQ(Ctl({"sync", roster, "--sn", sn, "--wait", "0"}).exitCode, 1);
     }
-    if (c.hang) {
-      simulator.AddFault(
-          FacepadSim::Fault::Delayed(std::chrono::seconds(2)).On("facepad/getresult").Times(1));
-    }
-    if (c.slowAdds) {
-      simulator.AddFault(FacepadSim::Fault::Delayed(std::chrono::milliseconds(50))
-                             .On("facepad/adduser")
-                             .Times(1000));
-    }
+    if (c.hang) simulator.AddFault(Fault::Delayed(2s).On("facepad/getresult").Times(1));
+    if (c.slowAdds) simulator.AddFault(Fault::Delayed(50ms).On("facepad/adduser").Times(1000));
     std::vector<std::string> arguments = {"sync", roster, "--sn", sn};
     arguments.insert(arguments.end(), c.first.begin(), c.first.end());
     const Finished run =
@@ -275,13 +270,12 @@ TEST_F(FacepadctlSync, ReadsStdinAndOutlivesAClosedStdout) {
                                    " sync - --sn T1 --ledger " +
                                        dir / "ledger.db" + " < <(sleep 30)"});
   EXPECT_EQ(waiting.exitCode, 130) << waiting.err;
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
 }
 
 TEST_F(FacepadctlSync, AServiceThatGoesAwayIsReportedAndItsRequestsAreNotLost) {
   const std::string roster = Roster(Persons(60));
-  simulator.AddFault(
-      FacepadSim::Fault::Delayed(std::chrono::milliseconds(30)).On("facepad/adduser").Times(1000));
+  simulator.AddFault(Fault::Delayed(30ms).On("facepad/adduser").Times(1000));
   std::thread stopper([this] {
     // Once sending is under way, whenever the run started.
     WaitFor([this] { return simulator.Requests("facepad/adduser").size() >= 5; });
@@ -299,8 +293,7 @@ TEST_F(FacepadctlSync, AServiceThatGoesAwayIsReportedAndItsRequestsAreNotLost) {
 // again.
 TEST_F(FacepadctlSync, RequestsThatMayHaveArrivedAreNotSentTwice) {
   const std::string roster = Roster(Persons(3));
-  simulator.AddFault(
-      FacepadSim::Fault::Delayed(std::chrono::milliseconds(2500)).On("facepad/adduser").Times(1));
+  simulator.AddFault(Fault::Delayed(2500ms).On("facepad/adduser").Times(1));
   const Finished timedOut =
       Ctl({"--timeout", "1", "sync", roster, "--sn", "T1", "--jobs", "1", "--wait", "1"});
   EXPECT_EQ(timedOut.exitCode, 1);
