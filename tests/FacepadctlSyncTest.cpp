@@ -58,17 +58,21 @@ TEST_F(FacepadctlSync, SendsOnlyTheDifferenceAndPlansWithoutSending) {
   EXPECT_EQ(Ctl({"sync", roster, "--sn", "T1", "--plan"}).exitCode, 0);
 
   // One changed, one dropped: an update, and a delete only with --prune.
+  // import, sync without deletes, updates T2 and keeps X there.
   Roster("certnum,name,photo\nC-1,Renamed," + kPhoto + "\nC-2,P," + kPhoto + "\nC-3,P," + kPhoto +
          "\n");
   simulator.ClearJournal();
+  const Finished imported = Ctl({"import", roster, "--sn", "T2"});
+  EXPECT_EQ(imported.exitCode, 0) << "a person held off the roster does not block import";
+  EXPECT_TRUE(Has(imported.out, "1 held but not on the roster (sync --prune")) << imported.out;
   Finished changed = Ctl({"--json", "sync", roster, "--sn", "T1", "--prune"});
   EXPECT_EQ(changed.exitCode, 0) << changed.out << changed.err;
-  EXPECT_EQ(simulator.Requests("facepad/setuser").size(), 1U);
-  EXPECT_EQ(simulator.Requests("facepad/deluser").size(), 1U);
+  EXPECT_EQ(simulator.Requests("facepad/setuser").size(), 2U) << "C-1 by import, then by sync";
+  EXPECT_EQ(simulator.Requests("facepad/deluser").size(), 1U)
+      << "T1's X alone: import deletes no one, and a terminal not named is not touched";
   EXPECT_EQ(simulator.Requests("facepad/adduser").size(), 0U);
   EXPECT_FALSE(simulator.Model().FindPerson("T1", "X").has_value());
-  EXPECT_TRUE(simulator.Model().FindPerson("T2", "X").has_value())
-      << "a terminal not named is not touched";
+  EXPECT_TRUE(simulator.Model().FindPerson("T2", "X").has_value());
 
   // The guard: above --max-delete, no delete is sent.
   Roster("certnum,name\nC-1,Renamed\n");
@@ -186,17 +190,6 @@ TEST_F(FacepadctlSync, TerminalsBehindSeveralServices) {
   WriteFile(inventory, "host,port,sn\nh,1,T1\nh,1,T1\n");
   EXPECT_EQ(RunToEnd(FACEPADCTL_PATH, {"sync", roster, "--inventory", inventory}).exitCode, 2);
   EXPECT_EQ(Ctl({"sync", roster, "--inventory", inventory, "--sn", "T1"}).exitCode, 2);
-}
-
-TEST_F(FacepadctlSync, ImportIsSyncWithoutDeletes) {
-  const std::string roster = Roster(Persons(2));
-  EXPECT_EQ(Ctl({"import", roster, "--sn", "T1"}).exitCode, 0);
-  Roster(Persons(1));
-  const Finished dropped = Ctl({"import", roster, "--sn", "T1"});
-  EXPECT_EQ(dropped.exitCode, 0) << "a person held off the roster does not block import";
-  EXPECT_TRUE(Has(dropped.out, "1 held but not on the roster (sync --prune")) << dropped.out;
-  EXPECT_EQ(simulator.Model().PersonCount("T1"), 2U) << "import deletes no one";
-  EXPECT_TRUE(simulator.Requests("facepad/deluser").empty());
 }
 
 // Every row is checked before it is sent and reported with its line, photos
