@@ -33,6 +33,13 @@ class FacepadctlSync : public ::testing::Test {
     arguments.insert(arguments.end(), {"--ledger", dir / ledger});
     return RunToEnd(FACEPADCTL_PATH, arguments, interruptAfter, signal);
   }
+  // The same, as a shell runs it: `bash -c` with `before`, the command, `after`.
+  Finished Shell(const std::string& before, const std::string& arguments,
+                 const std::string& after) const {
+    return RunToEnd("/bin/bash",
+                    {"-c", before + FACEPADCTL_PATH " --port " + std::to_string(simulator.Port()) +
+                               " " + arguments + " --ledger " + dir / ledger + after});
+  }
   std::string Roster(const std::string& text) const {
     WriteFile(dir / "roster.csv", text);
     return dir / "roster.csv";
@@ -141,11 +148,8 @@ TEST_F(FacepadctlSync, AnInterruptOrAShortWaitLosesNoResult) {
     std::vector<std::string> arguments = {"sync", roster, "--sn", sn};
     arguments.insert(arguments.end(), c.first.begin(), c.first.end());
     const Finished run =
-        c.twice ? RunToEnd("/bin/bash",
-                           {"-c", std::string(FACEPADCTL_PATH) + " --port " +
-                                      std::to_string(simulator.Port()) + " sync " + roster +
-                                      " --sn " + sn + " --ledger " + dir / "ledger.db" +
-                                      " & sleep 1; kill $!; sleep 0.1; kill $!; wait $!"})
+        c.twice ? Shell("", "sync " + roster + " --sn " + sn,
+                        " & sleep 1; kill $!; sleep 0.1; kill $!; wait $!")
                 : Ctl(arguments, c.exitCode != 0 ? 1.0 : 0, c.exitCode == 143 ? "TERM" : "INT");
     EXPECT_EQ(run.exitCode, c.exitCode) << run.out << run.err;
     simulator.ClearFaults();
@@ -242,19 +246,15 @@ TEST_F(FacepadctlSync, ClassifiesEveryRow) {
 
 TEST_F(FacepadctlSync, ReadsStdinAndOutlivesAClosedStdout) {
   Roster(Persons(30) + "C-1,Again,\n");
-  const Finished piped = RunToEnd(
-      "/bin/bash", {"-c", "set -o pipefail; " FACEPADCTL_PATH " --port " +
-                              std::to_string(simulator.Port()) + " sync - --sn T1 --ledger " +
-                              dir / "ledger.db" + " <" + dir / "roster.csv" + " | head -1"});
+  const Finished piped =
+      Shell("set -o pipefail; ", "sync - --sn T1", " <" + dir / "roster.csv" + " | head -1");
   EXPECT_EQ(piped.exitCode, 3) << "the repeated certnum";
   EXPECT_EQ(simulator.Model().PersonCount("T1"), 30U);
 
   // Ctrl-C ends a run whose standard input never comes.
   const auto start = std::chrono::steady_clock::now();
   const Finished waiting =
-      RunToEnd("/bin/bash", {"-c", "timeout --preserve-status -s INT 0.5 " FACEPADCTL_PATH
-                                   " sync - --sn T1 --ledger " +
-                                       dir / "ledger.db" + " < <(sleep 30)"});
+      Shell("timeout --preserve-status -s INT 0.5 ", "sync - --sn T1", " < <(sleep 30)");
   EXPECT_EQ(waiting.exitCode, 130) << waiting.err;
   EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
 }
