@@ -137,11 +137,9 @@ TEST(SyncLedger, KeepsToItsFileAndToOneWriter) {
   EXPECT_EQ(path, folder / "state/facepadctl/ledger.db");
   {
     Ledger ledger(path, true);
-    struct stat status {};
-    ASSERT_EQ(stat((folder / "state/facepadctl").c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 0777, 0700U);
-    ASSERT_EQ(stat(path.c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 0777, 0600U);
+    EXPECT_EQ(static_cast<int>(std::filesystem::status(folder / "state/facepadctl").permissions()),
+              0700);
+    EXPECT_EQ(static_cast<int>(std::filesystem::status(path).permissions()), 0600);
     ledger.LockForWriting();
     Ledger second(path, false);
     EXPECT_TRUE(Has(Refusal<LedgerError>([&] { second.LockForWriting(); }),
@@ -352,10 +350,8 @@ TEST_F(SyncAnswers, APersonMaybeHeldIsSettledByTheCodesGiven) {
       {"on the roster, not held: added", false, true, false, true, true, false, true},
       {"on the roster, not held, no code to say so", false, true, false, false, false, true, false},
       {"off the roster and held: deleted", true, false, true, false, false, false, true},
-      {"off the roster, not held: the delete is done", false, false, true, true, false, false,
-       true},
-      {"off the roster without pruning: not a matter", true, false, false, false, true, false,
-       true},
+      {"off the roster, not held: the delete done", false, false, true, true, false, false, true},
+      {"off the roster, no pruning: not a matter", true, false, false, false, true, false, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -497,12 +493,10 @@ TEST(SyncRoster, NoticesAPhotoReplacedInPlace) {
   Ledger ledger(folder / "ledger.db", false);
   const std::string png("\x89PNG\r\n\x1A\n", 8);
   WriteFile(folder / "face.png", png + std::string(100, 'a'));
-  struct stat before {};
-  ASSERT_EQ(stat((folder / "face.png").c_str(), &before), 0);
+  const auto modified = std::filesystem::last_write_time(folder / "face.png");
   const std::string roster = "certnum,photo\nA,face.png\n";
   const Digest first = *ReadRoster(ledger, folder, roster).Row(2).photo;
   WriteFile(folder / "face.png", png + std::string(100, 'b'));
-  const timespec times[2] = {before.st_atim, before.st_mtim};
-  ASSERT_EQ(utimensat(AT_FDCWD, (folder / "face.png").c_str(), times, 0), 0);
+  std::filesystem::last_write_time(folder / "face.png", modified);
   EXPECT_NE(*ReadRoster(ledger, folder, roster).Row(2).photo, first);
 }
