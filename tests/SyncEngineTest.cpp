@@ -244,15 +244,14 @@ class SyncAnswers : public ::testing::Test {
     bool inLine;
   };
   SyncAnswers() {
+    globals.port = simulator.Port();
     settings.waitSeconds = 10;
     settings.maxPhoto = kDefaultMaxPhoto;
   }
   Run Sync(const std::string& roster, const std::string& ledgerName = "ledger.db") {
     Ledger ledger(folder / ledgerName, false);
     Roster read = ReadRoster(ledger, folder, "certnum,name,photo\n" + roster);
-    const Globals service{"127.0.0.1", port != 0 ? port : simulator.Port(), false, false,
-                          timeoutSeconds};
-    ServiceSync sync(ledger, read, service, {"T1"}, settings);
+    ServiceSync sync(ledger, read, globals, {"T1"}, settings);
     sync.Run();
     const TerminalReport& report = *sync.Reports().front();
     EXPECT_EQ(report.unavailable, "");
@@ -261,12 +260,10 @@ class SyncAnswers : public ::testing::Test {
             report.unanswered, report.lost,  report.busy, report.tooLarge,
             report.codes,      report.after, exitCode,    InLine(report)};
   }
-  std::size_t Sent(const std::string& path) { return simulator.Requests(path).size(); }
 
   FacepadSim::FacepadSimulator simulator;
   TemporaryFolder folder;
-  double timeoutSeconds = 30;
-  int port = 0;  // another service's, instead of `simulator`
+  Globals globals;  // its port: `simulator`'s unless a test gives another's
   SyncSettings settings;
   const std::string roster = "A,Ann," + kPhoto + "\nB,Bo,\nC,Chen,\n";
 };
@@ -291,7 +288,7 @@ TEST_F(SyncAnswers, ARosterAlreadyOnTheTerminalIsUpdatedNotAddedAgain) {
   const Run updated = Sync(roster);
   EXPECT_EQ(updated.done, 3) << "the three updates";
   EXPECT_EQ(updated.left, 0);
-  EXPECT_EQ(Sent("facepad/adduser"), 0U);
+  EXPECT_EQ(simulator.Requests("facepad/adduser").size(), 0U);
   EXPECT_EQ(Sync(roster).steps, 0) << "in line: the next run sends nothing";
 }
 
@@ -305,7 +302,7 @@ TEST_F(SyncAnswers, AnEmptiedTerminalIsRefilledWithTheAbsentCode) {
                             "photo; D's delete counts as done";
   EXPECT_EQ(run.left, 0);
   EXPECT_TRUE(run.inLine);
-  EXPECT_EQ(Sent("facepad/adduser"), 1U);
+  EXPECT_EQ(simulator.Requests("facepad/adduser").size(), 1U);
   EXPECT_FALSE(simulator.Model().FindPerson("T1", "B")->facepic.empty());
   EXPECT_FALSE(simulator.Model().FindPerson("T1", "A").has_value())
       << "the ledger is not the terminal";
@@ -362,9 +359,8 @@ TEST_F(SyncAnswers, APersonMaybeHeldIsSettledByTheCodesGiven) {
     if (c.held) Sync("X,Xi,\n", "another.db");
     {
       Ledger ledger(folder / "ledger.db", false);
-      const std::int64_t terminal =
-          ledger.Terminal("127.0.0.1:" + std::to_string(simulator.Port()), "T1");
-      ledger.Record({{"never-answered", terminal, "X", Action::Add, 1, std::nullopt}});
+      const std::string service = "127.0.0.1:" + std::to_string(simulator.Port());
+      ledger.Record({{"never-answered", ledger.Terminal(service, "T1"), "X", Action::Add, 1, {}}});
     }
     const Run run = Sync(c.onRoster ? "A,Ann,\nX,Xi,\n" : "A,Ann,\n");
     EXPECT_EQ(run.lost, 1);
@@ -372,7 +368,7 @@ TEST_F(SyncAnswers, APersonMaybeHeldIsSettledByTheCodesGiven) {
     EXPECT_EQ(run.after.maybeHeld > 0, c.maybeAfter);
     EXPECT_EQ(run.inLine, c.inLine);
     EXPECT_EQ(run.left, 0);
-    EXPECT_EQ(Sent("facepad/adduser"),
+    EXPECT_EQ(simulator.Requests("facepad/adduser").size(),
               (c.held ? 1U : 0U) + 1U + (c.onRoster && !c.held && c.absentCode ? 1U : 0U))
         << "A, and X only when the terminal said it lacks X";
     simulator.ClearJournal();
@@ -385,9 +381,9 @@ TEST_F(SyncAnswers, APersonMaybeHeldIsSettledByTheCodesGiven) {
 TEST_F(SyncAnswers, AnAnswerAfterItsRequestWasGivenUpOnIsHeard) {
   simulator.AddFault(Fault::Delayed(std::chrono::seconds(6)).On("facepad/adduser").Times(1));
   settings.waitSeconds = 1;
-  timeoutSeconds = 1;
+  globals.timeoutSeconds = 1;
   EXPECT_EQ(Sync("A,Ann,\n").unanswered, 1) << "the add timed out, and may still come";
-  timeoutSeconds = 30;
+  globals.timeoutSeconds = 30;
   settings.prune.prune = true;
   settings.absentCodes = {"102"};
   const Run givenUp = Sync("B,Bo,\n");
@@ -407,7 +403,7 @@ TEST_F(SyncAnswers, ARequestRefusedAsTooLargeNeedsAPerson) {
   FacepadSim::SimulatorOptions small;
   small.maxBody = 8192;
   const FacepadSim::FacepadSimulator service(small);
-  port = service.Port();
+  globals.port = service.Port();
   WriteFile(folder / "big.png", std::string("\x89PNG\r\n\x1A\n", 8) + std::string(20000, 'p'));
   const Run run = Sync("A,Ann,big.png\nB,Bo,\n");
   EXPECT_EQ(run.tooLarge, 1);
@@ -436,7 +432,7 @@ TEST_F(SyncAnswers, ABusyServiceIsSentToAtItsPace) {
   FacepadSim::SimulatorOptions options;
   options.maxConnections = 8;
   const FacepadSim::FacepadSimulator busy(options);
-  port = busy.Port();
+  globals.port = busy.Port();
   settings.jobs = 64;
   std::string rows;
   for (int i = 0; i < 300; ++i) rows += "P" + std::to_string(i) + ",N,\n";
