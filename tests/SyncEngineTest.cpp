@@ -389,9 +389,8 @@ TEST_F(SyncAnswers, AnAnswerAfterItsRequestWasGivenUpOnIsHeard) {
   const Run givenUp = Sync("B,Bo,\n");
   EXPECT_EQ(givenUp.lost, 1);
   EXPECT_TRUE(givenUp.inLine) << "A is not held yet";
-  for (int i = 0; i < 200 && !simulator.Model().FindPerson("T1", "A"); ++i) {
+  for (int i = 0; i < 200 && !simulator.Model().FindPerson("T1", "A"); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
   ASSERT_TRUE(simulator.Model().FindPerson("T1", "A").has_value()) << "the add, carried out late";
   EXPECT_TRUE(Sync("B,Bo,\n").inLine);
   EXPECT_FALSE(simulator.Model().FindPerson("T1", "A").has_value());
