@@ -91,6 +91,7 @@ class Campaign {
 
   Finished BrokenRun(Break how) {
     const double at = std::uniform_real_distribution<double>(0.1, 0.8)(m_random);
+    const auto hang = 1000ms + static_cast<int>(at * 600) * 1ms;  // a poll, past the time-out
     switch (how) {
       case Break::Kill:
       case Break::Term:
@@ -99,9 +100,7 @@ class Campaign {
           m_simulator.AddFault(Fault::Delayed(20ms).On(path).Times(100000));
         return Sync("--jobs 2", at, std::array{"KILL", "TERM", "INT"}[static_cast<int>(how)]);
       case Break::HungPoll:  // past the run's time-out: the results it takes are lost
-        m_simulator.AddFault(Fault::Delayed(1000ms + static_cast<int>(at * 600) * 1ms)
-                                 .On("facepad/getresult")
-                                 .Times(1));
+        m_simulator.AddFault(Fault::Delayed(hang).On("facepad/getresult").Times(1));
         return Sync("--timeout 0.5 --wait 0.5");
       case Break::Refused:
         m_simulator.AddFault(Fault::Answer(500).On(AWrite()).Times(Draw(1, 5)));
