@@ -106,9 +106,14 @@ TEST(SyncPlan, JoinsTheRosterWithTheLedger) {
   }
 }
 
-TEST(SyncRoster, RefusesWhatIsNotARosterAndFlagsBadRows) {
+// Rosters read against a ledger in the test's own folder.
+class SyncRoster : public ::testing::Test {
+ protected:
   TemporaryFolder folder;
-  Ledger ledger(folder / "ledger.db", false);
+  Ledger ledger{folder / "ledger.db", false};
+};
+
+TEST_F(SyncRoster, RefusesWhatIsNotARosterAndFlagsBadRows) {
   const std::string resume = "certnum,name,outcome,detail\nA,Ann,failed,x\n";
   EXPECT_TRUE(Has(Refusal<InputError>([&] { ReadRoster(ledger, folder, resume); }),
                   "give the original roster"));
@@ -455,9 +460,7 @@ TEST_F(SyncAnswers, TwoServicesAtOnce) {
 
 // A row is read whole up to the line limit, a multi-byte character across
 // it included, and is a bad row beyond it: never sent with fields it lacks.
-TEST(SyncRoster, RowsAtTheLineLimitAreReadWhole) {
-  TemporaryFolder folder;
-  Ledger ledger(folder / "ledger.db", false);
+TEST_F(SyncRoster, RowsAtTheLineLimitAreReadWhole) {
   for (const std::size_t length :
        {kLongestLine - 2, kLongestLine - 1, kLongestLine, kLongestLine + 1, kLongestLine + 2}) {
     SCOPED_TRACE(length);
@@ -474,9 +477,7 @@ TEST(SyncRoster, RowsAtTheLineLimitAreReadWhole) {
 
 // A photo is hashed again when it changed, even when a copy kept its size
 // and modification time.
-TEST(SyncRoster, NoticesAPhotoReplacedInPlace) {
-  TemporaryFolder folder;
-  Ledger ledger(folder / "ledger.db", false);
+TEST_F(SyncRoster, NoticesAPhotoReplacedInPlace) {
   const std::string png("\x89PNG\r\n\x1A\n", 8);
   WriteFile(folder / "face.png", png + std::string(100, 'a'));
   const auto modified = std::filesystem::last_write_time(folder / "face.png");
