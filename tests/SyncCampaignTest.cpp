@@ -21,6 +21,7 @@
 #include <set>
 
 #include "FacepadSimulator.h"
+#include "Json.h"
 #include "Subprocess.h"
 
 namespace {
@@ -57,22 +58,17 @@ class Campaign {
     const int signalled = how == Break::Term ? 143 : how == Break::Int ? 130 : -1;
     EXPECT_TRUE(signalled < 0 || broken.exitCode == signalled || broken.exitCode == 0)
         << broken.err;
-    const std::vector<Person> addedBefore = m_lastAdds;
+    const std::set<Person> addedBefore(m_lastAdds.begin(), m_lastAdds.end());
     if (Draw(0, 1) == 1) ChangeRoster();  // before the results lost are settled
-    Sync({"--plan"});
-    for (int run = 0;; ++run) {
-      const Finished again = Sync({});
-      if (run == 0 && broken.exitCode == signalled) {
-        for (const Person& add : m_lastAdds) {
-          if (std::count(addedBefore.begin(), addedBefore.end(), add) > 0) ++m_doubleAdds;
-        }
-      }
-      if (again.exitCode == 0) break;
-      if (run == 4) {
-        ++m_unconverged;
-        ADD_FAILURE() << "no convergence in five runs\n" << again.out << again.err;
-        break;
-      }
+    Sync("--plan");
+    Finished again = Sync("");
+    if (broken.exitCode == signalled) {
+      for (const Person& add : m_lastAdds) m_doubleAdds += static_cast<int>(addedBefore.count(add));
+    }
+    for (int run = 1; run < 5 && again.exitCode != 0; ++run) again = Sync("");
+    if (again.exitCode != 0) {
+      ++m_unconverged;
+      ADD_FAILURE() << "no convergence in five runs\n" << again.out << again.err;
     }
     EXPECT_EQ(m_wrongExits + m_doubleAdds, 0);
   }
@@ -95,47 +91,43 @@ class Campaign {
 
   Finished BrokenRun(Break how) {
     const double at = std::uniform_real_distribution<double>(0.1, 0.8)(m_random);
+    const auto hang = 1000ms + static_cast<int>(at * 600) * 1ms;  // a poll, past the time-out
     switch (how) {
       case Break::Kill:
       case Break::Term:
       case Break::Int:  // part-way through a slowed run
-        for (const char* path : {"facepad/adduser", "facepad/setuser", "facepad/deluser"}) {
+        for (const char* path : {"facepad/adduser", "facepad/setuser", "facepad/deluser"})
           m_simulator.AddFault(Fault::Delayed(20ms).On(path).Times(100000));
-        }
-        return Sync({"--jobs", "2"}, at, std::array{"KILL", "TERM", "INT"}[static_cast<int>(how)]);
+        return Sync("--jobs 2", at, std::array{"KILL", "TERM", "INT"}[static_cast<int>(how)]);
       case Break::HungPoll:  // past the run's time-out: the results it takes are lost
-        m_simulator.AddFault(Fault::Delayed(1000ms + static_cast<int>(at * 600) * 1ms)
-                                 .On("facepad/getresult")
-                                 .Times(1));
-        return Sync({"--timeout", "0.5", "--wait", "0.5"});
+        m_simulator.AddFault(Fault::Delayed(hang).On("facepad/getresult").Times(1));
+        return Sync("--timeout 0.5 --wait 0.5");
       case Break::Refused:
         m_simulator.AddFault(Fault::Answer(500).On(AWrite()).Times(Draw(1, 5)));
-        return Sync({});
+        return Sync("");
       case Break::Closed:  // as a busy service closes connections, unanswered
         m_simulator.AddFault(Fault::CloseConnection().On(AWrite()).Times(Draw(1, 40)));
-        return Sync({"--jobs", "8"});
+        return Sync("--jobs 8");
       case Break::TimedOut:  // carried out after the post timed out
         m_simulator.AddFault(Fault::Delayed(700ms).On(AWrite()).Times(Draw(1, 12)));
-        return Sync({"--timeout", "0.3"});
+        return Sync("--timeout 0.3");
       case Break::ResultsTaken:  // by another client, once the run has ended
-        return Sync({"--wait", "0"});
+        return Sync("--wait 0");
       case Break::None:
         break;
     }
-    return Sync({});
+    return Sync("");
   }
 
   // facepadctl sync over both terminals with every code the simulator gives.
   // An exit 0 is checked against the terminals; adds of persons a terminal
   // already held are counted.
-  Finished Sync(const std::vector<std::string>& extra, double interruptAfter = 0,
-                const char* signal = "INT") {
+  Finished Sync(const std::string& extra, double interruptAfter = 0, const char* signal = "INT") {
     WriteRoster();
-    std::vector<std::string> arguments =
+    const std::vector<std::string> arguments =
         Words("--port " + std::to_string(m_simulator.Port()) + " sync " + m_dir / "roster.csv" +
               " --sn T1 --sn T2 --prune --held-code 101 --absent-code 102 --ledger " +
-              m_dir / "ledger.db");
-    arguments.insert(arguments.end(), extra.begin(), extra.end());
+              m_dir / "ledger.db " + extra);
     std::set<Person> heldBefore;
     for (const char* sn : {"T1", "T2"}) {
       for (const auto& [certnum, name] : Held(sn)) heldBefore.emplace(sn, certnum);
@@ -160,21 +152,18 @@ class Campaign {
 
   // Names and photos as the roster gives them, and no one else.
   bool TerminalsHoldTheRoster() {
+    const int orphansBefore = m_orphans;
     bool exact = true;
     for (const char* sn : {"T1", "T2"}) {
       const std::map<std::string, std::string> held = Held(sn);
-      for (const auto& [certnum, name] : held) {
-        if (m_roster.count(certnum) > 0) continue;
-        ++m_orphans;
-        exact = false;
-      }
+      for (const auto& [certnum, name] : held) m_orphans += m_roster.count(certnum) == 0 ? 1 : 0;
       for (const auto& [certnum, person] : m_roster) {
         const auto found = held.find(certnum);
         exact = exact && found != held.end() && found->second == person.first &&
                 (person.second < 0 || Photo(sn, certnum) == ReadFile(kPhotos[person.second]));
       }
     }
-    return exact;
+    return exact && m_orphans == orphansBefore;
   }
 
   // certnum -> name of the persons a terminal holds.
@@ -184,8 +173,8 @@ class Campaign {
       const auto page =
           m_admin.Get("/admin/persons?sn=" + sn + "&limit=200&offset=" + std::to_string(offset));
       if (!page || page->status != 200) throw std::runtime_error("the admin API did not answer");
-      json_object* document = json_tokener_parse(page->body.c_str());
-      json_object* persons = json_object_object_get(document, "persons");
+      const FacepadSim::JsonPtr document = FacepadSim::ParseWholeJson(page->body);
+      json_object* persons = json_object_object_get(document.get(), "persons");
       const std::size_t count = json_object_array_length(persons);
       for (std::size_t i = 0; i < count; ++i) {
         json_object* person = json_object_array_get_idx(persons, i);
@@ -193,7 +182,6 @@ class Campaign {
         held[json_object_get_string(json_object_object_get(person, "certnum"))] =
             json_object_get_string(json_object_object_get(fields, "name"));
       }
-      json_object_put(document);
       if (count < 200) return held;
     }
   }
@@ -204,22 +192,17 @@ class Campaign {
   }
 
   void NewPerson() {
-    ++m_lastPerson;
-    m_roster["C-" + std::to_string(m_lastPerson)] = {"P" + std::to_string(m_lastPerson),
-                                                     Draw(-1, 1)};
+    const std::string number = std::to_string(++m_lastPerson);
+    m_roster["C-" + number] = {"P" + number, Draw(-1, 1)};
   }
 
   // Some leave, some are renamed, some get another photo (or none), some come.
   void ChangeRoster() {
     for (auto it = m_roster.begin(); it != m_roster.end();) {
-      const int draw = Draw(0, 99);
-      if (draw < 5) {
-        it = m_roster.erase(it);
-        continue;
-      }
+      const int draw = Draw(0, 99);  // below 5: leaves, below 12: renamed, above 95: photo
       if (draw < 12) it->second.first += "'";
       if (draw > 95) it->second.second = (it->second.second + 2) % 3 - 1;
-      ++it;
+      it = draw < 5 ? m_roster.erase(it) : std::next(it);
     }
     for (int i = Draw(0, 4); i > 0; --i) NewPerson();
   }
