@@ -23,11 +23,17 @@ struct Finished {
 Finished RunToEnd(const std::string& program, const std::vector<std::string>& arguments,
                   double interruptAfterSeconds = 0, const char* signal = "INT");
 
-// Each line of --json output as its top-level members, in text (a nested
-// object or array as its JSON text); a line that is not one JSON object in
+// Each line of --json output as its top-level members, in text (a string as
+// itself, any other value as its JSON text); a line that is not one JSON object in
 // valid UTF-8, as a strict reader takes it, as no member at all.
 using JsonFields = std::map<std::string, std::string>;
 std::vector<JsonFields> JsonLines(const std::string& out);
+
+// The last line of its --json output as JsonLines reads it; no member when there is none.
+inline JsonFields LastJson(const Finished& finished) {
+  const std::vector<JsonFields> lines = JsonLines(finished.out);
+  return lines.empty() ? JsonFields{} : lines.back();
+}
 
 // Whether each line of `out` is a JSON object with members, as JsonLines reads it.
 inline bool JsonLinesValid(const std::string& out) {
