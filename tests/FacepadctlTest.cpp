@@ -18,10 +18,7 @@
 using namespace std::chrono_literals;
 using FacepadSim::Fault;
 
-namespace {
 const std::string kPhoto = ZR_SOURCE_DIR "/demo/photos/ann.png";
-using Fields = JsonFields;
-}  // namespace
 
 class FacepadctlTool : public ::testing::Test {
  protected:
@@ -35,34 +32,32 @@ class FacepadctlTool : public ::testing::Test {
     return RunToEnd(FACEPADCTL_PATH, Arguments(arguments), interruptAfter, signal);
   }
   // The last line of --json output.
-  Fields CtlJson(std::vector<std::string> arguments) const {
+  JsonFields CtlJson(std::vector<std::string> arguments) const {
     arguments.insert(arguments.begin(), "--json");
-    const std::vector<Fields> lines = JsonLines(Ctl(arguments).out);
-    return lines.empty() ? Fields{} : lines.back();
+    return LastJson(Ctl(arguments));
   }
   FacepadSim::FacepadSimulator simulator;
   TemporaryFolder dir;
 };
 
 TEST_F(FacepadctlTool, EverySubcommandReportsAcceptedAndRefused) {
-  const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{"available"}, "facepad/active"},
-      {{"bind", "--sn", "T1", "--channel", "2", "--ip", "10.0.0.1", "--device-port", "80"},
-       "facepad/binding"},
-      {{"status", "--sn", "T1"}, "facepad/getterminalstatus"},
-      {{"add-user", "--sn", "T1", "--id", "a1", "--field", "certnum=C1", "--photo", kPhoto},
-       "facepad/adduser"},
-      {{"set-user", "--sn", "T1", "--field", "certnum=C1"}, "facepad/setuser"},
-      {{"set-photo", "--sn", "T1", "--certnum", "C1", "--photo", kPhoto}, "facepad/setfacepic"},
-      {{"del-user", "--sn", "T1", "--certnum", "C1"}, "facepad/deluser"},
-      {{"activate", "--sn", "T1", "--username", "op", "--password", "pw"}, "facepad/active"},
-      {{"activation-status", "--sn", "T1"}, "facepad/activationstatus"},
-      {{"control", "--sn", "T1"}, "facepad/controldevice"},
-      {{"set-listen-port", "--listen-port", "10004", "--reset", "1"}, "facepad/setport"},
-      {{"unbind", "--sn", "T1"}, "facepad/unbinding"},
+  const std::pair<std::string, std::string> cases[] = {
+      {"available", "facepad/active"},
+      {"bind --sn T1 --channel 2 --ip 10.0.0.1 --device-port 80", "facepad/binding"},
+      {"status --sn T1", "facepad/getterminalstatus"},
+      {"add-user --sn T1 --id a1 --field certnum=C1 --photo " + kPhoto, "facepad/adduser"},
+      {"set-user --sn T1 --field certnum=C1", "facepad/setuser"},
+      {"set-photo --sn T1 --certnum C1 --photo " + kPhoto, "facepad/setfacepic"},
+      {"del-user --sn T1 --certnum C1", "facepad/deluser"},
+      {"activate --sn T1 --username op --password pw", "facepad/active"},
+      {"activation-status --sn T1", "facepad/activationstatus"},
+      {"control --sn T1", "facepad/controldevice"},
+      {"set-listen-port --listen-port 10004 --reset 1", "facepad/setport"},
+      {"unbind --sn T1", "facepad/unbinding"},
   };
-  for (const auto& [arguments, path] : cases) {
-    Fields line = CtlJson(arguments);
+  for (const auto& [command, path] : cases) {
+    const std::vector<std::string> arguments = Words(command);
+    JsonFields line = CtlJson(arguments);
     EXPECT_EQ(line["command"], arguments[0]);
     EXPECT_TRUE(line["outcome"] == "ok" || line["outcome"] == "accepted") << arguments[0];
     EXPECT_TRUE(arguments[0] != "add-user" || line["id"] == "a1");
@@ -106,7 +101,7 @@ TEST_F(FacepadctlTool, FailuresSayWhatHappened) {
     arguments.insert(arguments.begin(), "--json");
     const Finished finished = RunToEnd(FACEPADCTL_PATH, arguments);
     EXPECT_EQ(finished.exitCode, 1) << says;
-    Fields line = JsonLines(finished.out).at(0);
+    JsonFields line = JsonLines(finished.out).at(0);
     EXPECT_EQ(line["outcome"], outcome);
     EXPECT_TRUE(Has(line["detail"], says)) << line["detail"];
   }
@@ -115,7 +110,7 @@ TEST_F(FacepadctlTool, FailuresSayWhatHappened) {
 TEST_F(FacepadctlTool, WaitReportsTheResultOrWhyThereIsNoneAndInterruptionsSaySo) {
   simulator.Model().QueueResult("T1", "other", "105");  // another client's: left alone
   const auto start = std::chrono::steady_clock::now();
-  Fields line = CtlJson({"add-user", "--sn", "T1", "--field", "certnum=C9", "--wait", "10"});
+  JsonFields line = CtlJson({"add-user", "--sn", "T1", "--field", "certnum=C9", "--wait", "10"});
   EXPECT_LT(std::chrono::steady_clock::now() - start, 5s) << "the first poll comes at once";
   EXPECT_EQ(line["outcome"], "done");
   EXPECT_EQ(line["result"], "0");
@@ -132,7 +127,7 @@ TEST_F(FacepadctlTool, WaitReportsTheResultOrWhyThereIsNoneAndInterruptionsSaySo
   // An interruption says so and exits with 128 plus the signal.
   const Finished waiting = Ctl({"--json", "control", "--sn", "T1", "--wait", "30"}, 1);
   EXPECT_EQ(waiting.exitCode, 130);
-  EXPECT_EQ(JsonLines(waiting.out).back()["outcome"], "interrupted");
+  EXPECT_EQ(LastJson(waiting)["outcome"], "interrupted");
   const Finished watching = Ctl({"watch"}, 1, "TERM");
   EXPECT_EQ(watching.exitCode, 143);
   EXPECT_TRUE(Has(watching.err, "interrupted"));
@@ -168,9 +163,8 @@ TEST_F(FacepadctlTool, WhatTheServiceSaysCannotForgeALine) {
       {R"(bad\xff\xfeid)", R"(bad\\xff\\xfeid)"}};
   for (const bool json : {false, true}) {
     for (const auto& id : ids) simulator.Model().QueueResult("T1", id.first, "105");
-    std::vector<std::string> arguments = {"watch", "--count", std::to_string(ids.size())};
-    if (json) arguments.insert(arguments.begin(), "--json");
-    const Finished watch = Ctl(arguments);
+    const Finished watch = Ctl(
+        Words((json ? "--json watch --count " : "watch --count ") + std::to_string(ids.size())));
     EXPECT_EQ(watch.exitCode, 0);
     EXPECT_EQ(std::count(watch.out.begin(), watch.out.end(), '\n'), 5) << watch.out;
     EXPECT_EQ(watch.out.find('\x1b'), std::string::npos);
@@ -181,7 +175,7 @@ TEST_F(FacepadctlTool, WhatTheServiceSaysCannotForgeALine) {
     }
     EXPECT_TRUE(JsonLinesValid(watch.out)) << watch.out;
     std::set<std::string> read;  // the id as a reader gets it, and whether it was escaped
-    for (Fields& line : JsonLines(watch.out)) {
+    for (JsonFields& line : JsonLines(watch.out)) {
       read.insert(line["id"] + "|" + line["escaped"]);
       EXPECT_EQ(line["sn"] + " " + line["result"] + " " + std::to_string(line["time"].size() > 8),
                 "T1 105 1");
@@ -196,43 +190,39 @@ TEST_F(FacepadctlTool, UsageAndDataErrorsSayWhatWasWrong) {
   WriteFile(dir / "twice.csv", "certnum,name,name\nC1,Ann,Ann\n");
   WriteFile(dir / "person.json", R"({"certnum":"C1","nmae":"Ann"})");
   // The exit code, a word of what is said, and the arguments.
-  const std::tuple<int, const char*, std::vector<std::string>> cases[] = {
-      {2, "no command", {}},
-      {2, "did you mean 'bind'", {"biind"}},
-      {2, "did you mean 'add-user'", {"add-usr", "--sn", "T1"}},
-      {2, "did you mean '--sn'", {"status", "-sn", "T1"}},
-      {2, "status needs --sn", {"status"}},
-      {2, "--sn needs a value", {"status", "--sn"}},
-      {2, "--sn is given more than once", {"status", "--sn", "T1", "--sn", "T2"}},
-      {2, "'extra' was not expected", {"status", "--sn", "T1", "extra"}},
-      {2, "the port with --port", {"--host", "http://127.0.0.1", "available"}},
-      {2, "the port with --port", {"--host", "127.0.0.1:10003", "available"}},
-      {2, "a bracketed IPv6 address", {"--host", "127.0.0.1#", "--port", "1", "available"}},
-      {2, "a bracketed IPv6 address", {"--host", "u@127.0.0.1", "available"}},
-      {2,
-       "--field certnum is given twice",
-       {"add-user", "--sn", "T1", "--field", "certnum=C1", "--field", "certnum=C2"}},
-      {2, "certnum, name", {"add-user", "--sn", "T1", "--field", "nmae=Ann"}},
-      {1, "no certnum", {"add-user", "--sn", "T1", "--field", "name=Ann"}},
-      {2, "did you mean '--port'", {"--prot", "1", "status", "--sn", "T1"}},
-      {2, "1 to 65535", {"--port", "70000", "available"}},
-      {2, "the ledger remembers", {"import", "-", "--sn", "T1", "--failures", "x.csv"}},
-      {2, "--resume is gone", {"import", "-", "--sn", "T1", "--resume", "x.csv"}},
-      {2, "--sn", {"sync", dir / "typo.csv"}},
-      {2, "given twice", {"sync", dir / "typo.csv", "--sn", "T1", "--sn", "T1"}},
-      {2,
-       "a code means one thing",
-       {"sync", dir / "typo.csv", "--sn", "T1", "--held-code", "7", "--done-code", "7"}},
-      {1,
-       "not a JPEG or PNG",
-       {"add-user", "--sn", "T1", "--field", "certnum=C1", "--photo", dir / "note.txt"}},
-      {1, "nmae", {"add-user", "--sn", "T1", "--person", dir / "person.json"}},
-      {1, "certnum, name", {"sync", dir / "typo.csv", "--sn", "T1", "--ledger", dir / "l.db"}},
-      {1, "twice", {"import", dir / "twice.csv", "--sn", "T1", "--ledger", dir / "l.db"}},
-      {1, "not a file", {"sync", dir / "typo.csv", "--sn", "T1", "--ledger", dir.Path()}},
+  const std::tuple<int, const char*, std::string> cases[] = {
+      {2, "no command", ""},
+      {2, "did you mean 'bind'", "biind"},
+      {2, "did you mean 'add-user'", "add-usr --sn T1"},
+      {2, "did you mean '--sn'", "status -sn T1"},
+      {2, "status needs --sn", "status"},
+      {2, "--sn needs a value", "status --sn"},
+      {2, "--sn is given more than once", "status --sn T1 --sn T2"},
+      {2, "'extra' was not expected", "status --sn T1 extra"},
+      {2, "the port with --port", "--host http://127.0.0.1 available"},
+      {2, "the port with --port", "--host 127.0.0.1:10003 available"},
+      {2, "a bracketed IPv6 address", "--host 127.0.0.1# --port 1 available"},
+      {2, "a bracketed IPv6 address", "--host u@127.0.0.1 available"},
+      {2, "--field certnum is given twice",
+       "add-user --sn T1 --field certnum=C1 --field certnum=C2"},
+      {2, "certnum, name", "add-user --sn T1 --field nmae=Ann"},
+      {1, "no certnum", "add-user --sn T1 --field name=Ann"},
+      {2, "did you mean '--port'", "--prot 1 status --sn T1"},
+      {2, "1 to 65535", "--port 70000 available"},
+      {2, "the ledger remembers", "import - --sn T1 --failures x.csv"},
+      {2, "--resume is gone", "import - --sn T1 --resume x.csv"},
+      {2, "--sn", "sync " + dir / "typo.csv"},
+      {2, "given twice", "sync " + dir / "typo.csv" + " --sn T1 --sn T1"},
+      {2, "a code means one thing",
+       "sync " + dir / "typo.csv" + " --sn T1 --held-code 7 --done-code 7"},
+      {1, "not a JPEG or PNG", "add-user --sn T1 --field certnum=C1 --photo " + dir / "note.txt"},
+      {1, "nmae", "add-user --sn T1 --person " + dir / "person.json"},
+      {1, "certnum, name", "sync " + dir / "typo.csv" + " --sn T1 --ledger " + dir / "l.db"},
+      {1, "twice", "import " + dir / "twice.csv" + " --sn T1 --ledger " + dir / "l.db"},
+      {1, "not a file", "sync " + dir / "typo.csv" + " --sn T1 --ledger " + dir.Path()},
   };
-  for (const auto& [exitCode, says, arguments] : cases) {
-    const Finished finished = Ctl(arguments);
+  for (const auto& [exitCode, says, command] : cases) {
+    const Finished finished = Ctl(Words(command));
     EXPECT_EQ(finished.exitCode, exitCode) << says;
     EXPECT_TRUE(Has(finished.err, says)) << finished.err;
     EXPECT_FALSE(Has(finished.err, "Options:")) << "no usage banner: " << finished.err;
