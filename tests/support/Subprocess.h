@@ -38,15 +38,13 @@ inline JsonFields LastJson(const Finished& finished) {
 // Whether each line of `out` is a JSON object with members, as JsonLines reads it.
 inline bool JsonLinesValid(const std::string& out) {
   const std::vector<JsonFields> lines = JsonLines(out);
-  return std::all_of(lines.begin(), lines.end(),
-                     [](const JsonFields& line) { return !line.empty(); });
+  return std::all_of(lines.begin(), lines.end(), [](const auto& line) { return !line.empty(); });
 }
 
 // The bytes of a file; empty when it cannot be read.
 inline std::string ReadFile(const std::string& path) {
-  std::ostringstream text;
-  text << std::ifstream(path, std::ios::binary).rdbuf();
-  return text.str();
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
 inline void WriteFile(const std::string& path, const std::string& text) {
