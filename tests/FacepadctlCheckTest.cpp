@@ -11,6 +11,7 @@
 #include "Subprocess.h"
 
 using FacepadSim::FacepadSimulator;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -27,9 +28,8 @@ std::map<std::string, std::string> Verdicts(const JsonFields& report) {
   std::map<std::string, std::string> verdicts;
   const std::string steps = report.count("steps") > 0 ? report.at("steps") : "";
   const std::regex step(R"re("step":"([^"]*)","verdict":"([^"]*)")re");
-  for (std::sregex_iterator it(steps.begin(), steps.end(), step), end; it != end; ++it) {
+  for (std::sregex_iterator it(steps.begin(), steps.end(), step), end; it != end; ++it)
     verdicts[(*it)[1]] = (*it)[2];
-  }
   return verdicts;
 }
 
@@ -48,8 +48,7 @@ FacepadSim::SimulatorOptions Speaking(FacepadSim::Profile profile) {
 TEST(FacepadctlCheck, AConformingServiceGivesItsCodesAndTheSyncOptions) {
   const std::tuple<FacepadSim::SimulatorOptions, std::string, const char*> services[] = {
       {{}, "--held-code 101 --absent-code 102", "result 0 (done)"},
-      {Speaking({{{"0", "7"}, {"101", "31"}, {"102", "32"}},
-                 {{"facepad/adduser", std::chrono::milliseconds(50)}}}),
+      {Speaking({{{"0", "7"}, {"101", "31"}, {"102", "32"}}, {{"facepad/adduser", 50ms}}}),
        "--done-code 7 --held-code 31 --absent-code 32", "result 7 (done)"},
   };
   for (const auto& [options, syncOptions, doneLine] : services) {
@@ -63,9 +62,8 @@ TEST(FacepadctlCheck, AConformingServiceGivesItsCodesAndTheSyncOptions) {
     EXPECT_EQ(report.at("sync_options"), syncOptions);
     EXPECT_EQ(Verdicts(report).size(), 11U);
     EXPECT_EQ(simulator.Model().PersonCount("T1"), 0U) << "the test person is gone";
-    for (const char* path : {"facepad/binding", "facepad/setport", "facepad/controldevice"}) {
+    for (const char* path : {"facepad/binding", "facepad/setport", "facepad/controldevice"})
       EXPECT_TRUE(simulator.Requests(path).empty()) << path;
-    }
 
     WriteFile(dir / "roster.csv", "certnum,name\nA,Ann\nB,Bo\nC,Chen\n");
     const std::vector<std::string> sync =
@@ -130,8 +128,7 @@ TEST(FacepadctlCheck, TouchesNoOneElseAndCountsOthersResults) {
   EXPECT_TRUE(simulator.Model().FindPerson("T1", "REAL").has_value()) << "not deleted";
   EXPECT_GE(std::stoi(LastJson(held).at("others_results")), 4) << "three queued, and REAL's add";
 
-  simulator.AddFault(
-      FacepadSim::Fault::Delayed(std::chrono::milliseconds(3000)).On("facepad/setuser").Times(1));
+  simulator.AddFault(FacepadSim::Fault::Delayed(3s).On("facepad/setuser").Times(1));
   const Finished interrupted = Check(simulator, "", 2.5);  // during the update
   EXPECT_EQ(interrupted.exitCode, 130) << interrupted.err;
   EXPECT_EQ(LastJson(interrupted).at("conforms"), "false") << "what was not tried proves nothing";
