@@ -101,16 +101,15 @@ TEST(Photo, OnlyRegularFilesWithinTheLimitAreRead) {
       {dir + "/socket", "is a socket"},
       {dir + "/text.png", "is not a JPEG or PNG image"},
   };
-  for (const auto& entry : hostile) {
-    const std::string& path = entry.first;
-    std::vector<std::function<void()>> reads = {[&] { ReadPhoto(path, 64); }};
+  for (const auto& [path, says] : hostile) {
+    std::vector<std::function<void()>> reads = {[&p = path] { ReadPhoto(p, 64); }};
     if (path != dir + "/text.png") {  // a regular file whose bytes alone are wrong
-      reads.emplace_back([&] { StatPhoto(path, 64); });
-      reads.emplace_back([&] { ReadFile(path, 64); });
+      reads.emplace_back([&p = path] { StatPhoto(p, 64); });
+      reads.emplace_back([&p = path] { ReadFile(p, 64); });
     }
     for (const auto& read : reads) {
       const std::string message = Refusal<InputError>(read);
-      EXPECT_TRUE(Has(message, path) && Has(message, entry.second)) << message;
+      EXPECT_TRUE(Has(message, path) && Has(message, says)) << message;
     }
   }
 }
