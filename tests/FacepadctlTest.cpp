@@ -29,9 +29,7 @@ class FacepadctlTool : public ::testing::Test {
     return RunToEnd(FACEPADCTL_PATH, Words(arguments), interruptAfter, signal);
   }
   // The last line of --json output.
-  JsonFields CtlJson(const std::string& command) const {
-    return LastJson(Ctl("--json " + command));
-  }
+  JsonFields CtlJson(const std::string& args) const { return LastJson(Ctl("--json " + args)); }
   FacepadSim::FacepadSimulator simulator;
   TemporaryFolder dir;
 };
