@@ -2,9 +2,8 @@
 // deviate, and that speak another service's codes: each verdict, the codes
 // and sync options it learns, and what it leaves on the terminal.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
-#include <fstream>
+#include <filesystem>
 #include <regex>
 
 #include "FacepadSimulator.h"
@@ -12,21 +11,16 @@
 #include "Subprocess.h"
 
 using FacepadSim::FacepadSimulator;
+using namespace std::chrono_literals;
 
 namespace {
 
 // check --json against `simulator`, with `extra` arguments.
-Finished Check(const FacepadSimulator& simulator, const std::vector<std::string>& extra = {},
+Finished Check(const FacepadSimulator& simulator, const std::string& extra = "",
                double interruptAfter = 0) {
-  std::vector<std::string> arguments =
-      Words("--port " + std::to_string(simulator.Port()) + " --json check --sn T1 --wait 3");
-  arguments.insert(arguments.end(), extra.begin(), extra.end());
-  return RunToEnd(FACEPADCTL_PATH, arguments, interruptAfter);
-}
-
-JsonFields Report(const Finished& finished) {
-  const std::vector<JsonFields> lines = JsonLines(finished.out);
-  return lines.empty() ? JsonFields{} : lines.back();
+  const std::string port = std::to_string(simulator.Port());
+  const std::string command = "--port " + port + " --json check --sn T1 --wait 3 " + extra;
+  return RunToEnd(FACEPADCTL_PATH, Words(command), interruptAfter);
 }
 
 // "step: verdict" for each step of a report, its steps written in that order.
@@ -34,16 +28,15 @@ std::map<std::string, std::string> Verdicts(const JsonFields& report) {
   std::map<std::string, std::string> verdicts;
   const std::string steps = report.count("steps") > 0 ? report.at("steps") : "";
   const std::regex step(R"re("step":"([^"]*)","verdict":"([^"]*)")re");
-  for (std::sregex_iterator it(steps.begin(), steps.end(), step), end; it != end; ++it) {
+  for (std::sregex_iterator it(steps.begin(), steps.end(), step), end; it != end; ++it)
     verdicts[(*it)[1]] = (*it)[2];
-  }
   return verdicts;
 }
 
-FacepadSim::SimulatorOptions SpeakingCodes(const char* done, const char* held, const char* absent) {
+// Options for a simulator that speaks `profile`.
+FacepadSim::SimulatorOptions Speaking(FacepadSim::Profile profile) {
   FacepadSim::SimulatorOptions options;
-  options.profile.codes = {{"0", done}, {"101", held}, {"102", absent}};
-  options.profile.answerTimes = {{"facepad/adduser", std::chrono::milliseconds(50)}};
+  options.profile = std::move(profile);
   return options;
 }
 
@@ -55,23 +48,22 @@ FacepadSim::SimulatorOptions SpeakingCodes(const char* done, const char* held, c
 TEST(FacepadctlCheck, AConformingServiceGivesItsCodesAndTheSyncOptions) {
   const std::tuple<FacepadSim::SimulatorOptions, std::string, const char*> services[] = {
       {{}, "--held-code 101 --absent-code 102", "result 0 (done)"},
-      {SpeakingCodes("7", "31", "32"), "--done-code 7 --held-code 31 --absent-code 32",
-       "result 7 (done)"},
+      {Speaking({{{"0", "7"}, {"101", "31"}, {"102", "32"}}, {{"facepad/adduser", 50ms}}}),
+       "--done-code 7 --held-code 31 --absent-code 32", "result 7 (done)"},
   };
   for (const auto& [options, syncOptions, doneLine] : services) {
     SCOPED_TRACE(syncOptions);
     const FacepadSimulator simulator(options);
     const TemporaryFolder dir;
-    const Finished finished = Check(simulator, {"--record", dir / "check.jsonl"});
+    const Finished finished = Check(simulator, "--record " + dir / "check.jsonl");
     EXPECT_EQ(finished.exitCode, 0) << finished.out << finished.err;
-    const JsonFields report = Report(finished);
+    const JsonFields report = LastJson(finished);
     EXPECT_EQ(report.at("conforms"), "true");
     EXPECT_EQ(report.at("sync_options"), syncOptions);
     EXPECT_EQ(Verdicts(report).size(), 11U);
     EXPECT_EQ(simulator.Model().PersonCount("T1"), 0U) << "the test person is gone";
-    for (const char* path : {"facepad/binding", "facepad/setport", "facepad/controldevice"}) {
+    for (const char* path : {"facepad/binding", "facepad/setport", "facepad/controldevice"})
       EXPECT_TRUE(simulator.Requests(path).empty()) << path;
-    }
 
     WriteFile(dir / "roster.csv", "certnum,name\nA,Ann\nB,Bo\nC,Chen\n");
     const std::vector<std::string> sync =
@@ -85,13 +77,11 @@ TEST(FacepadctlCheck, AConformingServiceGivesItsCodesAndTheSyncOptions) {
     EXPECT_EQ(pruned.exitCode, 0) << pruned.out << pruned.err;
     EXPECT_EQ(simulator.Model().PersonCount("T1"), 2U);
 
-    struct stat status {};
-    ASSERT_EQ(stat((dir / "check.jsonl").c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 0777, 0600U);
+    EXPECT_EQ(std::filesystem::status(dir / "check.jsonl").permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     EXPECT_FALSE(Has(ReadFile(dir / "check.jsonl"), "iVBOR")) << "photos are elided";
-    FacepadSim::SimulatorOptions desk;
-    desk.profile = FacepadSim::ReadProfile(dir / "check.jsonl");
-    const JsonFields replayed = Report(Check(FacepadSimulator(desk)));
+    const FacepadSimulator desk(Speaking(FacepadSim::ReadProfile(dir / "check.jsonl")));
+    const JsonFields replayed = LastJson(Check(desk));
     EXPECT_EQ(replayed.at("sync_options"), syncOptions);
     const std::string times = replayed.at("answer_times");
     const std::string adduser = R"("facepad/adduser":{"median_ms":)";
@@ -104,12 +94,12 @@ TEST(FacepadctlCheck, AConformingServiceGivesItsCodesAndTheSyncOptions) {
 
 // One deviation a row: its step deviates with a reason, the others still run.
 TEST(FacepadctlCheck, EachDeviationIsNamedAndTheOtherStepsStillRun) {
-  const std::tuple<const char*, std::vector<std::string>, const char*> rows[] = {
-      {"facepad/getterminalstatus=500", {}, "terminal status"},
-      {"facepad/getresult=garbage", {}, "results channel"},
-      {"facepad/active=hang:3", {"--timeout", "1"}, "availability"},
-      {"facepad/setuser=close", {}, "update"},
-      {"facepad/adduser=200*1", {}, "add"},  // accepted, and no result ever comes
+  const std::tuple<const char*, const char*, const char*> rows[] = {
+      {"facepad/getterminalstatus=500", "", "terminal status"},
+      {"facepad/getresult=garbage", "", "results channel"},
+      {"facepad/active=hang:3", "--timeout 1", "availability"},
+      {"facepad/setuser=close", "", "update"},
+      {"facepad/adduser=200*1", "", "add"},  // accepted, and no result ever comes
   };
   for (const auto& [fault, extra, step] : rows) {
     SCOPED_TRACE(fault);
@@ -117,7 +107,7 @@ TEST(FacepadctlCheck, EachDeviationIsNamedAndTheOtherStepsStillRun) {
     simulator.AddFault(std::get<FacepadSim::Fault>(FacepadSim::ParseFault(fault)));
     const Finished finished = Check(simulator, extra);
     EXPECT_EQ(finished.exitCode, 1) << finished.err;
-    const std::map<std::string, std::string> verdicts = Verdicts(Report(finished));
+    const std::map<std::string, std::string> verdicts = Verdicts(LastJson(finished));
     EXPECT_EQ(verdicts.size(), 11U);
     EXPECT_EQ(verdicts.count(step) ? verdicts.at(step) : "", "deviates");
     EXPECT_EQ(verdicts.at("availability"),
@@ -132,17 +122,16 @@ TEST(FacepadctlCheck, TouchesNoOneElseAndCountsOthersResults) {
   FacepadSimulator simulator;
   simulator.Model().Handle("facepad/adduser", "SN=T1\tid=x\tdata={\"certnum\":\"REAL\"}");
   for (int i = 0; i < 3; ++i) simulator.Model().QueueResult("T9", "other" + std::to_string(i), "0");
-  const Finished held = Check(simulator, {"--certnum", "REAL"});
+  const Finished held = Check(simulator, "--certnum REAL");
   EXPECT_EQ(held.exitCode, 1);
   EXPECT_TRUE(Has(held.out, "held before the check")) << held.out;
   EXPECT_TRUE(simulator.Model().FindPerson("T1", "REAL").has_value()) << "not deleted";
-  EXPECT_GE(std::stoi(Report(held).at("others_results")), 4) << "three queued, and REAL's add";
+  EXPECT_GE(std::stoi(LastJson(held).at("others_results")), 4) << "three queued, and REAL's add";
 
-  simulator.AddFault(
-      FacepadSim::Fault::Delayed(std::chrono::milliseconds(3000)).On("facepad/setuser").Times(1));
-  const Finished interrupted = Check(simulator, {}, 2.5);  // during the update
+  simulator.AddFault(FacepadSim::Fault::Delayed(3s).On("facepad/setuser").Times(1));
+  const Finished interrupted = Check(simulator, "", 2.5);  // during the update
   EXPECT_EQ(interrupted.exitCode, 130) << interrupted.err;
-  EXPECT_EQ(Report(interrupted).at("conforms"), "false") << "what was not tried proves nothing";
+  EXPECT_EQ(LastJson(interrupted).at("conforms"), "false") << "what was not tried proves nothing";
   EXPECT_EQ(simulator.Model().PersonCount("T1"), 1U) << "only REAL is left";
 }
 

@@ -18,71 +18,60 @@
 using namespace std::chrono_literals;
 using FacepadSim::Fault;
 
-namespace {
 const std::string kPhoto = ZR_SOURCE_DIR "/demo/photos/ann.png";
-using Fields = JsonFields;
-}  // namespace
 
 class FacepadctlTool : public ::testing::Test {
  protected:
-  // The tool against this test's simulator.
-  std::vector<std::string> Arguments(std::vector<std::string> arguments) const {
-    arguments.insert(arguments.begin(), {"--port", std::to_string(simulator.Port())});
-    return arguments;
-  }
-  Finished Ctl(const std::vector<std::string>& arguments, double interruptAfter = 0,
+  // The tool against this test's simulator, with the words of `command` as its arguments.
+  Finished Ctl(const std::string& command, double interruptAfter = 0,
                const char* signal = "INT") const {
-    return RunToEnd(FACEPADCTL_PATH, Arguments(arguments), interruptAfter, signal);
+    const std::string arguments = "--port " + std::to_string(simulator.Port()) + " " + command;
+    return RunToEnd(FACEPADCTL_PATH, Words(arguments), interruptAfter, signal);
   }
   // The last line of --json output.
-  Fields CtlJson(std::vector<std::string> arguments) const {
-    arguments.insert(arguments.begin(), "--json");
-    const std::vector<Fields> lines = JsonLines(Ctl(arguments).out);
-    return lines.empty() ? Fields{} : lines.back();
-  }
+  JsonFields CtlJson(const std::string& args) const { return LastJson(Ctl("--json " + args)); }
   FacepadSim::FacepadSimulator simulator;
   TemporaryFolder dir;
 };
 
 TEST_F(FacepadctlTool, EverySubcommandReportsAcceptedAndRefused) {
-  const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{"available"}, "facepad/active"},
-      {{"bind", "--sn", "T1", "--channel", "2", "--ip", "10.0.0.1", "--device-port", "80"},
-       "facepad/binding"},
-      {{"status", "--sn", "T1"}, "facepad/getterminalstatus"},
-      {{"add-user", "--sn", "T1", "--id", "a1", "--field", "certnum=C1", "--photo", kPhoto},
-       "facepad/adduser"},
-      {{"set-user", "--sn", "T1", "--field", "certnum=C1"}, "facepad/setuser"},
-      {{"set-photo", "--sn", "T1", "--certnum", "C1", "--photo", kPhoto}, "facepad/setfacepic"},
-      {{"del-user", "--sn", "T1", "--certnum", "C1"}, "facepad/deluser"},
-      {{"activate", "--sn", "T1", "--username", "op", "--password", "pw"}, "facepad/active"},
-      {{"activation-status", "--sn", "T1"}, "facepad/activationstatus"},
-      {{"control", "--sn", "T1"}, "facepad/controldevice"},
-      {{"set-listen-port", "--listen-port", "10004", "--reset", "1"}, "facepad/setport"},
-      {{"unbind", "--sn", "T1"}, "facepad/unbinding"},
+  const std::pair<std::string, std::string> cases[] = {
+      {"available", "facepad/active"},
+      {"bind --sn T1 --channel 2 --ip 10.0.0.1 --device-port 80", "facepad/binding"},
+      {"status --sn T1", "facepad/getterminalstatus"},
+      {"add-user --sn T1 --id a1 --field certnum=C1 --photo " + kPhoto, "facepad/adduser"},
+      {"set-user --sn T1 --field certnum=C1", "facepad/setuser"},
+      {"set-photo --sn T1 --certnum C1 --photo " + kPhoto, "facepad/setfacepic"},
+      {"del-user --sn T1 --certnum C1", "facepad/deluser"},
+      {"activate --sn T1 --username op --password pw", "facepad/active"},
+      {"activation-status --sn T1", "facepad/activationstatus"},
+      {"control --sn T1", "facepad/controldevice"},
+      {"set-listen-port --listen-port 10004 --reset 1", "facepad/setport"},
+      {"unbind --sn T1", "facepad/unbinding"},
   };
-  for (const auto& [arguments, path] : cases) {
-    Fields line = CtlJson(arguments);
-    EXPECT_EQ(line["command"], arguments[0]);
-    EXPECT_TRUE(line["outcome"] == "ok" || line["outcome"] == "accepted") << arguments[0];
-    EXPECT_TRUE(arguments[0] != "add-user" || line["id"] == "a1");
-    if (arguments[0] == "set-photo") {  // both photos went out as the PNG's base64
+  for (const auto& [command, path] : cases) {
+    const std::string name = Words(command)[0];
+    JsonFields line = CtlJson(command);
+    EXPECT_EQ(line["command"], name);
+    EXPECT_TRUE(line["outcome"] == "ok" || line["outcome"] == "accepted") << name;
+    EXPECT_TRUE(name != "add-user" || line["id"] == "a1");
+    if (name == "set-photo") {  // both photos went out as the PNG's base64
       const auto person = simulator.Model().FindPerson("T1", "C1");
       ASSERT_TRUE(person.has_value());
       EXPECT_EQ(person->facepic.substr(0, 11), "iVBORw0KGgo");
       EXPECT_EQ(person->photo, person->facepic);
     }
     simulator.AddFault(Fault::Answer(500).On(path));
-    EXPECT_EQ(CtlJson(arguments)["outcome"], "refused") << arguments[0];
+    EXPECT_EQ(CtlJson(command)["outcome"], "refused") << name;
     simulator.ClearFaults();
   }
   simulator.AddFault(Fault::Answer(500));
-  const Finished refused = Ctl({"unbind", "--sn", "T1"});
+  const Finished refused = Ctl("unbind --sn T1");
   EXPECT_EQ(refused.exitCode, 1);
   EXPECT_TRUE(Has(refused.err, "status 500") && Has(refused.err, "-v")) << refused.err;
   EXPECT_EQ(refused.out, "") << "stdout holds only what succeeded";
   EXPECT_EQ(std::count(refused.err.begin(), refused.err.end(), '\n'), 1) << "no log without -v";
-  const Finished verbose = Ctl({"-v", "unbind", "--sn", "T1"});
+  const Finished verbose = Ctl("-v unbind --sn T1");
   EXPECT_TRUE(Has(verbose.err, "UnBindTerminalFaceZorvan Call GetLastPostStatus ret false"));
   EXPECT_FALSE(Has(verbose.err, "run with -v")) << "no hint to give -v when it was given";
 }
@@ -91,22 +80,23 @@ TEST_F(FacepadctlTool, EverySubcommandReportsAcceptedAndRefused) {
 // a terminal that is not connected are told apart (the log records cannot).
 TEST_F(FacepadctlTool, FailuresSayWhatHappened) {
   simulator.AddFault(Fault::Delayed(5s).On("facepad/unbinding"));
-  const std::string port = std::to_string(UnusedPort());
+  const std::string down = std::to_string(UnusedPort()), sim = std::to_string(simulator.Port());
   const RawListener notHttp("SSH-2.0-not a web server\r\n");
   // The arguments, the outcome, and a word of its detail.
   const std::tuple<std::vector<std::string>, const char*, const char*> cases[] = {
-      {{"--port", port, "status", "--sn", "T1"}, "failed", "could not be reached"},
+      {{"--port", down, "status", "--sn", "T1"}, "failed", "could not be reached"},
       {{"--port", std::to_string(notHttp.Port()), "status", "--sn", "T1"}, "failed", "not HTTP"},
-      {Arguments({"status", "--sn", "T1"}), "failed", "not connected"},
-      {Arguments({"--timeout", "0.3", "unbind", "--sn", "T1"}), "failed", "time-out"},
-      {Arguments({"set-user", "--sn", "T1", "--id", "a\tb", "--field", "certnum=C1"}), "bad",
+      {{"--port", sim, "status", "--sn", "T1"}, "failed", "not connected"},
+      {{"--port", sim, "--timeout", "0.3", "unbind", "--sn", "T1"}, "failed", "time-out"},
+      {{"--port", sim, "set-user", "--sn", "T1", "--id", "a\tb", "--field", "certnum=C1"},
+       "bad",
        "tab or NUL"},
   };
   for (auto [arguments, outcome, says] : cases) {
     arguments.insert(arguments.begin(), "--json");
     const Finished finished = RunToEnd(FACEPADCTL_PATH, arguments);
     EXPECT_EQ(finished.exitCode, 1) << says;
-    Fields line = JsonLines(finished.out).at(0);
+    JsonFields line = JsonLines(finished.out).at(0);
     EXPECT_EQ(line["outcome"], outcome);
     EXPECT_TRUE(Has(line["detail"], says)) << line["detail"];
   }
@@ -115,38 +105,38 @@ TEST_F(FacepadctlTool, FailuresSayWhatHappened) {
 TEST_F(FacepadctlTool, WaitReportsTheResultOrWhyThereIsNoneAndInterruptionsSaySo) {
   simulator.Model().QueueResult("T1", "other", "105");  // another client's: left alone
   const auto start = std::chrono::steady_clock::now();
-  Fields line = CtlJson({"add-user", "--sn", "T1", "--field", "certnum=C9", "--wait", "10"});
+  JsonFields line = CtlJson("add-user --sn T1 --field certnum=C9 --wait 10");
   EXPECT_LT(std::chrono::steady_clock::now() - start, 5s) << "the first poll comes at once";
   EXPECT_EQ(line["outcome"], "done");
   EXPECT_EQ(line["result"], "0");
 
-  const Finished held = Ctl({"add-user", "--sn", "T1", "--field", "certnum=C9", "--wait", "10"});
+  const Finished held = Ctl("add-user --sn T1 --field certnum=C9 --wait 10");
   EXPECT_EQ(held.exitCode, 1);
   EXPECT_TRUE(Has(held.out, "accepted") && Has(held.err, "result 101")) << held.err;
 
   simulator.AddFault(Fault::Answer(500).On("facepad/getresult"));
-  line = CtlJson({"control", "--sn", "T1", "--wait", "0.5"});
+  line = CtlJson("control --sn T1 --wait 0.5");
   EXPECT_EQ(line["outcome"], "no-result");
   EXPECT_TRUE(Has(line["detail"], "another client")) << line["detail"];
 
   // An interruption says so and exits with 128 plus the signal.
-  const Finished waiting = Ctl({"--json", "control", "--sn", "T1", "--wait", "30"}, 1);
+  const Finished waiting = Ctl("--json control --sn T1 --wait 30", 1);
   EXPECT_EQ(waiting.exitCode, 130);
-  EXPECT_EQ(JsonLines(waiting.out).back()["outcome"], "interrupted");
-  const Finished watching = Ctl({"watch"}, 1, "TERM");
+  EXPECT_EQ(LastJson(waiting)["outcome"], "interrupted");
+  const Finished watching = Ctl("watch", 1, "TERM");
   EXPECT_EQ(watching.exitCode, 143);
   EXPECT_TRUE(Has(watching.err, "interrupted"));
 
   // Without --wait the tool never polls: results belong to the hosts beside it.
   simulator.ClearFaults();
   simulator.ClearJournal();
-  EXPECT_EQ(Ctl({"control", "--sn", "T1"}).exitCode, 0);
+  EXPECT_EQ(Ctl("control --sn T1").exitCode, 0);
   EXPECT_TRUE(simulator.Requests("facepad/getresult").empty());
 }
 
 // An idle service is polled every 250 ms from the start.
 TEST_F(FacepadctlTool, WatchPollsAnIdleServiceAndNoticesADownOne) {
-  EXPECT_EQ(Ctl({"watch", "--for", "2.1"}).exitCode, 0);
+  EXPECT_EQ(Ctl("watch --for 2.1").exitCode, 0);
   EXPECT_GE(simulator.Requests("facepad/getresult").size(), 6u);
 
   const Finished down =
@@ -168,9 +158,7 @@ TEST_F(FacepadctlTool, WhatTheServiceSaysCannotForgeALine) {
       {R"(bad\xff\xfeid)", R"(bad\\xff\\xfeid)"}};
   for (const bool json : {false, true}) {
     for (const auto& id : ids) simulator.Model().QueueResult("T1", id.first, "105");
-    std::vector<std::string> arguments = {"watch", "--count", std::to_string(ids.size())};
-    if (json) arguments.insert(arguments.begin(), "--json");
-    const Finished watch = Ctl(arguments);
+    const Finished watch = Ctl(std::string(json ? "--json " : "") + "watch --count 5");
     EXPECT_EQ(watch.exitCode, 0);
     EXPECT_EQ(std::count(watch.out.begin(), watch.out.end(), '\n'), 5) << watch.out;
     EXPECT_EQ(watch.out.find('\x1b'), std::string::npos);
@@ -181,7 +169,7 @@ TEST_F(FacepadctlTool, WhatTheServiceSaysCannotForgeALine) {
     }
     EXPECT_TRUE(JsonLinesValid(watch.out)) << watch.out;
     std::set<std::string> read;  // the id as a reader gets it, and whether it was escaped
-    for (Fields& line : JsonLines(watch.out)) {
+    for (JsonFields& line : JsonLines(watch.out)) {
       read.insert(line["id"] + "|" + line["escaped"]);
       EXPECT_EQ(line["sn"] + " " + line["result"] + " " + std::to_string(line["time"].size() > 8),
                 "T1 105 1");
@@ -196,43 +184,39 @@ TEST_F(FacepadctlTool, UsageAndDataErrorsSayWhatWasWrong) {
   WriteFile(dir / "twice.csv", "certnum,name,name\nC1,Ann,Ann\n");
   WriteFile(dir / "person.json", R"({"certnum":"C1","nmae":"Ann"})");
   // The exit code, a word of what is said, and the arguments.
-  const std::tuple<int, const char*, std::vector<std::string>> cases[] = {
-      {2, "no command", {}},
-      {2, "did you mean 'bind'", {"biind"}},
-      {2, "did you mean 'add-user'", {"add-usr", "--sn", "T1"}},
-      {2, "did you mean '--sn'", {"status", "-sn", "T1"}},
-      {2, "status needs --sn", {"status"}},
-      {2, "--sn needs a value", {"status", "--sn"}},
-      {2, "--sn is given more than once", {"status", "--sn", "T1", "--sn", "T2"}},
-      {2, "'extra' was not expected", {"status", "--sn", "T1", "extra"}},
-      {2, "the port with --port", {"--host", "http://127.0.0.1", "available"}},
-      {2, "the port with --port", {"--host", "127.0.0.1:10003", "available"}},
-      {2, "a bracketed IPv6 address", {"--host", "127.0.0.1#", "--port", "1", "available"}},
-      {2, "a bracketed IPv6 address", {"--host", "u@127.0.0.1", "available"}},
-      {2,
-       "--field certnum is given twice",
-       {"add-user", "--sn", "T1", "--field", "certnum=C1", "--field", "certnum=C2"}},
-      {2, "certnum, name", {"add-user", "--sn", "T1", "--field", "nmae=Ann"}},
-      {1, "no certnum", {"add-user", "--sn", "T1", "--field", "name=Ann"}},
-      {2, "did you mean '--port'", {"--prot", "1", "status", "--sn", "T1"}},
-      {2, "1 to 65535", {"--port", "70000", "available"}},
-      {2, "the ledger remembers", {"import", "-", "--sn", "T1", "--failures", "x.csv"}},
-      {2, "--resume is gone", {"import", "-", "--sn", "T1", "--resume", "x.csv"}},
-      {2, "--sn", {"sync", dir / "typo.csv"}},
-      {2, "given twice", {"sync", dir / "typo.csv", "--sn", "T1", "--sn", "T1"}},
-      {2,
-       "a code means one thing",
-       {"sync", dir / "typo.csv", "--sn", "T1", "--held-code", "7", "--done-code", "7"}},
-      {1,
-       "not a JPEG or PNG",
-       {"add-user", "--sn", "T1", "--field", "certnum=C1", "--photo", dir / "note.txt"}},
-      {1, "nmae", {"add-user", "--sn", "T1", "--person", dir / "person.json"}},
-      {1, "certnum, name", {"sync", dir / "typo.csv", "--sn", "T1", "--ledger", dir / "l.db"}},
-      {1, "twice", {"import", dir / "twice.csv", "--sn", "T1", "--ledger", dir / "l.db"}},
-      {1, "not a file", {"sync", dir / "typo.csv", "--sn", "T1", "--ledger", dir.Path()}},
+  const std::tuple<int, const char*, std::string> cases[] = {
+      {2, "no command", ""},
+      {2, "did you mean 'bind'", "biind"},
+      {2, "did you mean 'add-user'", "add-usr --sn T1"},
+      {2, "did you mean '--sn'", "status -sn T1"},
+      {2, "status needs --sn", "status"},
+      {2, "--sn needs a value", "status --sn"},
+      {2, "--sn is given more than once", "status --sn T1 --sn T2"},
+      {2, "'extra' was not expected", "status --sn T1 extra"},
+      {2, "the port with --port", "--host http://127.0.0.1 available"},
+      {2, "the port with --port", "--host 127.0.0.1:10003 available"},
+      {2, "a bracketed IPv6 address", "--host 127.0.0.1# --port 1 available"},
+      {2, "a bracketed IPv6 address", "--host u@127.0.0.1 available"},
+      {2, "--field certnum is given twice",
+       "add-user --sn T1 --field certnum=C1 --field certnum=C2"},
+      {2, "certnum, name", "add-user --sn T1 --field nmae=Ann"},
+      {1, "no certnum", "add-user --sn T1 --field name=Ann"},
+      {2, "did you mean '--port'", "--prot 1 status --sn T1"},
+      {2, "1 to 65535", "--port 70000 available"},
+      {2, "the ledger remembers", "import - --sn T1 --failures x.csv"},
+      {2, "--resume is gone", "import - --sn T1 --resume x.csv"},
+      {2, "--sn", "sync " + dir / "typo.csv"},
+      {2, "given twice", "sync " + dir / "typo.csv" + " --sn T1 --sn T1"},
+      {2, "a code means one thing",
+       "sync " + dir / "typo.csv" + " --sn T1 --held-code 7 --done-code 7"},
+      {1, "not a JPEG or PNG", "add-user --sn T1 --field certnum=C1 --photo " + dir / "note.txt"},
+      {1, "nmae", "add-user --sn T1 --person " + dir / "person.json"},
+      {1, "certnum, name", "sync " + dir / "typo.csv" + " --sn T1 --ledger " + dir / "l.db"},
+      {1, "twice", "import " + dir / "twice.csv" + " --sn T1 --ledger " + dir / "l.db"},
+      {1, "not a file", "sync " + dir / "typo.csv" + " --sn T1 --ledger " + dir.Path()},
   };
-  for (const auto& [exitCode, says, arguments] : cases) {
-    const Finished finished = Ctl(arguments);
+  for (const auto& [exitCode, says, command] : cases) {
+    const Finished finished = Ctl(command);
     EXPECT_EQ(finished.exitCode, exitCode) << says;
     EXPECT_TRUE(Has(finished.err, says)) << finished.err;
     EXPECT_FALSE(Has(finished.err, "Options:")) << "no usage banner: " << finished.err;

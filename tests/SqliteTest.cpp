@@ -3,7 +3,6 @@
 // next user whatever its last one did.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -23,16 +22,11 @@ class SqliteTest : public ::testing::Test {
 };
 
 TEST_F(SqliteTest, EveryFailedBindIsReported) {
-  const std::function<void(Statement&)> binds[] = {
-      [](Statement& s) { s.Bind(0, std::int64_t{1}); },
-      [](Statement& s) { s.Bind(2, "text"); },
-      [](Statement& s) { s.Bind(2, std::optional<std::int64_t>(1)); },
-      [](Statement& s) { s.BindNull(2); },
-  };
-  for (const auto& bind : binds) {
-    const auto statement = m_db.Prepared("SELECT v FROM t WHERE k = ?1");
-    EXPECT_THROW(bind(*statement), Error);
-  }
+  const auto statement = m_db.Prepared("SELECT k FROM t WHERE v = ?1");
+  EXPECT_THROW(statement->Bind(0, std::int64_t{1}), Error);
+  EXPECT_THROW(statement->Bind(2, "text"), Error);
+  EXPECT_THROW(statement->Bind(2, std::optional<std::int64_t>(1)), Error);
+  EXPECT_THROW(statement->BindNull(2), Error);
   // Too many values: the statement is still there for the next run.
   EXPECT_THROW(m_db.Run("SELECT v FROM t WHERE k = ?1", {1, 2}), Error);
   EXPECT_THROW(m_db.Run("INSERT INTO t VALUES(?1, ?2)", {1, "again"}), Error);  // a failed step

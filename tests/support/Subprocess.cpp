@@ -30,11 +30,10 @@ std::vector<JsonFields> JsonLines(const std::string& out) {
     JsonFields fields;
     if (json_object_is_type(object.get(), json_type_object)) {
       json_object_object_foreach(object.get(), key, value) {
-        const bool nested = json_object_is_type(value, json_type_object) ||
-                            json_object_is_type(value, json_type_array);
-        fields[key] = nested ? json_object_to_json_string_ext(
-                                   value, JSON_C_TO_STRING_PLAIN | JSON_C_TO_STRING_NOSLASHESCAPE)
-                             : json_object_get_string(value);
+        fields[key] = json_object_is_type(value, json_type_string)
+                          ? json_object_get_string(value)
+                          : json_object_to_json_string_ext(
+                                value, JSON_C_TO_STRING_PLAIN | JSON_C_TO_STRING_NOSLASHESCAPE);
       }
     }
     lines.push_back(fields);
@@ -45,12 +44,9 @@ std::vector<JsonFields> JsonLines(const std::string& out) {
 Finished RunToEnd(const std::string& program, const std::vector<std::string>& arguments,
                   double interruptAfterSeconds, const char* signal) {
   const TemporaryFolder dir;
-  std::string command;
-  if (interruptAfterSeconds > 0) {
-    command = "timeout --preserve-status -s " + std::string(signal) + " " +
-              std::to_string(interruptAfterSeconds) + " ";
-  }
-  command += Quoted(program);
+  // timeout with a duration of 0 sets no limit.
+  std::string command = "timeout --preserve-status -s " + std::string(signal) + " " +
+                        std::to_string(interruptAfterSeconds) + " " + Quoted(program);
   for (const std::string& argument : arguments) command += " " + Quoted(argument);
   command += " </dev/null >" + dir / "out" + " 2>" + dir / "err";
   const int status = std::system(command.c_str());

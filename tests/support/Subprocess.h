@@ -23,24 +23,28 @@ struct Finished {
 Finished RunToEnd(const std::string& program, const std::vector<std::string>& arguments,
                   double interruptAfterSeconds = 0, const char* signal = "INT");
 
-// Each line of --json output as its top-level members, in text (a nested
-// object or array as its JSON text); a line that is not one JSON object in
+// Each line of --json output as its top-level members, in text (a string as
+// itself, any other value as its JSON text); a line that is not one JSON object in
 // valid UTF-8, as a strict reader takes it, as no member at all.
 using JsonFields = std::map<std::string, std::string>;
 std::vector<JsonFields> JsonLines(const std::string& out);
 
+// The last line of its --json output as JsonLines reads it; no member when there is none.
+inline JsonFields LastJson(const Finished& finished) {
+  const std::vector<JsonFields> lines = JsonLines(finished.out);
+  return lines.empty() ? JsonFields{} : lines.back();
+}
+
 // Whether each line of `out` is a JSON object with members, as JsonLines reads it.
 inline bool JsonLinesValid(const std::string& out) {
   const std::vector<JsonFields> lines = JsonLines(out);
-  return std::all_of(lines.begin(), lines.end(),
-                     [](const JsonFields& line) { return !line.empty(); });
+  return std::all_of(lines.begin(), lines.end(), [](const auto& line) { return !line.empty(); });
 }
 
 // The bytes of a file; empty when it cannot be read.
 inline std::string ReadFile(const std::string& path) {
-  std::ostringstream text;
-  text << std::ifstream(path, std::ios::binary).rdbuf();
-  return text.str();
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
 inline void WriteFile(const std::string& path, const std::string& text) {

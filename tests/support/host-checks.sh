@@ -11,6 +11,8 @@ work=$(mktemp -d)
 sim_pid=""
 trap '[ -z "$sim_pid" ] || kill "$sim_pid" 2>/dev/null || true; rm -rf "$work"' EXIT
 fail() { echo "$*"; exit 1; }
+# Shows the file $1, then fails with the message that follows.
+fail_showing() { cat "$1"; shift; fail "$*"; }
 
 # Each block that README.md or docs/integration.md marks "<!-- tested: NAME -->",
 # into $work/examples/NAME.
@@ -35,22 +37,20 @@ start_simulator() {
   shift
   "$program" --port 0 "$@" >"$work/sim.log" 2>&1 &
   sim_pid=$!
-  port=""
   for _ in $(seq 200); do
     port=$(sed -n 's/.*listening on http:\/\/[^:]*:\([0-9]*\).*/\1/p' "$work/sim.log")
     [ -n "$port" ] && return 0
     sleep 0.05
   done
-  cat "$work/sim.log"
-  exit 1
+  fail "$program did not say its port: $(cat "$work/sim.log")"
 }
 
 # Runs the host `$@ $port`, which must print its own request's result and
 # nothing of another's.
 run_host() {
-  "$@" "$port" >"$work/host.out" || { cat "$work/host.out"; echo "the host failed: $*"; exit 1; }
-  grep -q "^FP-0001 req-[0-9]*-[0-9]* -> [0-9]" "$work/host.out" || { cat "$work/host.out"; exit 1; }
-  ! grep -q "stale" "$work/host.out" || { cat "$work/host.out"; echo "another's result"; exit 1; }
+  "$@" "$port" >"$work/host.out" || fail_showing "$work/host.out" "the host failed: $*"
+  grep -q "^FP-0001 req-[0-9]*-[0-9]* -> [0-9]" "$work/host.out" || fail_showing "$work/host.out" "no result"
+  ! grep -q "stale" "$work/host.out" || fail_showing "$work/host.out" "another's result"
 }
 
 # Builds the README's host against the installation with prefix $2 and
