@@ -44,10 +44,6 @@ void Confirm(Ledger& ledger, std::int64_t terminal, const Person& person,
   ledger.Record({add});
   ledger.Settle({{add, Change::Confirmed, "0"}});
 }
-
-Digest PhotoDigest(const std::string& path) {
-  return BytesDigest(ReadPhotoFile(path, kDefaultMaxPhoto).bytes);
-}
 }  // namespace
 
 // Each case: a roster against one ledger state. The ledger holds A as the
@@ -68,6 +64,7 @@ TEST(SyncPlan, JoinsTheRosterWithTheLedger) {
   const std::string tooLong = good + std::string(2 << 20, 'x') + "\n";
   const std::string newPhotos = "A,Ann," ZR_SOURCE_DIR "/demo/../demo/photos/ann.png\nB,Bo new," +
                                 kOtherPhoto + "\n";  // a copy of A's photo elsewhere
+  const Digest photo = BytesDigest(ReadPhotoFile(kPhoto, kDefaultMaxPhoto).bytes);
   const Case cases[] = {
       {"no pruning", good, {false, 100, false}, false, {1, 2, 0, 0, 0}},
       {"pruning deletes only D", good, {true, 100, false}, false, {1, 2, 0, 1, 0}},
@@ -83,8 +80,8 @@ TEST(SyncPlan, JoinsTheRosterWithTheLedger) {
     TemporaryFolder folder;
     Ledger ledger(folder / "ledger.db", false);
     const std::int64_t terminal = ledger.Terminal("127.0.0.1:1", "T1");
-    Confirm(ledger, terminal, {{"certnum", "A"}, {"name", "Ann"}}, PhotoDigest(kPhoto));
-    Confirm(ledger, terminal, {{"certnum", "B"}, {"name", "Bo"}}, PhotoDigest(kPhoto));
+    Confirm(ledger, terminal, {{"certnum", "A"}, {"name", "Ann"}}, photo);
+    Confirm(ledger, terminal, {{"certnum", "B"}, {"name", "Bo"}}, photo);
     Confirm(ledger, terminal, {{"certnum", "D"}, {"name", "Dan"}}, std::nullopt);
     Confirm(ledger, terminal, {{"certnum", "F"}, {"name", "Fay"}}, std::nullopt);
     const Request held{"held-E", terminal, "E", Action::Add, std::nullopt, std::nullopt};
@@ -241,29 +238,20 @@ TEST(SyncLedger, MigratesTheFirstSchemaInPlace) {
 // Runs of the engine against a simulated service, each with its ledger.
 class SyncAnswers : public ::testing::Test {
  protected:
-  struct Run {
-    std::int64_t steps, done, held, left, unanswered, lost, busy, tooLarge;
-    std::map<std::string, std::int64_t> codes;
-    PlanCounts after;
-    int exitCode;
-    bool inLine;
-  };
   SyncAnswers() {
     globals.port = simulator.Port();
     settings.waitSeconds = 10;
     settings.maxPhoto = kDefaultMaxPhoto;
   }
+  // A run's report, taken from the run once it has ended.
+  using Run = std::unique_ptr<TerminalReport>;
   Run Sync(const std::string& roster, const std::string& ledgerName = "ledger.db") {
     Ledger ledger(folder / ledgerName, false);
     Roster read = ReadRoster(ledger, folder, "certnum,name,photo\n" + roster);
     ServiceSync sync(ledger, read, globals, {"T1"}, settings);
     sync.Run();
-    const TerminalReport& report = *sync.Reports().front();
-    EXPECT_EQ(report.unavailable, "");
-    const int exitCode = SyncExitCode({&report}, {});
-    return {report.steps,      report.done,  report.held, report.left,
-            report.unanswered, report.lost,  report.busy, report.tooLarge,
-            report.codes,      report.after, exitCode,    InLine(report)};
+    EXPECT_EQ(sync.Reports().front()->unavailable, "");
+    return std::move(sync.Reports().front());
   }
 
   FacepadSim::FacepadSimulator simulator;
@@ -279,22 +267,22 @@ class SyncAnswers : public ::testing::Test {
 TEST_F(SyncAnswers, ARosterAlreadyOnTheTerminalIsUpdatedNotAddedAgain) {
   Sync(roster, "another.db");
   const Run unknown = Sync(roster);
-  EXPECT_EQ(unknown.left, 3) << "without --held-code, 101 is a code like any other";
-  EXPECT_EQ(unknown.codes.at("101"), 3);
+  EXPECT_EQ(unknown->left, 3) << "without --held-code, 101 is a code like any other";
+  EXPECT_EQ(unknown->codes.at("101"), 3);
 
   settings.heldCodes = {"101"};
   simulator.AddFault(Fault::Answer(500).On("facepad/setuser"));
   const Run failed = Sync(roster);
-  EXPECT_EQ(failed.held, 3);
-  EXPECT_EQ(failed.left, 3);
-  EXPECT_EQ(failed.done, 1) << "A's photo";
+  EXPECT_EQ(failed->held, 3);
+  EXPECT_EQ(failed->left, 3);
+  EXPECT_EQ(failed->done, 1) << "A's photo";
   simulator.ClearFaults();
   simulator.ClearJournal();
   const Run updated = Sync(roster);
-  EXPECT_EQ(updated.done, 3) << "the three updates";
-  EXPECT_EQ(updated.left, 0);
+  EXPECT_EQ(updated->done, 3) << "the three updates";
+  EXPECT_EQ(updated->left, 0);
   EXPECT_EQ(simulator.Requests("facepad/adduser").size(), 0U);
-  EXPECT_EQ(Sync(roster).steps, 0) << "in line: the next run sends nothing";
+  EXPECT_EQ(Sync(roster)->steps, 0) << "in line: the next run sends nothing";
 }
 
 TEST_F(SyncAnswers, AnEmptiedTerminalIsRefilledWithTheAbsentCode) {
@@ -303,10 +291,10 @@ TEST_F(SyncAnswers, AnEmptiedTerminalIsRefilledWithTheAbsentCode) {
   settings.absentCodes = {"102"};
   settings.prune.prune = true;
   const Run run = Sync("A,Ann," + kPhoto + "\nB,Bo Lind," + kOtherPhoto + "\nC,Chen,\n");
-  EXPECT_EQ(run.done, 2) << "B's update and photo answered 102, then B added once, with the "
-                            "photo; D's delete counts as done";
-  EXPECT_EQ(run.left, 0);
-  EXPECT_TRUE(run.inLine);
+  EXPECT_EQ(run->done, 2) << "B's update and photo answered 102, then B added once, with the "
+                             "photo; D's delete counts as done";
+  EXPECT_EQ(run->left, 0);
+  EXPECT_TRUE(InLine(*run));
   EXPECT_EQ(simulator.Requests("facepad/adduser").size(), 1U);
   EXPECT_FALSE(simulator.Model().FindPerson("T1", "B")->facepic.empty());
   EXPECT_FALSE(simulator.Model().FindPerson("T1", "A").has_value())
@@ -320,11 +308,11 @@ TEST_F(SyncAnswers, AServiceMayHaveADoneCodeOfItsOwn) {
   Sync("A,Ann,\n");
   simulator.Model().SetResultCode("7");
   settings.doneCodes = {"7"};
-  EXPECT_TRUE(Sync("A,Ann new,\nD,Dan,\n").inLine);
+  EXPECT_TRUE(InLine(*Sync("A,Ann new,\nD,Dan,\n")));
   simulator.Model().SetResultCode("0");
   const Run zero = Sync("A,Ann newer,\n");
-  EXPECT_EQ(zero.codes.at("0"), 1);
-  EXPECT_FALSE(zero.inLine);
+  EXPECT_EQ(zero->codes.at("0"), 1);
+  EXPECT_FALSE(InLine(*zero));
 }
 
 // A person whose request's result never came may be held or not; the codes
@@ -359,11 +347,11 @@ TEST_F(SyncAnswers, APersonMaybeHeldIsSettledByTheCodesGiven) {
       ledger.Record({{"never-answered", ledger.Terminal(service, "T1"), "X", Action::Add, 1, {}}});
     }
     const Run run = Sync(c.onRoster ? "A,Ann,\nX,Xi,\n" : "A,Ann,\n");
-    EXPECT_EQ(run.lost, 1);
+    EXPECT_EQ(run->lost, 1);
     EXPECT_EQ(simulator.Model().FindPerson("T1", "X").has_value(), c.heldAfter);
-    EXPECT_EQ(run.after.maybeHeld > 0, c.maybeAfter);
-    EXPECT_EQ(run.inLine, c.inLine);
-    EXPECT_EQ(run.left, 0);
+    EXPECT_EQ(run->after.maybeHeld > 0, c.maybeAfter);
+    EXPECT_EQ(InLine(*run), c.inLine);
+    EXPECT_EQ(run->left, 0);
     EXPECT_EQ(simulator.Requests("facepad/adduser").size(),
               (c.held ? 1U : 0U) + 1U + (c.onRoster && !c.held && c.absentCode ? 1U : 0U))
         << "A, and X only when the terminal said it lacks X";
@@ -378,17 +366,17 @@ TEST_F(SyncAnswers, AnAnswerAfterItsRequestWasGivenUpOnIsHeard) {
   simulator.AddFault(Fault::Delayed(std::chrono::seconds(6)).On("facepad/adduser").Times(1));
   settings.waitSeconds = 1;
   globals.timeoutSeconds = 1;
-  EXPECT_EQ(Sync("A,Ann,\n").unanswered, 1) << "the add timed out, and may still come";
+  EXPECT_EQ(Sync("A,Ann,\n")->unanswered, 1) << "the add timed out, and may still come";
   globals.timeoutSeconds = 30;
   settings.prune.prune = true;
   settings.absentCodes = {"102"};
   const Run givenUp = Sync("B,Bo,\n");
-  EXPECT_EQ(givenUp.lost, 1);
-  EXPECT_TRUE(givenUp.inLine) << "A is not held yet";
+  EXPECT_EQ(givenUp->lost, 1);
+  EXPECT_TRUE(InLine(*givenUp)) << "A is not held yet";
   for (int i = 0; i < 200 && !simulator.Model().FindPerson("T1", "A"); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   ASSERT_TRUE(simulator.Model().FindPerson("T1", "A").has_value()) << "the add, carried out late";
-  EXPECT_TRUE(Sync("B,Bo,\n").inLine);
+  EXPECT_TRUE(InLine(*Sync("B,Bo,\n")));
   EXPECT_FALSE(simulator.Model().FindPerson("T1", "A").has_value());
 }
 
@@ -401,9 +389,9 @@ TEST_F(SyncAnswers, ARequestRefusedAsTooLargeNeedsAPerson) {
   globals.port = service.Port();
   WriteFile(folder / "big.png", std::string("\x89PNG\r\n\x1A\n", 8) + std::string(20000, 'p'));
   const Run run = Sync("A,Ann,big.png\nB,Bo,\n");
-  EXPECT_EQ(run.tooLarge, 1);
-  EXPECT_EQ(run.left, 0);
-  EXPECT_EQ(run.exitCode, kNeedsPerson);
+  EXPECT_EQ(run->tooLarge, 1);
+  EXPECT_EQ(run->left, 0);
+  EXPECT_EQ(SyncExitCode({run.get()}, {}), kNeedsPerson);
   EXPECT_TRUE(service.Model().FindPerson("T1", "B").has_value());
 }
 
@@ -414,7 +402,7 @@ TEST_F(SyncAnswers, HoldingBackEndsOnceNoResultCameForTheWait) {
   settings.waitSeconds = 2;
   std::string rows;
   for (int i = 0; i < 4000 + 1280; ++i) rows += "P" + std::to_string(i) + ",N,\n";
-  EXPECT_EQ(Sync(rows).unanswered, 5280);
+  EXPECT_EQ(Sync(rows)->unanswered, 5280);
   const auto adds = simulator.Requests("facepad/adduser");
   ASSERT_EQ(adds.size(), 5280U);
   // Twenty batches after the first 4,000: one wait, not one a batch or two.
@@ -432,9 +420,9 @@ TEST_F(SyncAnswers, ABusyServiceIsSentToAtItsPace) {
   std::string rows;
   for (int i = 0; i < 300; ++i) rows += "P" + std::to_string(i) + ",N,\n";
   const Run first = Sync(rows);
-  EXPECT_GT(first.busy, 0) << "posts were turned away";
+  EXPECT_GT(first->busy, 0) << "posts were turned away";
   EXPECT_GE(busy.Model().PersonCount("T1"), 250U) << "and the run went on";
-  EXPECT_TRUE(Sync(rows).inLine);
+  EXPECT_TRUE(InLine(*Sync(rows)));
   EXPECT_EQ(busy.Model().PersonCount("T1"), 300U);
 }
 
