@@ -180,27 +180,10 @@ TEST(SyncLedger, RefusesWhatIsNotALedgerWithoutWritingToIt) {
   }
 }
 
-// ledger show --sn names whom the ledger is unsure of, and why.
-TEST(SyncLedger, NamesThePersonsInFlightAndMaybeHeld) {
-  TemporaryFolder folder;
-  Ledger ledger(folder / "ledger.db", false);
-  const std::int64_t terminal = ledger.Terminal("h:1", "T1");
-  const Request flying{"r1", terminal, "A", Action::Add, 1, std::nullopt};
-  const Request lost{"r2", terminal, "B", Action::Delete, std::nullopt, std::nullopt};
-  ledger.Record({flying, lost});
-  ledger.GiveUp({lost});
-  std::string named;  // certnum, request, maybe held, a delete
-  for (const Unsettled& person : ledger.UnsettledOf("T1")) {
-    named += person.certnum + person.requestId + (person.maybeHeld ? " maybe" : "") +
-             (person.action == Action::Delete ? " delete" : "") + ";";
-  }
-  EXPECT_EQ(named, "Ar1;Br2 maybe delete;");
-}
-
 // A ledger of the first schema is read as it is, or brought to the second
 // in place: its persons are held, none maybe held, and its requests still in
-// flight.
-TEST(SyncLedger, MigratesTheFirstSchemaInPlace) {
+// flight. ledger show --sn names whom the ledger is unsure of, and why.
+TEST(SyncLedger, MigratesTheFirstSchemaInPlaceAndNamesThePersonsUnsettled) {
   TemporaryFolder folder;
   const std::string path = folder / "old.db";
   {
@@ -233,6 +216,16 @@ TEST(SyncLedger, MigratesTheFirstSchemaInPlace) {
     EXPECT_EQ(version.Int(0), access == Ledger::Access::ReadOnly ? 1 : 2);
     EXPECT_TRUE(access != Ledger::Access::ReadOnly || ::ReadFile(path) == before) << "read as is";
   }
+  Ledger ledger(path, false);
+  const Request lost{"r2", 1, "B", Action::Delete, std::nullopt, std::nullopt};
+  ledger.Record({lost});
+  ledger.GiveUp({lost});
+  std::string named;  // certnum, request, maybe held, a delete
+  for (const Unsettled& person : ledger.UnsettledOf("T1")) {
+    named += person.certnum + person.requestId + (person.maybeHeld ? " maybe" : "") +
+             (person.action == Action::Delete ? " delete" : "") + ";";
+  }
+  EXPECT_EQ(named, "Br2 maybe delete;Cr1;");
 }
 
 // Runs of the engine against a simulated service, each with its ledger.
