@@ -103,12 +103,14 @@ TEST(SyncPlan, JoinsTheRosterWithTheLedger) {
   }
 }
 
-// Rosters read against a ledger in the test's own folder.
+// Rosters read against a ledger in the test's own folder; ledgers' files
+// kept there.
 class SyncRoster : public ::testing::Test {
  protected:
   TemporaryFolder folder;
   Ledger ledger{folder / "ledger.db", false};
 };
+using SyncLedger = SyncRoster;
 
 TEST_F(SyncRoster, RefusesWhatIsNotARosterAndFlagsBadRows) {
   const std::string resume = "certnum,name,outcome,detail\nA,Ann,failed,x\n";
@@ -132,17 +134,16 @@ TEST_F(SyncRoster, RefusesWhatIsNotARosterAndFlagsBadRows) {
   EXPECT_FALSE(roster.CertnumsComplete());
 }
 
-TEST(SyncLedger, KeepsToItsFileAndToOneWriter) {
-  TemporaryFolder folder;
+TEST_F(SyncLedger, KeepsToItsFileAndToOneWriter) {
   setenv("XDG_STATE_HOME", (folder / "state").c_str(), 1);
   const std::string path = Ledger::DefaultPath();
   EXPECT_EQ(path, folder / "state/facepadctl/ledger.db");
   {
-    Ledger ledger(path, true);
+    Ledger holder(path, true);
     EXPECT_EQ(static_cast<int>(std::filesystem::status(folder / "state/facepadctl").permissions()),
               0700);
     EXPECT_EQ(static_cast<int>(std::filesystem::status(path).permissions()), 0600);
-    ledger.LockForWriting();
+    holder.LockForWriting();
     Ledger second(path, false);
     EXPECT_TRUE(Has(Refusal<LedgerError>([&] { second.LockForWriting(); }),
                     "pid " + std::to_string(getpid())));
@@ -157,8 +158,7 @@ TEST(SyncLedger, KeepsToItsFileAndToOneWriter) {
 
 // A damaged file, another program's database or a newer ledger is refused
 // as a matter for a person, before anything is written to it.
-TEST(SyncLedger, RefusesWhatIsNotALedgerWithoutWritingToIt) {
-  TemporaryFolder folder;
+TEST_F(SyncLedger, RefusesWhatIsNotALedgerWithoutWritingToIt) {
   const std::pair<const char*, std::string> cases[] = {
       {"not a database", std::string(4096, 'x')},
       {"damaged", std::string("SQLite format 3") + '\0' + std::string(4080, '\xff')},
@@ -183,8 +183,7 @@ TEST(SyncLedger, RefusesWhatIsNotALedgerWithoutWritingToIt) {
 // A ledger of the first schema is read as it is, or brought to the second
 // in place: its persons are held, none maybe held, and its requests still in
 // flight. ledger show --sn names whom the ledger is unsure of, and why.
-TEST(SyncLedger, MigratesTheFirstSchemaInPlaceAndNamesThePersonsUnsettled) {
-  TemporaryFolder folder;
+TEST_F(SyncLedger, MigratesTheFirstSchemaInPlaceAndNamesThePersonsUnsettled) {
   const std::string path = folder / "old.db";
   {
     Database old(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
@@ -205,23 +204,23 @@ TEST(SyncLedger, MigratesTheFirstSchemaInPlaceAndNamesThePersonsUnsettled) {
   }
   const std::string before = ::ReadFile(path);
   for (const auto access : {Ledger::Access::ReadOnly, Ledger::Access::Write}) {
-    Ledger ledger(path, false, access);
-    const std::vector<TerminalSummary> summaries = ledger.Summaries("T1");
+    Ledger opened(path, false, access);
+    const std::vector<TerminalSummary> summaries = opened.Summaries("T1");
     ASSERT_EQ(summaries.size(), 1U);
     EXPECT_EQ(summaries[0].persons, 2);
     EXPECT_EQ(summaries[0].maybeHeld, 0);
     EXPECT_EQ(summaries[0].inFlight, 1);
-    Statement version = ledger.Db().Prepare("PRAGMA user_version");
+    Statement version = opened.Db().Prepare("PRAGMA user_version");
     ASSERT_TRUE(version.Step());
     EXPECT_EQ(version.Int(0), access == Ledger::Access::ReadOnly ? 1 : 2);
     EXPECT_TRUE(access != Ledger::Access::ReadOnly || ::ReadFile(path) == before) << "read as is";
   }
-  Ledger ledger(path, false);
+  Ledger migrated(path, false);
   const Request lost{"r2", 1, "B", Action::Delete, std::nullopt, std::nullopt};
-  ledger.Record({lost});
-  ledger.GiveUp({lost});
+  migrated.Record({lost});
+  migrated.GiveUp({lost});
   std::string named;  // certnum, request, maybe held, a delete
-  for (const Unsettled& person : ledger.UnsettledOf("T1")) {
+  for (const Unsettled& person : migrated.UnsettledOf("T1")) {
     named += person.certnum + person.requestId + (person.maybeHeld ? " maybe" : "") +
              (person.action == Action::Delete ? " delete" : "") + ";";
   }
