@@ -468,9 +468,16 @@ TEST(SimulatorModel, CodesSetCountDownThenGiveWay) {
   }
 }
 
-TEST(SimulatorModel, ResetForgetsEverything) {
+// Only adding a person, activating and binding make a terminal known, and a
+// reset forgets all the service holds and all that was set.
+TEST(SimulatorModel, MakesNoTerminalUnaskedAndResetForgetsEverything) {
   ServiceModel model;
-  Post(model, {"adduser" + kC1, "active data={}", "binding" + kBind, "setport port=9\treset=1"});
+  Post(model, {"getterminalstatus SN=T", "getresult SN=T", "activationstatus", "setuser" + kC1,
+               "deluser" + kC1, "setfacepic" + kPhoto, "controldevice data={}", "unbinding SN=T",
+               "setport port=9\treset=1"});
+  EXPECT_TRUE(model.Terminals().empty());
+  Post(model, {"adduser" + kC1, "active SN=U\tid=2\tdata={}", "binding SN=V" + kBind.substr(5)});
+  EXPECT_EQ(model.Terminals().size(), 3u) << "T, U and V";
   model.QueueResult("T", "q", "0");
   model.QueueResultAnswer("result=junk");
   model.SetTerminalStatusAnswer("Data=junk");
@@ -481,23 +488,9 @@ TEST(SimulatorModel, ResetForgetsEverything) {
   EXPECT_TRUE(model.HandedOut().empty());
   EXPECT_FALSE(model.ListenPortRequest());
   EXPECT_EQ(model.Handle("facepad/getresult", "").body, "result=[]");
-  EXPECT_EQ(model.Handle("facepad/getterminalstatus", "SN=T").body,
-            R"(Data=[{"sn":"T","connstatus":0}])");
+  EXPECT_EQ(model.Handle("facepad/getterminalstatus", "SN=V").body,
+            R"(Data=[{"sn":"V","connstatus":0}])");
   EXPECT_EQ(Post(model, {"adduser" + kC1}), "1:0") << "C1 forgotten, and no code set";
-}
-
-// Only adding a person, activating and binding make a terminal known.
-TEST(SimulatorModel, MakesNoTerminalUnasked) {
-  ServiceModel model;
-  Post(model, {"getterminalstatus SN=T", "getresult SN=T", "activationstatus", "setuser" + kC1,
-               "deluser" + kC1, "setfacepic" + kPhoto, "controldevice data={}", "unbinding SN=T"});
-  EXPECT_TRUE(model.Terminals().empty());
-  for (const std::string& step :
-       {"adduser" + kC1, std::string("active data={}"), "binding" + kBind}) {
-    ServiceModel fresh;
-    Post(fresh, {step});
-    EXPECT_EQ(fresh.Terminals().count("T"), 1u) << step;
-  }
 }
 
 // Values travel raw: "&", "=", "%" and "+" are theirs, and a tab belongs to
