@@ -255,8 +255,10 @@ class SyncAnswers : public ::testing::Test {
 
 // A roster the terminal holds and this ledger does not know: with
 // --held-code the adds answered 101 are updated instead, and an update that
-// fails is sent again next run, never an AddUser.
-TEST_F(SyncAnswers, ARosterAlreadyOnTheTerminalIsUpdatedNotAddedAgain) {
+// fails is sent again next run, never an AddUser. A service whose code for
+// done is another: 0 is then a code like any other, and leaves its step to
+// the next run, which finds the person held.
+TEST_F(SyncAnswers, ARosterAlreadyHeldIsUpdatedAndDoneMayHaveItsOwnCode) {
   Sync(roster, "another.db");
   const Run unknown = Sync(roster);
   EXPECT_EQ(unknown->left, 3) << "without --held-code, 101 is a code like any other";
@@ -275,6 +277,14 @@ TEST_F(SyncAnswers, ARosterAlreadyOnTheTerminalIsUpdatedNotAddedAgain) {
   EXPECT_EQ(updated->left, 0);
   EXPECT_EQ(simulator.Requests("facepad/adduser").size(), 0U);
   EXPECT_EQ(Sync(roster)->steps, 0) << "in line: the next run sends nothing";
+
+  simulator.Model().SetResultCode("7");
+  settings.doneCodes = {"7"};
+  EXPECT_TRUE(InLine(*Sync("B,Bo new,\nD,Dan,\n")));
+  simulator.Model().SetResultCode("0");
+  const Run zero = Sync("B,Bo newer,\n");
+  EXPECT_EQ(zero->codes.at("0"), 1);
+  EXPECT_FALSE(InLine(*zero));
 }
 
 TEST_F(SyncAnswers, AnEmptiedTerminalIsRefilledWithTheAbsentCode) {
@@ -291,20 +301,6 @@ TEST_F(SyncAnswers, AnEmptiedTerminalIsRefilledWithTheAbsentCode) {
   EXPECT_FALSE(simulator.Model().FindPerson("T1", "B")->facepic.empty());
   EXPECT_FALSE(simulator.Model().FindPerson("T1", "A").has_value())
       << "the ledger is not the terminal";
-}
-
-// A service whose code for done is another: 0 is then a code like any
-// other. (That such a code leaves its step to the next run, which finds the
-// person held: ARosterAlreadyOnTheTerminalIsUpdatedNotAddedAgain.)
-TEST_F(SyncAnswers, AServiceMayHaveADoneCodeOfItsOwn) {
-  Sync("A,Ann,\n");
-  simulator.Model().SetResultCode("7");
-  settings.doneCodes = {"7"};
-  EXPECT_TRUE(InLine(*Sync("A,Ann new,\nD,Dan,\n")));
-  simulator.Model().SetResultCode("0");
-  const Run zero = Sync("A,Ann newer,\n");
-  EXPECT_EQ(zero->codes.at("0"), 1);
-  EXPECT_FALSE(InLine(*zero));
 }
 
 // A person whose request's result never came may be held or not; the codes
