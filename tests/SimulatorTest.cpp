@@ -338,9 +338,8 @@ std::string Post(ServiceModel& model, const std::vector<std::string>& steps) {
     const std::string& step = steps[number - 1];
     const std::size_t space = step.find(' ');
     std::string body = space == std::string::npos ? "" : step.substr(space + 1);
-    if (body.rfind("SN=", 0) != 0) {
+    if (body.rfind("SN=", 0) != 0)
       body = "SN=T\tid=" + std::to_string(number) + (body.empty() ? "" : "\t" + body);
-    }
     const ServiceModel::Answer answer = model.Handle("facepad/" + step.substr(0, space), body);
     EXPECT_EQ(answer.status, 200) << step << ": " << answer.body;
   }
@@ -381,7 +380,7 @@ TEST(SimulatorModel, QueuesEachOperationsOwnCode) {
   }
 }
 
-TEST(SimulatorModel, RefusesMissingFieldsAndDataThatIsNoObject) {
+TEST(SimulatorModel, RefusesMissingFieldsAndDataThatIsNoObjectAndTakesValuesRaw) {
   const std::string tooLong(257, 'x');
   // The endpoint, the body, and the answer's status and body.
   const std::tuple<std::string, std::string, int, std::string> rows[] = {
@@ -409,6 +408,27 @@ TEST(SimulatorModel, RefusesMissingFieldsAndDataThatIsNoObject) {
   }
   EXPECT_TRUE(model.Terminals().empty());
   EXPECT_TRUE(model.PendingResults().empty());
+
+  // Values travel raw: "&", "=", "%" and "+" are theirs, and a tab belongs to
+  // the value unless a known field's name and "=" follow it.
+  const std::vector<std::string_view> names = {"SN", "id", "data", "facepic"};
+  const std::pair<std::string, std::map<std::string, std::string>> bodies[] = {
+      {"SN=T\tx=1\tid=\tdata=a\tb", {{"SN", "T\tx=1"}, {"id", ""}, {"data", "a\tb"}}},
+      {"junk\tSN=T\tSN=U\tSNX=1", {{"SN", "T"}}},
+      {"", {}},
+  };
+  for (const auto& [body, fields] : bodies)
+    EXPECT_EQ(FacepadSim::ParseFormBody(body, names), fields);
+
+  for (const std::string value : {"a&b=c", "50%+1", "%41+%2B", "=", "&id=2"}) {
+    const std::string record = R"({"certnum":")" + value + R"(","name":")" + value + "\"}";
+    model.Handle("facepad/adduser", "SN=" + value + "\tid=" + value + "\tdata=" + record +
+                                        "\tfacepic=" + value + "+/=");
+    const auto person = model.FindPerson(value, value).value_or(FacepadSim::Person{});
+    EXPECT_EQ(person.record, record);
+    EXPECT_EQ(person.facepic, value + "+/=");
+    EXPECT_EQ(model.PendingResults().at(value).at(0).id, value);
+  }
 }
 
 // A poll hands out at most 10,000 results, and fewer bytes than the
@@ -478,30 +498,6 @@ TEST(SimulatorModel, MakesNoTerminalUnaskedAndResetForgetsEverything) {
   EXPECT_EQ(model.Handle("facepad/getterminalstatus", "SN=V").body,
             R"(Data=[{"sn":"V","connstatus":0}])");
   EXPECT_EQ(Post(model, {"adduser" + kC1}), "1:0") << "C1 forgotten, and no code set";
-}
-
-// Values travel raw: "&", "=", "%" and "+" are theirs, and a tab belongs to
-// the value unless a known field's name and "=" follow it.
-TEST(SimulatorModel, FormValuesKeepTheirSeparators) {
-  const std::vector<std::string_view> names = {"SN", "id", "data", "facepic"};
-  const std::pair<std::string, std::map<std::string, std::string>> bodies[] = {
-      {"SN=T\tx=1\tid=\tdata=a\tb", {{"SN", "T\tx=1"}, {"id", ""}, {"data", "a\tb"}}},
-      {"junk\tSN=T\tSN=U\tSNX=1", {{"SN", "T"}}},
-      {"", {}},
-  };
-  for (const auto& [body, fields] : bodies)
-    EXPECT_EQ(FacepadSim::ParseFormBody(body, names), fields);
-
-  ServiceModel model;
-  for (const std::string value : {"a&b=c", "50%+1", "%41+%2B", "=", "&id=2"}) {
-    const std::string record = R"({"certnum":")" + value + R"(","name":")" + value + "\"}";
-    model.Handle("facepad/adduser", "SN=" + value + "\tid=" + value + "\tdata=" + record +
-                                        "\tfacepic=" + value + "+/=");
-    const auto person = model.FindPerson(value, value).value_or(FacepadSim::Person{});
-    EXPECT_EQ(person.record, record);
-    EXPECT_EQ(person.facepic, value + "+/=");
-    EXPECT_EQ(model.PendingResults().at(value).at(0).id, value);
-  }
 }
 
 namespace {

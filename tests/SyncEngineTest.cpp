@@ -128,9 +128,8 @@ TEST_F(SyncRoster, RefusesWhatIsNotARosterAndFlagsBadRows) {
   const char* reasons[] = {"already on line 2", "FIFO",          "fields",
                            "blanks around it",  "blanks around", "byte order mark"};
   ASSERT_EQ(g_ignoredBadRows.size(), std::size(reasons));
-  for (std::size_t i = 0; i < std::size(reasons); ++i) {
-    EXPECT_NE(g_ignoredBadRows[i].why.find(reasons[i]), std::string::npos) << reasons[i];
-  }
+  for (std::size_t i = 0; i < std::size(reasons); ++i)
+    EXPECT_TRUE(Has(g_ignoredBadRows[i].why, reasons[i])) << g_ignoredBadRows[i].why;
   EXPECT_FALSE(roster.CertnumsComplete());
 }
 
