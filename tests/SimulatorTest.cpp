@@ -132,7 +132,9 @@ TEST(SimulatorAdmin, RefusesPagesFromElsewhereAndShowsWhatItHolds) {
             "image/png");
 }
 
-TEST(SimulatorAdmin, JournalBodiesElidePhotosAndMaskPasswords) {
+// A journal's bodies elide photos and mask passwords; they are bounded in
+// memory only.
+TEST(SimulatorAdmin, JournalBodiesElidePhotosMaskPasswordsAndAreBoundedInMemoryOnly) {
   const std::pair<std::string, std::string> cases[] = {
       {"SN=T\tid=1\tdata={}\tfacepic=QUJDRA==", "SN=T\tid=1\tdata={}\tfacepic=<4 bytes>"},
       {R"(data={ "content": "QUJDREVG", "size": 6 })", R"(data={"content":"<6 bytes>","size":6})"},
@@ -152,11 +154,10 @@ TEST(SimulatorAdmin, JournalBodiesElidePhotosAndMaskPasswords) {
       {"passwordleak", "password••••••"},
   };
   for (const auto& [body, shown] : cases) EXPECT_EQ(FacepadSim::ElidedBody(body), shown) << body;
-}
 
-// In memory the journal keeps each body exact, or, given a bound, elided and
-// cut to it, at a character's start; its file has every body whole, elided.
-TEST(SimulatorAdmin, JournalBoundsBodiesInMemoryButNotInItsFile) {
+  // In memory the journal keeps each body exact, or, given a bound, elided
+  // and cut to it, at a character's start; its file has every body whole,
+  // elided.
   const std::string name(5000, 'n');
   const std::string body = "SN=T\tid=1\tdata={\"name\":\"" + name +
                            "\",\"password\":\"pw\"}\tfacepic=" + std::string(8000, 'Q');
@@ -170,13 +171,13 @@ TEST(SimulatorAdmin, JournalBoundsBodiesInMemoryButNotInItsFile) {
   const TemporaryFolder dir;
   // The bound, the file ("" for none), and the body kept in memory. A file
   // that cannot take a line (a full disk) loses it, and the state counts it.
-  const std::tuple<std::size_t, std::string, std::string> cases[] = {
+  const std::tuple<std::size_t, std::string, std::string> bounds[] = {
       {unbounded, dir / "whole.jsonl", body},
       {4096, dir / "bounded.jsonl", cut(4096)},
       {mask + 1, "", cut(mask)},
       {unbounded, "/dev/full", body},
   };
-  for (const auto& [bound, file, kept] : cases) {
+  for (const auto& [bound, file, kept] : bounds) {
     SCOPED_TRACE(file);
     FacepadSim::SimulatorOptions options;
     options.journalBodyLimit = bound;
