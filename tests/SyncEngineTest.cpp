@@ -422,10 +422,9 @@ TEST_F(SyncRoster, RowsAtTheLineLimitAreReadWhole) {
     const std::string name = std::string(length - 6, 'x') + "\xC3\xA9";  // "U-1," then the name
     Roster roster = ReadRoster(ledger, folder, "certnum,name\nU-1," + name + "\n");
     EXPECT_EQ(roster.Valid(), length <= kLongestLine ? 1 : 0);
-    if (length <= kLongestLine) {
+    if (length <= kLongestLine) {  // the row as it was written
       const Person person = roster.Row(2).person;
-      EXPECT_EQ(person.at("certnum"), "U-1");
-      EXPECT_EQ(person.at("name"), name);
+      EXPECT_EQ(person.at("certnum") + "," + person.at("name"), "U-1," + name);
     }
   }
 }
