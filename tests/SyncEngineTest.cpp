@@ -305,13 +305,12 @@ TEST_F(SyncAnswers, AnEmptiedTerminalIsRefilledWithTheAbsentCode) {
 // A person whose request's result never came may be held or not; the codes
 // the operator gave settle which, checked against the terminal itself.
 TEST_F(SyncAnswers, APersonMaybeHeldIsSettledByTheCodesGiven) {
+  // Whether the terminal holds X; X is on the roster, pruning is asked for,
+  // an absent code given; then whether the terminal holds X after the run,
+  // the ledger still counts X maybe held, and the run is in line.
   struct Case {
     const char* what;
-    bool held;  // the terminal holds X
-    bool onRoster, prune, absentCode;
-    bool heldAfter;   // the terminal holds X after the run
-    bool maybeAfter;  // the ledger still counts X maybe held
-    bool inLine;
+    bool held, onRoster, prune, absentCode, heldAfter, maybeAfter, inLine;
   };
   const Case cases[] = {
       {"on the roster and held: updated", true, true, false, false, true, false, true},
