@@ -314,7 +314,8 @@ TEST(SimulatorLimits, TheServiceOutlastsAStoppedOneAndClientsOverLimitsIdleSlowO
   const auto began = std::chrono::steady_clock::now();
   trickle.Send("POST /facepad/active HTTP/1.1\r\nHost: x\r\nContent-Length: 100\r\n\r\n");
   std::string answer400 = "<open>";
-  while (answer400 == "<open>" && std::chrono::steady_clock::now() - began < 20s) {
+  while (answer400 == "<open>" &&
+         std::chrono::steady_clock::now() - began < std::chrono::seconds(20)) {
     trickle.Send("x");
     answer400 = trickle.ReadToEnd(1s);
   }
