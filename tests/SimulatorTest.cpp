@@ -27,8 +27,9 @@ using namespace std::chrono_literals;
 // What a browser page from elsewhere might send, and what a path is not
 // for: a request from another origin is refused on every path, the page and
 // the admin API answer only to their own Host, an admin POST only with JSON,
-// and a method a path does not take gets 405 without using up a fault.
-TEST(SimulatorAdmin, ABrowserPageFromElsewhereIsRefused) {
+// ranges are not answered, and a method a path does not take gets 405
+// without using up a fault.
+TEST(SimulatorAdmin, RefusesPagesFromElsewhereAndShowsWhatItHolds) {
   FacepadSim::FacepadSimulator simulator;
   simulator.AddFault(FacepadSim::Fault::Answer(500).On("facepad/adduser").Times(1));
   httplib::Client client(simulator.Host(), simulator.Port());
@@ -60,6 +61,7 @@ TEST(SimulatorAdmin, ABrowserPageFromElsewhereIsRefused) {
       {"GET", "/admin/state", {{"Host", "evil.example:" + port}}, "", "", 403},
       {"GET", "/", {{"Host", "evil.example:" + port}}, "", "", 403},
       {"GET", "/", {{"Host", own}}, "", "", 200},
+      {"GET", "/", {{"Host", own}, {"Range", "bytes=0-1,0-"}}, "", "", 200},  // whole
       {"GET", "/admin/reset", {{"Host", own}}, "", "", 405},
       {"HEAD", "/", {{"Host", own}}, "", "", 405},
       {"OPTIONS", "/facepad/adduser", {}, "", "", 405},
@@ -85,15 +87,13 @@ TEST(SimulatorAdmin, ABrowserPageFromElsewhereIsRefused) {
   // and no result code was set.
   EXPECT_EQ(simulator.Faults().size(), 4u);
   EXPECT_FALSE(simulator.Model().ResultCodesSet().every.has_value());
-}
 
-// What the admin API shows: the state, a page of persons, and the journal,
-// newest first, as many as asked for, by path and by serial number. Photos
-// are shown by their own bytes, an image claimed in no way but its bytes
-// and text that claims to be one; passwords are masked at any depth and in
-// any case, and bytes that are not UTF-8 not passed on.
-TEST(SimulatorAdmin, ShowsStatePersonsPhotosAndJournal) {
-  FacepadSim::FacepadSimulator simulator;
+  // What the admin API shows: the state, a page of persons, and the journal,
+  // newest first, as many as asked for, by path and by serial number. Photos
+  // are shown by their own bytes, an image claimed in no way but its bytes
+  // and text that claims to be one; passwords are masked at any depth and in
+  // any case, and bytes that are not UTF-8 not passed on.
+  simulator.ClearFaults();
   simulator.Model().SetNextResultCodes("T", "105", 5);
   FacepadSim::ServiceModel& model = simulator.Model();
   model.Handle("facepad/adduser", "SN=V\tid=1\tdata={\"certnum\":\"C1\"}\tfacepic=iVBORw0KGgo=");
@@ -102,7 +102,6 @@ TEST(SimulatorAdmin, ShowsStatePersonsPhotosAndJournal) {
   model.Handle("facepad/adduser",
                "SN=V\tid=3\tdata={\"certnum\":\"C3\",\"Password\":\"top-"
                "secret\",\"x\":[{\"password\":\"secret\"}],\"n\":\"a\xff\"}");
-  httplib::Client client(simulator.Host(), simulator.Port());
   for (const std::string certnum : {"C1", "C2", "C3"}) {
     const std::string record = R"({"certnum":")" + certnum + R"(","password":"pw"})";
     client.Post("/facepad/adduser", "SN=T\tid=" + certnum + "\tdata=" + record, "text/plain");
@@ -133,7 +132,9 @@ TEST(SimulatorAdmin, ShowsStatePersonsPhotosAndJournal) {
             "image/png");
 }
 
-TEST(SimulatorAdmin, JournalBodiesElidePhotosAndMaskPasswords) {
+// A journal's bodies elide photos and mask passwords; they are bounded in
+// memory only.
+TEST(SimulatorAdmin, JournalBodiesElidePhotosMaskPasswordsAndAreBoundedInMemoryOnly) {
   const std::pair<std::string, std::string> cases[] = {
       {"SN=T\tid=1\tdata={}\tfacepic=QUJDRA==", "SN=T\tid=1\tdata={}\tfacepic=<4 bytes>"},
       {R"(data={ "content": "QUJDREVG", "size": 6 })", R"(data={"content":"<6 bytes>","size":6})"},
@@ -153,11 +154,10 @@ TEST(SimulatorAdmin, JournalBodiesElidePhotosAndMaskPasswords) {
       {"passwordleak", "password••••••"},
   };
   for (const auto& [body, shown] : cases) EXPECT_EQ(FacepadSim::ElidedBody(body), shown) << body;
-}
 
-// In memory the journal keeps each body exact, or, given a bound, elided and
-// cut to it, at a character's start; its file has every body whole, elided.
-TEST(SimulatorAdmin, JournalBoundsBodiesInMemoryButNotInItsFile) {
+  // In memory the journal keeps each body exact, or, given a bound, elided
+  // and cut to it, at a character's start; its file has every body whole,
+  // elided.
   const std::string name(5000, 'n');
   const std::string body = "SN=T\tid=1\tdata={\"name\":\"" + name +
                            "\",\"password\":\"pw\"}\tfacepic=" + std::string(8000, 'Q');
@@ -171,13 +171,13 @@ TEST(SimulatorAdmin, JournalBoundsBodiesInMemoryButNotInItsFile) {
   const TemporaryFolder dir;
   // The bound, the file ("" for none), and the body kept in memory. A file
   // that cannot take a line (a full disk) loses it, and the state counts it.
-  const std::tuple<std::size_t, std::string, std::string> cases[] = {
+  const std::tuple<std::size_t, std::string, std::string> bounds[] = {
       {unbounded, dir / "whole.jsonl", body},
       {4096, dir / "bounded.jsonl", cut(4096)},
       {mask + 1, "", cut(mask)},
       {unbounded, "/dev/full", body},
   };
-  for (const auto& [bound, file, kept] : cases) {
+  for (const auto& [bound, file, kept] : bounds) {
     SCOPED_TRACE(file);
     FacepadSim::SimulatorOptions options;
     options.journalBodyLimit = bound;
@@ -198,17 +198,17 @@ TEST(SimulatorAdmin, JournalBoundsBodiesInMemoryButNotInItsFile) {
 
 namespace {
 
-// A raw loopback TCP connection to `port`, closed on scope exit.
+// A raw loopback TCP connection to `port`, which must be taken; closed on
+// scope exit.
 class RawClient {
  public:
   explicit RawClient(int port) {
     sockaddr_in address{AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
-    m_connected = connect(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    EXPECT_EQ(connect(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
   }
   ~RawClient() { close(m_socket); }
   RawClient(const RawClient&) = delete;
   RawClient& operator=(const RawClient&) = delete;
-  bool Connected() const { return m_connected; }
   void Send(const std::string& bytes) const {
     static_cast<void>(send(m_socket, bytes.data(), bytes.size(), MSG_NOSIGNAL));
   }
@@ -226,59 +226,31 @@ class RawClient {
 
  private:
   int m_socket = socket(AF_INET, SOCK_STREAM, 0);
-  bool m_connected = false;
 };
-
-double SecondsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
 
 }  // namespace
 
-// Idle and slow clients, and a request a fault holds, hold a connection
-// each, not the service: a normal request is still answered at once, and a
-// client that sends a header line every 3 s is cut after 2 s of silence.
-TEST(SimulatorLimits, IdleSlowAndHeldClientsDoNotHoldTheService) {
-  FacepadSim::FacepadSimulator simulator;
-  simulator.AddFault(FacepadSim::Fault::Delayed(std::chrono::seconds(30)).On("facepad/setuser"));
-  const RawClient held(simulator.Port());
-  held.Send("POST /facepad/setuser HTTP/1.1\r\nContent-Length: 4\r\n\r\nSN=T");
-  ASSERT_TRUE(WaitFor([&] { return simulator.Requests("facepad/setuser").size() == 1; }));
-  std::deque<RawClient> clients;
-  for (int i = 0; i < 70 + 64; ++i) {
-    ASSERT_TRUE(clients.emplace_back(simulator.Port()).Connected());
-    if (i >= 70) clients.back().Send("POST /facepad/active HTTP/1.1\r\n");
-  }
-  const RawClient normal(simulator.Port());
-  normal.Send("POST /facepad/active HTTP/1.1\r\nConnection: close\r\n\r\n");
-  EXPECT_EQ(normal.ReadToEnd(1s).rfind("HTTP/1.1 200", 0), 0u) << "answered within a second";
-
-  const RawClient slow(simulator.Port());
-  const auto sent = std::chrono::steady_clock::now();
-  slow.Send("POST /facepad/active HTTP/1.1\r\nHost: x\r\n");
-  EXPECT_NE(slow.ReadToEnd(3s).find("<closed>"), std::string::npos) << "cut before its next line";
-  EXPECT_GT(SecondsSince(sent), 1.5);
-
-  // A body trickled a byte a second is cut 10 s after the request began.
-  const RawClient trickle(simulator.Port());
-  const auto began = std::chrono::steady_clock::now();
-  trickle.Send("POST /facepad/active HTTP/1.1\r\nHost: x\r\nContent-Length: 100\r\n\r\n");
-  std::string answer400 = "<open>";
-  while (answer400 == "<open>" && SecondsSince(began) < 20) {
-    trickle.Send("x");
-    answer400 = trickle.ReadToEnd(1s);
-  }
-  EXPECT_NE(answer400.find(" 400 "), std::string::npos) << answer400;
-  EXPECT_LT(SecondsSince(began), 14);
-}
-
-// Over the limits: a body too large gets 413 and the connection closed, as
-// announced or as chunked. (A connection beyond the limit is closed at once:
-// HttpClientAtALimit tries that.)
-TEST(SimulatorLimits, OverTheLimitsIsRefused) {
+// Stop() may come twice, and a simulator stopped (and then destroyed) leaves
+// a later one on the same port and its connections alone.
+TEST(SimulatorLimits, TheServiceOutlastsAStoppedOneAndClientsOverLimitsIdleSlowOrHeld) {
+  auto earlier = std::make_unique<FacepadSim::FacepadSimulator>();
   FacepadSim::SimulatorOptions options;
+  options.port = earlier->Port();
   options.maxBody = 1000;
+  earlier->Stop();
+  earlier->Stop();
   FacepadSim::FacepadSimulator simulator(options);
+  httplib::Client keptAlive(simulator.Host(), simulator.Port());
+  keptAlive.set_keep_alive(true);
+  ASSERT_TRUE(keptAlive.Post("/facepad/active", "", "text/plain"));
+  earlier.reset();
+  ASSERT_TRUE(keptAlive.Post("/facepad/active", "", "text/plain"));
+  EXPECT_EQ(simulator.ConnectionCount(), 1u);
+  simulator.ClearJournal();
+
+  // Over the limits: a body too large gets 413 and the connection closed, as
+  // announced or as chunked. (A connection beyond the limit is closed at once:
+  // HttpClientAtALimit tries that.)
   const std::string post = "POST /facepad/adduser HTTP/1.1\r\nHost: x\r\n";
   const std::string person = "SN=CUT\tid=1\tdata={\"certnum\":\"1\"}";
   // What follows the request line, and the status it gets before the
@@ -306,32 +278,49 @@ TEST(SimulatorLimits, OverTheLimitsIsRefused) {
   EXPECT_TRUE(simulator.Journal().empty());
   EXPECT_EQ(simulator.Model().PersonCount("CUT"), 0u);
 
-  // A request without a length has no body, and ranges are not answered.
-  const RawClient client(simulator.Port());
-  client.Send("POST /facepad/active HTTP/1.1\r\n\r\nGET /admin/state HTTP/1.1\r\nHost: " +
-              simulator.Host() + ":" + std::to_string(simulator.Port()) +
-              "\r\nRange: bytes=0-1,0-\r\nConnection: close\r\n\r\n");
-  const std::string answers = client.ReadToEnd(1s);
+  // A request without a length has no body: what follows it is the next.
+  const RawClient unannounced(simulator.Port());
+  unannounced.Send(
+      "POST /facepad/active HTTP/1.1\r\n\r\n"
+      "POST /facepad/active HTTP/1.1\r\nConnection: close\r\n\r\n");
+  const std::string answers = unannounced.ReadToEnd(1s);
   EXPECT_EQ(answers.rfind("HTTP/1.1 200", 0), 0u) << answers;
   EXPECT_NE(answers.find("HTTP/1.1 200", 1), std::string::npos) << answers;
-  EXPECT_EQ(answers.find("multipart"), std::string::npos) << answers;
-}
 
-// Stop() may come twice, and a simulator stopped (and then destroyed) leaves
-// a later one on the same port and its connections alone.
-TEST(SimulatorLimits, AStoppedSimulatorLeavesALaterOneOnItsPortAlone) {
-  auto earlier = std::make_unique<FacepadSim::FacepadSimulator>();
-  FacepadSim::SimulatorOptions options;
-  options.port = earlier->Port();
-  earlier->Stop();
-  earlier->Stop();
-  FacepadSim::FacepadSimulator later(options);
-  httplib::Client client(later.Host(), later.Port());
-  client.set_keep_alive(true);
-  ASSERT_TRUE(client.Post("/facepad/active", "", "text/plain"));
-  earlier.reset();
-  ASSERT_TRUE(client.Post("/facepad/active", "", "text/plain"));
-  EXPECT_EQ(later.ConnectionCount(), 1u);
+  // Idle and slow clients, and a request a fault holds, hold a connection
+  // each, not the service: a normal request is still answered at once, and a
+  // client that sends a header line every 3 s is cut after 2 s of silence.
+  simulator.AddFault(FacepadSim::Fault::Delayed(std::chrono::seconds(30)).On("facepad/setuser"));
+  const RawClient held(simulator.Port());
+  held.Send("POST /facepad/setuser HTTP/1.1\r\nContent-Length: 4\r\n\r\nSN=T");
+  ASSERT_TRUE(WaitFor([&] { return simulator.Requests("facepad/setuser").size() == 1; }));
+  std::deque<RawClient> clients;
+  for (int i = 0; i < 70 + 64; ++i) {
+    clients.emplace_back(simulator.Port());
+    if (i >= 70) clients.back().Send("POST /facepad/active HTTP/1.1\r\n");
+  }
+  const RawClient normal(simulator.Port());
+  normal.Send("POST /facepad/active HTTP/1.1\r\nConnection: close\r\n\r\n");
+  EXPECT_EQ(normal.ReadToEnd(1s).rfind("HTTP/1.1 200", 0), 0u) << "answered within a second";
+
+  const RawClient slow(simulator.Port());
+  const auto sent = std::chrono::steady_clock::now();
+  slow.Send("POST /facepad/active HTTP/1.1\r\nHost: x\r\n");
+  EXPECT_NE(slow.ReadToEnd(3s).find("<closed>"), std::string::npos) << "cut before its next line";
+  EXPECT_GT(std::chrono::steady_clock::now() - sent, 1500ms);
+
+  // A body trickled a byte a second is cut 10 s after the request began.
+  const RawClient trickle(simulator.Port());
+  const auto began = std::chrono::steady_clock::now();
+  trickle.Send("POST /facepad/active HTTP/1.1\r\nHost: x\r\nContent-Length: 100\r\n\r\n");
+  std::string answer400 = "<open>";
+  while (answer400 == "<open>" &&
+         std::chrono::steady_clock::now() - began < std::chrono::seconds(20)) {
+    trickle.Send("x");
+    answer400 = trickle.ReadToEnd(1s);
+  }
+  EXPECT_NE(answer400.find(" 400 "), std::string::npos) << answer400;
+  EXPECT_LT(std::chrono::steady_clock::now() - began, 14s);
 }
 
 // The service's behaviour alone, without a server.
@@ -351,9 +340,8 @@ std::string Post(ServiceModel& model, const std::vector<std::string>& steps) {
     const std::string& step = steps[number - 1];
     const std::size_t space = step.find(' ');
     std::string body = space == std::string::npos ? "" : step.substr(space + 1);
-    if (body.rfind("SN=", 0) != 0) {
+    if (body.rfind("SN=", 0) != 0)
       body = "SN=T\tid=" + std::to_string(number) + (body.empty() ? "" : "\t" + body);
-    }
     const ServiceModel::Answer answer = model.Handle("facepad/" + step.substr(0, space), body);
     EXPECT_EQ(answer.status, 200) << step << ": " << answer.body;
   }
@@ -394,7 +382,7 @@ TEST(SimulatorModel, QueuesEachOperationsOwnCode) {
   }
 }
 
-TEST(SimulatorModel, RefusesMissingFieldsAndDataThatIsNoObject) {
+TEST(SimulatorModel, RefusesMissingFieldsAndDataThatIsNoObjectAndTakesValuesRaw) {
   const std::string tooLong(257, 'x');
   // The endpoint, the body, and the answer's status and body.
   const std::tuple<std::string, std::string, int, std::string> rows[] = {
@@ -422,6 +410,27 @@ TEST(SimulatorModel, RefusesMissingFieldsAndDataThatIsNoObject) {
   }
   EXPECT_TRUE(model.Terminals().empty());
   EXPECT_TRUE(model.PendingResults().empty());
+
+  // Values travel raw: "&", "=", "%" and "+" are theirs, and a tab belongs to
+  // the value unless a known field's name and "=" follow it.
+  const std::vector<std::string_view> names = {"SN", "id", "data", "facepic"};
+  const std::pair<std::string, std::map<std::string, std::string>> bodies[] = {
+      {"SN=T\tx=1\tid=\tdata=a\tb", {{"SN", "T\tx=1"}, {"id", ""}, {"data", "a\tb"}}},
+      {"junk\tSN=T\tSN=U\tSNX=1", {{"SN", "T"}}},
+      {"", {}},
+  };
+  for (const auto& [body, fields] : bodies)
+    EXPECT_EQ(FacepadSim::ParseFormBody(body, names), fields);
+
+  for (const std::string value : {"a&b=c", "50%+1", "%41+%2B", "=", "&id=2"}) {
+    const std::string record = R"({"certnum":")" + value + R"(","name":")" + value + "\"}";
+    model.Handle("facepad/adduser", "SN=" + value + "\tid=" + value + "\tdata=" + record +
+                                        "\tfacepic=" + value + "+/=");
+    const auto person = model.FindPerson(value, value).value_or(FacepadSim::Person{});
+    EXPECT_EQ(person.record, record);
+    EXPECT_EQ(person.facepic, value + "+/=");
+    EXPECT_EQ(model.PendingResults().at(value).at(0).id, value);
+  }
 }
 
 // A poll hands out at most 10,000 results, and fewer bytes than the
@@ -457,10 +466,9 @@ TEST(SimulatorModel, CodesSetCountDownThenGiveWay) {
     model.SetNextResultCodes("U", "104", 5);
     EXPECT_EQ(Post(model, {"adduser" + kC1, R"(adduser data={"certnum":"C2"})", "adduser" + kC1}),
               codes);
-    const ServiceModel::ResultCodes set = model.ResultCodesSet();
-    EXPECT_EQ(set.every, every);
-    EXPECT_EQ(set.next.count("T"), 0u);
-    EXPECT_EQ(set.next.at("U"), std::make_pair(std::string("104"), 5));
+    EXPECT_EQ(model.ResultCodesSet().every, every);
+    EXPECT_EQ(model.ResultCodesSet().next,  // T's used up
+              (decltype(ServiceModel::ResultCodes::next){{"U", {"104", 5}}}));
     model.SetResultCode(std::nullopt);
     model.SetNextResultCodes("T", "105", 3);
     model.SetNextResultCodes("T", "105", 0);  // cancels
@@ -468,9 +476,16 @@ TEST(SimulatorModel, CodesSetCountDownThenGiveWay) {
   }
 }
 
-TEST(SimulatorModel, ResetForgetsEverything) {
+// Only adding a person, activating and binding make a terminal known, and a
+// reset forgets all the service holds and all that was set.
+TEST(SimulatorModel, MakesNoTerminalUnaskedAndResetForgetsEverything) {
   ServiceModel model;
-  Post(model, {"adduser" + kC1, "active data={}", "binding" + kBind, "setport port=9\treset=1"});
+  Post(model, {"getterminalstatus SN=T", "getresult SN=T", "activationstatus", "setuser" + kC1,
+               "deluser" + kC1, "setfacepic" + kPhoto, "controldevice data={}", "unbinding SN=T",
+               "setport port=9\treset=1"});
+  EXPECT_TRUE(model.Terminals().empty());
+  Post(model, {"adduser" + kC1, "active SN=U\tid=2\tdata={}", "binding SN=V" + kBind.substr(5)});
+  EXPECT_EQ(model.Terminals().size(), 3u) << "T, U and V";
   model.QueueResult("T", "q", "0");
   model.QueueResultAnswer("result=junk");
   model.SetTerminalStatusAnswer("Data=junk");
@@ -481,47 +496,9 @@ TEST(SimulatorModel, ResetForgetsEverything) {
   EXPECT_TRUE(model.HandedOut().empty());
   EXPECT_FALSE(model.ListenPortRequest());
   EXPECT_EQ(model.Handle("facepad/getresult", "").body, "result=[]");
-  EXPECT_EQ(model.Handle("facepad/getterminalstatus", "SN=T").body,
-            R"(Data=[{"sn":"T","connstatus":0}])");
+  EXPECT_EQ(model.Handle("facepad/getterminalstatus", "SN=V").body,
+            R"(Data=[{"sn":"V","connstatus":0}])");
   EXPECT_EQ(Post(model, {"adduser" + kC1}), "1:0") << "C1 forgotten, and no code set";
-}
-
-// Only adding a person, activating and binding make a terminal known.
-TEST(SimulatorModel, MakesNoTerminalUnasked) {
-  ServiceModel model;
-  Post(model, {"getterminalstatus SN=T", "getresult SN=T", "activationstatus", "setuser" + kC1,
-               "deluser" + kC1, "setfacepic" + kPhoto, "controldevice data={}", "unbinding SN=T"});
-  EXPECT_TRUE(model.Terminals().empty());
-  for (const std::string& step :
-       {"adduser" + kC1, std::string("active data={}"), "binding" + kBind}) {
-    ServiceModel fresh;
-    Post(fresh, {step});
-    EXPECT_EQ(fresh.Terminals().count("T"), 1u) << step;
-  }
-}
-
-// Values travel raw: "&", "=", "%" and "+" are theirs, and a tab belongs to
-// the value unless a known field's name and "=" follow it.
-TEST(SimulatorModel, FormValuesKeepTheirSeparators) {
-  const std::vector<std::string_view> names = {"SN", "id", "data", "facepic"};
-  const std::pair<std::string, std::map<std::string, std::string>> bodies[] = {
-      {"SN=T\tx=1\tid=\tdata=a\tb", {{"SN", "T\tx=1"}, {"id", ""}, {"data", "a\tb"}}},
-      {"junk\tSN=T\tSN=U\tSNX=1", {{"SN", "T"}}},
-      {"", {}},
-  };
-  for (const auto& [body, fields] : bodies)
-    EXPECT_EQ(FacepadSim::ParseFormBody(body, names), fields);
-
-  ServiceModel model;
-  for (const std::string value : {"a&b=c", "50%+1", "%41+%2B", "=", "&id=2"}) {
-    const std::string record = R"({"certnum":")" + value + R"(","name":")" + value + "\"}";
-    model.Handle("facepad/adduser", "SN=" + value + "\tid=" + value + "\tdata=" + record +
-                                        "\tfacepic=" + value + "+/=");
-    const auto person = model.FindPerson(value, value).value_or(FacepadSim::Person{});
-    EXPECT_EQ(person.record, record);
-    EXPECT_EQ(person.facepic, value + "+/=");
-    EXPECT_EQ(model.PendingResults().at(value).at(0).id, value);
-  }
 }
 
 namespace {
