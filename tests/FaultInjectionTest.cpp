@@ -45,7 +45,7 @@ class InjectedFault : public AdaptorTest {
                      int status = 0) {
     SCOPED_TRACE(std::string(operation.name) + ": " + fault);
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(operation.call(adaptor));
+    EXPECT_FALSE(operation.Call(adaptor));
     EXPECT_LT(std::chrono::steady_clock::now() - start, kTimeOut + kSlack);
     EXPECT_EQ(TerminalFace_ZR::LastFailure().failure, failure);
     EXPECT_EQ(TerminalFace_ZR::LastFailure().status, status);
@@ -86,7 +86,7 @@ TEST_F(InjectedFault, EachFaultFailsCleanlyAndTheNextRequestSucceeds) {
       ExpectFailure(operation, name, failure, status);
       simulator.ClearFaults();
       adaptor.SetRequestPort(simulator.Port());
-      EXPECT_TRUE(operation.call(adaptor)) << operation.name << " after: " << name;
+      EXPECT_TRUE(operation.Call(adaptor)) << operation.name << " after: " << name;
       EXPECT_EQ(TerminalFace_ZR::LastFailure().failure, Failure::None) << operation.name;
     }
   }
@@ -125,14 +125,14 @@ TEST_F(InjectedFault, TimeOutsAreKeptWithinTheirRange) {
 // A service restarting between two calls (the client's kept-alive connections
 // gone), or down, needs nothing from the host.
 TEST_F(InjectedFault, ServiceRestartingOrDownNeedsNothingFromTheHost) {
-  for (const char* name : kStandIns) ASSERT_TRUE(Find(name).call(adaptor)) << name;
+  for (const char* name : kStandIns) ASSERT_TRUE(Find(name).Call(adaptor)) << name;
   FacepadSim::SimulatorOptions options;
   options.port = simulator.Port();
   simulator.Stop();
   {
     FacepadSimulator restarted(options);
     restarted.Model().SetTerminalStatusAnswer(kConnectedAnswer);
-    for (const char* name : kStandIns) EXPECT_TRUE(Find(name).call(adaptor)) << name;
+    for (const char* name : kStandIns) EXPECT_TRUE(Find(name).Call(adaptor)) << name;
   }
   for (const char* name : kStandIns) {
     log.Clear();
