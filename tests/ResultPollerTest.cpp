@@ -23,6 +23,10 @@ constexpr auto kTick = 10ms;  // polls 800 ms after start, then every 100 or 800
 std::string ResultAnswer(const std::string& sn, const std::string& data) {
   return R"(result=[{"SN":")" + sn + R"(","data":)" + data + "}]";
 }
+// The same with one entry: `id`, whose outcome is `code`.
+std::string ResultAnswer(const std::string& sn, const std::string& id, const std::string& code) {
+  return ResultAnswer(sn, R"([{"id":")" + id + R"(","return":")" + code + "\"}]");
+}
 }  // namespace
 
 class ResultDelivery : public AdaptorTest {};
@@ -31,22 +35,14 @@ class ResultDelivery : public AdaptorTest {};
 // polls before a callback add up, an id reported again keeps its latest
 // outcome, and an empty or unreadable list takes nothing away.
 TEST(ResultsWaiting, NothingIsLostBeforeTheHostIsHandedIt) {
-  const std::string one = ResultAnswer("A", R"([{"id":"1","return":"0"}])");
+  const std::string one = ResultAnswer("A", "1", "0");
   // What is delivered once every answer has been polled without a callback.
   const std::tuple<const char*, std::vector<std::string>, ResultMap> scenarios[] = {
-      {"polls add up",
-       {one, ResultAnswer("A", R"([{"id":"2","return":"101"}])")},
-       {{"A", {{"1", "0"}, {"2", "101"}}}}},
-      {"an id again keeps its latest outcome",
-       {one, ResultAnswer("A", R"([{"id":"1","return":"102"}])")},
-       {{"A", {{"1", "102"}}}}},
+      {"polls add up", {one, ResultAnswer("A", "2", "101")}, {{"A", {{"1", "0"}, {"2", "101"}}}}},
+      {"an id again: last outcome", {one, ResultAnswer("A", "1", "102")}, {{"A", {{"1", "102"}}}}},
       {"an empty list takes nothing", {one, ResultAnswer("A", "[]")}, {{"A", {{"1", "0"}}}}},
-      {"an unreadable list takes nothing",
-       {one, ResultAnswer("A", R"("x")")},
-       {{"A", {{"1", "0"}}}}},
-      {"an empty list names its serial number",
-       {ResultAnswer("B", "[]"), one},
-       {{"A", {{"1", "0"}}}, {"B", {}}}},
+      {"nor an unreadable one", {one, ResultAnswer("A", R"("x")")}, {{"A", {{"1", "0"}}}}},
+      {"[] names its SN", {ResultAnswer("B", "[]"), one}, {{"A", {{"1", "0"}}}, {"B", {}}}},
   };
   for (const auto& [name, answers, delivered] : scenarios) {
     SCOPED_TRACE(name);
@@ -113,23 +109,21 @@ int ViaModule(ResultMap& results, void* context) {
 TEST_F(ResultDelivery, EachRegistrationReplacesTheOtherAndAnEmptyOneIsRefused) {
   const RecordedResults handled;
   RecordedResults viaModule;
-  const std::pair<std::function<bool()>, std::string> refusals[] = {
+  const std::string empty = "TerminalFace_ZR::SetResultHandler refused: the handler is empty";
+  const std::pair<std::function<bool()>, std::vector<std::string>> refusals[] = {
       {[&] { return adaptor.SetResultCallbackFace(nullptr); },
-       "TerminalFace_ZR::SetResultCallbackFaceZorvan _pResultCallback == nullptr"},
-      {[&] { return adaptor.SetResultHandler(nullptr); },
-       "TerminalFace_ZR::SetResultHandler refused: the handler is empty"},
-      {[&] { return SetResultHandlerTerminalFace_ZR(&adaptor, nullptr, nullptr); },
-       "TerminalFace_ZR::SetResultHandler refused: the handler is empty"},
-      {[&] { return SetResultHandlerTerminalFace_ZR(nullptr, ViaModule, nullptr); }, ""},
+       {"TerminalFace_ZR::SetResultCallbackFaceZorvan _pResultCallback == nullptr"}},
+      {[&] { return adaptor.SetResultHandler(nullptr); }, {empty}},
+      {[&] { return SetResultHandlerTerminalFace_ZR(&adaptor, nullptr, nullptr); }, {empty}},
+      {[&] { return SetResultHandlerTerminalFace_ZR(nullptr, ViaModule, nullptr); }, {}},
   };
   ASSERT_TRUE(adaptor.SetResultCallbackFace(PlainCallback));
   ASSERT_TRUE(adaptor.SetResultHandler(handled.Handler(0)));
-  for (const auto& [refused, record] : refusals) {
+  for (const auto& [refused, records] : refusals) {
     log.Clear();
-    EXPECT_FALSE(refused()) << record;
+    EXPECT_FALSE(refused());
     EXPECT_EQ(TerminalFace_ZR::LastFailure().failure, TerminalFace_ZR::Failure::RefusedValue);
-    EXPECT_EQ(log.Messages(),
-              record.empty() ? std::vector<std::string>{} : std::vector<std::string>{record});
+    EXPECT_EQ(log.Messages(), records);
   }
   simulator.Model().QueueResult("A1", "7", "0");
   ASSERT_TRUE(handled.WaitForDeliveries(1));
@@ -201,54 +195,41 @@ TEST(PollerLifecycle, StoppingOrDestroyingAroundARunningCallbackIsFinal) {
   enum class End { StopInside, DestroyInside, DestroyWhileItRuns };
   for (const End end : {End::StopInside, End::DestroyInside, End::DestroyWhileItRuns}) {
     SCOPED_TRACE(static_cast<int>(end));
-    std::mutex mutex;
-    ResultMap seen;         // guarded by mutex
-    pid_t poller = 0;       // guarded by mutex
-    int calls = 0;          // guarded by mutex
-    bool returned = false;  // guarded by mutex: and StopPolling, if called, returned true
+    ResultMap seen;  // written before `returned`
+    std::atomic<pid_t> poller{0};
+    std::atomic<int> calls{0};
+    std::atomic<bool> returned{false};  // and StopPolling, if called, returned true
     FacepadSimulator simulator;
     auto adaptor = Pointed(simulator, kTick);
     FastPollingAdaptor* const inside =
         end == End::DestroyInside ? adaptor.release() : adaptor.get();
     inside->SetResultHandler([&, inside, end](ResultMap& results) {
-      {
-        std::lock_guard<std::mutex> lock(mutex);
-        poller = gettid();
-        ++calls;
-      }
+      poller = gettid();
+      ++calls;
       bool stopped = true;
       if (end == End::DestroyInside) delete inside;
       if (end == End::StopInside) stopped = inside->StopPolling(10s);
       if (end == End::DestroyWhileItRuns) std::this_thread::sleep_for(300ms);
-      std::lock_guard<std::mutex> lock(mutex);
       seen = results;
       returned = stopped;
       return 0;
     });
-    const auto locked = [&](auto read) {
-      std::lock_guard<std::mutex> lock(mutex);
-      return read();
-    };
     simulator.Model().QueueResult("A1", "7", "0");
     if (end == End::DestroyWhileItRuns) {
-      ASSERT_TRUE(WaitFor([&] { return locked([&] { return calls > 0; }); }));
+      ASSERT_TRUE(WaitFor([&] { return calls > 0; }));
       simulator.Model().QueueResult("A1", "8", "0");  // ready for a poll it must prevent
       adaptor.reset();
-      EXPECT_TRUE(locked([&] { return returned; }));
+      EXPECT_TRUE(returned);
     }
-    ASSERT_TRUE(WaitFor([&] { return locked([&] { return returned; }); }, 5s));
+    ASSERT_TRUE(WaitFor([&] { return returned.load(); }, 5s));
     if (end == End::DestroyInside) {
-      ASSERT_TRUE(WaitFor([&] {
-        const std::string task =
-            "/proc/self/task/" + std::to_string(locked([&] { return poller; }));
-        return !std::filesystem::exists(task);
-      }));
+      const std::string task = "/proc/self/task/" + std::to_string(poller);
+      ASSERT_TRUE(WaitFor([&] { return !std::filesystem::exists(task); }));
     }
     const std::size_t polls = Polls(simulator);
     simulator.Model().QueueResult("A1", "9", "0");
     std::this_thread::sleep_for(Scaled(300ms));
     EXPECT_EQ(Polls(simulator), polls);
-    std::lock_guard<std::mutex> lock(mutex);
     EXPECT_EQ(seen, (ResultMap{{"A1", {{"7", "0"}}}}));
     EXPECT_EQ(calls, 1);
   }
@@ -260,9 +241,8 @@ TEST(PollerLifecycle, StoppingOrDestroyingAroundARunningCallbackIsFinal) {
 // and one kept gains the serial numbers of later polls. A list in an answer
 // whose status is not 200 is not taken.
 TEST_F(ResultDelivery, TwoAdaptorsEachGetTheirOwnResults) {
-  simulator.AddFault(Fault::Answer(500, ResultAnswer("Z9", R"([{"id":"1","return":"0"}])"))
-                         .On("facepad/getresult")
-                         .Times(1));
+  simulator.AddFault(
+      Fault::Answer(500, ResultAnswer("Z9", "1", "0")).On("facepad/getresult").Times(1));
   const RecordedResults first;
   const RecordedResults then;
   const RecordedResults second;
@@ -338,10 +318,7 @@ TEST(PollerCadence, IntervalFollowsTheIdleCount) {
     std::size_t deliveries;
   };
   std::vector<std::string> results;
-  for (int id = 1; id <= 11; ++id) {
-    results.push_back(
-        ResultAnswer("A1", R"([{"id":")" + std::to_string(id) + R"(","return":"0"}])"));
-  }
+  for (int id = 1; id <= 11; ++id) results.push_back(ResultAnswer("A1", std::to_string(id), "0"));
   std::vector<std::string> kept(13, "result=[ ]");  // past the ten idle polls
   kept[0] = results[0];
   const Scenario scenarios[] = {
@@ -388,16 +365,14 @@ TEST(ExchangeObserver, SeesEveryPostAndChangesNoOutcome) {
   EXPECT_TRUE(adaptor->GetAvailableFace(none));
   EXPECT_FALSE(adaptor->UnBindTerminalFace("T1"));
   EXPECT_EQ(TerminalFace_ZR::LastFailure().status, 503) << "the observer kept the failure";
-  ASSERT_TRUE(WaitFor([&] {
+  const auto seenAt = [&](const char* path) {
     std::lock_guard<std::mutex> lock(mutex);
-    return seen.count("facepad/getresult") > 0;
-  }));
-  {
-    std::lock_guard<std::mutex> lock(mutex);
-    EXPECT_EQ(seen["facepad/active"], "200 0 |ok");
-    EXPECT_EQ(seen["facepad/unbinding"], "503 4 SN=T1|busy");  // Failure::Status
-    EXPECT_EQ(seen["facepad/getresult"], "200 0 |result=[]");
-  }
+    return seen[path];
+  };
+  ASSERT_TRUE(WaitFor([&] { return !seenAt("facepad/getresult").empty(); }));
+  EXPECT_EQ(seenAt("facepad/active"), "200 0 |ok");
+  EXPECT_EQ(seenAt("facepad/unbinding"), "503 4 SN=T1|busy");  // Failure::Status
+  EXPECT_EQ(seenAt("facepad/getresult"), "200 0 |result=[]");
   // As a host that loaded the module with dlopen sees them.
   std::vector<std::string> viaC;
   const auto inC = [](const TerminalFace_ZR_Exchange* exchange, void* context) {
