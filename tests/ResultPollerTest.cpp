@@ -144,40 +144,36 @@ TEST_F(ResultDelivery, EachRegistrationReplacesTheOtherAndAnEmptyOneIsRefused) {
 // starts after it. StopPolling waits for a poll in flight up to its bound:
 // the poll's results are then delivered (true), or cut off (false).
 TEST(PollerLifecycle, DestructionAndStopPollingArePromptAndFinal) {
-  struct Case {
-    const char* what;
-    std::chrono::milliseconds hang;  // the poll in flight; 0: none
-    std::chrono::milliseconds bound;
-    std::chrono::milliseconds within;  // what it takes, at most
-    bool stop;                         // StopPolling(bound), and then destruction
-    bool whole;
+  // What happens, the poll in flight (0: none), StopPolling's bound (0: the
+  // adaptor is destroyed instead; after StopPolling it is destroyed too),
+  // what it takes at most, and whether the poll's results are delivered.
+  using std::chrono::milliseconds;
+  const std::tuple<const char*, milliseconds, milliseconds, milliseconds, bool> cases[] = {
+      {"destroyed while waiting", 0ms, 0ms, 500ms, false},
+      {"destroyed during a hung poll", 60s, 0ms, 2s, false},
+      {"a poll in flight is waited for and delivered", 400ms, 10s, 5s, true},
+      {"a poll that outlives the bound is cut off", 60s, 200ms, 2s, false},
+      {"no poll in flight", 0ms, 10s, 2s, true},
   };
-  const Case cases[] = {
-      {"destroyed while waiting", 0ms, 0ms, 500ms, false, false},
-      {"destroyed during a hung poll", 60s, 0ms, 2s, false, false},
-      {"a poll in flight is waited for and delivered", 400ms, 10s, 5s, true, true},
-      {"a poll that outlives the bound is cut off", 60s, 200ms, 2s, true, false},
-      {"no poll in flight", 0ms, 10s, 2s, true, true},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    const bool hung = c.hang.count() > 0;
+  for (const auto& [what, hang, bound, within, whole] : cases) {
+    SCOPED_TRACE(what);
+    const bool hung = hang.count() > 0;
     const RecordedResults recorded;
     FacepadSimulator simulator;
     simulator.Model().QueueResult("A1", "7", "0");
-    if (hung) simulator.AddFault(Fault::Delayed(c.hang).On("facepad/getresult").Times(1));
+    if (hung) simulator.AddFault(Fault::Delayed(hang).On("facepad/getresult").Times(1));
     auto adaptor = Pointed(simulator, hung ? kTick : kTick * 10);
     adaptor->SetResultHandler(recorded.Handler());
     const std::size_t inFlight = hung ? 1 : 0;
     ASSERT_TRUE(WaitFor([&] { return Polls(simulator) == inFlight; }));
     const auto start = Clock::now();
-    if (c.stop) {
-      EXPECT_EQ(adaptor->StopPolling(c.bound), c.whole);
+    if (bound.count() > 0) {
+      EXPECT_EQ(adaptor->StopPolling(bound), whole);
     } else {
       adaptor.reset();
     }
-    EXPECT_LT(Clock::now() - start, Scaled(c.within));
-    EXPECT_EQ(recorded.Deliveries().size(), hung && c.whole ? 1U : 0U);
+    EXPECT_LT(Clock::now() - start, Scaled(within));
+    EXPECT_EQ(recorded.Deliveries().size(), hung && whole ? 1U : 0U);
     std::this_thread::sleep_for(Scaled(300ms));
     EXPECT_EQ(Polls(simulator), inFlight) << "no poll after";
     const auto destroyed = Clock::now();
@@ -310,38 +306,36 @@ TEST(PollerCadence, TimingIsKeptWithinTenMillisecondsAndAWeek) {
 // "[]". A host that empties its map counts as idle even when every poll
 // brings results. Nothing new, no delivery.
 TEST(PollerCadence, IntervalFollowsTheIdleCount) {
-  struct Scenario {
-    const char* name;
-    std::size_t hostEmptiesFrom;       // the host empties the map from this delivery on
-    std::vector<std::string> answers;  // then "result=[]" for ever
-    std::string gaps;                  // after each poll: 10 ticks (s) or 80 (L)
-    std::size_t deliveries;
-  };
+  // Each scenario: from which delivery on the host empties its map, the
+  // answers (then "result=[]" for ever), the gaps after each poll (10 ticks:
+  // s, 80: L), and the deliveries.
   std::vector<std::string> results;
   for (int id = 1; id <= 11; ++id) results.push_back(ResultAnswer("A1", std::to_string(id), "0"));
   std::vector<std::string> kept(13, "result=[ ]");  // past the ten idle polls
   kept[0] = results[0];
-  const Scenario scenarios[] = {
-      {"host empties the map", 0, results, "sssssssssLL", 11},
-      {"host keeps the first map, then empties it", 1, results, "ssssssssssL", 11},
-      {"host keeps the map", RecordedResults::kNever, kept, "ssssssssssss", 1},
-      {"nothing but []", RecordedResults::kNever, {}, "LL", 0},
-  };
-  for (const Scenario& scenario : scenarios) {
-    SCOPED_TRACE(scenario.name);
+  const std::tuple<const char*, std::size_t, std::vector<std::string>, std::string, std::size_t>
+      scenarios[] = {
+          {"host empties the map", 0, results, "sssssssssLL", 11},
+          {"host keeps the first map, then empties it", 1, results, "ssssssssssL", 11},
+          {"host keeps the map", RecordedResults::kNever, kept, "ssssssssssss", 1},
+          {"nothing but []", RecordedResults::kNever, {}, "LL", 0},
+      };
+  for (const auto& [name, emptiesFrom, answers, gaps, deliveries] : scenarios) {
+    SCOPED_TRACE(name);
     const RecordedResults recorded;
     FacepadSimulator simulator;
-    for (const std::string& answer : scenario.answers) simulator.Model().QueueResultAnswer(answer);
+    for (const std::string& answer : answers) simulator.Model().QueueResultAnswer(answer);
     const auto adaptor = Pointed(simulator, kTick);
-    adaptor->SetResultHandler(recorded.Handler(scenario.hostEmptiesFrom));
-    ASSERT_TRUE(WaitFor([&] { return Polls(simulator) > scenario.gaps.size(); }, 30s));
+    adaptor->SetResultHandler(recorded.Handler(emptiesFrom));
+    const std::size_t count = gaps.size();
+    ASSERT_TRUE(WaitFor([&] { return Polls(simulator) > count; }, 30s));
     const auto polls = simulator.Requests("facepad/getresult");
-    for (std::size_t i = 0; i < scenario.gaps.size(); ++i) {
-      const bool longGap = scenario.gaps[i] == 'L';
+    for (std::size_t i = 0; i < count; ++i) {
+      const bool longGap = gaps[i] == 'L';
       const auto gap = polls[i + 1].received - polls[i].received;
       EXPECT_EQ(gap > (longGap ? 60 : 40) * kTick, longGap) << "gap " << i;
     }
-    EXPECT_EQ(recorded.Deliveries().size(), scenario.deliveries);
+    EXPECT_EQ(recorded.Deliveries().size(), deliveries);
   }
 }
 
