@@ -13,7 +13,6 @@ using namespace std::chrono_literals;
 using FacepadSim::FacepadSimulator;
 using FacepadSim::Fault;
 using operations::Find;
-using operations::kConnectedAnswer;
 using operations::Operation;
 using ZR_Framework::Face::TerminalFace_ZR;
 using Failure = TerminalFace_ZR::Failure;
@@ -34,10 +33,7 @@ const char* const kStandIns[] = {"UnBindTerminalFace", "BindTerminalFace", "GetT
 
 class InjectedFault : public AdaptorTest {
  protected:
-  InjectedFault() {
-    simulator.Model().SetTerminalStatusAnswer(kConnectedAnswer);
-    adaptor.SetHttpTimeouts(kTimeOut, kTimeOut);
-  }
+  InjectedFault() { adaptor.SetHttpTimeouts(kTimeOut, kTimeOut); }
 
   // Calls `operation`, which must fail within the time-out with `failure`
   // (and `status`) as its reason.

@@ -16,10 +16,7 @@ using Failure = TerminalFace_ZR::Failure;
 
 using namespace operations;
 
-class EveryOperation : public AdaptorTest {
- protected:
-  EveryOperation() { simulator.Model().SetTerminalStatusAnswer(kConnectedAnswer); }
-};
+using EveryOperation = AdaptorTest;
 
 // Each operation sends exactly its body. Operators tell its failures apart by
 // its texts: one when no answer came, one when the answer's status was not

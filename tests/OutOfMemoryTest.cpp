@@ -86,7 +86,6 @@ class OutOfMemory : public AdaptorTest {};
 // Every operation, and the result parser, each called with a map made
 // beforehand, so that every allocation counted is the operation's own.
 TEST_F(OutOfMemory, AnAllocationFailingAnywhereInAnOperationStaysInside) {
-  simulator.Model().SetTerminalStatusAnswer(operations::kConnectedAnswer);
   ResultMap results;
   const std::string resultList = R"([{"SN":"A1","data":[{"id":"7","return":"0"}]}])";
   std::vector<Operation> rows = operations::AllOperations();

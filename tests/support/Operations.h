@@ -25,8 +25,6 @@ inline std::string AnnRecord(const std::string& type) {
          R"("facetype": "", "roleplay": "", "cardinfo": [ { "num": "77", "type": )" +
          type + R"( } ], "plantemplateno": "", "enablecover": "" })";
 }
-// The status answer under which GetTerminalStatusFace("SN1") succeeds.
-inline const std::string kConnectedAnswer = R"(Data=[{"sn":"SN1","connstatus":1}])";
 // What an operation logs when it cannot make its JSON document.
 inline const char* const kNoActivation = "TerminalFace_ZR::DelBiophotoZorvan jsonData == nullptr";
 inline const char* const kNoUserRecord = "TerminalFace_ZR::AddUserZorvan jsonData == nullptr";
