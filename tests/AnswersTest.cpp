@@ -1,5 +1,6 @@
 // How the adaptor reads the service's answers: the list in a result answer,
 // the results in it, and the connection status answer.
+#include "JsonDocument.h"
 #include "ResultPoller.h"
 #include "TerminalStatus.h"
 #include "TestAdaptor.h"
@@ -14,12 +15,8 @@ using Failure = ZR_Framework::Face::TerminalFace_ZR::Failure;
 namespace {
 // An element whose "data" is the entry list's text, as the service sends it.
 std::string Element(const std::string& sn, const std::string& data) {
-  std::string quoted;
-  for (char c : data) {
-    if (c == '"' || c == '\\') quoted += '\\';
-    quoted += c;
-  }
-  return R"({"SN": ")" + sn + R"(", "data": ")" + quoted + "\"}";
+  const ZR_Framework::Face::JsonDocument text(json_object_new_string(data.c_str()));
+  return R"({"SN": ")" + sn + R"(", "data": )" + json_object_to_json_string(text.get()) + "}";
 }
 }  // namespace
 
