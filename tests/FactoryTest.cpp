@@ -34,9 +34,8 @@ int NoteA1(ResultMap& results, void* context) {
   tally->heldA1 = tally->heldA1 || results.count("A1") == 1;
   return 0;
 }
-}  // namespace
 
-namespace {
+// What a callback that destroys its adaptor needs.
 Destroy g_destroy = nullptr;
 CLS_TerminalFace_Base* g_adaptor = nullptr;
 std::atomic<bool> g_destroyed{false};

@@ -27,6 +27,21 @@ std::string ResultAnswer(const std::string& sn, const std::string& data) {
 std::string ResultAnswer(const std::string& sn, const std::string& id, const std::string& code) {
   return ResultAnswer(sn, R"([{"id":")" + id + R"(","return":")" + code + "\"}]");
 }
+
+// A host logger that throws.
+int ThrowingLogger(int /*level*/, const char* /*source*/, int /*line*/, const char* /*text*/, ...) {
+  throw std::runtime_error("the host's logger is broken");
+}
+
+// A plain callback, and a handler as the module's C entry point takes it,
+// each recording into a RecordedResults of its own.
+const RecordedResults g_plain;
+int PlainCallback(ResultMap& results) {
+  return g_plain.Handler()(results);
+}
+int ViaModule(ResultMap& results, void* context) {
+  return static_cast<const RecordedResults*>(context)->Handler()(results);
+}
 }  // namespace
 
 class ResultDelivery : public AdaptorTest {};
@@ -62,12 +77,6 @@ TEST(ResultsWaiting, NothingIsLostBeforeTheHostIsHandedIt) {
   }
 }
 
-namespace {
-int ThrowingLogger(int /*level*/, const char* /*source*/, int /*line*/, const char* /*text*/, ...) {
-  throw std::runtime_error("the host's logger is broken");
-}
-}  // namespace
-
 // The logger and the callback are the host's: whatever they throw, operations
 // return what they would have returned, and the poller goes on delivering.
 TEST(ThrowingHostCode, HurtsNothing) {
@@ -90,18 +99,6 @@ TEST(ThrowingHostCode, HurtsNothing) {
   ASSERT_TRUE(recorded.WaitForDeliveries(2));
   EXPECT_EQ(recorded.Deliveries()[1].at("A1").count("8"), 1u);
 }
-
-namespace {
-// A plain callback, and a handler as the module's C entry point takes it,
-// each recording into a RecordedResults of its own.
-const RecordedResults g_plain;
-int PlainCallback(ResultMap& results) {
-  return g_plain.Handler()(results);
-}
-int ViaModule(ResultMap& results, void* context) {
-  return static_cast<const RecordedResults*>(context)->Handler()(results);
-}
-}  // namespace
 
 // A callback, a handler, or a handler through the module's C entry point:
 // each replaces the one before. An empty one is refused with its record, and
