@@ -23,8 +23,6 @@ std::string Element(const std::string& sn, const std::string& data) {
 // Each element replaces the results of its serial number and keeps the rest;
 // what cannot be read is skipped, some of it logged.
 TEST(ResultList, MergesWhatItCanReadAndLogsWhatItCannot) {
-  const std::string snNull = "TerminalFace_ZR::JsonDataToMapData jsonDataSn == nullptr";
-  const std::string retNull = "TerminalFace_ZR::JsonDataToMapData jsonDataRet == nullptr";
   const std::string twoEntries = R"([{"id":"7","return":"0"},{"id":"8","return":"1"}])";
   const ResultMap earlier = {{"A1", {{"1", "9"}}}, {"B2", {{"5", "0"}}}};
   struct Case {
@@ -39,12 +37,12 @@ TEST(ResultList, MergesWhatItCanReadAndLogsWhatItCannot) {
       {"[" + Element("A1", "[]") + "]", {{"A1", {}}, {"B2", {{"5", "0"}}}}, {}, false},
       {"[" + Element("A1", "nope") + "," + Element("B2", twoEntries) + "]",
        {{"A1", {{"1", "9"}}}, {"B2", {{"7", "0"}, {"8", "1"}}}},
-       {retNull}},
+       {"TerminalFace_ZR::JsonDataToMapData jsonDataRet == nullptr"}},
       {"[" + Element("A1", R"([{"id":"7","return":"0"},{"id":"7","return":"3"}])") + "," +
            Element("B2", R"([{"id":"1","return":"0"}])") + "," +
            Element("B2", R"([{"id":"2","return":"0"}])") + "]",
        {{"A1", {{"7", "3"}}}, {"B2", {{"1", "0"}, {"2", "0"}}}}},
-      {"result", earlier, {snNull}, false},
+      {"result", earlier, {"TerminalFace_ZR::JsonDataToMapData jsonDataSn == nullptr"}, false},
       {R"([1, "x", null, [], true, )" +
            Element("A1", R"([1, null, "x", {"id":"7","return":"0"}])") + "]",
        {{"A1", {{"7", "0"}}}, {"B2", {{"5", "0"}}}}},
