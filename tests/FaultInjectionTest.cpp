@@ -24,9 +24,7 @@ namespace {
 const std::chrono::milliseconds kTimeOut = Scaled(400ms);
 const std::chrono::milliseconds kSlack = Scaled(4s);
 
-double Seconds(std::chrono::milliseconds time) {
-  return std::chrono::duration<double>(time).count();
-}
+const double kTimeOutSeconds = std::chrono::duration<double>(kTimeOut).count();
 
 const std::set<std::string> kStandIns = {"UnBindTerminalFace", "BindTerminalFace",
                                          "GetTerminalStatusFace"};
@@ -57,7 +55,7 @@ TEST_F(InjectedFault, EachFaultFailsCleanlyAndTheNextRequestSucceeds) {
       {"never answering", Fault::Delayed(kTimeOut * 5), Failure::TimedOut, 0},
       {"closing without an answer", Fault::CloseConnection(), Failure::NoAnswer, 0},
       {"resetting mid-answer", Fault::ResetMidAnswer(std::string(4096, 'r')), Failure::NoAnswer, 0},
-      {"dripping byte by byte", Fault::Drip(std::string(100, 'd'), 20 / Seconds(kTimeOut)),
+      {"dripping byte by byte", Fault::Drip(std::string(100, 'd'), 20 / kTimeOutSeconds),
        Failure::TimedOut, 0},
       {"answering too much",
        Fault::OversizedAnswer(ZR_Framework::Terminal_Http_Tool::kMaxResponseBytes + 1),
@@ -105,7 +103,7 @@ TEST_F(InjectedFault, AnAnswerDrippedWithinTheTimeOutOrOddWith200IsTaken) {
   // About a tenth of the time-out in all, whatever the machine's load.
   adaptor.SetHttpTimeouts(kTimeOut, kTimeOut * 10);
   simulator.AddFault(
-      Fault::Drip(kConnectedAnswer, 40 / Seconds(kTimeOut)).On("facepad/getterminalstatus"));
+      Fault::Drip(kConnectedAnswer, 40 / kTimeOutSeconds).On("facepad/getterminalstatus"));
   EXPECT_TRUE(adaptor.GetTerminalStatusFace("SN1"));
   simulator.AddFault(Fault::Answer(200, R"({"error": "busy"})").On("facepad/active"));
   ZR_Framework::Face::ParamMap params{{"keep", "me"}};
