@@ -25,13 +25,11 @@ Function Find(void* module, const char* name) {
   return reinterpret_cast<Function>(dlsym(module, name));
 }
 
-// A handler's own state, handed back to it through the context.
-struct Tally {
-  std::atomic<bool> heldA1{false};
-};
+// A handler's own state, handed back to it through the context: whether a
+// delivery held A1.
 int NoteA1(ResultMap& results, void* context) {
-  auto* tally = static_cast<Tally*>(context);
-  tally->heldA1 = tally->heldA1 || results.count("A1") == 1;
+  auto& heldA1 = *static_cast<std::atomic<bool>*>(context);
+  heldA1 = heldA1 || results.count("A1") == 1;
   return 0;
 }
 
@@ -76,12 +74,12 @@ TEST(Factory, LoadedModuleIsSetUpThroughItsEntryPoints) {
   ASSERT_TRUE(create && destroy && setPort && setTiming && setTimeouts && setHandler &&
               setObserver && stopPolling && lastFailure);
 
-  Tally tally;
+  std::atomic<bool> heldA1{false};
   const std::function<bool(CLS_TerminalFace_Base*)> settings[] = {
       [&](CLS_TerminalFace_Base* a) { return setPort(a, 1); },
       [&](CLS_TerminalFace_Base* a) { return setTiming(a, 1, 1, 1); },
       [&](CLS_TerminalFace_Base* a) { return setTimeouts(a, 1, 1); },
-      [&](CLS_TerminalFace_Base* a) { return setHandler(a, NoteA1, &tally); },
+      [&](CLS_TerminalFace_Base* a) { return setHandler(a, NoteA1, &heldA1); },
       [&](CLS_TerminalFace_Base* a) { return setObserver(a, nullptr, nullptr); },
       [&](CLS_TerminalFace_Base* a) { return stopPolling(a, 1); },
   };
@@ -98,10 +96,10 @@ TEST(Factory, LoadedModuleIsSetUpThroughItsEntryPoints) {
   EXPECT_EQ(status, 0);
   ASSERT_TRUE(setPort(adaptor, simulator.Port()));
   ASSERT_TRUE(setTimeouts(adaptor, -5, 1LL << 62));  // clamped, not refused
-  ASSERT_TRUE(setHandler(adaptor, NoteA1, &tally));
+  ASSERT_TRUE(setHandler(adaptor, NoteA1, &heldA1));
   ASSERT_TRUE(setTiming(adaptor, 20, 20, 20));  // the first poll in 20 ms, not 8 s
-  for (int i = 0; i < 200 && !tally.heldA1; ++i) std::this_thread::sleep_for(20ms);
-  EXPECT_TRUE(tally.heldA1);
+  for (int i = 0; i < 200 && !heldA1; ++i) std::this_thread::sleep_for(20ms);
+  EXPECT_TRUE(heldA1);
   ZR_Framework::Face::ParamMap params;
   EXPECT_TRUE(adaptor->GetAvailableFace(params));
   EXPECT_EQ(lastFailure(nullptr), TerminalFace_ZR_None);
