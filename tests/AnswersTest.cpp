@@ -1,5 +1,6 @@
 // How the adaptor reads the service's answers: the list in a result answer,
 // the results in it, and the connection status answer.
+#include "JsonDocument.h"
 #include "ResultPoller.h"
 #include "TerminalStatus.h"
 #include "TestAdaptor.h"
@@ -14,20 +15,14 @@ using Failure = ZR_Framework::Face::TerminalFace_ZR::Failure;
 namespace {
 // An element whose "data" is the entry list's text, as the service sends it.
 std::string Element(const std::string& sn, const std::string& data) {
-  std::string quoted;
-  for (char c : data) {
-    if (c == '"' || c == '\\') quoted += '\\';
-    quoted += c;
-  }
-  return R"({"SN": ")" + sn + R"(", "data": ")" + quoted + "\"}";
+  const ZR_Framework::Face::JsonDocument text(json_object_new_string(data.c_str()));
+  return R"({"SN": ")" + sn + R"(", "data": )" + json_object_to_json_string(text.get()) + "}";
 }
 }  // namespace
 
 // Each element replaces the results of its serial number and keeps the rest;
 // what cannot be read is skipped, some of it logged.
 TEST(ResultList, MergesWhatItCanReadAndLogsWhatItCannot) {
-  const std::string snNull = "TerminalFace_ZR::JsonDataToMapData jsonDataSn == nullptr";
-  const std::string retNull = "TerminalFace_ZR::JsonDataToMapData jsonDataRet == nullptr";
   const std::string twoEntries = R"([{"id":"7","return":"0"},{"id":"8","return":"1"}])";
   const ResultMap earlier = {{"A1", {{"1", "9"}}}, {"B2", {{"5", "0"}}}};
   struct Case {
@@ -42,12 +37,12 @@ TEST(ResultList, MergesWhatItCanReadAndLogsWhatItCannot) {
       {"[" + Element("A1", "[]") + "]", {{"A1", {}}, {"B2", {{"5", "0"}}}}, {}, false},
       {"[" + Element("A1", "nope") + "," + Element("B2", twoEntries) + "]",
        {{"A1", {{"1", "9"}}}, {"B2", {{"7", "0"}, {"8", "1"}}}},
-       {retNull}},
+       {"TerminalFace_ZR::JsonDataToMapData jsonDataRet == nullptr"}},
       {"[" + Element("A1", R"([{"id":"7","return":"0"},{"id":"7","return":"3"}])") + "," +
            Element("B2", R"([{"id":"1","return":"0"}])") + "," +
            Element("B2", R"([{"id":"2","return":"0"}])") + "]",
        {{"A1", {{"7", "3"}}}, {"B2", {{"1", "0"}, {"2", "0"}}}}},
-      {"result", earlier, {snNull}, false},
+      {"result", earlier, {"TerminalFace_ZR::JsonDataToMapData jsonDataSn == nullptr"}, false},
       {R"([1, "x", null, [], true, )" +
            Element("A1", R"([1, null, "x", {"id":"7","return":"0"}])") + "]",
        {{"A1", {{"7", "0"}}}, {"B2", {{"5", "0"}}}}},

@@ -25,20 +25,31 @@ Function Find(void* module, const char* name) {
   return reinterpret_cast<Function>(dlsym(module, name));
 }
 
-// A handler's own state, handed back to it through the context.
-struct Tally {
-  std::atomic<bool> heldA1{false};
-};
+// A handler's own state, handed back to it through the context: whether a
+// delivery held A1.
 int NoteA1(ResultMap& results, void* context) {
-  auto* tally = static_cast<Tally*>(context);
-  tally->heldA1 = tally->heldA1 || results.count("A1") == 1;
+  auto& heldA1 = *static_cast<std::atomic<bool>*>(context);
+  heldA1 = heldA1 || results.count("A1") == 1;
+  return 0;
+}
+
+// What a callback that destroys its adaptor needs.
+Destroy g_destroy = nullptr;
+CLS_TerminalFace_Base* g_adaptor = nullptr;
+std::atomic<bool> g_destroyed{false};
+
+int DestroyInside(ZR_Framework::Face::ResultMap& /*results*/) {
+  g_destroy(g_adaptor);
+  g_destroyed = true;
+  std::this_thread::sleep_for(100ms);  // the host unloads the module meanwhile
   return 0;
 }
 }  // namespace
 
 // Everything a linked host can set, set through the C entry points: the port
 // (refused out of range), the poller's timing, the time-outs and a handler
-// with state. A null adaptor is refused by each.
+// with state. A null adaptor is refused by each. And the module unloaded
+// while a callback that destroyed its adaptor still runs.
 TEST(Factory, LoadedModuleIsSetUpThroughItsEntryPoints) {
   FacepadSim::FacepadSimulator simulator;
   simulator.Model().QueueResult("A1", "7", "0");
@@ -63,12 +74,12 @@ TEST(Factory, LoadedModuleIsSetUpThroughItsEntryPoints) {
   ASSERT_TRUE(create && destroy && setPort && setTiming && setTimeouts && setHandler &&
               setObserver && stopPolling && lastFailure);
 
-  Tally tally;
+  std::atomic<bool> heldA1{false};
   const std::function<bool(CLS_TerminalFace_Base*)> settings[] = {
       [&](CLS_TerminalFace_Base* a) { return setPort(a, 1); },
       [&](CLS_TerminalFace_Base* a) { return setTiming(a, 1, 1, 1); },
       [&](CLS_TerminalFace_Base* a) { return setTimeouts(a, 1, 1); },
-      [&](CLS_TerminalFace_Base* a) { return setHandler(a, NoteA1, &tally); },
+      [&](CLS_TerminalFace_Base* a) { return setHandler(a, NoteA1, &heldA1); },
       [&](CLS_TerminalFace_Base* a) { return setObserver(a, nullptr, nullptr); },
       [&](CLS_TerminalFace_Base* a) { return stopPolling(a, 1); },
   };
@@ -85,10 +96,10 @@ TEST(Factory, LoadedModuleIsSetUpThroughItsEntryPoints) {
   EXPECT_EQ(status, 0);
   ASSERT_TRUE(setPort(adaptor, simulator.Port()));
   ASSERT_TRUE(setTimeouts(adaptor, -5, 1LL << 62));  // clamped, not refused
-  ASSERT_TRUE(setHandler(adaptor, NoteA1, &tally));
+  ASSERT_TRUE(setHandler(adaptor, NoteA1, &heldA1));
   ASSERT_TRUE(setTiming(adaptor, 20, 20, 20));  // the first poll in 20 ms, not 8 s
-  for (int i = 0; i < 200 && !tally.heldA1; ++i) std::this_thread::sleep_for(20ms);
-  EXPECT_TRUE(tally.heldA1);
+  for (int i = 0; i < 200 && !heldA1; ++i) std::this_thread::sleep_for(20ms);
+  EXPECT_TRUE(heldA1);
   ZR_Framework::Face::ParamMap params;
   EXPECT_TRUE(adaptor->GetAvailableFace(params));
   EXPECT_EQ(lastFailure(nullptr), TerminalFace_ZR_None);
@@ -102,12 +113,26 @@ TEST(Factory, LoadedModuleIsSetUpThroughItsEntryPoints) {
   destroy(nullptr);  // like delete, a null adaptor is no error
 
   EXPECT_EQ(simulator.Requests("facepad/active").size(), 1u);
+
+  // A host may destroy an adaptor inside its callback and unload the module
+  // at once: the poller thread still returns through the module's code,
+  // which keeps itself loaded for it.
+  g_destroy = destroy;
+  g_adaptor = create();
+  ASSERT_NE(g_adaptor, nullptr);
+  ASSERT_TRUE(setPort(g_adaptor, simulator.Port()) && setTiming(g_adaptor, 20, 20, 20));
+  simulator.Model().QueueResult("A1", "8", "0");
+  // Last: from here on, the callback may destroy the adaptor at any moment.
+  g_adaptor->SetResultCallbackFace(DestroyInside);
+  for (int i = 0; i < 400 && !g_destroyed; ++i) std::this_thread::sleep_for(20ms);
+  ASSERT_TRUE(g_destroyed);
   dlclose(module);
+  std::this_thread::sleep_for(300ms);  // the callback returns into the module, and its thread ends
 }
 
 // Once its last adaptor is gone, dlclose unloads the module and the platform
 // libraries it brought, so that a host can load a new build in its place. In
-// a process of its own: the test below keeps the module loaded for good.
+// a process of its own: the test above keeps the module loaded for good.
 TEST(Factory, DlcloseUnloadsTheModule) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   const auto loaded = [](const char* library) {
@@ -122,40 +147,4 @@ TEST(Factory, DlcloseUnloadsTheModule) {
         std::_Exit(loaded(ZR_MODULE_PATH) || loaded("libTerminal_Http_Tool.so.1") ? 1 : 0);
       },
       ::testing::ExitedWithCode(0), "");
-}
-
-namespace {
-Destroy g_destroy = nullptr;
-CLS_TerminalFace_Base* g_adaptor = nullptr;
-std::atomic<bool> g_destroyed{false};
-
-int DestroyInside(ZR_Framework::Face::ResultMap& /*results*/) {
-  g_destroy(g_adaptor);
-  g_destroyed = true;
-  std::this_thread::sleep_for(100ms);  // the host unloads the module meanwhile
-  return 0;
-}
-}  // namespace
-
-// A host may destroy the adaptor inside its callback and unload the module at
-// once: the poller thread still returns through the module's code, which
-// keeps itself loaded for it.
-TEST(Factory, DestroyedInsideItsCallbackThenUnloaded) {
-  FacepadSim::FacepadSimulator simulator;
-  simulator.Model().QueueResult("A1", "7", "0");
-  void* module = dlopen(ZR_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
-  ASSERT_NE(module, nullptr) << dlerror();
-  g_destroy = Find<Destroy>(module, "DestroyTerminalFace_ZR");
-  g_adaptor = Find<Create>(module, "CreateTerminalFace_ZR")();
-  ASSERT_NE(g_adaptor, nullptr);
-  Find<SetRequestPortTerminalFace_ZR_Function>(module, "SetRequestPortTerminalFace_ZR")(
-      g_adaptor, simulator.Port());
-  Find<SetPollerTimingTerminalFace_ZR_Function>(module, "SetPollerTimingTerminalFace_ZR")(
-      g_adaptor, 20, 20, 20);
-  // Last: from here on, the callback may destroy the adaptor at any moment.
-  g_adaptor->SetResultCallbackFace(DestroyInside);
-  for (int i = 0; i < 400 && !g_destroyed; ++i) std::this_thread::sleep_for(20ms);
-  ASSERT_TRUE(g_destroyed);
-  dlclose(module);
-  std::this_thread::sleep_for(300ms);  // the callback returns into the module, and its thread ends
 }

@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <tuple>
 
 #include "TestAdaptor.h"
 
@@ -20,18 +21,14 @@ using ZR_Framework::Face::ResultMap;
 // adaptor, and a hundred each an adaptor of its own against one simulator.
 TEST(Load, HostThreadsEachGetTheirOwnStatusAndEveryResultArrivesOnce) {
   const char* size = std::getenv("ZR_LOAD_OPERATIONS");
-  struct Shape {
-    int adaptors;
-    int threads;  // thread t drives adaptor t % adaptors, on terminal "T<t>"
-    std::chrono::milliseconds tick;
-    int perThread;
-  };
-  const Shape shapes[] = {
+  // Adaptors, host threads (thread t drives adaptor t % adaptors, on
+  // terminal "T<t>"), the poller's tick and the operations per thread.
+  const std::tuple<int, int, std::chrono::milliseconds, int> shapes[] = {
       {1, 4, 1ms, size != nullptr && std::atoi(size) > 0 ? std::atoi(size) : 1000},
       {100, 100, 20ms, 10},
   };
-  for (const Shape& shape : shapes) {
-    SCOPED_TRACE(std::to_string(shape.threads) + " threads");
+  for (const auto& [adaptorCount, threadCount, tick, perThread] : shapes) {
+    SCOPED_TRACE(std::to_string(threadCount) + " threads");
     const ScopedLogger quiet;  // the refused photos log
     FacepadSim::SimulatorOptions options;
     options.journalLimit = 0;  // a long run's bodies would pile up
@@ -40,8 +37,8 @@ TEST(Load, HostThreadsEachGetTheirOwnStatusAndEveryResultArrivesOnce) {
     std::mutex mutex;
     std::map<std::string, int> deliveries;  // by request id; guarded by mutex
     std::vector<std::unique_ptr<FastPollingAdaptor>> adaptors;
-    for (int a = 0; a < shape.adaptors; ++a) {
-      adaptors.push_back(Pointed(simulator, shape.tick));
+    for (int a = 0; a < adaptorCount; ++a) {
+      adaptors.push_back(Pointed(simulator, tick));
       adaptors.back()->SetResultHandler([&](ResultMap& results) {
         std::lock_guard<std::mutex> lock(mutex);
         for (const auto& [sn, outcomes] : results) {
@@ -54,13 +51,13 @@ TEST(Load, HostThreadsEachGetTheirOwnStatusAndEveryResultArrivesOnce) {
     std::map<std::string, int> expected;  // each accepted request's id, once
     std::atomic<int> wrongReturns{0};
     std::vector<std::thread> threads;
-    for (int t = 0; t < shape.threads; ++t) {
-      for (int i = 0; i < shape.perThread; i += 2)
+    for (int t = 0; t < threadCount; ++t) {
+      for (int i = 0; i < perThread; i += 2)
         expected[std::to_string(t) + ":" + std::to_string(i)] = 1;
-      threads.emplace_back([&, t] {
-        FastPollingAdaptor& adaptor = *adaptors[static_cast<std::size_t>(t % shape.adaptors)];
+      threads.emplace_back([&, t, count = adaptorCount, operations = perThread] {
+        FastPollingAdaptor& adaptor = *adaptors[static_cast<std::size_t>(t % count)];
         const std::string terminal = "T" + std::to_string(t);
-        for (int i = 0; i < shape.perThread; ++i) {
+        for (int i = 0; i < operations; ++i) {
           const std::string id = std::to_string(t) + ":" + std::to_string(i);
           ParamMap person{{"certnum", id}, {"name", "Load"}, {"size", "3"}, {"content", "QUJD"}};
           const bool accepted = i % 2 == 0 ? adaptor.AddUser(id, terminal, person)
@@ -78,9 +75,9 @@ TEST(Load, HostThreadsEachGetTheirOwnStatusAndEveryResultArrivesOnce) {
     };
     ASSERT_TRUE(WaitFor(delivered, 60s));
     std::this_thread::sleep_for(200ms);  // time for a stray second delivery to show
-    for (int t = 0; t < shape.threads; ++t) {
+    for (int t = 0; t < threadCount; ++t) {
       EXPECT_EQ(simulator.Model().PersonCount("T" + std::to_string(t)),
-                static_cast<std::size_t>(shape.perThread + 1) / 2);
+                static_cast<std::size_t>(perThread + 1) / 2);
     }
     std::lock_guard<std::mutex> lock(mutex);
     EXPECT_TRUE(deliveries == expected);  // each once, and nothing else

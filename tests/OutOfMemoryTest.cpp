@@ -6,7 +6,6 @@
 #include <json-c/json.h>
 
 #include <cstdlib>
-#include <functional>
 #include <new>
 #include <set>
 #include <stdexcept>
@@ -77,54 +76,35 @@ FAILING_JSON_C(const char*, json_object_to_json_string_length, nullptr,
                (json_object * value, int flags, size_t* length), (value, flags, length))
 
 using operations::kAnn;
-using operations::kConnectedAnswer;
+using operations::Operation;
 using ZR_Framework::Face::ParamMap;
 using ZR_Framework::Face::ResultMap;
 using ZR_Framework::Face::TerminalFace_ZR;
 
 class OutOfMemory : public AdaptorTest {};
 
+// Every operation, and the result parser, each called with a map made
+// beforehand, so that every allocation counted is the operation's own.
 TEST_F(OutOfMemory, AnAllocationFailingAnywhereInAnOperationStaysInside) {
-  simulator.Model().SetTerminalStatusAnswer(kConnectedAnswer);
   ResultMap results;
   const std::string resultList = R"([{"SN":"A1","data":[{"id":"7","return":"0"}]}])";
-  const std::string noUserRecord = "TerminalFace_ZR::AddUserZorvan jsonData == nullptr";
-  ParamMap withPhoto = kAnn;
-  withPhoto.insert({{"facepic", std::string(100, 'P')}, {"content", "UE5H"}});
-  // Each row calls one operation with arguments made beforehand, so that
-  // every allocation counted is the operation's own; and names what it logs
-  // when json-c fails it, if it sends a document of its own.
-  const std::tuple<const char*, std::function<bool(ParamMap&)>, std::string> rows[] = {
-      {"AddUser", [&](ParamMap& p) { return adaptor.AddUser("7", "SN1", p); }, noUserRecord},
-      {"SetUser", [&](ParamMap& p) { return adaptor.SetUser("7", "SN1", p); }, noUserRecord},
-      {"DelUser", [&](ParamMap& p) { return adaptor.DelUser("7", "SN1", p); }, noUserRecord},
-      {"SetBiophoto", [&](ParamMap& p) { return adaptor.SetBiophoto("7", "SN1", p); },
-       "TerminalFace_ZR::SetBiophotoZorvan jsonData == nullptr"},
-      {"Active", [&](ParamMap&) { return adaptor.Active("7", "SN1", "u", "p", "Administrator"); },
-       operations::kNoDocument},
-      {"ControlDeviceFace",
-       [&](ParamMap&) { return adaptor.ControlDeviceFace("7", "SN1", "", "", ""); },
-       operations::kNoDocument},
-      // Binding goes on whatever came of its activation: no document of its own.
-      {"BindTerminalFace",
-       [&](ParamMap&) { return adaptor.BindTerminalFace("SN1", 1, "10.0.0.7", "80", "u", "p"); },
-       ""},
-      {"GetTerminalStatusFace", [&](ParamMap&) { return adaptor.GetTerminalStatusFace("SN1"); },
-       ""},
-      {"JsonDataToMapData",
-       [&](ParamMap&) { return adaptor.JsonDataToMapData(resultList, results); }, ""},
-  };
-  for (const auto& [name, call, noDocument] : rows) {
+  std::vector<Operation> rows = operations::AllOperations();
+  rows.push_back(
+      {"JsonDataToMapData", "",
+       [&](TerminalFace_ZR& a, ParamMap&) { return a.JsonDataToMapData(resultList, results); },
+       ""});
+  for (const Operation& operation : rows) {
+    const std::string name = operation.name;
     std::set<Failed> failed;
     std::set<std::string> logged;
     for (long nth = 1;; ++nth) {
-      ParamMap person = withPhoto;
+      ParamMap params = operation.params;
       t_failed = Failed::Nothing;
       t_allocationsBeforeFailure = nth;
       bool threw = false;
       bool done = false;
       try {
-        done = call(person);
+        done = operation.call(adaptor, params);
       } catch (...) {
         threw = true;
       }
@@ -133,8 +113,9 @@ TEST_F(OutOfMemory, AnAllocationFailingAnywhereInAnOperationStaysInside) {
       // The operation made fewer: each of its allocations has failed once.
       if (t_failed == Failed::Nothing) break;
       failed.insert(t_failed);
-      // A document that could not be made whole is never sent.
-      if (t_failed == Failed::Json && !noDocument.empty()) {
+      // A document that could not be made whole is never sent (a bind goes
+      // on whatever came of its activation: no document of its own).
+      if (t_failed == Failed::Json && operation.noDocument != nullptr) {
         EXPECT_FALSE(done) << name << ", allocation " << nth;
         EXPECT_EQ(TerminalFace_ZR::LastFailure().failure, TerminalFace_ZR::Failure::NoDocument)
             << name << ", allocation " << nth;
@@ -142,12 +123,11 @@ TEST_F(OutOfMemory, AnAllocationFailingAnywhereInAnOperationStaysInside) {
       for (const std::string& message : log.Messages()) logged.insert(message);
       log.Clear();
     }
-    const std::string outOfMemory =
-        "TerminalFace_ZR::" + std::string(name) + " failed: out of memory";
+    const std::string outOfMemory = "TerminalFace_ZR::" + name + " failed: out of memory";
     EXPECT_TRUE(failed.count(Failed::New) == 0 || logged.count(outOfMemory) == 1) << outOfMemory;
-    EXPECT_TRUE(noDocument.empty() || logged.count(noDocument) == 1) << name << ": " << noDocument;
-    ParamMap again = kAnn;
-    EXPECT_TRUE(call(again)) << name << " afterwards";
+    EXPECT_TRUE(operation.noDocument == nullptr || logged.count(operation.noDocument) == 1)
+        << name << ": " << operation.noDocument;
+    EXPECT_TRUE(operation.Call(adaptor)) << name << " afterwards";
   }
   // Every request went out whole: the simulator read each record it was sent.
   for (const auto& request : simulator.Journal()) EXPECT_NE(request.status, 400) << request.body;

@@ -23,6 +23,25 @@ constexpr auto kTick = 10ms;  // polls 800 ms after start, then every 100 or 800
 std::string ResultAnswer(const std::string& sn, const std::string& data) {
   return R"(result=[{"SN":")" + sn + R"(","data":)" + data + "}]";
 }
+// The same with one entry: `id`, whose outcome is `code`.
+std::string ResultAnswer(const std::string& sn, const std::string& id, const std::string& code) {
+  return ResultAnswer(sn, R"([{"id":")" + id + R"(","return":")" + code + "\"}]");
+}
+
+// A host logger that throws.
+int ThrowingLogger(int /*level*/, const char* /*source*/, int /*line*/, const char* /*text*/, ...) {
+  throw std::runtime_error("the host's logger is broken");
+}
+
+// A plain callback, and a handler as the module's C entry point takes it,
+// each recording into a RecordedResults of its own.
+const RecordedResults g_plain;
+int PlainCallback(ResultMap& results) {
+  return g_plain.Handler()(results);
+}
+int ViaModule(ResultMap& results, void* context) {
+  return static_cast<const RecordedResults*>(context)->Handler()(results);
+}
 }  // namespace
 
 class ResultDelivery : public AdaptorTest {};
@@ -31,22 +50,14 @@ class ResultDelivery : public AdaptorTest {};
 // polls before a callback add up, an id reported again keeps its latest
 // outcome, and an empty or unreadable list takes nothing away.
 TEST(ResultsWaiting, NothingIsLostBeforeTheHostIsHandedIt) {
-  const std::string one = ResultAnswer("A", R"([{"id":"1","return":"0"}])");
+  const std::string one = ResultAnswer("A", "1", "0");
   // What is delivered once every answer has been polled without a callback.
   const std::tuple<const char*, std::vector<std::string>, ResultMap> scenarios[] = {
-      {"polls add up",
-       {one, ResultAnswer("A", R"([{"id":"2","return":"101"}])")},
-       {{"A", {{"1", "0"}, {"2", "101"}}}}},
-      {"an id again keeps its latest outcome",
-       {one, ResultAnswer("A", R"([{"id":"1","return":"102"}])")},
-       {{"A", {{"1", "102"}}}}},
+      {"polls add up", {one, ResultAnswer("A", "2", "101")}, {{"A", {{"1", "0"}, {"2", "101"}}}}},
+      {"an id again: last outcome", {one, ResultAnswer("A", "1", "102")}, {{"A", {{"1", "102"}}}}},
       {"an empty list takes nothing", {one, ResultAnswer("A", "[]")}, {{"A", {{"1", "0"}}}}},
-      {"an unreadable list takes nothing",
-       {one, ResultAnswer("A", R"("x")")},
-       {{"A", {{"1", "0"}}}}},
-      {"an empty list names its serial number",
-       {ResultAnswer("B", "[]"), one},
-       {{"A", {{"1", "0"}}}, {"B", {}}}},
+      {"nor an unreadable one", {one, ResultAnswer("A", R"("x")")}, {{"A", {{"1", "0"}}}}},
+      {"[] names its SN", {ResultAnswer("B", "[]"), one}, {{"A", {{"1", "0"}}}, {"B", {}}}},
   };
   for (const auto& [name, answers, delivered] : scenarios) {
     SCOPED_TRACE(name);
@@ -65,12 +76,6 @@ TEST(ResultsWaiting, NothingIsLostBeforeTheHostIsHandedIt) {
     EXPECT_EQ(recorded.Deliveries()[0], delivered);
   }
 }
-
-namespace {
-int ThrowingLogger(int /*level*/, const char* /*source*/, int /*line*/, const char* /*text*/, ...) {
-  throw std::runtime_error("the host's logger is broken");
-}
-}  // namespace
 
 // The logger and the callback are the host's: whatever they throw, operations
 // return what they would have returned, and the poller goes on delivering.
@@ -95,41 +100,27 @@ TEST(ThrowingHostCode, HurtsNothing) {
   EXPECT_EQ(recorded.Deliveries()[1].at("A1").count("8"), 1u);
 }
 
-namespace {
-// A plain callback, and a handler as the module's C entry point takes it,
-// each recording into a RecordedResults of its own.
-const RecordedResults g_plain;
-int PlainCallback(ResultMap& results) {
-  return g_plain.Handler()(results);
-}
-int ViaModule(ResultMap& results, void* context) {
-  return static_cast<const RecordedResults*>(context)->Handler()(results);
-}
-}  // namespace
-
 // A callback, a handler, or a handler through the module's C entry point:
 // each replaces the one before. An empty one is refused with its record, and
 // the one before kept.
 TEST_F(ResultDelivery, EachRegistrationReplacesTheOtherAndAnEmptyOneIsRefused) {
   const RecordedResults handled;
   RecordedResults viaModule;
-  const std::pair<std::function<bool()>, std::string> refusals[] = {
+  const std::string empty = "TerminalFace_ZR::SetResultHandler refused: the handler is empty";
+  const std::pair<std::function<bool()>, std::vector<std::string>> refusals[] = {
       {[&] { return adaptor.SetResultCallbackFace(nullptr); },
-       "TerminalFace_ZR::SetResultCallbackFaceZorvan _pResultCallback == nullptr"},
-      {[&] { return adaptor.SetResultHandler(nullptr); },
-       "TerminalFace_ZR::SetResultHandler refused: the handler is empty"},
-      {[&] { return SetResultHandlerTerminalFace_ZR(&adaptor, nullptr, nullptr); },
-       "TerminalFace_ZR::SetResultHandler refused: the handler is empty"},
-      {[&] { return SetResultHandlerTerminalFace_ZR(nullptr, ViaModule, nullptr); }, ""},
+       {"TerminalFace_ZR::SetResultCallbackFaceZorvan _pResultCallback == nullptr"}},
+      {[&] { return adaptor.SetResultHandler(nullptr); }, {empty}},
+      {[&] { return SetResultHandlerTerminalFace_ZR(&adaptor, nullptr, nullptr); }, {empty}},
+      {[&] { return SetResultHandlerTerminalFace_ZR(nullptr, ViaModule, nullptr); }, {}},
   };
   ASSERT_TRUE(adaptor.SetResultCallbackFace(PlainCallback));
   ASSERT_TRUE(adaptor.SetResultHandler(handled.Handler(0)));
-  for (const auto& [refused, record] : refusals) {
+  for (const auto& [refused, records] : refusals) {
     log.Clear();
-    EXPECT_FALSE(refused()) << record;
+    EXPECT_FALSE(refused());
     EXPECT_EQ(TerminalFace_ZR::LastFailure().failure, TerminalFace_ZR::Failure::RefusedValue);
-    EXPECT_EQ(log.Messages(),
-              record.empty() ? std::vector<std::string>{} : std::vector<std::string>{record});
+    EXPECT_EQ(log.Messages(), records);
   }
   simulator.Model().QueueResult("A1", "7", "0");
   ASSERT_TRUE(handled.WaitForDeliveries(1));
@@ -150,40 +141,36 @@ TEST_F(ResultDelivery, EachRegistrationReplacesTheOtherAndAnEmptyOneIsRefused) {
 // starts after it. StopPolling waits for a poll in flight up to its bound:
 // the poll's results are then delivered (true), or cut off (false).
 TEST(PollerLifecycle, DestructionAndStopPollingArePromptAndFinal) {
-  struct Case {
-    const char* what;
-    std::chrono::milliseconds hang;  // the poll in flight; 0: none
-    std::chrono::milliseconds bound;
-    std::chrono::milliseconds within;  // what it takes, at most
-    bool stop;                         // StopPolling(bound), and then destruction
-    bool whole;
+  // What happens, the poll in flight (0: none), StopPolling's bound (0: the
+  // adaptor is destroyed instead; after StopPolling it is destroyed too),
+  // what it takes at most, and whether the poll's results are delivered.
+  using std::chrono::milliseconds;
+  const std::tuple<const char*, milliseconds, milliseconds, milliseconds, bool> cases[] = {
+      {"destroyed while waiting", 0ms, 0ms, 500ms, false},
+      {"destroyed during a hung poll", 60s, 0ms, 2s, false},
+      {"a poll in flight is waited for and delivered", 400ms, 10s, 5s, true},
+      {"a poll that outlives the bound is cut off", 60s, 200ms, 2s, false},
+      {"no poll in flight", 0ms, 10s, 2s, true},
   };
-  const Case cases[] = {
-      {"destroyed while waiting", 0ms, 0ms, 500ms, false, false},
-      {"destroyed during a hung poll", 60s, 0ms, 2s, false, false},
-      {"a poll in flight is waited for and delivered", 400ms, 10s, 5s, true, true},
-      {"a poll that outlives the bound is cut off", 60s, 200ms, 2s, true, false},
-      {"no poll in flight", 0ms, 10s, 2s, true, true},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    const bool hung = c.hang.count() > 0;
+  for (const auto& [what, hang, bound, within, whole] : cases) {
+    SCOPED_TRACE(what);
+    const bool hung = hang.count() > 0;
     const RecordedResults recorded;
     FacepadSimulator simulator;
     simulator.Model().QueueResult("A1", "7", "0");
-    if (hung) simulator.AddFault(Fault::Delayed(c.hang).On("facepad/getresult").Times(1));
+    if (hung) simulator.AddFault(Fault::Delayed(hang).On("facepad/getresult").Times(1));
     auto adaptor = Pointed(simulator, hung ? kTick : kTick * 10);
     adaptor->SetResultHandler(recorded.Handler());
     const std::size_t inFlight = hung ? 1 : 0;
     ASSERT_TRUE(WaitFor([&] { return Polls(simulator) == inFlight; }));
     const auto start = Clock::now();
-    if (c.stop) {
-      EXPECT_EQ(adaptor->StopPolling(c.bound), c.whole);
+    if (bound.count() > 0) {
+      EXPECT_EQ(adaptor->StopPolling(bound), whole);
     } else {
       adaptor.reset();
     }
-    EXPECT_LT(Clock::now() - start, Scaled(c.within));
-    EXPECT_EQ(recorded.Deliveries().size(), hung && c.whole ? 1U : 0U);
+    EXPECT_LT(Clock::now() - start, Scaled(within));
+    EXPECT_EQ(recorded.Deliveries().size(), hung && whole ? 1U : 0U);
     std::this_thread::sleep_for(Scaled(300ms));
     EXPECT_EQ(Polls(simulator), inFlight) << "no poll after";
     const auto destroyed = Clock::now();
@@ -201,54 +188,41 @@ TEST(PollerLifecycle, StoppingOrDestroyingAroundARunningCallbackIsFinal) {
   enum class End { StopInside, DestroyInside, DestroyWhileItRuns };
   for (const End end : {End::StopInside, End::DestroyInside, End::DestroyWhileItRuns}) {
     SCOPED_TRACE(static_cast<int>(end));
-    std::mutex mutex;
-    ResultMap seen;         // guarded by mutex
-    pid_t poller = 0;       // guarded by mutex
-    int calls = 0;          // guarded by mutex
-    bool returned = false;  // guarded by mutex: and StopPolling, if called, returned true
+    ResultMap seen;  // written before `returned`
+    std::atomic<pid_t> poller{0};
+    std::atomic<int> calls{0};
+    std::atomic<bool> returned{false};  // and StopPolling, if called, returned true
     FacepadSimulator simulator;
     auto adaptor = Pointed(simulator, kTick);
     FastPollingAdaptor* const inside =
         end == End::DestroyInside ? adaptor.release() : adaptor.get();
     inside->SetResultHandler([&, inside, end](ResultMap& results) {
-      {
-        std::lock_guard<std::mutex> lock(mutex);
-        poller = gettid();
-        ++calls;
-      }
+      poller = gettid();
+      ++calls;
       bool stopped = true;
       if (end == End::DestroyInside) delete inside;
       if (end == End::StopInside) stopped = inside->StopPolling(10s);
       if (end == End::DestroyWhileItRuns) std::this_thread::sleep_for(300ms);
-      std::lock_guard<std::mutex> lock(mutex);
       seen = results;
       returned = stopped;
       return 0;
     });
-    const auto locked = [&](auto read) {
-      std::lock_guard<std::mutex> lock(mutex);
-      return read();
-    };
     simulator.Model().QueueResult("A1", "7", "0");
     if (end == End::DestroyWhileItRuns) {
-      ASSERT_TRUE(WaitFor([&] { return locked([&] { return calls > 0; }); }));
+      ASSERT_TRUE(WaitFor([&] { return calls > 0; }));
       simulator.Model().QueueResult("A1", "8", "0");  // ready for a poll it must prevent
       adaptor.reset();
-      EXPECT_TRUE(locked([&] { return returned; }));
+      EXPECT_TRUE(returned);
     }
-    ASSERT_TRUE(WaitFor([&] { return locked([&] { return returned; }); }, 5s));
+    ASSERT_TRUE(WaitFor([&] { return returned.load(); }, 5s));
     if (end == End::DestroyInside) {
-      ASSERT_TRUE(WaitFor([&] {
-        const std::string task =
-            "/proc/self/task/" + std::to_string(locked([&] { return poller; }));
-        return !std::filesystem::exists(task);
-      }));
+      const std::string task = "/proc/self/task/" + std::to_string(poller);
+      ASSERT_TRUE(WaitFor([&] { return !std::filesystem::exists(task); }));
     }
     const std::size_t polls = Polls(simulator);
     simulator.Model().QueueResult("A1", "9", "0");
     std::this_thread::sleep_for(Scaled(300ms));
     EXPECT_EQ(Polls(simulator), polls);
-    std::lock_guard<std::mutex> lock(mutex);
     EXPECT_EQ(seen, (ResultMap{{"A1", {{"7", "0"}}}}));
     EXPECT_EQ(calls, 1);
   }
@@ -260,9 +234,8 @@ TEST(PollerLifecycle, StoppingOrDestroyingAroundARunningCallbackIsFinal) {
 // and one kept gains the serial numbers of later polls. A list in an answer
 // whose status is not 200 is not taken.
 TEST_F(ResultDelivery, TwoAdaptorsEachGetTheirOwnResults) {
-  simulator.AddFault(Fault::Answer(500, ResultAnswer("Z9", R"([{"id":"1","return":"0"}])"))
-                         .On("facepad/getresult")
-                         .Times(1));
+  simulator.AddFault(
+      Fault::Answer(500, ResultAnswer("Z9", "1", "0")).On("facepad/getresult").Times(1));
   const RecordedResults first;
   const RecordedResults then;
   const RecordedResults second;
@@ -330,41 +303,36 @@ TEST(PollerCadence, TimingIsKeptWithinTenMillisecondsAndAWeek) {
 // "[]". A host that empties its map counts as idle even when every poll
 // brings results. Nothing new, no delivery.
 TEST(PollerCadence, IntervalFollowsTheIdleCount) {
-  struct Scenario {
-    const char* name;
-    std::size_t hostEmptiesFrom;       // the host empties the map from this delivery on
-    std::vector<std::string> answers;  // then "result=[]" for ever
-    std::string gaps;                  // after each poll: 10 ticks (s) or 80 (L)
-    std::size_t deliveries;
-  };
+  // Each scenario: from which delivery on the host empties its map, the
+  // answers (then "result=[]" for ever), the gaps after each poll (10 ticks:
+  // s, 80: L), and the deliveries.
   std::vector<std::string> results;
-  for (int id = 1; id <= 11; ++id) {
-    results.push_back(
-        ResultAnswer("A1", R"([{"id":")" + std::to_string(id) + R"(","return":"0"}])"));
-  }
+  for (int id = 1; id <= 11; ++id) results.push_back(ResultAnswer("A1", std::to_string(id), "0"));
   std::vector<std::string> kept(13, "result=[ ]");  // past the ten idle polls
   kept[0] = results[0];
-  const Scenario scenarios[] = {
-      {"host empties the map", 0, results, "sssssssssLL", 11},
-      {"host keeps the first map, then empties it", 1, results, "ssssssssssL", 11},
-      {"host keeps the map", RecordedResults::kNever, kept, "ssssssssssss", 1},
-      {"nothing but []", RecordedResults::kNever, {}, "LL", 0},
-  };
-  for (const Scenario& scenario : scenarios) {
-    SCOPED_TRACE(scenario.name);
+  const std::tuple<const char*, std::size_t, std::vector<std::string>, std::string, std::size_t>
+      scenarios[] = {
+          {"host empties the map", 0, results, "sssssssssLL", 11},
+          {"host keeps the first map, then empties it", 1, results, "ssssssssssL", 11},
+          {"host keeps the map", RecordedResults::kNever, kept, "ssssssssssss", 1},
+          {"nothing but []", RecordedResults::kNever, {}, "LL", 0},
+      };
+  for (const auto& [name, emptiesFrom, answers, gaps, deliveries] : scenarios) {
+    SCOPED_TRACE(name);
     const RecordedResults recorded;
     FacepadSimulator simulator;
-    for (const std::string& answer : scenario.answers) simulator.Model().QueueResultAnswer(answer);
+    for (const std::string& answer : answers) simulator.Model().QueueResultAnswer(answer);
     const auto adaptor = Pointed(simulator, kTick);
-    adaptor->SetResultHandler(recorded.Handler(scenario.hostEmptiesFrom));
-    ASSERT_TRUE(WaitFor([&] { return Polls(simulator) > scenario.gaps.size(); }, 30s));
+    adaptor->SetResultHandler(recorded.Handler(emptiesFrom));
+    const std::size_t count = gaps.size();
+    ASSERT_TRUE(WaitFor([&] { return Polls(simulator) > count; }, 30s));
     const auto polls = simulator.Requests("facepad/getresult");
-    for (std::size_t i = 0; i < scenario.gaps.size(); ++i) {
-      const bool longGap = scenario.gaps[i] == 'L';
+    for (std::size_t i = 0; i < count; ++i) {
+      const bool longGap = gaps[i] == 'L';
       const auto gap = polls[i + 1].received - polls[i].received;
       EXPECT_EQ(gap > (longGap ? 60 : 40) * kTick, longGap) << "gap " << i;
     }
-    EXPECT_EQ(recorded.Deliveries().size(), scenario.deliveries);
+    EXPECT_EQ(recorded.Deliveries().size(), deliveries);
   }
 }
 
@@ -388,16 +356,14 @@ TEST(ExchangeObserver, SeesEveryPostAndChangesNoOutcome) {
   EXPECT_TRUE(adaptor->GetAvailableFace(none));
   EXPECT_FALSE(adaptor->UnBindTerminalFace("T1"));
   EXPECT_EQ(TerminalFace_ZR::LastFailure().status, 503) << "the observer kept the failure";
-  ASSERT_TRUE(WaitFor([&] {
+  const auto seenAt = [&](const char* path) {
     std::lock_guard<std::mutex> lock(mutex);
-    return seen.count("facepad/getresult") > 0;
-  }));
-  {
-    std::lock_guard<std::mutex> lock(mutex);
-    EXPECT_EQ(seen["facepad/active"], "200 0 |ok");
-    EXPECT_EQ(seen["facepad/unbinding"], "503 4 SN=T1|busy");  // Failure::Status
-    EXPECT_EQ(seen["facepad/getresult"], "200 0 |result=[]");
-  }
+    return seen[path];
+  };
+  ASSERT_TRUE(WaitFor([&] { return !seenAt("facepad/getresult").empty(); }));
+  EXPECT_EQ(seenAt("facepad/active"), "200 0 |ok");
+  EXPECT_EQ(seenAt("facepad/unbinding"), "503 4 SN=T1|busy");  // Failure::Status
+  EXPECT_EQ(seenAt("facepad/getresult"), "200 0 |result=[]");
   // As a host that loaded the module with dlopen sees them.
   std::vector<std::string> viaC;
   const auto inC = [](const TerminalFace_ZR_Exchange* exchange, void* context) {

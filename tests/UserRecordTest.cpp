@@ -2,6 +2,8 @@
 // (The keys it adds to the host's map: OperationsTest.)
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "UserRecord.h"
 
 using ZR_Framework::Face::BuildUserRecord;
@@ -20,14 +22,10 @@ std::string RecordText(const std::string& cardinfo) {
 }  // namespace
 
 TEST(UserRecord, CardEntryRulesDifferForAddAndUpdate) {
-  struct Case {
-    UserRecordVariant variant;
-    ParamMap person;
-    std::string cardinfo;
-  };
+  // The variant, the person, and the card entries in the record.
   const auto add = UserRecordVariant::Add;
   const auto update = UserRecordVariant::Update;
-  const Case cases[] = {
+  const std::tuple<UserRecordVariant, ParamMap, std::string> cases[] = {
       {add, {{"num", "C1"}}, R"([ { "num": "C1", "type": 0 } ])"},
       {add, {{"num", "C1"}, {"cardtype", "12abc"}}, R"([ { "num": "C1", "type": 12 } ])"},
       {add, {{"num", "C1"}, {"cardtype", " -3"}}, R"([ { "num": "C1", "type": -3 } ])"},
@@ -37,10 +35,10 @@ TEST(UserRecord, CardEntryRulesDifferForAddAndUpdate) {
       {update, {{"num", "C1"}, {"cardtype", "12abc"}}, R"([ { "num": "C1", "type": "12abc" } ])"},
       {update, {{"cardtype", "5"}}, R"([ { "num": "", "type": "5" } ])"},
   };
-  for (Case c : cases) {
-    EXPECT_EQ(BuildUserRecord(c.person, c.variant), RecordText(c.cardinfo))
-        << c.person["num"] << "/" << c.person["cardtype"];
-    EXPECT_EQ(c.person.count("cardtype"), 1u);
+  for (auto [variant, person, cardinfo] : cases) {
+    EXPECT_EQ(BuildUserRecord(person, variant), RecordText(cardinfo))
+        << person["num"] << "/" << person["cardtype"];
+    EXPECT_EQ(person.count("cardtype"), 1u);
   }
 }
 

@@ -28,9 +28,7 @@ ParamMap ArbitraryMap(FuzzedDataProvider& input) {
   const int entries = input.ConsumeIntegralInRange(0, 16);
   for (int i = 0; i < entries && input.remaining_bytes() > 0; ++i) {
     const std::string key =
-        input.ConsumeBool()
-            ? kKeys[input.ConsumeIntegralInRange<std::size_t>(0, std::size(kKeys) - 1)]
-            : input.ConsumeRandomLengthString(16);
+        input.ConsumeBool() ? input.PickValueInArray(kKeys) : input.ConsumeRandomLengthString(16);
     std::string value = input.ConsumeRandomLengthString(256);
     if (input.ConsumeIntegralInRange(0, 255) == 0) {
       value.assign(input.ConsumeIntegralInRange<std::size_t>(0, std::size_t{2} << 20),

@@ -66,14 +66,18 @@ bool WaitFor(Condition condition, std::chrono::milliseconds limit = std::chrono:
   return true;
 }
 
-// What most tests start from: a simulator, the log captured, and an adaptor
-// pointed at the simulator whose poller ticks every 10 ms, its results
-// recorded in `results` (so that none is logged as waiting for a callback).
-// The capture is installed before the poller's thread starts, as hosts must
-// install their logger.
+// The status answer under which GetTerminalStatusFace("SN1") succeeds.
+inline const std::string kConnectedAnswer = R"(Data=[{"sn":"SN1","connstatus":1}])";
+
+// What most tests start from: a simulator, whose terminal SN1 is connected,
+// the log captured, and an adaptor pointed at the simulator whose poller
+// ticks every 10 ms, its results recorded in `results` (so that none is
+// logged as waiting for a callback). The capture is installed before the
+// poller's thread starts, as hosts must install their logger.
 class AdaptorTest : public ::testing::Test {
  protected:
   AdaptorTest() {
+    simulator.Model().SetTerminalStatusAnswer(kConnectedAnswer);
     PointAt(adaptor, simulator);
     adaptor.SetResultHandler(results.Handler());
   }
