@@ -412,6 +412,27 @@ TEST_F(SyncAnswers, ABusyServiceIsSentToAtItsPace) {
   EXPECT_EQ(busy.Model().PersonCount("T1"), 300U);
 }
 
+// Two services synced at once from one ledger, each on its own thread with
+// its own adaptor, as an inventory run does: the only run of two engines
+// that the sanitizer builds see (whole-program runs are left out of them).
+TEST_F(SyncAnswers, TwoServicesAtOnce) {
+  FacepadSim::FacepadSimulator second;
+  Ledger ledger(folder / "ledger.db", false);
+  Roster read = ReadRoster(ledger, folder, "certnum,name,photo\n" + roster);
+  ServiceSync first(ledger, read, {"127.0.0.1", simulator.Port()}, {"T1", "T2"}, settings);
+  ServiceSync next(ledger, read, {"127.0.0.1", second.Port()}, {"T1", "T2"}, settings);
+  std::thread thread([&first] { first.Run(); });
+  next.Run();
+  thread.join();
+  for (ServiceSync* sync : {&first, &next}) {
+    for (const auto& report : sync->Reports()) EXPECT_TRUE(InLine(*report)) << report->sn;
+  }
+  for (const FacepadSim::FacepadSimulator* service : {&simulator, &second}) {
+    EXPECT_EQ(service->Model().PersonCount("T1"), 3U);
+    EXPECT_EQ(service->Model().PersonCount("T2"), 3U);
+  }
+}
+
 // A row is read whole up to the line limit, a multi-byte character across
 // it included, and is a bad row beyond it: never sent with fields it lacks.
 TEST_F(SyncRoster, RowsAtTheLineLimitAreReadWhole) {
