@@ -9,6 +9,7 @@
 #include "Base64.h"
 #include "Csv.h"
 #include "PersonInput.h"
+#include "Photos.h"
 #include "Subprocess.h"
 
 using namespace Facepadctl;
@@ -18,6 +19,12 @@ TEST(Base64, PadsToWholeQuadruples) {
   EXPECT_EQ(Base64Encode("fo"), "Zm8=");
   EXPECT_EQ(Base64Encode("foobar"), "Zm9vYmFy");
   EXPECT_EQ(Base64Encode(std::string("\xFF\xD8\xFF\x00\x10", 5)), "/9j/ABA=");
+  // Every byte value, at each of the three places in a group, comes back.
+  std::string bytes;
+  for (int b = 0; b < 256; ++b) bytes += static_cast<char>(b);
+  for (const std::string& shifted : {bytes, "\x01" + bytes, "\x01\x02" + bytes}) {
+    EXPECT_EQ(FacepadSim::Base64Decode(Base64Encode(shifted)), shifted);
+  }
 }
 
 // The records of `input`, read one at a time by a reader of that limit, each
