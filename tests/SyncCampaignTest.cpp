@@ -32,6 +32,8 @@ using Person = std::pair<std::string, std::string>;  // terminal, certnum
 
 const std::string kPhotos[] = {ZR_SOURCE_DIR "/demo/photos/ann.png",
                                ZR_SOURCE_DIR "/demo/photos/bo.png"};
+const char* const kWrites[] = {"facepad/adduser", "facepad/setuser", "facepad/setfacepic",
+                               "facepad/deluser"};
 
 int FromEnvironment(const char* name, int fallback) {
   const char* value = std::getenv(name);  // NOLINT(concurrency-mt-unsafe): before any thread
@@ -83,11 +85,6 @@ class Campaign {
 
  private:
   int Draw(int low, int high) { return std::uniform_int_distribution<int>(low, high)(m_random); }
-  const char* AWrite() {
-    static const char* kWrites[] = {"facepad/adduser", "facepad/setuser", "facepad/setfacepic",
-                                    "facepad/deluser"};
-    return kWrites[Draw(0, 3)];
-  }
 
   Finished BrokenRun(Break how) {
     const double at = std::uniform_real_distribution<double>(0.1, 0.8)(m_random);
@@ -103,13 +100,13 @@ class Campaign {
         m_simulator.AddFault(Fault::Delayed(hang).On("facepad/getresult").Times(1));
         return Sync("--timeout 0.5 --wait 0.5");
       case Break::Refused:
-        m_simulator.AddFault(Fault::Answer(500).On(AWrite()).Times(Draw(1, 5)));
+        m_simulator.AddFault(Fault::Answer(500).On(kWrites[Draw(0, 3)]).Times(Draw(1, 5)));
         return Sync("");
       case Break::Closed:  // as a busy service closes connections, unanswered
-        m_simulator.AddFault(Fault::CloseConnection().On(AWrite()).Times(Draw(1, 40)));
+        m_simulator.AddFault(Fault::CloseConnection().On(kWrites[Draw(0, 3)]).Times(Draw(1, 40)));
         return Sync("--jobs 8");
       case Break::TimedOut:  // carried out after the post timed out
-        m_simulator.AddFault(Fault::Delayed(700ms).On(AWrite()).Times(Draw(1, 12)));
+        m_simulator.AddFault(Fault::Delayed(700ms).On(kWrites[Draw(0, 3)]).Times(Draw(1, 12)));
         return Sync("--timeout 0.3");
       case Break::ResultsTaken:  // by another client, once the run has ended
         return Sync("--wait 0");
