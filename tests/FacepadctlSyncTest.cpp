@@ -79,15 +79,6 @@ TEST_F(FacepadctlSync, SendsOnlyTheDifferenceAndPlansWithoutSending) {
   EXPECT_FALSE(simulator.Model().FindPerson("T1", "X").has_value());
   EXPECT_TRUE(simulator.Model().FindPerson("T2", "X").has_value());
 
-  // The guard: above --max-delete, no delete is sent.
-  Roster("certnum,name\nC-3,Renamed\n");
-  Finished guarded = Ctl({"sync", roster, "--sn", "T1", "--prune", "--max-delete", "1"});
-  EXPECT_EQ(guarded.exitCode, 3) << guarded.out;
-  EXPECT_TRUE(Has(guarded.out, "--max-delete")) << guarded.out;
-  EXPECT_FALSE(Has(guarded.out, "nothing to send")) << guarded.out;
-  EXPECT_TRUE(Has(guarded.out, "0 in line, 1 waiting for a person")) << guarded.out;
-  EXPECT_EQ(simulator.Model().PersonCount("T1"), 3U);
-
   // A roster with no valid row never prunes, and says a person must look.
   Roster("certnum,name\n");
   const Finished empty = Ctl({"sync", roster, "--sn", "T1", "--prune"});
@@ -107,10 +98,14 @@ TEST_F(FacepadctlSync, PersonsWhoseResultsWereLostAreMaybeHeld) {
   ASSERT_TRUE(WaitFor([&] { return simulator.Requests("facepad/getresult")[0].status != 0; }));
   const std::string half = Roster(Persons(50, ""));
   EXPECT_EQ(Ctl({"sync", half, "--sn", "T1", "--prune", "--plan"}).exitCode, 1) << "awaiting";
-  // The guard holds the deletes back: the persons dropped stay maybe held.
+  // The guard, above --max-delete, holds the deletes back and says so: the
+  // persons dropped stay maybe held.
   const Finished guarded =
       Ctl({"sync", half, "--sn", "T1", "--prune", "--max-delete", "10", "--held-code", "101"});
   EXPECT_EQ(guarded.exitCode, 3) << guarded.out << guarded.err;
+  EXPECT_TRUE(Has(guarded.out, "--max-delete")) << guarded.out;
+  EXPECT_FALSE(Has(guarded.out, "nothing to send")) << guarded.out;
+  EXPECT_TRUE(Has(guarded.out, "0 in line, 1 waiting for a person")) << guarded.out;
   EXPECT_EQ(Count(guarded.err, "no result came for 100 requests"), 1) << guarded.err;
   const Finished plan = Ctl({"sync", half, "--sn", "T1", "--prune", "--plan"});
   EXPECT_EQ(plan.exitCode, 1);
@@ -174,7 +169,9 @@ TEST_F(FacepadctlSync, AnInterruptATimeOutOrAShortWaitLosesNoResult) {
   }
 }
 
-TEST_F(FacepadctlSync, TerminalsBehindSeveralServices) {
+// Terminals behind several services, one of them down, and one that goes
+// away during the run: each is reported, and the others go on.
+TEST_F(FacepadctlSync, TerminalsBehindSeveralServicesSomeDownOrGone) {
   FacepadSim::FacepadSimulator second;
   const std::string roster = Roster(Persons(5));
   const std::string inventory = dir / "inventory.csv";
@@ -200,6 +197,21 @@ TEST_F(FacepadctlSync, TerminalsBehindSeveralServices) {
   WriteFile(inventory, "host,port,sn\nh,1,T1\nh,1,T1\n");
   EXPECT_EQ(RunToEnd(FACEPADCTL_PATH, {"sync", roster, "--inventory", inventory}).exitCode, 2);
   EXPECT_EQ(Ctl({"sync", roster, "--inventory", inventory, "--sn", "T1"}).exitCode, 2);
+
+  // A service that goes away while it is sent to: what it was not sent is said.
+  Roster(Persons(60));
+  simulator.ClearJournal();
+  simulator.AddFault(Fault::Delayed(30ms).On("facepad/adduser").Times(1000));
+  std::thread stopper([this] {
+    // Once sending is under way, whenever the run started.
+    WaitFor([this] { return simulator.Requests("facepad/adduser").size() >= 5; });
+    simulator.Stop();
+  });
+  const Finished gone = Ctl({"sync", roster, "--sn", "T1", "--jobs", "1", "--wait", "1"});
+  stopper.join();
+  EXPECT_EQ(gone.exitCode, 1);
+  EXPECT_TRUE(Has(gone.err, "could not be reached")) << gone.err;
+  EXPECT_TRUE(Has(gone.out, "not sent")) << gone.out;
 }
 
 // Every row is checked before it is sent and reported with its line; a
@@ -258,19 +270,4 @@ TEST_F(FacepadctlSync, ReadsStdinAndOutlivesAClosedStdout) {
       Shell("timeout --preserve-status -s INT 0.5 ", "sync - --sn T1", " < <(sleep 30)");
   EXPECT_EQ(waiting.exitCode, 130) << waiting.err;
   EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
-}
-
-TEST_F(FacepadctlSync, AServiceThatGoesAwayIsReportedAndItsRequestsAreNotLost) {
-  const std::string roster = Roster(Persons(60));
-  simulator.AddFault(Fault::Delayed(30ms).On("facepad/adduser").Times(1000));
-  std::thread stopper([this] {
-    // Once sending is under way, whenever the run started.
-    WaitFor([this] { return simulator.Requests("facepad/adduser").size() >= 5; });
-    simulator.Stop();
-  });
-  const Finished gone = Ctl({"sync", roster, "--sn", "T1", "--jobs", "1", "--wait", "1"});
-  stopper.join();
-  EXPECT_EQ(gone.exitCode, 1);
-  EXPECT_TRUE(Has(gone.err, "could not be reached")) << gone.err;
-  EXPECT_TRUE(Has(gone.out, "not sent")) << gone.out;
 }
