@@ -64,9 +64,8 @@ class Campaign {
     if (Draw(0, 1) == 1) ChangeRoster();  // before the results lost are settled
     Sync("--plan");
     Finished again = Sync("");
-    if (broken.exitCode == signalled) {
+    if (broken.exitCode == signalled)
       for (const Person& add : m_lastAdds) m_doubleAdds += static_cast<int>(addedBefore.count(add));
-    }
     for (int run = 1; run < 5 && again.exitCode != 0; ++run) again = Sync("");
     if (again.exitCode != 0) {
       ++m_unconverged;
@@ -126,9 +125,8 @@ class Campaign {
               " --sn T1 --sn T2 --prune --held-code 101 --absent-code 102 --ledger " +
               m_dir / "ledger.db " + extra);
     std::set<Person> heldBefore;
-    for (const char* sn : {"T1", "T2"}) {
+    for (const char* sn : {"T1", "T2"})
       for (const auto& [certnum, name] : Held(sn)) heldBefore.emplace(sn, certnum);
-    }
     m_simulator.ClearJournal();
     Finished finished = RunToEnd(FACEPADCTL_PATH, arguments, interruptAfter, signal);
     ++m_runs;
@@ -207,10 +205,9 @@ class Campaign {
   void WriteRoster() const {
     std::ofstream csv(m_dir / "roster.csv");
     csv << "certnum,name,photo\n";
-    for (const auto& [certnum, person] : m_roster) {
+    for (const auto& [certnum, person] : m_roster)
       csv << certnum << "," << person.first << ","
           << (person.second >= 0 ? kPhotos[person.second] : std::string()) << "\n";
-    }
   }
 
   std::mt19937 m_random;
