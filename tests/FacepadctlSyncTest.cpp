@@ -122,41 +122,35 @@ TEST_F(FacepadctlSync, AnInterruptATimeOutOrAShortWaitLosesNoResult) {
   const Fault hang = Fault::Delayed(2s).On("facepad/getresult").Times(1);
   const Fault slowAdds = Fault::Delayed(50ms).On("facepad/adduser").Times(1000);
   const Fault lateAdd = Fault::Delayed(2500ms).On("facepad/adduser").Times(1);
-  struct Case {
-    std::vector<std::string> first;  // after "sync ROSTER --sn SN"
-    const char* what;
-    int exitCode;        // above 128: after that signal a second in
-    const Fault* fault;  // added for the run, if any
-    // Results in flight for this run; the signal sent twice, 0.1 s apart.
-    bool inFlight, twice;
-  };
-  const Case cases[] = {
-      {{"--jobs", "2"}, "SIGTERM while requests are queued", 143, &slowAdds, false, false},
-      {{}, "SIGTERM while the poll hangs", 143, &hang, false, false},
-      {{}, "SIGTERM twice while the poll hangs", 143, &hang, false, true},
-      {{"--wait", "10"}, "SIGINT while collecting earlier results", 130, &hang, true, false},
-      {{"--wait", "0.2"}, "a wait shorter than the first poll", 0, nullptr, true, false},
-      {{"--timeout", "1", "--jobs", "1", "--wait", "1"}, "a late add", 1, &lateAdd, false, false},
+  // After "sync ROSTER --sn SN": these arguments; what they try; the exit
+  // code (above 128: after that signal a second in); a fault for the run, if
+  // any; whether results are in flight for the run; whether the signal is sent
+  // twice, 0.1 s apart.
+  const std::tuple<const char*, const char*, int, const Fault*, bool, bool> cases[] = {
+      {"--jobs 2", "SIGTERM while requests are queued", 143, &slowAdds, false, false},
+      {"", "SIGTERM while the poll hangs", 143, &hang, false, false},
+      {"", "SIGTERM twice while the poll hangs", 143, &hang, false, true},
+      {"--wait 10", "SIGINT while collecting earlier results", 130, &hang, true, false},
+      {"--wait 0.2", "a wait shorter than the first poll", 0, nullptr, true, false},
+      {"--timeout 1 --jobs 1 --wait 1", "a late add", 1, &lateAdd, false, false},
   };
   int terminal = 0;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& [first, what, exitCode, fault, inFlight, twice] : cases) {
+    SCOPED_TRACE(what);
     const std::string sn = "T" + std::to_string(++terminal);
     simulator.ClearJournal();
-    if (c.inFlight) {
+    if (inFlight) {
       EXPECT_EQ(Ctl({"sync", roster, "--sn", sn, "--wait", "0"}).exitCode, 1);
     }
-    if (c.fault != nullptr) simulator.AddFault(*c.fault);
-    std::vector<std::string> arguments = {"sync", roster, "--sn", sn};
-    arguments.insert(arguments.end(), c.first.begin(), c.first.end());
+    if (fault != nullptr) simulator.AddFault(*fault);
+    const std::string command = "sync " + roster + " --sn " + sn + " " + first;
     const Finished run =
-        c.twice ? Shell("", "sync " + roster + " --sn " + sn,
-                        " & sleep 1; kill $!; sleep 0.1; kill $!; wait $!")
-                : Ctl(arguments, c.exitCode > 128 ? 1.0 : 0, c.exitCode == 143 ? "TERM" : "INT");
-    EXPECT_EQ(run.exitCode, c.exitCode) << run.out << run.err;
+        twice ? Shell("", command, " & sleep 1; kill $!; sleep 0.1; kill $!; wait $!")
+              : Ctl(Words(command), exitCode > 128 ? 1.0 : 0, exitCode == 143 ? "TERM" : "INT");
+    EXPECT_EQ(run.exitCode, exitCode) << run.out << run.err;
     simulator.ClearFaults();
-    EXPECT_TRUE(c.exitCode == 0 || !Has(run.out, "nothing to send")) << run.out;
-    if (c.exitCode == 1) {  // the add that timed out
+    EXPECT_TRUE(exitCode == 0 || !Has(run.out, "nothing to send")) << run.out;
+    if (exitCode == 1) {  // the add that timed out
       for (const char* says : {"timed out", "may still carry it out"})
         EXPECT_TRUE(Has(run.err, says)) << run.err;
       EXPECT_TRUE(Has(run.out, "1 awaiting a result")) << run.out;
@@ -214,11 +208,12 @@ TEST_F(FacepadctlSync, TerminalsBehindSeveralServicesSomeDownOrGone) {
   EXPECT_TRUE(Has(gone.out, "not sent")) << gone.out;
 }
 
-// Every row is checked before it is sent and reported with its line; a
-// person already held is brought in line with --held-code. (Short rows,
+// Every row, from a file or standard input, is checked before it is sent and
+// reported with its line; a person already held is brought in line with
+// --held-code. (Short rows,
 // repeated certnums, tabs and photos that are not regular files: the roster's
 // own tests, SyncRoster and SyncPlan, with the photo's in Photo.)
-TEST_F(FacepadctlSync, ClassifiesEveryRow) {
+TEST_F(FacepadctlSync, ClassifiesEveryRowReadFromAFileOrStandardInput) {
   std::filesystem::copy_file(kPhoto, dir / "ann.png");
   const std::string roster = Roster(
       " Certnum,Name ,photo\n"
@@ -235,9 +230,8 @@ TEST_F(FacepadctlSync, ClassifiesEveryRow) {
   simulator.Model().Handle("facepad/adduser",
                            "SN=T1\tid=x\tdata={\"certnum\":\"C-9\",\"name\":\"Old\"}");
   const Finished plain = Ctl({"sync", roster, "--sn", "T1", "--plan"});
-  for (const char* reason : {"/x.png", "line 9, certnum \\xff: bad row"}) {
+  for (const char* reason : {"/x.png", "line 9, certnum \\xff: bad row"})
     EXPECT_TRUE(Has(plain.out + plain.err, reason)) << reason << ": " << plain.err;
-  }
   EXPECT_TRUE(Has(plain.out, "certnum C-\\x1b[2J: to add")) << plain.out;
   EXPECT_EQ((plain.out + plain.err).find('\x1b'), std::string::npos);
   const Finished run = Ctl({"--json", "sync", roster, "--sn", "T1", "--held-code", "101"});
@@ -255,19 +249,17 @@ TEST_F(FacepadctlSync, ClassifiesEveryRow) {
   EXPECT_EQ(Ctl({"sync", roster, "--sn", "T1", "--plan"}).exitCode, 3)
       << "nothing to send, but the bad rows are a person's to mend";
   EXPECT_FALSE(simulator.Model().FindPerson("T1", "C-1")->facepic.empty());
-}
 
-TEST_F(FacepadctlSync, ReadsStdinAndOutlivesAClosedStdout) {
+  // From standard input, on through a standard output closed early.
   Roster(Persons(30) + "C-1,Again,\n");
   const Finished piped =
-      Shell("set -o pipefail; ", "sync - --sn T1", " <" + dir / "roster.csv" + " | head -1");
+      Shell("set -o pipefail; ", "sync - --sn T2", " <" + dir / "roster.csv" + " | head -1");
   EXPECT_EQ(piped.exitCode, 3) << "the repeated certnum";
-  EXPECT_EQ(simulator.Model().PersonCount("T1"), 30U);
-
+  EXPECT_EQ(simulator.Model().PersonCount("T2"), 30U);
   // Ctrl-C ends a run whose standard input never comes.
   const auto start = std::chrono::steady_clock::now();
   const Finished waiting =
-      Shell("timeout --preserve-status -s INT 0.5 ", "sync - --sn T1", " < <(sleep 30)");
+      Shell("timeout --preserve-status -s INT 0.5 ", "sync - --sn T2", " < <(sleep 30)");
   EXPECT_EQ(waiting.exitCode, 130) << waiting.err;
   EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
 }
