@@ -59,8 +59,7 @@ TEST_F(FacepadctlSync, SendsOnlyTheDifferenceAndPlansWithoutSending) {
   const Finished sent = Ctl({"sync", roster, "--sn", "T1", "--sn", "T2"});
   EXPECT_EQ(sent.exitCode, 0);
   EXPECT_TRUE(Has(sent.out, "in line with the roster, as this ledger knows T2")) << sent.out;
-  EXPECT_EQ(simulator.Model().PersonCount("T1"), 4U);
-  EXPECT_EQ(simulator.Model().PersonCount("T2"), 4U);
+  for (const char* sn : {"T1", "T2"}) EXPECT_EQ(simulator.Model().PersonCount(sn), 4U) << sn;
   EXPECT_EQ(Ctl({"sync", roster, "--sn", "T1", "--plan"}).exitCode, 0);
 
   // One changed, one dropped: an update, and a delete only with --prune.
@@ -177,8 +176,7 @@ TEST_F(FacepadctlSync, TerminalsBehindSeveralServicesSomeDownOrGone) {
   const Finished both = RunToEnd(FACEPADCTL_PATH, sync);
   EXPECT_EQ(both.exitCode, 0) << both.out << both.err;
   EXPECT_EQ(simulator.Model().PersonCount("T1"), 5U);
-  EXPECT_EQ(second.Model().PersonCount("T1"), 5U);
-  EXPECT_EQ(second.Model().PersonCount("T2"), 5U);
+  for (const char* sn : {"T1", "T2"}) EXPECT_EQ(second.Model().PersonCount(sn), 5U) << sn;
 
   // A service that is down is reported; the others go on.
   second.Stop();
