@@ -51,7 +51,9 @@ TEST_F(FacepadctlTool, EverySubcommandReportsAcceptedAndRefused) {
   };
   for (const auto& [command, path] : cases) {
     const std::string name = Words(command)[0];
-    JsonFields line = CtlJson(command);
+    const Finished accepted = Ctl("--json " + command);
+    EXPECT_EQ(accepted.exitCode, 0) << name;
+    JsonFields line = LastJson(accepted);
     EXPECT_EQ(line["command"], name);
     EXPECT_TRUE(line["outcome"] == "ok" || line["outcome"] == "accepted") << name;
     EXPECT_TRUE(name != "add-user" || line["id"] == "a1");
