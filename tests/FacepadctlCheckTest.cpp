@@ -92,8 +92,9 @@ TEST(FacepadctlCheck, AConformingServiceGivesItsCodesAndTheSyncOptions) {
   }
 }
 
-// One deviation a row: its step deviates with a reason, the others still run.
-TEST(FacepadctlCheck, EachDeviationIsNamedAndTheOtherStepsStillRun) {
+// One deviation a row: its step deviates with a reason, the others still run,
+// and the test person is gone.
+TEST(FacepadctlCheck, EachDeviationIsNamedAndOnlyItsOwnPersonIsTouched) {
   const std::tuple<const char*, const char*, const char*> rows[] = {
       {"facepad/getterminalstatus=500", "", "terminal status"},
       {"facepad/getresult=garbage", "", "results channel"},
@@ -114,11 +115,9 @@ TEST(FacepadctlCheck, EachDeviationIsNamedAndTheOtherStepsStillRun) {
               std::string(step) == "availability" ? "deviates" : "conforms");
     EXPECT_EQ(simulator.Model().PersonCount("T1"), 0U);
   }
-}
 
-// check touches its own test person only, however it ends, and counts the
-// results of others that its polls took.
-TEST(FacepadctlCheck, TouchesNoOneElseAndCountsOthersResults) {
+  // check touches its own test person only, however it ends, and counts the
+  // results of others that its polls took.
   FacepadSimulator simulator;
   simulator.Model().Handle("facepad/adduser", "SN=T1\tid=x\tdata={\"certnum\":\"REAL\"}");
   for (int i = 0; i < 3; ++i) simulator.Model().QueueResult("T9", "other" + std::to_string(i), "0");

@@ -41,24 +41,6 @@ std::vector<std::string> ReadAll(std::istream&& input, std::size_t longestLine =
   return records;
 }
 
-// A quote left open is a mistake of its line alone: the rows below it are
-// read as they are, whatever quotes they hold. A line written reads back.
-TEST(Csv, ReadsWhatSpreadsheetsWriteOneLineAtATime) {
-  const std::vector<std::string> written = {"C-6", "with,comma", "with \"quote\"", ""};
-  EXPECT_EQ(ReadAll(std::istringstream("\xEF\xBB\xBF"
-                                       "certnum,name\r\n"
-                                       "C-1,\"Lee, Ann\"\r\n"
-                                       "\n"
-                                       "C-2,\"say \"\"hi\"\"\"\n"
-                                       "C-3,\"open\n"
-                                       "C-4,\"Gil\"\n" +
-                                       CsvLine(written) + "\nC-5,last")),
-            (std::vector<std::string>{
-                "1: [certnum] [name]", "2: [C-1] [Lee, Ann]", R"(4: [C-2] [say "hi"])",
-                R"(5: [C-3,"open] unclosed)", "6: [C-4] [Gil]",
-                R"(7: [C-6] [with,comma] [with "quote"] [])", "8: [C-5] [last]"}));
-}
-
 // `pieces` times 64 KiB of 'x', then `tail`: a line never held whole.
 struct LongLine : std::streambuf {
   LongLine(int pieces, std::string tail) : left(pieces), tail(std::move(tail)) {}
@@ -72,9 +54,24 @@ struct LongLine : std::streambuf {
   std::string piece = std::string(std::size_t{64} * 1024, 'x'), tail;
 };
 
-// A line over the limit (its CR LF aside) is one record marked too long; the
+// A quote left open is a mistake of its line alone: the rows below it are
+// read as they are, whatever quotes they hold. A line written reads back. A
+// line over the limit (its CR LF aside) is one record marked too long; the
 // line after it reads as ever, however long the one skipped.
-TEST(Csv, ALineOverTheLimitIsSkippedUnread) {
+TEST(Csv, ReadsWhatSpreadsheetsWriteAndSkipsLinesOverTheLimitUnread) {
+  const std::vector<std::string> written = {"C-6", "with,comma", "with \"quote\"", ""};
+  EXPECT_EQ(ReadAll(std::istringstream("\xEF\xBB\xBF"
+                                       "certnum,name\r\n"
+                                       "C-1,\"Lee, Ann\"\r\n"
+                                       "\n"
+                                       "C-2,\"say \"\"hi\"\"\"\n"
+                                       "C-3,\"open\n"
+                                       "C-4,\"Gil\"\n" +
+                                       CsvLine(written) + "\nC-5,last")),
+            (std::vector<std::string>{
+                "1: [certnum] [name]", "2: [C-1] [Lee, Ann]", R"(4: [C-2] [say "hi"])",
+                R"(5: [C-3,"open] unclosed)", "6: [C-4] [Gil]",
+                R"(7: [C-6] [with,comma] [with "quote"] [])", "8: [C-5] [last]"}));
   EXPECT_EQ(
       ReadAll(std::istringstream("a,b\n" + std::string(33, 'x') + "\nc,d\n" + std::string(32, 'y') +
                                  "\r\n" + std::string(70, 'z') + "\r\ne"),
@@ -88,7 +85,7 @@ TEST(Csv, ALineOverTheLimitIsSkippedUnread) {
 
 // Nothing but a regular file is opened: the FIFO without a writer blocks
 // nothing and /dev/zero is never read.
-TEST(Photo, OnlyRegularFilesWithinTheLimitAreRead) {
+TEST(Photo, OnlyRegularFilesWithinTheLimitAreReadEachWithItsIdentity) {
   const TemporaryFolder folder;
   const std::string& dir = folder.Path();
   std::ofstream(dir + "/big.png") << std::string("\x89PNG\r\n\x1A\n", 8) << std::string(57, '.');
@@ -116,16 +113,14 @@ TEST(Photo, OnlyRegularFilesWithinTheLimitAreRead) {
     for (const std::string& message : messages)
       EXPECT_TRUE(Has(message, path) && Has(message, says)) << message;
   }
-}
 
-TEST(Photo, APngReadsWithItsIdentity) {
-  const std::string path = ZR_SOURCE_DIR "/demo/photos/ann.png";
-  const PhotoFile file = ReadPhotoFile(path, kDefaultMaxPhoto);
-  const FileIdentity identity = StatPhoto(path, kDefaultMaxPhoto);
-  EXPECT_EQ(file.bytes.size(), identity.size);
-  EXPECT_EQ(file.identity.inode, identity.inode);
-  EXPECT_EQ(file.identity.mtimeNs, identity.mtimeNs);
-  const Photo photo = ReadPhoto(path);
+  // A PNG reads with its identity, as StatPhoto gives it, and encodes.
+  const std::string png = ZR_SOURCE_DIR "/demo/photos/ann.png";
+  const PhotoFile file = ReadPhotoFile(png, kDefaultMaxPhoto);
+  const FileIdentity identity = StatPhoto(png, kDefaultMaxPhoto);
+  EXPECT_EQ(std::make_tuple(file.bytes.size(), file.identity.inode, file.identity.mtimeNs),
+            std::make_tuple(identity.size, identity.inode, identity.mtimeNs));
+  const Photo photo = ReadPhoto(png);
   EXPECT_EQ(photo.bytes, file.bytes.size());
   EXPECT_EQ(photo.base64, Base64Encode(file.bytes));
 }

@@ -32,6 +32,8 @@ using Person = std::pair<std::string, std::string>;  // terminal, certnum
 
 const std::string kPhotos[] = {ZR_SOURCE_DIR "/demo/photos/ann.png",
                                ZR_SOURCE_DIR "/demo/photos/bo.png"};
+const char* const kWrites[] = {"facepad/adduser", "facepad/setuser", "facepad/setfacepic",
+                               "facepad/deluser"};
 
 int FromEnvironment(const char* name, int fallback) {
   const char* value = std::getenv(name);  // NOLINT(concurrency-mt-unsafe): before any thread
@@ -62,9 +64,8 @@ class Campaign {
     if (Draw(0, 1) == 1) ChangeRoster();  // before the results lost are settled
     Sync("--plan");
     Finished again = Sync("");
-    if (broken.exitCode == signalled) {
+    if (broken.exitCode == signalled)
       for (const Person& add : m_lastAdds) m_doubleAdds += static_cast<int>(addedBefore.count(add));
-    }
     for (int run = 1; run < 5 && again.exitCode != 0; ++run) again = Sync("");
     if (again.exitCode != 0) {
       ++m_unconverged;
@@ -83,11 +84,6 @@ class Campaign {
 
  private:
   int Draw(int low, int high) { return std::uniform_int_distribution<int>(low, high)(m_random); }
-  const char* AWrite() {
-    static const char* kWrites[] = {"facepad/adduser", "facepad/setuser", "facepad/setfacepic",
-                                    "facepad/deluser"};
-    return kWrites[Draw(0, 3)];
-  }
 
   Finished BrokenRun(Break how) {
     const double at = std::uniform_real_distribution<double>(0.1, 0.8)(m_random);
@@ -103,13 +99,13 @@ class Campaign {
         m_simulator.AddFault(Fault::Delayed(hang).On("facepad/getresult").Times(1));
         return Sync("--timeout 0.5 --wait 0.5");
       case Break::Refused:
-        m_simulator.AddFault(Fault::Answer(500).On(AWrite()).Times(Draw(1, 5)));
+        m_simulator.AddFault(Fault::Answer(500).On(kWrites[Draw(0, 3)]).Times(Draw(1, 5)));
         return Sync("");
       case Break::Closed:  // as a busy service closes connections, unanswered
-        m_simulator.AddFault(Fault::CloseConnection().On(AWrite()).Times(Draw(1, 40)));
+        m_simulator.AddFault(Fault::CloseConnection().On(kWrites[Draw(0, 3)]).Times(Draw(1, 40)));
         return Sync("--jobs 8");
       case Break::TimedOut:  // carried out after the post timed out
-        m_simulator.AddFault(Fault::Delayed(700ms).On(AWrite()).Times(Draw(1, 12)));
+        m_simulator.AddFault(Fault::Delayed(700ms).On(kWrites[Draw(0, 3)]).Times(Draw(1, 12)));
         return Sync("--timeout 0.3");
       case Break::ResultsTaken:  // by another client, once the run has ended
         return Sync("--wait 0");
@@ -129,9 +125,8 @@ class Campaign {
               " --sn T1 --sn T2 --prune --held-code 101 --absent-code 102 --ledger " +
               m_dir / "ledger.db " + extra);
     std::set<Person> heldBefore;
-    for (const char* sn : {"T1", "T2"}) {
+    for (const char* sn : {"T1", "T2"})
       for (const auto& [certnum, name] : Held(sn)) heldBefore.emplace(sn, certnum);
-    }
     m_simulator.ClearJournal();
     Finished finished = RunToEnd(FACEPADCTL_PATH, arguments, interruptAfter, signal);
     ++m_runs;
@@ -210,10 +205,9 @@ class Campaign {
   void WriteRoster() const {
     std::ofstream csv(m_dir / "roster.csv");
     csv << "certnum,name,photo\n";
-    for (const auto& [certnum, person] : m_roster) {
+    for (const auto& [certnum, person] : m_roster)
       csv << certnum << "," << person.first << ","
           << (person.second >= 0 ? kPhotos[person.second] : std::string()) << "\n";
-    }
   }
 
   std::mt19937 m_random;
