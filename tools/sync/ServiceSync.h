@@ -4,15 +4,14 @@
 // that what to send is decided on what is known; requests whose answers
 // never come leave their persons maybe held (Recovery.cpp). Then the
 // terminals' plans stream, a batch of each in turn, through a bounded
-// queue: a producer commits each
-// request's id to the ledger before it is posted, `jobs` senders post them
-// (Pipeline.cpp), and the calling thread matches the results the poller
-// brings, settling them in the ledger as they arrive (Settlement.cpp). A
-// code that says the terminal already holds a person (or does not) brings a
-// follow-up in the same run. The ledger is written, and follow-ups are made,
-// outside the queue's lock: senders never wait for either. At the end, and
-// on an interrupt, the poll in flight is let end so that no result it takes
-// is lost.
+// queue: a producer commits each request's id to the ledger before it is
+// posted, `jobs` senders post them (Pipeline.cpp), and the calling thread
+// matches the results the poller brings, settling them in the ledger as
+// they arrive (Settlement.cpp). A code that says the terminal already holds
+// a person (or does not) brings a follow-up in the same run. The ledger is
+// written, and follow-ups are made, outside the queue's lock: senders never
+// wait for either. At the end, and on an interrupt, the poll in flight is
+// let end so that no result it takes is lost.
 #ifndef FACEPADCTL_SERVICE_SYNC_H
 #define FACEPADCTL_SERVICE_SYNC_H
 
