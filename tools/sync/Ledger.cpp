@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <map>
 #include <system_error>
 
 namespace Facepadctl {
@@ -349,15 +350,16 @@ void Ledger::Settle(const std::vector<Settlement>& settlements) {
   const auto gone = db.Prepared("DELETE FROM persons WHERE terminal = ?1 AND certnum = ?2");
   const auto maybe = db.Prepared(kMaybeHeld);
   const auto code = db.Prepared(
-      "INSERT INTO codes(terminal, code, count, last) VALUES(?1, ?2, 1, ?3) "
-      "ON CONFLICT DO UPDATE SET count = count + 1, last = excluded.last");
+      "INSERT INTO codes(terminal, code, count, last) VALUES(?1, ?2, ?3, ?4) "
+      "ON CONFLICT DO UPDATE SET count = count + excluded.count, last = excluded.last");
   const auto now = static_cast<std::int64_t>(std::time(nullptr));
+  // The codes seen, counted per terminal and code: one row written for each
+  // rather than one per answer.
+  std::map<std::pair<std::int64_t, std::string>, std::int64_t> codes;
   for (const Settlement& settlement : settlements) {
     const Request& request = settlement.request;
     remove->Bind(1, request.id).Run();
-    if (!settlement.code.empty()) {
-      code->Bind(1, request.terminal).Bind(2, settlement.code).Bind(3, now).Run();
-    }
+    if (!settlement.code.empty()) ++codes[{request.terminal, settlement.code}];
     const auto person = [&](const Database::Cached& statement) -> Statement& {
       return statement->Bind(1, request.terminal).Bind(2, request.certnum);
     };
@@ -385,6 +387,9 @@ void Ledger::Settle(const std::vector<Settlement>& settlements) {
         }
         break;
     }
+  }
+  for (const auto& [key, count] : codes) {
+    code->Bind(1, key.first).Bind(2, key.second).Bind(3, count).Bind(4, now).Run();
   }
   transaction.Commit();
 }
@@ -425,26 +430,27 @@ bool Ledger::AnyGivenUp(std::int64_t terminal) {
 
 std::optional<Digest> Ledger::CachedPhoto(const std::string& path, const FileIdentity& identity) {
   auto lock = Hold();
-  Statement find = m_database->Prepare(
+  // Asked once per roster row: kept prepared.
+  const auto find = m_database->Prepared(
       "SELECT digest FROM photo_files WHERE path = ?1 AND size = ?2 AND device = ?3 AND "
       "inode = ?4 AND mtime = ?5 AND ctime = ?6");
-  find.Bind(1, path)
+  find->Bind(1, path)
       .Bind(2, static_cast<std::int64_t>(identity.size))
       .Bind(3, static_cast<std::int64_t>(identity.device))
       .Bind(4, static_cast<std::int64_t>(identity.inode))
       .Bind(5, identity.mtimeNs)
       .Bind(6, identity.ctimeNs);
-  if (!find.Step()) return std::nullopt;
-  return find.Int(0);
+  if (!find->Step()) return std::nullopt;
+  return find->Int(0);
 }
 
 void Ledger::CachePhoto(const std::string& path, const FileIdentity& identity, Digest digest) {
   auto lock = Hold();
   m_database
-      ->Prepare(
+      ->Prepared(
           "INSERT OR REPLACE INTO photo_files(path, size, device, inode, mtime, ctime, digest) "
           "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)")
-      .Bind(1, path)
+      ->Bind(1, path)
       .Bind(2, static_cast<std::int64_t>(identity.size))
       .Bind(3, static_cast<std::int64_t>(identity.device))
       .Bind(4, static_cast<std::int64_t>(identity.inode))

@@ -110,14 +110,15 @@ PlanCounts Plan::Make(std::int64_t terminal, const Roster& roster, const PruneRu
 
 std::vector<PlannedStep> Plan::Steps(std::int64_t terminal, std::int64_t afterSeq, int limit) {
   auto lock = m_ledger.Hold();
-  Statement find = m_ledger.Db().Prepare(
+  // Asked once per batch: kept prepared.
+  const auto find = m_ledger.Db().Prepared(
       "SELECT seq, action, certnum, line, maybe FROM plan WHERE terminal = ?1 AND seq > ?2 "
       "ORDER BY seq LIMIT ?3");
-  find.Bind(1, terminal).Bind(2, afterSeq).Bind(3, static_cast<std::int64_t>(limit));
+  find->Bind(1, terminal).Bind(2, afterSeq).Bind(3, static_cast<std::int64_t>(limit));
   std::vector<PlannedStep> steps;
-  while (find.Step()) {
-    steps.push_back({find.Int(0), static_cast<Action>(find.Int(1)), find.Text(2),
-                     static_cast<int>(find.Int(3)), find.Int(4) != 0});
+  while (find->Step()) {
+    steps.push_back({find->Int(0), static_cast<Action>(find->Int(1)), find->Text(2),
+                     static_cast<int>(find->Int(3)), find->Int(4) != 0});
   }
   return steps;
 }
