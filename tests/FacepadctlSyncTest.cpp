@@ -244,6 +244,17 @@ TEST_F(FacepadctlSync, ClassifiesEveryRowReadFromAFileOrStandardInput) {
                                              "9  bad", "10 add done"}));
   EXPECT_TRUE(JsonLinesValid(run.out)) << run.out;
   EXPECT_TRUE(Has(simulator.Model().FindPerson("T1", "C-9")->record, "Held"));
+  // Into one file, the results' lines keep their order whatever stream
+  // each goes to: C-9's code, not named held, is told on stderr.
+  simulator.Model().Handle("facepad/adduser",
+                           "SN=T3\tid=x\tdata={\"certnum\":\"C-9\",\"name\":\"Old\"}");
+  const Finished merged = Shell("", "sync " + roster + " --sn T3 --jobs 1", " 2>&1");
+  std::size_t previous = 0;
+  for (const char* certnum : {"C-1:", "C-2:", "C-9:", "C-\\x1b[2J:"}) {
+    const std::size_t at = merged.out.find(std::string("certnum ") + certnum);
+    EXPECT_TRUE(at != std::string::npos && at > previous) << certnum << ": " << merged.out;
+    previous = at;
+  }
   EXPECT_EQ(Ctl({"sync", roster, "--sn", "T1", "--plan"}).exitCode, 3)
       << "nothing to send, but the bad rows are a person's to mend";
   EXPECT_FALSE(simulator.Model().FindPerson("T1", "C-1")->facepic.empty());

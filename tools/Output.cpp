@@ -1,6 +1,7 @@
 #include "Output.h"
 
 #include <sys/time.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <ctime>
@@ -26,15 +27,22 @@ void EraseLive() {
   if (g_eraseLive) g_eraseLive();
 }
 
+// OutputBatch's on this thread; lines are flushed as written at 0.
+thread_local int t_batches = 0;
+
 void WriteStdout(const std::string& text) {
   if (g_stdoutClosed) return;
   const std::string line = text + "\n";
-  if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size() || std::fflush(stdout) != 0) {
+  if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size() ||
+      (t_batches == 0 && std::fflush(stdout) != 0)) {
     g_stdoutClosed = true;  // e.g. piped into `head`: the run goes on quietly
   }
 }
 
 void WriteStderr(const std::string& text) {
+  // Lines a batch holds back go first, so that the two streams keep their
+  // order when they go to one file.
+  if (!g_stdoutClosed && std::fflush(stdout) != 0) g_stdoutClosed = true;
   std::fprintf(stderr, "%s\n", text.c_str());
 }
 
@@ -174,6 +182,18 @@ void PrintJson(const std::string& json) {
   const std::lock_guard<std::mutex> lock(g_outputMutex);
   EraseLive();
   WriteStdout(json);
+}
+
+OutputBatch::OutputBatch() {
+  static const bool onTerminal = isatty(STDOUT_FILENO) != 0;
+  if (!onTerminal) ++t_batches;
+}
+
+OutputBatch::~OutputBatch() {
+  if (t_batches == 0) return;
+  if (--t_batches > 0) return;
+  const std::lock_guard<std::mutex> lock(g_outputMutex);
+  if (!g_stdoutClosed && std::fflush(stdout) != 0) g_stdoutClosed = true;
 }
 
 void Note(const std::string& message) {

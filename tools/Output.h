@@ -78,6 +78,18 @@ void PrintLine(const std::string& text);
 // One --json line on stdout, as it is (JsonLine keeps it valid UTF-8).
 void PrintJson(const std::string& json);
 
+// While one lives, the stdout lines this thread prints are flushed together
+// when it goes, rather than each with a write of its own: for a sync's
+// results, which come a poll's worth at a time. On a terminal each line is
+// still shown at once.
+class OutputBatch {
+ public:
+  OutputBatch();
+  ~OutputBatch();
+  OutputBatch(const OutputBatch&) = delete;
+  OutputBatch& operator=(const OutputBatch&) = delete;
+};
+
 // A message on stderr, after "facepadctl: ".
 void Note(const std::string& message);
 

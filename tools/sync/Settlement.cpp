@@ -121,6 +121,7 @@ void ServiceSync::MatchEarlier(const std::vector<const Result*>& results,
 // each answer once.
 std::size_t ServiceSync::Match(const std::vector<Result>& results, bool lateOnly) {
   if (results.empty()) return 0;
+  const OutputBatch lines;
   std::vector<const Result*> others;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
