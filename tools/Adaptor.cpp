@@ -23,8 +23,12 @@ constexpr TerminalFace_ZR::PollerTiming kNoPolls{TerminalFace_ZR::kLongestPollIn
 // interval it finds, the first one included.
 constexpr TerminalFace_ZR::PollerTiming kAwaiting{
     std::chrono::milliseconds(250), std::chrono::milliseconds(250), std::chrono::milliseconds(250)};
-// Once nothing more is sent, the last results are polled for sooner: a
-// sync ends up to a poll after its last post.
+// Once nothing more is sent, the last results are polled for at once (the
+// library's shortest wait), then sooner than before: a sync ends a poll or
+// so after its last post.
+constexpr TerminalFace_ZR::PollerTiming kAtOnce{TerminalFace_ZR::kShortestPollInterval,
+                                                TerminalFace_ZR::kShortestPollInterval,
+                                                TerminalFace_ZR::kShortestPollInterval};
 constexpr TerminalFace_ZR::PollerTiming kLastResults{
     std::chrono::milliseconds(50), std::chrono::milliseconds(50), std::chrono::milliseconds(50)};
 
@@ -65,10 +69,20 @@ Adaptor::Adaptor(const Globals& globals, bool awaitsResults) {
 }
 
 void Adaptor::AwaitLastResults() {
-  SetPollerTiming(kLastResults);
+  m_pollingAtOnceFrom = PollsEnded();
+  SetPollerTiming(kAtOnce);
 }
 
 std::vector<Result> Adaptor::TakeResults(std::chrono::milliseconds limit) {
+  if (m_pollingAtOnceFrom) {
+    // A poll under way when it was asked for may have started before the
+    // last posts: one whole poll after it is heard first.
+    if (PollsEnded() < *m_pollingAtOnceFrom + 2) {
+      return m_board->Take(std::min(limit, TerminalFace_ZR::kShortestPollInterval));
+    }
+    m_pollingAtOnceFrom.reset();
+    SetPollerTiming(kLastResults);
+  }
   return m_board->Take(limit);
 }
 

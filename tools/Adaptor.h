@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,8 +36,8 @@ class Adaptor : public ZR_Framework::Face::TerminalFace_ZR {
   // handed to the board.
   std::uint64_t PollsEnded() const { return m_pollsEnded->load(); }
 
-  // Polls every 50 ms from now on: everything has been sent, and only its
-  // results are awaited.
+  // Polls at once, then every 50 ms: everything has been sent, and only its
+  // results are awaited. Called from the thread that takes the results.
   void AwaitLastResults();
 
   // The results this adaptor's poller has brought since the last call; waits
@@ -50,6 +51,9 @@ class Adaptor : public ZR_Framework::Face::TerminalFace_ZR {
   // Shared with the handler, which may run until the base destructor has
   // stopped the poller, after this class's members are gone.
   std::shared_ptr<ResultBoard> m_board = std::make_shared<ResultBoard>();
+  // Set while the poll AwaitLastResults() asked for at once is awaited: the
+  // count of polls ended by then.
+  std::optional<std::uint64_t> m_pollingAtOnceFrom;
   // Counted by the exchange observer, on the poller's thread; shared with
   // it, as the board is with the handler.
   std::shared_ptr<std::atomic<std::uint64_t>> m_pollsEnded =

@@ -151,14 +151,12 @@ void ServiceSync::Await(Adaptor& adaptor) {
   const auto patience = Milliseconds(m_settings.waitSeconds);
   bool toldWaiting = false;
   bool allSent = false;
-  // While the last jobs are posted, the moment all are sent is looked for
-  // closely: from then on the last results are polled for sooner.
-  bool lastJobs = false;
+  // Until everything is sent, the moment it is is looked for every 10 ms:
+  // from then on the last results are polled for at once.
   for (;;) {
-    Match(adaptor.TakeResults(std::chrono::milliseconds(lastJobs && !allSent ? 5 : 100)), false);
+    Match(adaptor.TakeResults(std::chrono::milliseconds(allSent ? 100 : 10)), false);
     {
       std::lock_guard<std::mutex> lock(m_mutex);
-      lastJobs = m_producerDone;
       if (Stopping()) m_jobReady.notify_all();
       m_roomFreed.notify_all();  // its wait is bounded in time, and by signals
       // Sending stopped for time-outs still waits for the results awaited.
