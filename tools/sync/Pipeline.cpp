@@ -13,9 +13,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using Failure = ZR_Framework::Face::TerminalFace_ZR::Failure;
 
-// Steps read from the plan at a time, and committed to the ledger in one
-// transaction before any of them is posted.
+// Steps read from a terminal's plan at a time.
 constexpr int kStepsPerBatch = 64;
+// Batches are committed to the ledger together, this many requests in one
+// transaction, before any of them is posted: a round of a few terminals'
+// batches commits once.
+constexpr std::size_t kRequestsPerCommit = 4 * kStepsPerBatch;
 // Sending holds back while this many requests await their results, so
 // that neither the requests kept nor the service's answers to polls grow
 // with the roster.
@@ -156,6 +159,17 @@ void ServiceSync::ProduceRounds() {
   // is all queued leaves the rounds.
   std::vector<std::pair<TerminalReport*, std::int64_t>> cursors;
   for (auto& report : m_reports) cursors.emplace_back(report.get(), 0);
+  // Jobs made and not yet committed.
+  std::vector<Job> jobs;
+  const auto commitAndQueue = [&] {
+    // Committed with the queue's lock let go, so that senders post
+    // meanwhile; queued even if sending stopped since: Finish() drops
+    // from the ledger what was not sent.
+    Record(jobs);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Queue(std::move(jobs), false);
+    jobs.clear();
+  };
   // In rounds, a batch of each terminal's plan in turn: the terminals'
   // batches of a first sync hold the same roster lines, whose photos are
   // then read and encoded once for all of them, as their rows are read.
@@ -182,24 +196,21 @@ void ServiceSync::ProduceRounds() {
         if (Stopping()) return;
       }
       // Photos are read and encoded here, so that senders only post.
-      std::vector<Job> jobs;
-      jobs.reserve(steps.size());
       for (const PlannedStep& step : steps) {
         jobs.push_back(
             MakeJob(report, step.action, step.certnum, step.line, step.maybeHeld, &lines));
         after = step.seq;
       }
+      bool sendersIdle = false;
       {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (Stopping()) return;
+        sendersIdle = m_queue.size() < static_cast<std::size_t>(m_settings.jobs);
       }
-      // Committed with the queue's lock let go, so that senders post
-      // meanwhile; queued even if sending stopped since: Finish() drops
-      // from the ledger what was not sent.
-      Record(jobs);
-      std::lock_guard<std::mutex> lock(m_mutex);
-      Queue(std::move(jobs), false);
+      // Committed sooner when the senders would otherwise wait, as at the start.
+      if (jobs.size() >= kRequestsPerCommit || sendersIdle) commitAndQueue();
     }
+    if (!jobs.empty()) commitAndQueue();
   }
 }
 
