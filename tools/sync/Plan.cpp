@@ -12,23 +12,30 @@ std::string NotInFlight(const char* certnum) {
          certnum + ")";
 }
 
+// The valid roster rows whose person is not in flight to terminal ?1, each
+// with its person there (p), if the ledger has one.
+const std::string kRosterRows =
+    " FROM roster r LEFT JOIN persons p ON p.terminal = ?1 AND p.certnum = r.certnum "
+    "WHERE r.valid" +
+    NotInFlight("r.certnum");
+// What a row asks of the terminal. A photo dropped from the roster is left
+// on the terminal: no request deletes one.
+const std::string kToAdd = "p.certnum IS NULL";
+const std::string kToUpdate =
+    "p.certnum IS NOT NULL AND (p.fields IS NULL OR p.fields != r.fields)";
+const std::string kToPhoto =
+    "p.certnum IS NOT NULL AND r.photo IS NOT NULL AND (p.photo IS NULL OR p.photo != r.photo)";
 // Each selects the steps of one action for terminal ?1, as rows of the plan.
 const std::string kAdds =
-    "SELECT ?1, 0, r.certnum, r.line, 0 FROM roster r WHERE r.valid AND NOT EXISTS "
-    "(SELECT 1 FROM persons p WHERE p.terminal = ?1 AND p.certnum = r.certnum)" +
-    NotInFlight("r.certnum") + " ORDER BY r.line";
-const std::string kUpdates =
-    "SELECT ?1, 1, r.certnum, r.line, p.maybe FROM roster r JOIN persons p "
-    "ON p.terminal = ?1 AND p.certnum = r.certnum "
-    "WHERE r.valid AND (p.fields IS NULL OR p.fields != r.fields)" +
-    NotInFlight("r.certnum") + " ORDER BY r.line";
-// A photo dropped from the roster is left on the terminal: no request
-// deletes one.
-const std::string kPhotos =
-    "SELECT ?1, 2, r.certnum, r.line, p.maybe FROM roster r JOIN persons p "
-    "ON p.terminal = ?1 AND p.certnum = r.certnum "
-    "WHERE r.valid AND r.photo IS NOT NULL AND (p.photo IS NULL OR p.photo != r.photo)" +
-    NotInFlight("r.certnum") + " ORDER BY r.line";
+    "SELECT ?1, 0, r.certnum, r.line, 0" + kRosterRows + " AND " + kToAdd + " ORDER BY r.line";
+const std::string kUpdates = "SELECT ?1, 1, r.certnum, r.line, p.maybe" + kRosterRows + " AND " +
+                             kToUpdate + " ORDER BY r.line";
+const std::string kPhotos = "SELECT ?1, 2, r.certnum, r.line, p.maybe" + kRosterRows + " AND " +
+                            kToPhoto + " ORDER BY r.line";
+// The three counted in one pass over the roster.
+const std::string kCounts = "SELECT count(*) FILTER (WHERE " + kToAdd +
+                            "), count(*) FILTER (WHERE " + kToUpdate +
+                            "), count(*) FILTER (WHERE " + kToPhoto + ")" + kRosterRows;
 // A certnum on any row, a bad one included, keeps its person.
 const std::string kOffRoster =
     " FROM persons p WHERE p.terminal = ?1 AND NOT EXISTS "
@@ -80,9 +87,19 @@ PlanCounts Plan::Make(std::int64_t terminal, const Roster& roster, const PruneRu
         .Run();
     return static_cast<std::int64_t>(db.Changes());
   };
-  counts.adds = steps(kAdds);
-  counts.updates = steps(kUpdates);
-  counts.photos = steps(kPhotos);
+  if (insert) {
+    counts.adds = steps(kAdds);
+    counts.updates = steps(kUpdates);
+    counts.photos = steps(kPhotos);
+  } else {
+    Statement count = db.Prepare(kCounts);
+    count.Bind(1, terminal);
+    if (count.Step()) {
+      counts.adds = count.Int(0);
+      counts.updates = count.Int(1);
+      counts.photos = count.Int(2);
+    }
+  }
   counts.awaiting =
       Count(db, "SELECT count(*) FROM requests WHERE terminal = ?1 AND NOT given_up", terminal);
   counts.maybeHeld = Count(db, kMaybeOnRoster, terminal);
