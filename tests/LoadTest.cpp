@@ -7,7 +7,6 @@
 #include <atomic>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <tuple>
 
@@ -34,19 +33,11 @@ TEST(Load, HostThreadsEachGetTheirOwnStatusAndEveryResultArrivesOnce) {
     options.journalLimit = 0;  // a long run's bodies would pile up
     FacepadSim::FacepadSimulator simulator(options);
     simulator.AddFault(FacepadSim::Fault::Answer(503).On("facepad/setfacepic"));
-    std::mutex mutex;
-    std::map<std::string, int> deliveries;  // by request id; guarded by mutex
+    const RecordedResults recorded;  // every adaptor's, each map emptied as it is delivered
     std::vector<std::unique_ptr<FastPollingAdaptor>> adaptors;
     for (int a = 0; a < adaptorCount; ++a) {
       adaptors.push_back(Pointed(simulator, tick));
-      adaptors.back()->SetResultHandler([&](ResultMap& results) {
-        std::lock_guard<std::mutex> lock(mutex);
-        for (const auto& [sn, outcomes] : results) {
-          for (const auto& [id, code] : outcomes) ++deliveries[id];
-        }
-        results.clear();
-        return 0;
-      });
+      adaptors.back()->SetResultHandler(recorded.Handler(0));
     }
     std::map<std::string, int> expected;  // each accepted request's id, once
     std::atomic<int> wrongReturns{0};
@@ -69,17 +60,22 @@ TEST(Load, HostThreadsEachGetTheirOwnStatusAndEveryResultArrivesOnce) {
     for (std::thread& thread : threads) thread.join();
     EXPECT_EQ(wrongReturns.load(), 0);
 
+    // How often each request id has been delivered.
     const auto delivered = [&] {
-      std::lock_guard<std::mutex> lock(mutex);
-      return deliveries.size() >= expected.size();
+      std::map<std::string, int> ids;
+      for (const ResultMap& results : recorded.Deliveries()) {
+        for (const auto& [sn, outcomes] : results) {
+          for (const auto& [id, code] : outcomes) ++ids[id];
+        }
+      }
+      return ids;
     };
-    ASSERT_TRUE(WaitFor(delivered, 60s));
+    ASSERT_TRUE(WaitFor([&] { return delivered().size() >= expected.size(); }, 60s));
     std::this_thread::sleep_for(200ms);  // time for a stray second delivery to show
     for (int t = 0; t < threadCount; ++t) {
       EXPECT_EQ(simulator.Model().PersonCount("T" + std::to_string(t)),
                 static_cast<std::size_t>(perThread + 1) / 2);
     }
-    std::lock_guard<std::mutex> lock(mutex);
-    EXPECT_TRUE(deliveries == expected);  // each once, and nothing else
+    EXPECT_TRUE(delivered() == expected);  // each once, and nothing else
   }
 }
