@@ -42,7 +42,7 @@ Destroy g_destroy = nullptr;
 CLS_TerminalFace_Base* g_adaptor = nullptr;
 std::atomic<bool> g_destroyed{false};
 
-int DestroyInside(ZR_Framework::Face::ResultMap& /*results*/) {
+int DestroyInside(ResultMap& /*results*/) {
   g_destroy(g_adaptor);
   g_destroyed = true;
   std::this_thread::sleep_for(100ms);  // the host unloads the module meanwhile

@@ -75,11 +75,8 @@ FAILING_JSON_C(int, json_object_array_add, -1, (json_object * array, json_object
 FAILING_JSON_C(const char*, json_object_to_json_string_length, nullptr,
                (json_object * value, int flags, size_t* length), (value, flags, length))
 
-using operations::kAnn;
-using operations::Operation;
-using ZR_Framework::Face::ParamMap;
+using namespace operations;  // ParamMap and TerminalFace_ZR too
 using ZR_Framework::Face::ResultMap;
-using ZR_Framework::Face::TerminalFace_ZR;
 
 class OutOfMemory : public AdaptorTest {};
 
@@ -88,7 +85,7 @@ class OutOfMemory : public AdaptorTest {};
 TEST_F(OutOfMemory, AnAllocationFailingAnywhereInAnOperationStaysInside) {
   ResultMap results;
   const std::string resultList = R"([{"SN":"A1","data":[{"id":"7","return":"0"}]}])";
-  std::vector<Operation> rows = operations::AllOperations();
+  std::vector<Operation> rows = AllOperations();
   rows.push_back(
       {"JsonDataToMapData", "",
        [&](TerminalFace_ZR& a, ParamMap&) { return a.JsonDataToMapData(resultList, results); },
