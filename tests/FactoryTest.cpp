@@ -19,11 +19,15 @@ using Create = CreateTerminalFace_ZR_Function;
 using Destroy = DestroyTerminalFace_ZR_Function;
 
 namespace {
-// Each entry point as a host finds it: by name, cast to its pointer type.
-template <typename Function>
-Function Find(void* module, const char* name) {
-  return reinterpret_cast<Function>(dlsym(module, name));
-}
+// An entry point as a host finds it by name, cast to the pointer type it is
+// assigned to.
+struct Symbol {
+  void* address;
+  template <typename Function>
+  operator Function() const {
+    return reinterpret_cast<Function>(address);
+  }
+};
 
 // A handler's own state, handed back to it through the context: whether a
 // delivery held A1.
@@ -38,7 +42,7 @@ Destroy g_destroy = nullptr;
 CLS_TerminalFace_Base* g_adaptor = nullptr;
 std::atomic<bool> g_destroyed{false};
 
-int DestroyInside(ZR_Framework::Face::ResultMap& /*results*/) {
+int DestroyInside(ResultMap& /*results*/) {
   g_destroy(g_adaptor);
   g_destroyed = true;
   std::this_thread::sleep_for(100ms);  // the host unloads the module meanwhile
@@ -55,24 +59,18 @@ TEST(Factory, LoadedModuleIsSetUpThroughItsEntryPoints) {
   simulator.Model().QueueResult("A1", "7", "0");
   void* module = dlopen(ZR_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
   ASSERT_NE(module, nullptr) << dlerror();
-  const auto create = Find<Create>(module, "CreateTerminalFace_ZR");
-  const auto destroy = Find<Destroy>(module, "DestroyTerminalFace_ZR");
-  const auto setPort =
-      Find<SetRequestPortTerminalFace_ZR_Function>(module, "SetRequestPortTerminalFace_ZR");
-  const auto setTiming =
-      Find<SetPollerTimingTerminalFace_ZR_Function>(module, "SetPollerTimingTerminalFace_ZR");
-  const auto setTimeouts =
-      Find<SetHttpTimeoutsTerminalFace_ZR_Function>(module, "SetHttpTimeoutsTerminalFace_ZR");
-  const auto setHandler =
-      Find<SetResultHandlerTerminalFace_ZR_Function>(module, "SetResultHandlerTerminalFace_ZR");
-  const auto setObserver = Find<SetExchangeObserverTerminalFace_ZR_Function>(
-      module, "SetExchangeObserverTerminalFace_ZR");
-  const auto stopPolling =
-      Find<StopPollingTerminalFace_ZR_Function>(module, "StopPollingTerminalFace_ZR");
-  const auto lastFailure =
-      Find<LastFailureTerminalFace_ZR_Function>(module, "LastFailureTerminalFace_ZR");
-  ASSERT_TRUE(create && destroy && setPort && setTiming && setTimeouts && setHandler &&
-              setObserver && stopPolling && lastFailure);
+  const auto find = [module](const char* name) { return Symbol{dlsym(module, name)}; };
+  Create create = find("CreateTerminalFace_ZR");
+  Destroy destroy = find("DestroyTerminalFace_ZR");
+  SetRequestPortTerminalFace_ZR_Function setPort = find("SetRequestPortTerminalFace_ZR");
+  SetPollerTimingTerminalFace_ZR_Function setTiming = find("SetPollerTimingTerminalFace_ZR");
+  SetHttpTimeoutsTerminalFace_ZR_Function setTimeouts = find("SetHttpTimeoutsTerminalFace_ZR");
+  SetResultHandlerTerminalFace_ZR_Function setHandler = find("SetResultHandlerTerminalFace_ZR");
+  SetExchangeObserverTerminalFace_ZR_Function observe = find("SetExchangeObserverTerminalFace_ZR");
+  StopPollingTerminalFace_ZR_Function stopPolling = find("StopPollingTerminalFace_ZR");
+  LastFailureTerminalFace_ZR_Function lastFailure = find("LastFailureTerminalFace_ZR");
+  ASSERT_TRUE(create && destroy && setPort && setTiming && setTimeouts && setHandler && observe &&
+              stopPolling && lastFailure);
 
   std::atomic<bool> heldA1{false};
   const std::function<bool(CLS_TerminalFace_Base*)> settings[] = {
@@ -80,7 +78,7 @@ TEST(Factory, LoadedModuleIsSetUpThroughItsEntryPoints) {
       [&](CLS_TerminalFace_Base* a) { return setTiming(a, 1, 1, 1); },
       [&](CLS_TerminalFace_Base* a) { return setTimeouts(a, 1, 1); },
       [&](CLS_TerminalFace_Base* a) { return setHandler(a, NoteA1, &heldA1); },
-      [&](CLS_TerminalFace_Base* a) { return setObserver(a, nullptr, nullptr); },
+      [&](CLS_TerminalFace_Base* a) { return observe(a, nullptr, nullptr); },
       [&](CLS_TerminalFace_Base* a) { return stopPolling(a, 1); },
   };
   for (const auto& setting : settings) {
@@ -141,8 +139,8 @@ TEST(Factory, DlcloseUnloadsTheModule) {
   EXPECT_EXIT(
       {
         void* module = dlopen(ZR_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
-        Find<Destroy>(module,
-                      "DestroyTerminalFace_ZR")(Find<Create>(module, "CreateTerminalFace_ZR")());
+        const Create create = Symbol{dlsym(module, "CreateTerminalFace_ZR")};
+        static_cast<Destroy>(Symbol{dlsym(module, "DestroyTerminalFace_ZR")})(create());
         dlclose(module);
         std::_Exit(loaded(ZR_MODULE_PATH) || loaded("libTerminal_Http_Tool.so.1") ? 1 : 0);
       },

@@ -3,6 +3,7 @@
 #include <regex>
 #include <thread>
 
+#include "Operations.h"
 #include "TestAdaptor.h"
 
 using namespace std::chrono_literals;
@@ -71,6 +72,7 @@ TEST(Settings, AddressThatMovesTheRequestIsRefused) {
         " 127.0.0.1", ""}},
       {Failure::NotReached, {"[::1]"}},
       {Failure::None, {"localhost", "127.0.0.1"}}};
+  const operations::Operation& available = operations::Find("GetAvailableFace");
   LogCapture log;
   FastPollingAdaptor adaptor(1ms);
   ASSERT_TRUE(adaptor.SetRequestPort(simulator.Port()));
@@ -79,13 +81,10 @@ TEST(Settings, AddressThatMovesTheRequestIsRefused) {
       ASSERT_TRUE(adaptor.SetUrl(address));
       log.Clear();
       simulator.ClearJournal();
-      ZR_Framework::Face::ParamMap none;
-      EXPECT_EQ(adaptor.GetAvailableFace(none), failure == Failure::None) << address;
+      EXPECT_EQ(available.Call(adaptor), failure == Failure::None) << address;
       EXPECT_EQ(TerminalFace_ZR::LastFailure().failure, failure) << address;
       if (failure == Failure::RefusedValue) {
-        EXPECT_EQ(log.Messages(),
-                  std::vector<std::string>{
-                      "TerminalFace_ZR::GetAvailableFaceZorvan Call HttpPostRequest ret false"});
+        EXPECT_EQ(log.Messages(), std::vector<std::string>{available.Failed(false)});
         std::this_thread::sleep_for(50ms);  // the poller's turns
         EXPECT_TRUE(simulator.Journal().empty()) << address;
       }
