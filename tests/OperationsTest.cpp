@@ -150,7 +150,7 @@ TEST_F(EveryOperation, ResultsArriveWithTheSimulatorsCodes) {
   // The map accumulates: the last delivery holds every result.
   ASSERT_TRUE(WaitFor([&] {
     return !results.Deliveries().empty() && results.Deliveries().back().at("T1") == expected;
-  }));
+  })) << testing::PrintToString(results.Deliveries());
 }
 
 // The status query's answer decides its return: no entry connected, an empty
