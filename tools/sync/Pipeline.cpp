@@ -18,7 +18,7 @@ constexpr int kStepsPerBatch = 64;
 // Batches are committed to the ledger together, this many requests in one
 // transaction, before any of them is posted: a round of a few terminals'
 // batches commits once.
-constexpr std::size_t kRequestsPerCommit = 4 * kStepsPerBatch;
+constexpr std::size_t kRequestsPerCommit = std::size_t{4} * kStepsPerBatch;
 // Sending holds back while this many requests await their results, so
 // that neither the requests kept nor the service's answers to polls grow
 // with the roster.
