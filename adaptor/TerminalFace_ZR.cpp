@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "Log.h"
@@ -106,6 +107,32 @@ bool ReachesAddress(const std::string& url, const std::string& address, const st
          UrlPart(parsed.get(), CURLUPART_PORT) == port;
 }
 
+// The address and port with which this thread last found a composed URL to
+// reach them. The check depends on them alone (the paths are the library's
+// own), so a thread parses a URL only when they change. Plain bytes, so that
+// the module's threads leave nothing to destroy.
+struct ReachedAddress {
+  char address[256];
+  std::size_t addressLength;
+  char port[8];
+  std::size_t portLength;
+  bool known;
+
+  static bool Same(const std::string& text, const char* kept, std::size_t length) {
+    return text.size() == length && std::memcmp(text.data(), kept, length) == 0;
+  }
+  bool Is(const std::string& givenAddress, const std::string& givenPort) const {
+    return known && Same(givenAddress, address, addressLength) && Same(givenPort, port, portLength);
+  }
+  void Keep(const std::string& givenAddress, const std::string& givenPort) {
+    known = givenAddress.size() <= sizeof address && givenPort.size() <= sizeof port;
+    if (!known) return;
+    addressLength = givenAddress.copy(address, sizeof address);
+    portLength = givenPort.copy(port, sizeof port);
+  }
+};
+thread_local ReachedAddress t_reached{};
+
 }  // namespace
 
 std::string TerminalFace_ZR::GetFullPostUrl(const std::string& path) const {
@@ -116,7 +143,11 @@ std::string TerminalFace_ZR::GetFullPostUrl(const std::string& path) const {
 bool TerminalFace_ZR::ServiceUrl(const std::string& path, std::string& url) const {
   std::lock_guard<std::mutex> lock(m_settingsMutex);
   url = Composed(m_strUrl, m_strPort, path);
-  if (ReachesAddress(url, m_strUrl, m_strPort)) return true;
+  if (t_reached.Is(m_strUrl, m_strPort)) return true;
+  if (ReachesAddress(url, m_strUrl, m_strPort)) {
+    t_reached.Keep(m_strUrl, m_strPort);
+    return true;
+  }
   SetFailure(Failure::RefusedValue);
   return false;
 }

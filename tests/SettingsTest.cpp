@@ -65,8 +65,10 @@ TEST(Settings, AddressThatMovesTheRequestIsRefused) {
   using Failure = TerminalFace_ZR::Failure;
   FacepadSim::FacepadSimulator simulator;
   const std::string at = "127.0.0.1:" + std::to_string(simulator.Port());
-  // Each failure, and the addresses that end in it.
+  // Each failure, and the addresses that end in it; the first good one
+  // comes before the refused ones.
   const std::pair<Failure, std::vector<std::string>> cases[] = {
+      {Failure::None, {"127.0.0.1"}},
       {Failure::RefusedValue,
        {at + "/facepad/active#", at + "/facepad/active?", at + "/", at, "user@127.0.0.1",
         " 127.0.0.1", ""}},
