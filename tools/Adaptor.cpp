@@ -24,8 +24,8 @@ constexpr TerminalFace_ZR::PollerTiming kNoPolls{TerminalFace_ZR::kLongestPollIn
 constexpr TerminalFace_ZR::PollerTiming kAwaiting{
     std::chrono::milliseconds(250), std::chrono::milliseconds(250), std::chrono::milliseconds(250)};
 // Once nothing more is sent, the last results are polled for at once (the
-// library's shortest wait), then sooner than before: a sync ends a poll or
-// so after its last post.
+// library's shortest wait), then every 50 ms: a sync ends a poll or so after
+// its last post.
 constexpr TerminalFace_ZR::PollerTiming kAtOnce{TerminalFace_ZR::kShortestPollInterval,
                                                 TerminalFace_ZR::kShortestPollInterval,
                                                 TerminalFace_ZR::kShortestPollInterval};
