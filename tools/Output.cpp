@@ -39,10 +39,15 @@ void WriteStdout(const std::string& text) {
   }
 }
 
+// Writes what stdout's buffer holds; called with g_outputMutex held.
+void FlushStdout() {
+  if (!g_stdoutClosed && std::fflush(stdout) != 0) g_stdoutClosed = true;
+}
+
 void WriteStderr(const std::string& text) {
   // Lines a batch holds back go first, so that the two streams keep their
   // order when they go to one file.
-  if (!g_stdoutClosed && std::fflush(stdout) != 0) g_stdoutClosed = true;
+  FlushStdout();
   std::fprintf(stderr, "%s\n", text.c_str());
 }
 
@@ -193,7 +198,7 @@ OutputBatch::~OutputBatch() {
   if (t_batches == 0) return;
   if (--t_batches > 0) return;
   const std::lock_guard<std::mutex> lock(g_outputMutex);
-  if (!g_stdoutClosed && std::fflush(stdout) != 0) g_stdoutClosed = true;
+  FlushStdout();
 }
 
 void Note(const std::string& message) {
