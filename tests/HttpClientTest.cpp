@@ -60,6 +60,31 @@ TEST(HttpClient, ConnectionsBodiesAndAnswers) {
   EXPECT_EQ(simulator.Requests("facepad/active").size(), 22u);  // the second was sent
 }
 
+// A post closed unanswered lets go of the idle connections kept alive too:
+// after it, two posts at once open two connections, none of them reused.
+TEST(HttpClient, APostClosedUnansweredLetsTheIdleConnectionsGo) {
+  FacepadSim::FacepadSimulator simulator;
+  const std::string url = Url(simulator, "facepad/active");
+  Terminal_Http_Tool client;
+  std::string response;
+  const auto twoAtOnce = [&] {
+    simulator.AddFault(Fault::Delayed(200ms).On("facepad/active").Times(2));
+    std::thread other([&] {
+      std::string otherResponse;
+      client.HttpPostRequest(url, "", otherResponse, false);
+    });
+    client.HttpPostRequest(url, "", response, false);
+    other.join();
+  };
+  twoAtOnce();
+  // Twice: libcurl posts again on a fresh connection when a kept-alive one closes.
+  simulator.AddFault(Fault::CloseConnection().Times(2));
+  EXPECT_FALSE(client.HttpPostRequest(url, "", response, false));
+  const std::size_t connections = simulator.ConnectionCount();
+  twoAtOnce();
+  EXPECT_EQ(simulator.ConnectionCount(), connections + 2);
+}
+
 // A service at its limit of connections closes one more at once: the idle
 // connections kept alive are let go, so that the next post finds a place.
 TEST(HttpClientAtALimit, AClosedConnectionLetsTheIdleOnesGo) {
