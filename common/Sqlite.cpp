@@ -17,7 +17,8 @@ std::string Why(sqlite3* connection) {
 
 // What SQLite says went wrong on `connection`, after the file's name.
 [[noreturn]] void Fail(sqlite3* connection, const std::string& what) {
-  throw Error(Where(connection) + what + ": " + Why(connection));
+  const int code = connection != nullptr ? sqlite3_extended_errcode(connection) : SQLITE_NOMEM;
+  throw Error(Where(connection) + what + ": " + Why(connection), code);
 }
 
 }  // namespace
@@ -121,7 +122,8 @@ Database::Database(const std::string& path, int flags) : m_path(path) {
   const int status = sqlite3_open_v2(path.c_str(), &connection, flags, nullptr);
   m_connection.reset(connection);
   if (status != SQLITE_OK) {
-    throw Error("cannot open " + path + ": " + Why(connection));
+    throw Error("cannot open " + path + ": " + Why(connection),
+                connection != nullptr ? sqlite3_extended_errcode(connection) : status);
   }
   if (sqlite3_extended_result_codes(connection, 1) != SQLITE_OK ||
       sqlite3_busy_timeout(connection, 5000) != SQLITE_OK) {
@@ -136,7 +138,7 @@ void Database::Execute(const char* sql) {
   if (sqlite3_exec(m_connection.get(), sql, nullptr, nullptr, &error) != SQLITE_OK) {
     const std::string why = error != nullptr ? error : Why(m_connection.get());
     sqlite3_free(error);
-    throw Error(m_path + ": " + why);
+    throw Error(m_path + ": " + why, sqlite3_extended_errcode(m_connection.get()));
   }
 }
 

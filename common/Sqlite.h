@@ -26,7 +26,13 @@ namespace FacepadCommon::Sqlite {
 // SQLite refused something; the message names the database and why.
 class Error : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit Error(const std::string& what, int code = SQLITE_ERROR)
+      : std::runtime_error(what), m_code(code) {}
+  // SQLite's extended result code.
+  int Code() const { return m_code; }
+
+ private:
+  int m_code;
 };
 
 class Statement {

@@ -3,7 +3,10 @@
 // service does to the ledger and to the run.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
 #include <filesystem>
@@ -176,6 +179,51 @@ TEST_F(SyncLedger, RefusesWhatIsNotALedgerWithoutWritingToIt) {
     EXPECT_THROW(Ledger(path, false), LedgerUnusable);
     EXPECT_THROW(Ledger(path, false, Ledger::Access::ReadOnly), LedgerUnusable);
     EXPECT_EQ(::ReadFile(path), before);
+  }
+}
+
+// A folder no one may write, while it lives: false when this file system or
+// user cannot make one.
+class ImmutableFolder {
+ public:
+  explicit ImmutableFolder(const std::string& path)
+      : m_folder(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    m_set = m_folder >= 0 && ioctl(m_folder, FS_IOC_GETFLAGS, &m_flags) == 0 && Flags(true);
+  }
+  ~ImmutableFolder() {
+    if (m_set) Flags(false);
+    if (m_folder >= 0) close(m_folder);
+  }
+  ImmutableFolder(const ImmutableFolder&) = delete;
+  ImmutableFolder& operator=(const ImmutableFolder&) = delete;
+  explicit operator bool() const { return m_set; }
+
+ private:
+  bool Flags(bool immutable) {
+    int flags = immutable ? m_flags | FS_IMMUTABLE_FL : m_flags & ~FS_IMMUTABLE_FL;
+    return ioctl(m_folder, FS_IOC_SETFLAGS, &flags) == 0;
+  }
+  int m_folder;
+  int m_flags = 0;
+  bool m_set = false;
+};
+
+// A whole ledger in a folder that cannot be written is read, and refused for
+// writing as it is: not as damaged, which would have it rebuilt.
+TEST_F(SyncLedger, InAFolderThatCannotBeWrittenIsReadAndNotCalledDamaged) {
+  const std::string kept = folder / "kept";
+  const std::string path = kept + "/ledger.db";
+  Ledger(path, true).Terminal("h:1", "T1");
+  const ImmutableFolder immutable(kept);
+  if (!immutable) GTEST_SKIP() << "this file system or user cannot make a folder immutable";
+  EXPECT_EQ(Ledger(path, false, Ledger::Access::ReadOnly).Summaries("T1").size(), 1U);
+  try {
+    Ledger(path, false).Terminal("h:1", "T2");
+    ADD_FAILURE() << "written";
+  } catch (const LedgerUnusable& error) {
+    ADD_FAILURE() << error.what();
+  } catch (const LedgerError& error) {
+    EXPECT_EQ(std::string(error.what()).find("rebuild"), std::string::npos) << error.what();
   }
 }
 

@@ -152,6 +152,20 @@ bool Ledger::Exists(const std::string& path) {
 
 namespace {
 
+// SQLite finds no database in the file, or a damaged one: only rebuilding
+// the ledger helps. Other errors (a file or folder that cannot be written,
+// say) leave the ledger whole.
+bool Damaged(const DatabaseError& error) {
+  const int primary = error.Code() & 0xff;
+  return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
+}
+
+// The error of a ledger in a file or folder that cannot be written.
+bool CannotWrite(const DatabaseError& error) {
+  const int primary = error.Code() & 0xff;
+  return primary == SQLITE_CANTOPEN || primary == SQLITE_READONLY || primary == SQLITE_PERM;
+}
+
 std::int64_t Pragma(Database& db, const char* name) {
   Statement pragma = db.Prepare(std::string("PRAGMA ") + name);
   return pragma.Step() ? pragma.Int(0) : 0;
@@ -159,7 +173,8 @@ std::int64_t Pragma(Database& db, const char* name) {
 
 // What the file holds, read before anything is written to it: the schema's
 // version, 0 for a file with nothing in it yet. Throws LedgerUnusable for a
-// damaged file, another program's database or a newer ledger.
+// damaged file, another program's database or a newer ledger, and
+// DatabaseError for a ledger it cannot read for another reason.
 std::int64_t LedgerVersion(Database& db, const std::string& path) {
   const std::string rebuild =
       ": move it aside, and sync with --held-code to rebuild the ledger (a rebuilt ledger "
@@ -187,6 +202,7 @@ std::int64_t LedgerVersion(Database& db, const std::string& path) {
     }
     return empty ? 0 : version;
   } catch (const DatabaseError& error) {
+    if (!Damaged(error)) throw;
     throw LedgerUnusable("the ledger " + path + " cannot be read (" + error.what() + ")" + rebuild);
   }
 }
@@ -214,8 +230,8 @@ void Ledger::OpenReadOnly() {
   try {
     m_database = std::make_unique<Database>(m_path, SQLITE_OPEN_READONLY);
     m_version = LedgerVersion(*m_database, m_path);
-  } catch (const LedgerUnusable&) {
-    if (access(m_path.c_str(), W_OK) == 0 || access(Folder(m_path).c_str(), W_OK) == 0) throw;
+  } catch (const DatabaseError& error) {
+    if (!CannotWrite(error)) throw;
     m_database =
         std::make_unique<Database>(ImmutableUri(m_path), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
     m_version = LedgerVersion(*m_database, m_path);
