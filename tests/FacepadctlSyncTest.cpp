@@ -265,6 +265,14 @@ TEST_F(FacepadctlSync, ClassifiesEveryRowReadFromAFileOrStandardInput) {
       Shell("set -o pipefail; ", "sync - --sn T2", " <" + dir / "roster.csv" + " | head -1");
   EXPECT_EQ(piped.exitCode, 3) << "the repeated certnum";
   EXPECT_EQ(simulator.Model().PersonCount("T2"), 30U);
+  // A standard output that cannot be written loses lines: told, and no exit 0.
+  Roster(Persons(3));
+  for (const char* lost : {" >/dev/full", " >&-"}) {
+    const Finished run = Shell("", "sync " + roster + " --sn T5", lost);
+    EXPECT_EQ(run.exitCode, 1) << lost;
+    EXPECT_TRUE(Has(run.err, "cannot write to stdout")) << lost << ": " << run.err;
+  }
+  EXPECT_EQ(simulator.Model().PersonCount("T5"), 3U);
   // Ctrl-C ends a run whose standard input never comes.
   const auto start = std::chrono::steady_clock::now();
   const Finished waiting =

@@ -3,10 +3,12 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <functional>
 #include <mutex>
+#include <system_error>
 
 #include "JsonLine.h"
 #include "Printable.h"
@@ -21,6 +23,7 @@ bool g_json = false;
 // the live lines (progress) are erased.
 std::mutex g_outputMutex;
 bool g_stdoutClosed = false;        // guarded by g_outputMutex
+bool g_stdoutLost = false;          // guarded by g_outputMutex
 std::function<void()> g_eraseLive;  // guarded by g_outputMutex
 
 void EraseLive() {
@@ -30,18 +33,29 @@ void EraseLive() {
 // OutputBatch's on this thread; lines are flushed as written at 0.
 thread_local int t_batches = 0;
 
+// A write to stdout failed: nothing more is written to it. A reader that
+// left (`| head`) ends the output quietly; any other failure (a full disk,
+// a closed descriptor) is told, since lines are lost.
+void StdoutFailed(int error) {
+  g_stdoutClosed = true;
+  if (error == EPIPE) return;
+  g_stdoutLost = true;
+  std::fprintf(stderr, "facepadctl: cannot write to stdout (%s): the lines after this are lost\n",
+               std::generic_category().message(error).c_str());
+}
+
 void WriteStdout(const std::string& text) {
   if (g_stdoutClosed) return;
   const std::string line = text + "\n";
   if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size() ||
       (t_batches == 0 && std::fflush(stdout) != 0)) {
-    g_stdoutClosed = true;  // e.g. piped into `head`: the run goes on quietly
+    StdoutFailed(errno);
   }
 }
 
 // Writes what stdout's buffer holds; called with g_outputMutex held.
 void FlushStdout() {
-  if (!g_stdoutClosed && std::fflush(stdout) != 0) g_stdoutClosed = true;
+  if (!g_stdoutClosed && std::fflush(stdout) != 0) StdoutFailed(errno);
 }
 
 void WriteStderr(const std::string& text) {
@@ -187,6 +201,11 @@ void PrintJson(const std::string& json) {
   const std::lock_guard<std::mutex> lock(g_outputMutex);
   EraseLive();
   WriteStdout(json);
+}
+
+bool StdoutLost() {
+  const std::lock_guard<std::mutex> lock(g_outputMutex);
+  return g_stdoutLost;
 }
 
 OutputBatch::OutputBatch() {

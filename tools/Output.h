@@ -78,6 +78,11 @@ void PrintLine(const std::string& text);
 // One --json line on stdout, as it is (JsonLine keeps it valid UTF-8).
 void PrintJson(const std::string& json);
 
+// Whether lines were lost because stdout could not be written, for a reason
+// other than its reader leaving (a full disk, a closed descriptor). It is
+// told on stderr when it happens, and a run that would exit 0 exits 1.
+bool StdoutLost();
+
 // While one lives, the stdout lines this thread prints are flushed together
 // when it goes, rather than each with a write of its own: for a sync's
 // results, which come a poll's worth at a time. On a terminal each line is

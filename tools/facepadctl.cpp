@@ -1,6 +1,8 @@
 // facepadctl: talks to a facepad service through the TerminalFace_ZR adaptor,
 // one operation per subcommand, and enrols persons in bulk from CSV files.
 // docs/facepadctl.md is the operator's reference.
+#include <fcntl.h>
+#include <unistd.h>
 #include <CLI/CLI.hpp>
 
 #include <cctype>
@@ -247,20 +249,51 @@ int Run(int argc, char** argv) {
 }  // namespace
 }  // namespace Facepadctl
 
+namespace Facepadctl {
+namespace {
+
+// A standard stream the run was started without is opened on /dev/null, so
+// that no file the run opens (the ledger, a connection) takes its number
+// and receives its lines. Stdout is opened for reading only: writing to it
+// fails, and is told, as writing to a closed one would be.
+void OpenClosedStandardStreams() {
+  const int modes[] = {O_RDONLY, O_RDONLY, O_WRONLY};
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1) continue;
+    const int opened = open("/dev/null", modes[fd]);
+    if (opened >= 0 && opened != fd) {
+      dup2(opened, fd);
+      close(opened);
+    }
+  }
+}
+
+int RunReportingErrors(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const UsageError& error) {
+    return UsageFailure(error.what());
+  } catch (const LedgerUnusable& error) {
+    Note(error.what());  // running again cannot help: a person must act
+    return kNeedsPerson;
+  } catch (const InputError& error) {
+    Note(error.what());
+    return kFailed;
+  } catch (const std::exception& error) {
+    Note(error.what());
+    return kFailed;
+  }
+}
+
+}  // namespace
+}  // namespace Facepadctl
+
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);  // a closed stdout is noticed where it is written
-  try {
-    return Facepadctl::Run(argc, argv);
-  } catch (const Facepadctl::UsageError& error) {
-    return Facepadctl::UsageFailure(error.what());
-  } catch (const Facepadctl::LedgerUnusable& error) {
-    Facepadctl::Note(error.what());  // running again cannot help: a person must act
-    return Facepadctl::kNeedsPerson;
-  } catch (const Facepadctl::InputError& error) {
-    Facepadctl::Note(error.what());
-    return Facepadctl::kFailed;
-  } catch (const std::exception& error) {
-    Facepadctl::Note(error.what());
-    return Facepadctl::kFailed;
-  }
+  Facepadctl::OpenClosedStandardStreams();
+  const int exitCode = Facepadctl::RunReportingErrors(argc, argv);
+  // The lines a run prints are part of what it reports: lost, it did not
+  // wholly succeed.
+  return exitCode == Facepadctl::kSucceeded && Facepadctl::StdoutLost() ? Facepadctl::kFailed
+                                                                        : exitCode;
 }
