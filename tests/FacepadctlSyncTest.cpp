@@ -189,6 +189,12 @@ TEST_F(FacepadctlSync, TerminalsBehindSeveralServicesSomeDownOrGone) {
   WriteFile(inventory, "host,port,sn\nh,1,T1\nh,1,T1\n");
   EXPECT_EQ(RunToEnd(FACEPADCTL_PATH, {"sync", roster, "--inventory", inventory}).exitCode, 2);
   EXPECT_EQ(Ctl({"sync", roster, "--inventory", inventory, "--sn", "T1"}).exitCode, 2);
+  // One service by two names: each adaptor would take the other's results.
+  const std::string port = std::to_string(simulator.Port());
+  WriteFile(inventory, "host,port,sn\n127.0.0.1," + port + ",T1\nlocalhost," + port + ",T3\n");
+  const Finished twice = RunToEnd(FACEPADCTL_PATH, {"sync", roster, "--inventory", inventory});
+  EXPECT_EQ(twice.exitCode, 2);
+  EXPECT_TRUE(Has(twice.err, "names one service twice")) << twice.err;
 
   // A service that goes away while it is sent to: what it was not sent is said.
   Roster(Persons(60));

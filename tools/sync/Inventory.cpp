@@ -1,13 +1,68 @@
 #include "Inventory.h"
 
+#include <netdb.h>
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <fstream>
+#include <map>
+#include <memory>
+#include <set>
 
 #include "Arguments.h"
 #include "Csv.h"
 #include "PersonInput.h"
 
 namespace Facepadctl {
+
+namespace {
+
+// The addresses `host` resolves to, as text: none when it does not resolve.
+std::set<std::string> Addresses(const std::string& host) {
+  std::string name = host;
+  if (name.size() > 2 && name.front() == '[' && name.back() == ']') {
+    name = name.substr(1, name.size() - 2);  // an IPv6 address
+  }
+  addrinfo hints{};
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  std::set<std::string> addresses;
+  if (getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0) return addresses;
+  const std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> owner(found, freeaddrinfo);
+  for (const addrinfo* address = found; address != nullptr; address = address->ai_next) {
+    char text[NI_MAXHOST];
+    if (getnameinfo(address->ai_addr, address->ai_addrlen, text, sizeof text, nullptr, 0,
+                    NI_NUMERICHOST) == 0) {
+      addresses.insert(text);
+    }
+  }
+  return addresses;
+}
+
+// Two hosts on one port that reach one address are one service, whose
+// results each adaptor would poll for and take from the other.
+void RefuseOneServiceTwice(const std::vector<ServiceTerminals>& services, const std::string& path) {
+  std::map<std::string, std::set<std::string>> resolved;
+  const auto addresses = [&](const std::string& host) -> const std::set<std::string>& {
+    auto found = resolved.find(host);
+    if (found == resolved.end()) found = resolved.emplace(host, Addresses(host)).first;
+    return found->second;
+  };
+  for (auto one = services.begin(); one != services.end(); ++one) {
+    for (auto other = one + 1; other != services.end(); ++other) {
+      if (one->port != other->port) continue;
+      for (const std::string& address : addresses(one->host)) {
+        if (addresses(other->host).count(address) == 0) continue;
+        const std::string port = ":" + std::to_string(one->port);
+        throw UsageError("the inventory " + path + " names one service twice: " + one->host + port +
+                         " and " + other->host + port + " both reach " + address +
+                         "; give its terminals under one host");
+      }
+    }
+  }
+}
+
+}  // namespace
 
 std::vector<ServiceTerminals> ReadInventory(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
@@ -66,6 +121,7 @@ std::vector<ServiceTerminals> ReadInventory(const std::string& path) {
     service->sns.push_back(snText);
   }
   if (services.empty()) throw UsageError("the inventory " + path + " names no terminal");
+  RefuseOneServiceTwice(services, path);
   return services;
 }
 
