@@ -26,6 +26,7 @@ enum class Phase {
   Waiting,  // between polls
   Posting,  // the poll's request is in flight
   Handing,  // the answer is in: parsing it and handing the results over
+  Stopped,  // the polling has ended, and what it held has been handed over
 };
 
 Wait WaitAfter(int idleCount) {
@@ -119,13 +120,14 @@ struct ResultPoller::State {
 
   std::mutex mutex;
   std::condition_variable changed;
-  bool quit = false;                                 // guarded by mutex
-  bool stopping = false;                             // guarded by mutex
-  bool interrupted = false;                          // guarded by mutex: Stop() cut a poll
-  bool abandoned = false;                            // guarded by mutex: that poll had no answer
-  Phase phase = Phase::Waiting;                      // guarded by mutex
-  PollerTiming timing;                               // guarded by mutex
-  int timingChanges = 0;                             // guarded by mutex
+  bool quit = false;             // guarded by mutex
+  bool stopping = false;         // guarded by mutex
+  bool interrupted = false;      // guarded by mutex: Stop() cut a poll
+  bool abandoned = false;        // guarded by mutex: that poll had no answer
+  bool heldAtStop = false;       // guarded by mutex: results no handler took when the polling ended
+  Phase phase = Phase::Waiting;  // guarded by mutex
+  PollerTiming timing;           // guarded by mutex
+  int timingChanges = 0;         // guarded by mutex
   std::shared_ptr<const ResultHandler> handler;      // guarded by mutex
   std::shared_ptr<const ExchangeObserver> observer;  // guarded by mutex
   std::atomic<bool> observed{false};                 // whether `observer` is set
@@ -174,14 +176,17 @@ bool ResultPoller::Stop(std::chrono::milliseconds bound) {
   state.changed.notify_all();
   // Inside the handler: the delivery under way is this very call's caller.
   if (std::this_thread::get_id() == m_thread.get_id()) return true;
+  // A bound of centuries would overflow the clock's deadline, and cut the
+  // poll at once: it waits at most as long as the longest interval.
+  bound = std::min(bound, std::chrono::milliseconds(TerminalFace_ZR::kLongestPollInterval));
   if (!state.changed.wait_for(lock, bound, [&] { return state.phase != Phase::Posting; })) {
     state.interrupted = true;
     lock.unlock();
     state.adaptor.m_httpTool.InterruptPosts();
     lock.lock();
   }
-  state.changed.wait(lock, [&] { return state.phase == Phase::Waiting; });
-  return !state.abandoned;
+  state.changed.wait(lock, [&] { return state.phase == Phase::Stopped; });
+  return !state.abandoned && !state.heldAtStop;
 }
 
 ResultPoller::~ResultPoller() {
@@ -216,6 +221,15 @@ void ResultPoller::State::SlotTimerTimeout() {
     }
     Enter(Phase::Waiting);
   }
+  // Asked to stop: results that waited for a handler registered since the
+  // last poll are handed over now, as no poll follows.
+  DeliverPending(false);
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    heldAtStop = undelivered;  // no handler took them: they are lost
+    phase = Phase::Stopped;
+  }
+  changed.notify_all();
 }
 
 bool ResultPoller::State::WaitFor(Wait wait) {

@@ -68,9 +68,11 @@ class ResultPoller {
   void SetHandler(std::shared_ptr<const ResultHandler> handler);
 
   // No poll starts from here on. A poll in flight is waited for, up to
-  // `bound`, then interrupted; a delivery under way runs to its end. True
-  // when no poll was interrupted. On the poller's own thread (inside the
-  // handler) it returns at once. Final: polling never resumes.
+  // `bound`, then interrupted; a delivery under way runs to its end, and
+  // results still waiting for a handler are handed to the one registered.
+  // True when no poll was interrupted and no results are left without a
+  // handler. On the poller's own thread (inside the handler) it returns at
+  // once. Final: polling never resumes.
   bool Stop(std::chrono::milliseconds bound);
 
   // The adaptor's exchange observer: kept here, beside the handler, so that

@@ -36,12 +36,12 @@ class ZR_API TerminalFace_ZR : public CLS_TerminalFace_Base {
 
   // Stops polling without losing results, for a host that shuts down: no
   // poll starts after it is called, and a poll in flight is waited for, up
-  // to `bound`, and its results are handed to the handler before it
-  // returns. A poll still unanswered after `bound` is interrupted, and the
-  // results it may have taken from the service are lost: false then, true
-  // otherwise. Called inside the handler, it stops further polls and returns
-  // true at once. Final: polling does not resume. The destructor stays
-  // prompt after it.
+  // to `bound`, and its results, with any still waiting for a handler, are
+  // handed to the handler before it returns. A poll still unanswered after
+  // `bound` is interrupted, and the results it may have taken from the
+  // service are lost: false then, and when no handler is registered to take
+  // the results waiting; true otherwise. Called inside the handler, it stops further polls and
+  // returns true at once. Final: polling does not resume. The destructor stays prompt after it.
   bool StopPolling(std::chrono::milliseconds bound);
 
   TerminalFace_ZR(const TerminalFace_ZR&) = delete;

@@ -146,6 +146,7 @@ TEST(PollerLifecycle, DestructionAndStopPollingArePromptAndFinal) {
       {"destroyed during a hung poll", 60s, 0ms, 2s, false},
       {"a poll in flight is waited for and delivered", 400ms, 10s, 5s, true},
       {"a poll that outlives the bound is cut off", 60s, 200ms, 2s, false},
+      {"a bound of centuries waits for it", 400ms, milliseconds::max(), 5s, true},
       {"no poll in flight", 0ms, 10s, 2s, true},
   };
   for (const auto& [what, hang, bound, within, whole] : cases) {
@@ -172,6 +173,26 @@ TEST(PollerLifecycle, DestructionAndStopPollingArePromptAndFinal) {
     const auto destroyed = Clock::now();
     adaptor.reset();
     EXPECT_LT(Clock::now() - destroyed, Scaled(500ms)) << "the destructor stays prompt";
+  }
+}
+
+// Results polled before any handler wait for one: a handler registered
+// after the last poll is handed them when the polling stops. With none
+// registered they are lost, and StopPolling says so.
+TEST(PollerLifecycle, StoppingHandsOverTheResultsWaiting) {
+  for (const bool registered : {true, false}) {
+    SCOPED_TRACE(registered);
+    const RecordedResults recorded;
+    LogCapture log;
+    FacepadSimulator simulator;
+    simulator.Model().QueueResult("A1", "7", "0");
+    const auto adaptor = Pointed(simulator, kTick);
+    ASSERT_TRUE(WaitFor([&] { return !log.Messages().empty(); }));  // no handler for them
+    adaptor->SetPollerTiming({24h, 24h, 24h});
+    if (registered) adaptor->SetResultHandler(recorded.Handler());
+    EXPECT_EQ(adaptor->StopPolling(1s), registered);
+    EXPECT_EQ(recorded.Deliveries().size(), registered ? 1U : 0U);
+    EXPECT_EQ(Polls(simulator), 1U);
   }
 }
 
