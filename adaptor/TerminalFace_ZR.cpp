@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <set>
 
 #include "Log.h"
 #include "Request.h"
@@ -23,6 +25,24 @@ constexpr std::chrono::milliseconds kPollerTick{100};
 static_assert(kPollerTick * 80 == TerminalFace_ZR::kDefaultPollerTiming.first &&
               kPollerTick * 10 == TerminalFace_ZR::kDefaultPollerTiming.busy &&
               kPollerTick * 80 == TerminalFace_ZR::kDefaultPollerTiming.idle);
+
+// The adaptors alive, as their base, so that a C entry point refuses a
+// pointer to anything else (or to one destroyed) before it reads a byte
+// of it. Never destroyed: an adaptor may outlive the module's statics.
+struct LiveAdaptors {
+  std::mutex mutex;
+  std::set<const CLS_TerminalFace_Base*> adaptors;
+};
+LiveAdaptors& Live() {
+  static auto* const live = new LiveAdaptors();  // NOLINT(cppcoreguidelines-owning-memory)
+  return *live;
+}
+
+bool IsLiveAdaptor(const CLS_TerminalFace_Base* adaptor) {
+  LiveAdaptors& live = Live();
+  std::lock_guard<std::mutex> lock(live.mutex);
+  return live.adaptors.count(adaptor) != 0;
+}
 }  // namespace
 
 TerminalFace_ZR::TerminalFace_ZR() : TerminalFace_ZR(kPollerTick) {}
@@ -31,13 +51,22 @@ TerminalFace_ZR::TerminalFace_ZR(std::chrono::milliseconds pollerTick)
     : m_strUrl(kInitialAddress),
       m_strPort(kInitialPort),
       m_poller(std::make_unique<ResultPoller>(
-          *this, PollerTiming{pollerTick * 80, pollerTick * 10, pollerTick * 80})) {}
+          *this, PollerTiming{pollerTick * 80, pollerTick * 10, pollerTick * 80})) {
+  LiveAdaptors& live = Live();
+  std::lock_guard<std::mutex> lock(live.mutex);
+  live.adaptors.insert(this);
+}
 
 void TerminalFace_ZR::SetPollerTiming(const PollerTiming& timing) {
   m_poller->SetTiming(timing);
 }
 
 TerminalFace_ZR::~TerminalFace_ZR() {
+  {
+    LiveAdaptors& live = Live();
+    std::lock_guard<std::mutex> lock(live.mutex);
+    live.adaptors.erase(this);
+  }
   // The poller goes first: it uses the client, the settings and the callback.
   m_poller.reset();
 }
@@ -173,14 +202,14 @@ bool TerminalFace_ZR::DelBiophoto(const std::string& /*id*/, const std::string& 
 
 namespace {
 
-// The adaptor a C entry point was given, when this module made it; else
-// null, with Failure::RefusedValue.
+// The adaptor a C entry point was given, when it is one of this module's
+// alive; else null, with Failure::RefusedValue.
 ZR_Framework::Face::TerminalFace_ZR* Ours(ZR_Framework::Face::CLS_TerminalFace_Base* adaptor) {
-  auto* ours = dynamic_cast<ZR_Framework::Face::TerminalFace_ZR*>(adaptor);
-  if (ours == nullptr) {
+  if (!ZR_Framework::Face::IsLiveAdaptor(adaptor)) {
     ZR_Framework::Face::SetFailure(ZR_Framework::Face::TerminalFace_ZR::Failure::RefusedValue);
+    return nullptr;
   }
-  return ours;
+  return static_cast<ZR_Framework::Face::TerminalFace_ZR*>(adaptor);
 }
 
 using Failure = ZR_Framework::Face::TerminalFace_ZR::Failure;
@@ -201,7 +230,9 @@ ZR_Framework::Face::CLS_TerminalFace_Base* CreateTerminalFace_ZR() {
 }
 
 void DestroyTerminalFace_ZR(ZR_Framework::Face::CLS_TerminalFace_Base* adaptor) {
-  delete adaptor;
+  // Like delete, a null adaptor is no error; anything else not alive is
+  // left alone.
+  if (adaptor != nullptr && Ours(adaptor) != nullptr) delete adaptor;
 }
 
 bool SetResultHandlerTerminalFace_ZR(ZR_Framework::Face::CLS_TerminalFace_Base* adaptor,
@@ -248,6 +279,7 @@ bool SetPollerTimingTerminalFace_ZR(ZR_Framework::Face::CLS_TerminalFace_Base* a
   auto* ours = Ours(adaptor);
   if (ours == nullptr) return false;
   ours->SetPollerTiming({milliseconds(firstMs), milliseconds(busyMs), milliseconds(idleMs)});
+  ZR_Framework::Face::SetFailure(Failure::None);
   return true;
 }
 
@@ -256,6 +288,7 @@ bool SetHttpTimeoutsTerminalFace_ZR(ZR_Framework::Face::CLS_TerminalFace_Base* a
   auto* ours = Ours(adaptor);
   if (ours == nullptr) return false;
   ours->SetHttpTimeouts(std::chrono::milliseconds(connectMs), std::chrono::milliseconds(totalMs));
+  ZR_Framework::Face::SetFailure(Failure::None);
   return true;
 }
 

@@ -5,7 +5,9 @@
 //
 // Every function that takes an adaptor returns false, with the failure
 // TerminalFace_ZR_RefusedValue and nothing logged, when the adaptor is null
-// or not one this module made.
+// or not one of this module's alive (an object of another kind, or one
+// destroyed): it is refused before it is read. DestroyTerminalFace_ZR leaves
+// such a pointer alone. Success sets TerminalFace_ZR_None.
 #ifndef TERMINALFACE_ZR_C_H
 #define TERMINALFACE_ZR_C_H
 

@@ -2,6 +2,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -81,10 +82,16 @@ TEST(Factory, LoadedModuleIsSetUpThroughItsEntryPoints) {
       [&](CLS_TerminalFace_Base* a) { return observe(a, nullptr, nullptr); },
       [&](CLS_TerminalFace_Base* a) { return stopPolling(a, 1); },
   };
-  for (const auto& setting : settings) {
-    EXPECT_FALSE(setting(nullptr));
-    EXPECT_EQ(lastFailure(nullptr), TerminalFace_ZR_RefusedValue);
-  }
+  // Null, something that is no adaptor, or one destroyed: refused before it is read.
+  const auto refused = [&](CLS_TerminalFace_Base* notOurs) {
+    for (const auto& setting : settings) {
+      EXPECT_FALSE(setting(notOurs));
+      EXPECT_EQ(lastFailure(nullptr), TerminalFace_ZR_RefusedValue);
+    }
+  };
+  refused(nullptr);
+  std::array<long long, 16> notAnAdaptor{};
+  refused(reinterpret_cast<CLS_TerminalFace_Base*>(notAnAdaptor.data()));
 
   CLS_TerminalFace_Base* adaptor = create();
   ASSERT_NE(adaptor, nullptr);
@@ -94,6 +101,7 @@ TEST(Factory, LoadedModuleIsSetUpThroughItsEntryPoints) {
   EXPECT_EQ(status, 0);
   ASSERT_TRUE(setPort(adaptor, simulator.Port()));
   ASSERT_TRUE(setTimeouts(adaptor, -5, 1LL << 62));  // clamped, not refused
+  EXPECT_EQ(lastFailure(nullptr), TerminalFace_ZR_None);
   ASSERT_TRUE(setHandler(adaptor, NoteA1, &heldA1));
   ASSERT_TRUE(setTiming(adaptor, 20, 20, 20));  // the first poll in 20 ms, not 8 s
   for (int i = 0; i < 200 && !heldA1; ++i) std::this_thread::sleep_for(20ms);
@@ -109,6 +117,9 @@ TEST(Factory, LoadedModuleIsSetUpThroughItsEntryPoints) {
   EXPECT_EQ(simulator.Requests("facepad/getresult").size(), polls);  // stopped for good
   destroy(adaptor);
   destroy(nullptr);  // like delete, a null adaptor is no error
+  refused(adaptor);
+  destroy(adaptor);  // left alone: not freed twice
+  destroy(reinterpret_cast<CLS_TerminalFace_Base*>(notAnAdaptor.data()));
 
   EXPECT_EQ(simulator.Requests("facepad/active").size(), 1u);
 
