@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <regex>
+#include <thread>
 
 #include "FacepadSimulator.h"
 #include "FaultRule.h"
@@ -126,6 +127,25 @@ TEST(FacepadctlCheck, EachDeviationIsNamedAndOnlyItsOwnPersonIsTouched) {
   EXPECT_TRUE(Has(held.out, "held before the check")) << held.out;
   EXPECT_TRUE(simulator.Model().FindPerson("T1", "REAL").has_value()) << "not deleted";
   EXPECT_GE(std::stoi(LastJson(held).at("others_results")), 4) << "three queued, and REAL's add";
+
+  // A second add without a code cannot tell whether the first found REAL
+  // there: nothing more is sent for it.
+  {
+    FacepadSimulator real;
+    real.Model().Handle("facepad/adduser", "SN=T1\tid=x\tdata={\"certnum\":\"REAL\"}");
+    std::thread failTheSecondAdd([&] {
+      while (real.Requests("facepad/adduser").empty()) std::this_thread::sleep_for(5ms);
+      real.AddFault(FacepadSim::Fault::Answer(500).On("facepad/adduser").Times(1));
+    });
+    const Finished unsure = Check(real, "--certnum REAL");
+    failTheSecondAdd.join();
+    EXPECT_EQ(unsure.exitCode, 1);
+    EXPECT_EQ(real.Requests("facepad/adduser").size(), 2U) << unsure.out;
+    for (const char* path : {"facepad/setuser", "facepad/setfacepic", "facepad/deluser"}) {
+      EXPECT_TRUE(real.Requests(path).empty()) << path;
+    }
+    EXPECT_TRUE(real.Model().FindPerson("T1", "REAL").has_value());
+  }
 
   simulator.AddFault(FacepadSim::Fault::Delayed(3s).On("facepad/setuser").Times(1));
   const Finished interrupted = Check(simulator, "", 2.5);  // during the update

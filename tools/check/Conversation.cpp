@@ -301,6 +301,15 @@ void Conversation::LiveAndDie(Adaptor& adaptor) {
   }
   const std::string done = add.code;
   Step& again = Act(adaptor, "add again", "facepad/adduser", poster("add", person));
+  if (again.verdict != Verdict::Conforms && m_settings.certnumGiven) {
+    // Only the second add's code tells whether the first found the person
+    // there: without it, the person may be a real one's, and is left alone.
+    return NotTried({rest.begin() + 1, rest.end()},
+                    g_interrupted ? "interrupted"
+                                  : "without the second add's code, " + certnum +
+                                        " may have been held before the check; nothing is "
+                                        "deleted");
+  }
   if (again.verdict == Verdict::Conforms && again.code == done) {
     again.verdict = Verdict::Deviates;
     if (m_settings.certnumGiven) {
