@@ -156,6 +156,12 @@ TEST_F(SyncLedger, KeepsToItsFileAndToOneWriter) {
   std::filesystem::create_symlink(folder / "important.txt", folder / "link.db");
   EXPECT_THROW(Ledger(folder / "link.db", false), LedgerError);
   EXPECT_EQ(::ReadFile(folder / "important.txt"), "keep me");
+  // Two names, two locks: refused by either name, while it is read by both.
+  std::filesystem::create_hard_link(path, folder / "alias.db");
+  for (const std::string& name : {path, folder / "alias.db"}) {
+    EXPECT_TRUE(Has(Refusal<LedgerError>([&] { Ledger(name, false); }), "other names")) << name;
+    EXPECT_NO_THROW(Ledger(name, false, Ledger::Access::ReadOnly)) << name;
+  }
 }
 
 // A damaged file, another program's database or a newer ledger is refused

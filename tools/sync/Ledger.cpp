@@ -76,7 +76,7 @@ std::string Folder(const std::string& path) {
 }
 
 // Makes the file with mode 0600 when it is not there; refuses anything but
-// a regular file, a symbolic link included.
+// a regular file of one name, a symbolic link included.
 void CheckOrMakeFile(const std::string& path) {
   struct stat status {};
   if (lstat(path.c_str(), &status) == 0) {
@@ -85,6 +85,12 @@ void CheckOrMakeFile(const std::string& path) {
                         " is a symbolic link; give the file it points to with --ledger");
     }
     if (!S_ISREG(status.st_mode)) throw LedgerError("the ledger " + path + " is not a file");
+    // SQLite keeps its journal, and the lock is kept, beside each name: two
+    // runs by two names would both write the ledger.
+    if (status.st_nlink > 1) {
+      throw LedgerError("the ledger " + path +
+                        " has other names (hard links); give the ledger a name of its own");
+    }
     return;
   }
   if (errno != ENOENT) throw LedgerError("cannot use the ledger " + path + ": " + Why());
