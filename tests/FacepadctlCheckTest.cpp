@@ -117,6 +117,22 @@ TEST(FacepadctlCheck, EachDeviationIsNamedAndOnlyItsOwnPersonIsTouched) {
     EXPECT_EQ(simulator.Model().PersonCount("T1"), 0U);
   }
 
+  // A result under another serial number is one sync would never match.
+  {
+    FacepadSimulator renamed;
+    renamed.AddFault(FacepadSim::Fault::Answer(200, "ok").On("facepad/adduser").Times(1));
+    std::thread answerAsT1Lowercase([&] {
+      while (renamed.Requests("facepad/adduser").empty()) std::this_thread::sleep_for(5ms);
+      const std::string body = renamed.Requests("facepad/adduser")[0].body;
+      const std::size_t id = body.find("\tid=") + 4;
+      renamed.Model().QueueResult("t1", body.substr(id, body.find('\t', id) - id), "0");
+    });
+    const Finished finished = Check(renamed);
+    answerAsT1Lowercase.join();
+    EXPECT_EQ(Verdicts(LastJson(finished)).at("add"), "deviates");
+    EXPECT_TRUE(Has(finished.out, "came under the serial number t1")) << finished.out;
+  }
+
   // check touches its own test person only, however it ends, and counts the
   // results of others that its polls took.
   FacepadSimulator simulator;

@@ -201,6 +201,7 @@ bool Conversation::AwaitResult(Adaptor& adaptor, const std::string& id,
              std::clamp(left, std::chrono::milliseconds(0), std::chrono::milliseconds(100)))) {
       if (m_ourIds.count(result.id) != 0) {
         m_ourCodes[result.id] = result.code;
+        if (result.sn != m_settings.sn) m_otherSn[result.id] = result.sn;
       } else {
         ++m_othersResults;
       }
@@ -251,6 +252,12 @@ Step& Conversation::Act(Adaptor& adaptor, const std::string& name, const std::st
   step.code = code;
   step.came = "result " + code;
   step.verdict = Verdict::Conforms;
+  const auto otherSn = m_otherSn.find(id);
+  if (otherSn != m_otherSn.end()) {
+    step.verdict = Verdict::Deviates;
+    step.reason = "its result came under the serial number " + otherSn->second + ", not " +
+                  m_settings.sn + ": sync could not tell it was this request's";
+  }
   return step;
 }
 

@@ -118,6 +118,9 @@ class Conversation {
   bool m_deleted = false;  // and was deleted since
   std::set<std::string> m_ourIds;
   std::map<std::string, std::string> m_ourCodes;  // by request id
+  // Our requests whose results came under another serial number, and that
+  // number: sync, which matches both, would never settle them.
+  std::map<std::string, std::string> m_otherSn;
   int m_othersResults = 0;
 
   mutable std::mutex m_mutex;  // guards m_exchanges: the poller adds to it
