@@ -78,6 +78,19 @@ TEST_F(FacepadctlSync, SendsOnlyTheDifferenceAndPlansWithoutSending) {
   EXPECT_FALSE(simulator.Model().FindPerson("T1", "X").has_value());
   EXPECT_TRUE(simulator.Model().FindPerson("T2", "X").has_value());
 
+  // A result under another serial number is not taken, and the run says why.
+  simulator.AddFault(Fault::Answer(200, "ok").On("facepad/adduser").Times(1));
+  std::thread lowercase([&] {
+    while (simulator.Requests("facepad/adduser").empty()) std::this_thread::sleep_for(5ms);
+    const std::string body = simulator.Requests("facepad/adduser")[0].body;
+    const std::size_t id = body.find("\tid=") + 4;
+    simulator.Model().QueueResult("t3", body.substr(id, body.find('\t', id) - id), "0");
+  });
+  const Finished renamed = Ctl({"sync", roster, "--sn", "T3", "--wait", "1"});
+  lowercase.join();
+  EXPECT_EQ(renamed.exitCode, 1);
+  EXPECT_TRUE(Has(renamed.err, "came under the serial number t3, not T3")) << renamed.err;
+
   // A roster with no valid row never prunes, and says a person must look.
   Roster("certnum,name\n");
   const Finished empty = Ctl({"sync", roster, "--sn", "T1", "--prune"});

@@ -239,7 +239,8 @@ class ServiceSync {
   std::chrono::steady_clock::time_point m_lastAnswer;  // any answer to a post
   std::chrono::steady_clock::time_point m_lastHeard;   // a result, or a request accepted
   std::chrono::steady_clock::time_point m_lastResult;  // a result
-  bool m_holdingBack = true;  // until no result comes for the wait: then for good
+  bool m_holdingBack = true;   // until no result comes for the wait: then for good
+  bool m_toldOtherSn = false;  // a result under another serial number was told of
 };
 
 }  // namespace Facepadctl

@@ -140,14 +140,19 @@ std::size_t ServiceSync::Match(const std::vector<Result>& results, bool lateOnly
   MatchEarlier(others, settlements, givenUp);
   std::vector<FollowUp> followUps;
   std::vector<Told> told;
+  std::string otherSn;  // a result for a request of ours, under another serial number
   if (!lateOnly) {
     std::lock_guard<std::mutex> lock(m_mutex);
     std::vector<std::pair<std::int64_t, const Result*>> ours;
     for (const Result& result : results) {
       const auto pending = m_pending.find(result.id);
-      if (pending != m_pending.end() && !pending->second.answered &&
-          pending->second.job.report->sn == result.sn) {
+      if (pending == m_pending.end() || pending->second.answered) continue;
+      if (pending->second.job.report->sn == result.sn) {
         ours.emplace_back(pending->second.job.order, &result);
+      } else if (!m_toldOtherSn) {
+        m_toldOtherSn = true;  // once a run: such a service writes every result so
+        otherSn = "the result of request " + result.id + " came under the serial number " +
+                  result.sn + ", not " + pending->second.job.report->sn;
       }
     }
     std::sort(ours.begin(), ours.end());
@@ -174,6 +179,11 @@ std::size_t ServiceSync::Match(const std::vector<Result>& results, bool lateOnly
   }
   for (const Told& line : told) {
     Say(line.report->sn, line.request, line.line, line.status, line.result, line.detail);
+  }
+  if (!otherSn.empty()) {
+    Note(m_service + ": " + otherSn +
+         ": not taken, as no request of that terminal has its id (--sn must be the serial "
+         "number as the service writes it)");
   }
   settlements.insert(settlements.end(), givenUp.begin(), givenUp.end());
   m_ledger.Settle(settlements);
