@@ -119,6 +119,15 @@ TEST_F(FacepadctlSync, PersonsWhoseResultsWereLostAreMaybeHeld) {
   EXPECT_FALSE(Has(guarded.out, "nothing to send")) << guarded.out;
   EXPECT_TRUE(Has(guarded.out, "0 in line, 1 waiting for a person")) << guarded.out;
   EXPECT_EQ(Count(guarded.err, "no result came for 100 requests"), 1) << guarded.err;
+  // Running again cannot lift the guard, with the codes that settle them or
+  // without sending: still a person's to act on.
+  for (const char* more : {"--absent-code=102", "--plan"}) {
+    EXPECT_EQ(Ctl({"sync", half, "--sn", "T1", "--prune", "--max-delete", "10", "--held-code",
+                   "101", more})
+                  .exitCode,
+              3)
+        << more;
+  }
   const Finished plan = Ctl({"sync", half, "--sn", "T1", "--prune", "--plan"});
   EXPECT_EQ(plan.exitCode, 1);
   EXPECT_EQ(Count(plan.out, "maybe held, to delete"), 50) << plan.out;

@@ -56,9 +56,17 @@ bool InLine(const TerminalReport& report) {
          report.tooLarge == 0 && report.left == 0 && report.notSent == 0;
 }
 
+namespace {
+// Persons maybe held that running again settles: with the codes that say
+// so, and with no delete held back by the guard, which only a person lifts.
+bool MaybeHeldToSettle(const TerminalReport& report, const SummaryContext& context) {
+  return report.after.maybeHeld > 0 && context.absentCodeGiven && report.after.deletesHeld == 0;
+}
+}  // namespace
+
 bool LeftToRetry(const TerminalReport& report, const SummaryContext& context) {
   return !report.unavailable.empty() || report.left > 0 || report.notSent > 0 ||
-         report.after.awaiting > 0 || (report.after.maybeHeld > 0 && context.absentCodeGiven);
+         report.after.awaiting > 0 || MaybeHeldToSettle(report, context);
 }
 
 bool NeedsPerson(const TerminalReport& report, const SummaryContext& context) {
@@ -76,7 +84,8 @@ int SyncExitCode(const std::vector<const TerminalReport*>& reports, const Summar
     needsPerson = needsPerson || NeedsPerson(*report, context);
     allInLine = allInLine && InLine(*report);
     toSend = toSend || !report->unavailable.empty() || report->after.Steps() > 0 ||
-             report->after.awaiting > 0 || report->after.maybeHeld > 0;
+             report->after.awaiting > 0 ||
+             (report->after.maybeHeld > 0 && report->after.deletesHeld == 0);
   }
   // --plan exits as diff does, 0 only when there is nothing to do, and as
   // sync would, 3 when only a person can do what is left.
@@ -176,8 +185,8 @@ void PrintTerminalSummary(const std::string& command, const TerminalReport& repo
   const std::string planned = PlannedText(report.plan, toDo);
   // "nothing to send" only where nothing else is left: no result awaited, no
   // one maybe held, no delete held back.
-  const bool anythingLeft = after.awaiting > 0 || after.maybeHeld > 0 || after.deletesHeld > 0 ||
-                            !after.pruneOff.empty();
+  const bool anythingLeft =
+      after.awaiting > 0 || after.maybeHeld > 0 || after.deletesHeld > 0 || !after.pruneOff.empty();
   if (!report.planned && report.unavailable.empty()) {
     parts.emplace_back("interrupted before planning");
   } else if (!planned.empty()) {
