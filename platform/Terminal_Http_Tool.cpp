@@ -145,6 +145,13 @@ Outcome OutcomeOf(CURL* curl, CURLcode result, std::string& response) {
   if (result == CURLE_OK) curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &outcome.status);
   if (outcome.status == 0) {
     outcome.failure = FailureOf(result);
+    // Timed out before a byte of the request was sent (a connection never
+    // made): the request cannot have arrived.
+    long sent = 0;
+    if (outcome.failure == PostFailure::TimedOut &&
+        curl_easy_getinfo(curl, CURLINFO_REQUEST_SIZE, &sent) == CURLE_OK && sent == 0) {
+      outcome.failure = PostFailure::NotReached;
+    }
     response.clear();
     response.shrink_to_fit();
   } else {

@@ -1,6 +1,11 @@
 // The HTTP client against the simulator: a kept-alive connection, large
 // bodies, the size cap, an answer nobody asked for.
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <thread>
+#include <vector>
 
 #include "Terminal_Http_Tool.h"
 #include "TestAdaptor.h"
@@ -83,6 +88,39 @@ TEST(HttpClient, APostClosedUnansweredLetsTheIdleConnectionsGo) {
   const std::size_t connections = simulator.ConnectionCount();
   twoAtOnce();
   EXPECT_EQ(simulator.ConnectionCount(), connections + 2);
+}
+
+// A connection never made (the service's queue of connections is full, and
+// takes no more) times out before the request leaves: not reached, unlike a
+// request sent and never answered.
+TEST(HttpClient, ATimeOutBeforeTheRequestLeftIsNotReached) {
+  const int full = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+  socklen_t length = sizeof address;
+  auto* generic = reinterpret_cast<sockaddr*>(&address);
+  ASSERT_EQ(bind(full, generic, length), 0);
+  ASSERT_EQ(listen(full, 0), 0);
+  ASSERT_EQ(getsockname(full, generic, &length), 0);
+  std::vector<int> waiting;  // fill the queue: later connections are not answered
+  for (int i = 0; i < 3; ++i) {
+    waiting.push_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    static_cast<void>(connect(waiting.back(), generic, length));
+  }
+  Terminal_Http_Tool client;
+  client.SetTimeouts(300ms, 5s);
+  std::string response;
+  EXPECT_FALSE(client.HttpPostRequest(
+      "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/facepad/active", "",
+      response, false));
+  EXPECT_EQ(client.GetLastPostFailure(), Terminal_Http_Tool::PostFailure::NotReached);
+  for (const int socket : waiting) close(socket);
+  close(full);
+
+  FacepadSim::FacepadSimulator simulator;  // sent, and never answered in time
+  simulator.AddFault(Fault::Delayed(2s).On("facepad/active").Times(1));
+  client.SetTimeouts(300ms, 300ms);
+  EXPECT_FALSE(client.HttpPostRequest(Url(simulator, "facepad/active"), "", response, false));
+  EXPECT_EQ(client.GetLastPostFailure(), Terminal_Http_Tool::PostFailure::TimedOut);
 }
 
 // A service at its limit of connections closes one more at once: the idle
