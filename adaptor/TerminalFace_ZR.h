@@ -164,7 +164,7 @@ class ZR_API TerminalFace_ZR : public CLS_TerminalFace_Base {
     std::string_view path;    // "facepad/adduser"
     std::string_view body;    // as sent
     int status = 0;           // the HTTP status; 0 when no answer came
-    std::string_view answer;  // the answer's bytes, as far as they were read
+    std::string_view answer;  // the answer's bytes; empty when no status came
     std::chrono::microseconds elapsed{0};
     Failure failure = Failure::None;  // None: the status was 200
   };
