@@ -119,6 +119,12 @@ TEST_F(SyncRoster, RefusesWhatIsNotARosterAndFlagsBadRows) {
   const std::string resume = "certnum,name,outcome,detail\nA,Ann,failed,x\n";
   EXPECT_TRUE(Has(Refusal<InputError>([&] { ReadRoster(ledger, folder, resume); }),
                   "give the original roster"));
+  const std::string utf16(
+      "\xff\xfe"
+      "c\0e\0r\0t\0n\0u\0m\0\n\0",
+      18);
+  EXPECT_TRUE(Has(Refusal<InputError>([&] { ReadRoster(ledger, folder, utf16); }),
+                  "save it as CSV in UTF-8"));
   mkfifo((folder / "fifo.png").c_str(), 0600);
   Roster roster = ReadRoster(ledger, folder,
                              "\xEF\xBB\xBF"

@@ -74,6 +74,14 @@ Person PersonFromRecord(const std::string& text) {
 }  // namespace
 
 RosterColumns::RosterColumns(std::vector<std::string> header, const std::string& fileName) {
+  // Spreadsheets save "Unicode text" as UTF-16: a byte order mark, and a
+  // NUL beside every ASCII letter.
+  const std::string first = header.empty() ? std::string() : header[0];
+  if (first.rfind("\xff\xfe", 0) == 0 || first.rfind("\xfe\xff", 0) == 0 ||
+      std::any_of(header.begin(), header.end(),
+                  [](const std::string& name) { return name.find('\0') != std::string::npos; })) {
+    throw InputError(fileName + " is not UTF-8 text (UTF-16, it seems): save it as CSV in UTF-8");
+  }
   std::transform(header.begin(), header.end(), header.begin(), ColumnName);
   m_names = header;
   std::optional<std::size_t> certnum;
