@@ -91,7 +91,7 @@ TEST_F(FacepadctlTool, FailuresSayWhatHappened) {
       {{"--port", down, "status", "--sn", "T1"}, "failed", "could not be reached"},
       {{"--port", std::to_string(notHttp.Port()), "status", "--sn", "T1"}, "failed", "not HTTP"},
       {{"--port", sim, "status", "--sn", "T1"}, "failed", "not connected"},
-      {{"--port", sim, "--timeout", "0.3", "unbind", "--sn", "T1"}, "failed", "time-out"},
+      {{"--port", sim, "--timeout", "0.3", "unbind", "--sn", "T1"}, "failed", "may still carry"},
       {{"--port", sim, "set-user", "--sn", "T1", "--id", "a\tb", "--field", "certnum=C1"},
        "bad",
        "tab or NUL"},
@@ -118,10 +118,21 @@ TEST_F(FacepadctlTool, WaitAndWatchReportTheResultsOrWhyThereAreNoneAndInterrupt
   EXPECT_EQ(held.exitCode, 1);
   EXPECT_TRUE(Has(held.out, "accepted") && Has(held.err, "result 101")) << held.err;
 
-  simulator.AddFault(Fault::Answer(500).On("facepad/getresult"));
-  line = CtlJson("control --sn T1 --wait 0.5");
+  simulator.AddFault(Fault::Answer(200, "result=[]").On("facepad/getresult"));
+  line = CtlJson("control --sn T1 --wait 0.7");
   EXPECT_EQ(line["outcome"], "no-result");
   EXPECT_TRUE(Has(line["detail"], "another client")) << line["detail"];
+  line = CtlJson("control --sn T1 --wait 0.1");
+  EXPECT_TRUE(Has(line["detail"], "no result poll has ended yet")) << line["detail"];
+  // With every poll refused, that is why: not another client.
+  simulator.ClearFaults();
+  simulator.AddFault(Fault::Answer(500).On("facepad/getresult"));
+  line = CtlJson("control --sn T1 --wait 0.7");
+  EXPECT_TRUE(Has(line["detail"], "every result poll failed: refused by the service (status 500)"))
+      << line["detail"];
+  const Finished refusedPolls = Ctl("watch --for 0.7");
+  EXPECT_EQ(refusedPolls.exitCode, 1);
+  EXPECT_TRUE(Has(refusedPolls.err, "every result poll failed")) << refusedPolls.err;
 
   // An interruption says so and exits with 128 plus the signal.
   const Finished waiting = Ctl("--json control --sn T1 --wait 30", 1);

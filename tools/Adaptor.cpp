@@ -63,9 +63,24 @@ Adaptor::Adaptor(const Globals& globals, bool awaitsResults) {
   SetResultHandler([board = m_board](ZR_Framework::Face::ResultMap& results) {
     return board->Collect(results);
   });
-  SetExchangeObserver([polls = m_pollsEnded](const Exchange& exchange) {
-    if (exchange.path == "facepad/getresult") ++*polls;
+  SetExchangeObserver([polls = m_pollsEnded, failures = m_pollFailures](const Exchange& exchange) {
+    if (exchange.path != "facepad/getresult") return;
+    if (exchange.failure == Failure::None) {
+      failures->answered = true;
+    } else {
+      failures->failure = static_cast<int>(exchange.failure);
+      failures->status = exchange.status;
+    }
+    ++*polls;  // last: what a poll ended with is known once it is counted
   });
+}
+
+std::string Adaptor::PollsFailing() const {
+  if (PollsEnded() == 0) return "no result poll has ended yet";
+  if (m_pollFailures->answered) return {};
+  const FailureReason reason{static_cast<Failure>(m_pollFailures->failure.load()),
+                             m_pollFailures->status.load()};
+  return "every result poll failed: " + FailureText(reason);
 }
 
 void Adaptor::AwaitLastResults() {

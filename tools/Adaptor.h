@@ -35,6 +35,9 @@ class Adaptor : public ZR_Framework::Face::TerminalFace_ZR {
   // not. When a poll has ended, the results of the poll before it have been
   // handed to the board.
   std::uint64_t PollsEnded() const { return m_pollsEnded->load(); }
+  // Why no result can have come: no poll has ended yet, or every one
+  // failed (and how the last did); empty once one has been answered.
+  std::string PollsFailing() const;
 
   // Polls at once, then every 50 ms: everything has been sent, and only its
   // results are awaited. Called from the thread that takes the results.
@@ -58,6 +61,14 @@ class Adaptor : public ZR_Framework::Face::TerminalFace_ZR {
   // it, as the board is with the handler.
   std::shared_ptr<std::atomic<std::uint64_t>> m_pollsEnded =
       std::make_shared<std::atomic<std::uint64_t>>(0);
+  // The same observer's: whether a poll was answered (status 200), and the
+  // last failed poll's failure and status.
+  struct PollFailures {
+    std::atomic<bool> answered{false};
+    std::atomic<int> failure{0};
+    std::atomic<int> status{0};
+  };
+  std::shared_ptr<PollFailures> m_pollFailures = std::make_shared<PollFailures>();
 };
 
 // A request id that keeps this run's requests apart from other runs'.

@@ -28,6 +28,11 @@ int ReportFailure(const Globals& globals, Outcome outcome) {
   const FailureReason reason = TerminalFace_ZR::LastFailure();
   outcome.status = FailureClass(reason);
   outcome.detail = FailureText(reason);
+  // The request may have reached the service, which then carries it out.
+  if (reason.failure == TerminalFace_ZR::Failure::TimedOut ||
+      reason.failure == TerminalFace_ZR::Failure::NoAnswer) {
+    outcome.detail += "; the service may still carry it out";
+  }
   Emit(outcome, outcome.detail + VerboseHint(globals, reason));
   return kFailed;
 }
@@ -52,7 +57,7 @@ int AwaitResult(Adaptor& adaptor, Outcome outcome, double waitSeconds) {
     return InterruptedExitCode();
   }
   outcome.status = Status::NoResult;
-  outcome.detail = NoResultText(waitSeconds);
+  outcome.detail = NoResultText(waitSeconds, adaptor.PollsFailing());
   Emit(outcome);
   return kFailed;
 }

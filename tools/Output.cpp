@@ -289,11 +289,12 @@ bool Unreachable(const FailureReason& reason) {
          reason.failure == Failure::NoAnswer;
 }
 
-std::string NoResultText(double waitedSeconds) {
+std::string NoResultText(double waitedSeconds, const std::string& pollsFailing) {
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%g", waitedSeconds);
-  return "no result seen within " + std::string(seconds) +
-         " s (another client of the service may have taken it)";
+  const std::string why =
+      pollsFailing.empty() ? "another client of the service may have taken it" : pollsFailing;
+  return "no result seen within " + std::string(seconds) + " s (" + why + ")";
 }
 
 std::string TimeNow() {

@@ -116,9 +116,10 @@ std::string FailureText(const FailureReason& reason);
 // Whether a failure means the service was not reached at all.
 bool Unreachable(const FailureReason& reason);
 
-// Why an accepted request has no result: the service hands each result to
-// the first client that polls, so another may have taken it.
-std::string NoResultText(double waitedSeconds);
+// Why an accepted request has no result: every result poll failed, as
+// `pollsFailing` says, or else the service hands each result to the first
+// client that polls, so another may have taken it.
+std::string NoResultText(double waitedSeconds, const std::string& pollsFailing);
 
 // Time of day with milliseconds, for results as they arrive.
 std::string TimeNow();

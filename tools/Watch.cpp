@@ -57,9 +57,15 @@ int RunWatch(const Globals& globals, const WatchOptions& options) {
       lastHeard = Clock::now();
     }
   }
-  if (!g_interrupted) return kSucceeded;
-  Note("watch: interrupted after " + std::to_string(seen) + " results");
-  return InterruptedExitCode();
+  if (g_interrupted) {
+    Note("watch: interrupted after " + std::to_string(seen) + " results");
+    return InterruptedExitCode();
+  }
+  // Nothing seen proves nothing when no poll was answered.
+  const std::string pollsFailing = adaptor.PollsFailing();
+  if (pollsFailing.empty()) return kSucceeded;
+  Note("watch: " + pollsFailing);
+  return kFailed;
 }
 
 }  // namespace
