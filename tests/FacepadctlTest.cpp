@@ -67,6 +67,11 @@ TEST_F(FacepadctlTool, EverySubcommandReportsAcceptedAndRefused) {
     EXPECT_EQ(CtlJson(command)["outcome"], "refused") << name;
     simulator.ClearFaults();
   }
+  // The library binds whatever became of the activation; the tool tells it.
+  simulator.AddFault(Fault::Answer(500).On("facepad/active").Times(1));
+  const JsonFields unactivated = CtlJson(cases[1].first);
+  EXPECT_EQ(unactivated.at("outcome"), "failed");
+  EXPECT_TRUE(Has(unactivated.at("detail"), "bound, but the activation before it failed"));
   simulator.AddFault(Fault::Answer(500));
   const Finished refused = Ctl("unbind --sn T1");
   EXPECT_EQ(refused.exitCode, 1);

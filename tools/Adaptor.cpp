@@ -64,6 +64,10 @@ Adaptor::Adaptor(const Globals& globals, bool awaitsResults) {
     return board->Collect(results);
   });
   SetExchangeObserver([polls = m_pollsEnded, failures = m_pollFailures](const Exchange& exchange) {
+    if (exchange.path == "facepad/active" && !exchange.body.empty()) {
+      failures->activationFailure = static_cast<int>(exchange.failure);
+      failures->activationStatus = exchange.status;
+    }
     if (exchange.path != "facepad/getresult") return;
     if (exchange.failure == Failure::None) {
       failures->answered = true;
@@ -81,6 +85,12 @@ std::string Adaptor::PollsFailing() const {
   const FailureReason reason{static_cast<Failure>(m_pollFailures->failure.load()),
                              m_pollFailures->status.load()};
   return "every result poll failed: " + FailureText(reason);
+}
+
+std::string Adaptor::ActivationFailure() const {
+  const FailureReason reason{static_cast<Failure>(m_pollFailures->activationFailure.load()),
+                             m_pollFailures->activationStatus.load()};
+  return reason.failure == Failure::None ? std::string() : FailureText(reason);
 }
 
 void Adaptor::AwaitLastResults() {

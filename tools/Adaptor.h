@@ -38,6 +38,9 @@ class Adaptor : public ZR_Framework::Face::TerminalFace_ZR {
   // Why no result can have come: no poll has ended yet, or every one
   // failed (and how the last did); empty once one has been answered.
   std::string PollsFailing() const;
+  // How the last activation failed (BindTerminalFace activates first, and
+  // binds whatever came of it); empty when it succeeded or none was made.
+  std::string ActivationFailure() const;
 
   // Polls at once, then every 50 ms: everything has been sent, and only its
   // results are awaited. Called from the thread that takes the results.
@@ -67,6 +70,10 @@ class Adaptor : public ZR_Framework::Face::TerminalFace_ZR {
     std::atomic<bool> answered{false};
     std::atomic<int> failure{0};
     std::atomic<int> status{0};
+    // The last activation's (a "facepad/active" post with a body; the
+    // availability probe has none).
+    std::atomic<int> activationFailure{0};
+    std::atomic<int> activationStatus{0};
   };
   std::shared_ptr<PollFailures> m_pollFailures = std::make_shared<PollFailures>();
 };

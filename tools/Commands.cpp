@@ -162,10 +162,22 @@ Subcommand AddBind(CLI::App& parent) {
   command->add_option("--password", options->password, "its password");
   return {command, [options](const Globals& globals) {
             const Options& o = *options;
-            return RunPlain(globals, "bind", o.sn, "bound", [&o](Adaptor& adaptor) {
-              return adaptor.BindTerminalFace(o.sn, o.channel, o.ip, o.devicePort, o.username,
-                                              o.password);
-            });
+            Adaptor adaptor(globals, false);
+            Outcome outcome{"bind", o.sn};
+            if (!adaptor.BindTerminalFace(o.sn, o.channel, o.ip, o.devicePort, o.username,
+                                          o.password)) {
+              return ReportFailure(globals, outcome);
+            }
+            // The library binds whatever became of the activation: told here.
+            const std::string activation = adaptor.ActivationFailure();
+            if (!activation.empty()) {
+              outcome.status = Status::Failed;
+              outcome.detail = "bound, but the activation before it failed: " + activation;
+              Emit(outcome);
+              return kFailed;
+            }
+            Emit(outcome, "bound");
+            return kSucceeded;
           }};
 }
 
