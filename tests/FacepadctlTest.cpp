@@ -67,6 +67,14 @@ TEST_F(FacepadctlTool, EverySubcommandReportsAcceptedAndRefused) {
     EXPECT_EQ(CtlJson(command)["outcome"], "refused") << name;
     simulator.ClearFaults();
   }
+  // The photo's limit is the command's own, as sync's is.
+  for (const char* command :
+       {"add-user --sn T1 --field certnum=C1", "set-photo --sn T1 --certnum C1"}) {
+    const Finished large = Ctl(std::string(command) + " --photo " + kPhoto + " --max-photo 100");
+    EXPECT_EQ(large.exitCode, 1) << command;
+    EXPECT_TRUE(Has(large.err, "more than the 100 allowed")) << large.err;
+  }
+
   // The library binds whatever became of the activation; the tool tells it.
   simulator.AddFault(Fault::Answer(500).On("facepad/active").Times(1));
   const JsonFields unactivated = CtlJson(cases[1].first);

@@ -111,7 +111,16 @@ struct PersonOptions : RequestOptions {
   std::vector<std::string> fields;
   std::string personFile;
   std::string photo;
+  std::uint64_t maxPhoto = kDefaultMaxPhoto;
 };
+
+// --photo, and --max-photo, the largest it may be, as sync has it.
+CLI::Option* DeclarePhoto(CLI::App* command, std::string& photo, std::uint64_t& maxPhoto) {
+  command->add_option("--max-photo", maxPhoto, "the largest photo, in bytes")
+      ->check(Whole(1, 64LL * 1024 * 1024))
+      ->capture_default_str();
+  return command->add_option("--photo", photo, "a JPEG or PNG face picture");
+}
 
 void DeclarePerson(CLI::App* command, PersonOptions& options) {
   command->add_option("--field", options.fields, "a person field as key=value (repeatable)")
@@ -216,11 +225,13 @@ Subcommand AddAddUser(CLI::App& parent) {
       parent, "add-user", "add a person, optionally with a photo",
       [](CLI::App* command, PersonOptions& options) {
         DeclarePerson(command, options);
-        command->add_option("--photo", options.photo, "a JPEG or PNG face picture");
+        DeclarePhoto(command, options.photo, options.maxPhoto);
       },
       [](Adaptor& adaptor, PersonOptions& options) {
         ParamMap person = ReadPerson(options);
-        if (!options.photo.empty()) person["facepic"] = ReadPhoto(options.photo).base64;
+        if (!options.photo.empty()) {
+          person["facepic"] = ReadPhoto(options.photo, options.maxPhoto).base64;
+        }
         return adaptor.AddUser(options.id, options.sn, person);
       });
 }
@@ -241,6 +252,7 @@ Subcommand AddSetUser(CLI::App& parent) {
 struct CertnumOptions : RequestOptions {
   std::string certnum;
   std::string photo;
+  std::uint64_t maxPhoto = kDefaultMaxPhoto;
 };
 
 void DeclareCertnum(CLI::App* command, CertnumOptions& options) {
@@ -262,10 +274,10 @@ Subcommand AddSetPhoto(CLI::App& parent) {
       parent, "set-photo", "set a person's face photo",
       [](CLI::App* command, CertnumOptions& options) {
         DeclareCertnum(command, options);
-        command->add_option("--photo", options.photo, "a JPEG or PNG face picture")->required();
+        DeclarePhoto(command, options.photo, options.maxPhoto)->required();
       },
       [](Adaptor& adaptor, CertnumOptions& options) {
-        const Photo photo = ReadPhoto(options.photo);
+        const Photo photo = ReadPhoto(options.photo, options.maxPhoto);
         ParamMap fields{{"certnum", options.certnum},
                         {"size", std::to_string(photo.bytes)},
                         {"content", photo.base64}};
