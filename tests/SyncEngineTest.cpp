@@ -170,10 +170,11 @@ TEST_F(SyncLedger, KeepsToItsFileAndToOneWriter) {
   }
 }
 
-// A damaged file, another program's database or a newer ledger is refused
-// as a matter for a person, before anything is written to it.
+// An empty or damaged file, another program's database or a newer ledger
+// is refused as a matter for a person, before anything is written to it.
 TEST_F(SyncLedger, RefusesWhatIsNotALedgerWithoutWritingToIt) {
   const std::pair<const char*, std::string> cases[] = {
+      {"empty", ""},
       {"not a database", std::string(4096, 'x')},
       {"damaged", std::string("SQLite format 3") + '\0' + std::string(4080, '\xff')},
       {"another program's", "CREATE TABLE state(key TEXT)"},

@@ -87,6 +87,14 @@ void CheckOrMakeFile(const std::string& path) {
     if (!S_ISREG(status.st_mode)) throw LedgerError("the ledger " + path + " is not a file");
     // SQLite keeps its journal, and the lock is kept, beside each name: two
     // runs by two names would both write the ledger.
+    // A ledger is written whole on its first open: one with no bytes was
+    // cut short (or its first run ended before it wrote a byte, and sent
+    // nothing). Taken as new, it would forget whom the terminals hold.
+    if (status.st_size == 0) {
+      throw LedgerUnusable("the ledger " + path +
+                           " is empty: move it aside, and sync with --held-code to rebuild the "
+                           "ledger (a rebuilt ledger cannot delete persons it never knew of)");
+    }
     if (status.st_nlink > 1) {
       throw LedgerError("the ledger " + path +
                         " has other names (hard links); give the ledger a name of its own");
