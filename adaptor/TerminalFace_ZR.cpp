@@ -292,6 +292,27 @@ bool SetHttpTimeoutsTerminalFace_ZR(ZR_Framework::Face::CLS_TerminalFace_Base* a
   return true;
 }
 
+bool SetUserTerminalFace_ZR(ZR_Framework::Face::CLS_TerminalFace_Base* adaptor,
+                            const std::string& id, const std::string& sn,
+                            ZR_Framework::Face::ParamMap& person) {
+  auto* ours = Ours(adaptor);
+  return ours != nullptr && ours->SetUser(id, sn, person);
+}
+
+bool ActiveTerminalFace_ZR(ZR_Framework::Face::CLS_TerminalFace_Base* adaptor,
+                           const std::string& id, const std::string& sn,
+                           const std::string& username, const std::string& password,
+                           const std::string& userlevel) {
+  auto* ours = Ours(adaptor);
+  return ours != nullptr && ours->Active(id, sn, username, password, userlevel);
+}
+
+bool ActivationStatusTerminalFace_ZR(ZR_Framework::Face::CLS_TerminalFace_Base* adaptor,
+                                     const std::string& id, const std::string& sn) {
+  auto* ours = Ours(adaptor);
+  return ours != nullptr && ours->ActivationStatus(id, sn);
+}
+
 bool StopPollingTerminalFace_ZR(ZR_Framework::Face::CLS_TerminalFace_Base* adaptor,
                                 long long boundMs) {
   auto* ours = Ours(adaptor);

@@ -12,6 +12,7 @@
 #define TERMINALFACE_ZR_C_H
 
 #include <cstddef>
+#include <string>
 
 #include "CLS_TerminalFace_Base.h"
 #include "ZR_Export.h"
@@ -99,6 +100,28 @@ ZR_API bool SetHttpTimeoutsTerminalFace_ZR(ZR_Framework::Face::CLS_TerminalFace_
                                            long long connectMs, long long totalMs);
 typedef bool (*SetHttpTimeoutsTerminalFace_ZR_Function)(ZR_Framework::Face::CLS_TerminalFace_Base*,
                                                         long long, long long);
+
+// The operations outside the base interface, as the adaptor's members of
+// the same names: an update of a person's record, an activation, and the
+// query of one's state.
+ZR_API bool SetUserTerminalFace_ZR(ZR_Framework::Face::CLS_TerminalFace_Base* adaptor,
+                                   const std::string& id, const std::string& sn,
+                                   ZR_Framework::Face::ParamMap& person);
+typedef bool (*SetUserTerminalFace_ZR_Function)(ZR_Framework::Face::CLS_TerminalFace_Base*,
+                                                const std::string&, const std::string&,
+                                                ZR_Framework::Face::ParamMap&);
+ZR_API bool ActiveTerminalFace_ZR(ZR_Framework::Face::CLS_TerminalFace_Base* adaptor,
+                                  const std::string& id, const std::string& sn,
+                                  const std::string& username, const std::string& password,
+                                  const std::string& userlevel);
+typedef bool (*ActiveTerminalFace_ZR_Function)(ZR_Framework::Face::CLS_TerminalFace_Base*,
+                                               const std::string&, const std::string&,
+                                               const std::string&, const std::string&,
+                                               const std::string&);
+ZR_API bool ActivationStatusTerminalFace_ZR(ZR_Framework::Face::CLS_TerminalFace_Base* adaptor,
+                                            const std::string& id, const std::string& sn);
+typedef bool (*ActivationStatusTerminalFace_ZR_Function)(ZR_Framework::Face::CLS_TerminalFace_Base*,
+                                                         const std::string&, const std::string&);
 
 // Stops polling without losing results, for a host that shuts down: a poll
 // in flight is waited for up to `boundMs` and its results handed over. False

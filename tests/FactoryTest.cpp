@@ -70,8 +70,13 @@ TEST(Factory, LoadedModuleIsSetUpThroughItsEntryPoints) {
   SetExchangeObserverTerminalFace_ZR_Function observe = find("SetExchangeObserverTerminalFace_ZR");
   StopPollingTerminalFace_ZR_Function stopPolling = find("StopPollingTerminalFace_ZR");
   LastFailureTerminalFace_ZR_Function lastFailure = find("LastFailureTerminalFace_ZR");
+  SetUserTerminalFace_ZR_Function setUser = find("SetUserTerminalFace_ZR");
+  ActiveTerminalFace_ZR_Function active = find("ActiveTerminalFace_ZR");
+  ActivationStatusTerminalFace_ZR_Function activationStatus =
+      find("ActivationStatusTerminalFace_ZR");
   ASSERT_TRUE(create && destroy && setPort && setTiming && setTimeouts && setHandler && observe &&
-              stopPolling && lastFailure);
+              stopPolling && lastFailure && setUser && active && activationStatus);
+  ZR_Framework::Face::ParamMap person{{"certnum", "C-1"}};
 
   std::atomic<bool> heldA1{false};
   const std::function<bool(CLS_TerminalFace_Base*)> settings[] = {
@@ -81,6 +86,9 @@ TEST(Factory, LoadedModuleIsSetUpThroughItsEntryPoints) {
       [&](CLS_TerminalFace_Base* a) { return setHandler(a, NoteA1, &heldA1); },
       [&](CLS_TerminalFace_Base* a) { return observe(a, nullptr, nullptr); },
       [&](CLS_TerminalFace_Base* a) { return stopPolling(a, 1); },
+      [&](CLS_TerminalFace_Base* a) { return setUser(a, "8", "T1", person); },
+      [&](CLS_TerminalFace_Base* a) { return active(a, "9", "T1", "op", "pw", "5"); },
+      [&](CLS_TerminalFace_Base* a) { return activationStatus(a, "10", "T1"); },
   };
   // Null, something that is no adaptor, or one destroyed: refused before it is read.
   const auto refused = [&](CLS_TerminalFace_Base* notOurs) {
@@ -106,6 +114,12 @@ TEST(Factory, LoadedModuleIsSetUpThroughItsEntryPoints) {
   ASSERT_TRUE(setTiming(adaptor, 20, 20, 20));  // the first poll in 20 ms, not 8 s
   for (int i = 0; i < 200 && !heldA1; ++i) std::this_thread::sleep_for(20ms);
   EXPECT_TRUE(heldA1);
+  // The operations outside the base interface.
+  EXPECT_TRUE(setUser(adaptor, "8", "T1", person) && active(adaptor, "9", "T1", "op", "pw", "5") &&
+              activationStatus(adaptor, "10", "T1"));
+  for (const char* path : {"facepad/setuser", "facepad/active", "facepad/activationstatus"}) {
+    EXPECT_EQ(simulator.Requests(path).size(), 1U) << path;
+  }
   ZR_Framework::Face::ParamMap params;
   EXPECT_TRUE(adaptor->GetAvailableFace(params));
   EXPECT_EQ(lastFailure(nullptr), TerminalFace_ZR_None);
@@ -121,7 +135,7 @@ TEST(Factory, LoadedModuleIsSetUpThroughItsEntryPoints) {
   destroy(adaptor);  // left alone: not freed twice
   destroy(reinterpret_cast<CLS_TerminalFace_Base*>(notAnAdaptor.data()));
 
-  EXPECT_EQ(simulator.Requests("facepad/active").size(), 1u);
+  EXPECT_EQ(simulator.Requests("facepad/active").size(), 2U);
 
   // A host may destroy an adaptor inside its callback and unload the module
   // at once: the poller thread still returns through the module's code,
