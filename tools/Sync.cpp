@@ -31,10 +31,6 @@ struct SyncOptions {
   int maxDelete = 100;
   std::uint64_t maxPhoto = kDefaultMaxPhoto;
   SyncSettings settings;
-  // options that import takes and sync does not: refused, with a word on
-  // what replaces them
-  std::string resume, failures;
-  bool resendAccepted = false;
 };
 
 // The path of --ledger, or the default one.
@@ -127,18 +123,6 @@ void RefuseCodesGivenTwice(const SyncSettings& settings) {
   }
 }
 
-void RefuseOldImportOptions(const SyncOptions& options) {
-  const char* gone = !options.resume.empty()     ? "--resume"
-                     : !options.failures.empty() ? "--failures"
-                     : options.resendAccepted    ? "--resend-accepted"
-                                                 : nullptr;
-  if (gone != nullptr) {
-    throw UsageError(std::string(gone) +
-                     " is gone: the ledger remembers what each terminal was sent, so run the "
-                     "same import again to send what is left");
-  }
-}
-
 std::vector<ServiceTerminals> Services(const Globals& globals, const SyncOptions& options,
                                        const CLI::App* parent) {
   if (options.inventory.empty()) {
@@ -163,7 +147,6 @@ std::vector<ServiceTerminals> Services(const Globals& globals, const SyncOptions
 }
 
 int RunSync(const Globals& globals, SyncOptions& options, const CLI::App* parent) {
-  RefuseOldImportOptions(options);
   RefuseCodesGivenTwice(options.settings);
   SyncSettings& settings = options.settings;
   const std::vector<ServiceTerminals> services = Services(globals, options, parent);
@@ -309,11 +292,19 @@ Subcommand AddImport(CLI::App& parent) {
   CLI::App* command = parent.add_subcommand(
       "import", "add and update the persons of a roster: sync without deletes");
   DeclareRosterOptions(command, *options);
-  const char* gone = "";  // hidden: only to say what replaced them
-  command->add_option("--resume", options->resume)->group(gone);
-  command->add_option("--failures", options->failures)->group(gone);
-  command->add_flag("--resend-accepted", options->resendAccepted)->group(gone);
-  return {command, [options, &parent](const Globals& globals) {
+  // Options import once had, hidden: given, with a value or without, they
+  // are refused with a word on what replaced them.
+  std::vector<std::pair<std::string, const CLI::Option*>> gone;
+  for (const char* name : {"--resume", "--failures", "--resend-accepted"}) {
+    gone.emplace_back(name, command->add_option(name)->expected(0, 1)->group(""));
+  }
+  return {command, [options, &parent, gone](const Globals& globals) {
+            for (const auto& [name, old] : gone) {
+              if (old->count() == 0) continue;
+              throw UsageError(name +
+                               " is gone: the ledger remembers what each terminal was sent, so "
+                               "run the same import again to send what is left");
+            }
             return RunSync(globals, *options, &parent);
           }};
 }
