@@ -54,9 +54,11 @@ void RefuseOneServiceTwice(const std::vector<ServiceTerminals>& services, const 
       for (const std::string& address : addresses(one->host)) {
         if (addresses(other->host).count(address) == 0) continue;
         const std::string port = ":" + std::to_string(one->port);
-        throw UsageError("the inventory " + path + " names one service twice: " + one->host + port +
-                         " and " + other->host + port + " both reach " + address +
-                         "; give its terminals under one host");
+        std::string twice = "the inventory " + path + " names one service twice: ";
+        twice.append(one->host).append(port).append(" and ").append(other->host).append(port);
+        throw UsageError(twice.append(" both reach ")
+                             .append(address)
+                             .append("; give its terminals under one host"));
       }
     }
   }
