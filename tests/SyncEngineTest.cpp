@@ -195,30 +195,20 @@ TEST_F(SyncLedger, RefusesWhatIsNotALedgerWithoutWritingToIt) {
   }
 }
 
-// A folder no one may write, while it lives: false when this file system or
-// user cannot make one.
-class ImmutableFolder {
- public:
+// A folder no one may write, while it lives; `made` is false when this file
+// system or user cannot make one.
+struct ImmutableFolder {
   explicit ImmutableFolder(const std::string& path)
-      : m_folder(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-    m_set = m_folder >= 0 && ioctl(m_folder, FS_IOC_GETFLAGS, &m_flags) == 0 && Flags(true);
-  }
+      : folder(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
+        made(ioctl(folder, FS_IOC_GETFLAGS, &flags) == 0 && Set(flags | FS_IMMUTABLE_FL)) {}
   ~ImmutableFolder() {
-    if (m_set) Flags(false);
-    if (m_folder >= 0) close(m_folder);
+    if (made) Set(flags);
+    close(folder);
   }
-  ImmutableFolder(const ImmutableFolder&) = delete;
-  ImmutableFolder& operator=(const ImmutableFolder&) = delete;
-  explicit operator bool() const { return m_set; }
-
- private:
-  bool Flags(bool immutable) {
-    int flags = immutable ? m_flags | FS_IMMUTABLE_FL : m_flags & ~FS_IMMUTABLE_FL;
-    return ioctl(m_folder, FS_IOC_SETFLAGS, &flags) == 0;
-  }
-  int m_folder;
-  int m_flags = 0;
-  bool m_set = false;
+  bool Set(int value) const { return ioctl(folder, FS_IOC_SETFLAGS, &value) == 0; }
+  const int folder;
+  int flags = 0;
+  const bool made;
 };
 
 // A whole ledger in a folder that cannot be written is read, and refused for
@@ -228,7 +218,7 @@ TEST_F(SyncLedger, InAFolderThatCannotBeWrittenIsReadAndNotCalledDamaged) {
   const std::string path = kept + "/ledger.db";
   Ledger(path, true).Terminal("h:1", "T1");
   const ImmutableFolder immutable(kept);
-  if (!immutable) GTEST_SKIP() << "this file system or user cannot make a folder immutable";
+  if (!immutable.made) GTEST_SKIP() << "this file system or user cannot make a folder immutable";
   EXPECT_EQ(Ledger(path, false, Ledger::Access::ReadOnly).Summaries("T1").size(), 1U);
   try {
     Ledger(path, false).Terminal("h:1", "T2");
