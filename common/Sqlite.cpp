@@ -73,7 +73,7 @@ bool Statement::Step() {
   const int status = sqlite3_step(m_statement.get());
   if (status == SQLITE_ROW) return true;
   if (status == SQLITE_DONE) return false;
-  Error error(Where(m_connection) + Why(m_connection));
+  Error error(Where(m_connection) + Why(m_connection), sqlite3_extended_errcode(m_connection));
   Reset();
   throw error;
 }

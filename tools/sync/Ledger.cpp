@@ -85,19 +85,20 @@ void CheckOrMakeFile(const std::string& path) {
                         " is a symbolic link; give the file it points to with --ledger");
     }
     if (!S_ISREG(status.st_mode)) throw LedgerError("the ledger " + path + " is not a file");
-    // SQLite keeps its journal, and the lock is kept, beside each name: two
-    // runs by two names would both write the ledger.
-    // A ledger is written whole on its first open: one with no bytes was
-    // cut short (or its first run ended before it wrote a byte, and sent
-    // nothing). Taken as new, it would forget whom the terminals hold.
-    if (status.st_size == 0) {
+    // A ledger is written whole on its first open, and locked before a run
+    // sends anything: one with no bytes beside its lock file was cut short.
+    // Taken as new, it would forget whom the terminals hold. (Without a lock
+    // file, its first run ended before it sent anything.)
+    if (status.st_size == 0 && Ledger::Exists(path + ".lock")) {
       throw LedgerUnusable("the ledger " + path +
                            " is empty: move it aside, and sync with --held-code to rebuild the "
                            "ledger (a rebuilt ledger cannot delete persons it never knew of)");
     }
+    // SQLite keeps its journal, and the lock is kept, beside each name: two
+    // runs by two names would both write the ledger.
     if (status.st_nlink > 1) {
-      throw LedgerError("the ledger " + path +
-                        " has other names (hard links); give the ledger a name of its own");
+      throw LedgerUnusable("the ledger " + path +
+                           " has other names (hard links); give the ledger a name of its own");
     }
     return;
   }
