@@ -143,6 +143,7 @@ TEST_F(FacepadctlSync, AnInterruptATimeOutOrAShortWaitLosesNoResult) {
   const Fault hang = Fault::Delayed(2s).On("facepad/getresult").Times(1);
   const Fault slowAdds = Fault::Delayed(50ms).On("facepad/adduser").Times(1000);
   const Fault lateAdd = Fault::Delayed(2500ms).On("facepad/adduser").Times(1);
+  const Fault refusedPolls = Fault::Answer(500).On("facepad/getresult");
   // After "sync ROSTER --sn SN": these arguments; what they try; the exit
   // code (above 128: after that signal a second in); a fault for the run, if
   // any; whether results are in flight for the run; whether the signal is sent
@@ -154,6 +155,8 @@ TEST_F(FacepadctlSync, AnInterruptATimeOutOrAShortWaitLosesNoResult) {
       {"--wait 10", "SIGINT while collecting earlier results", 130, &hang, true, false},
       {"--wait 0.2", "a wait shorter than the first poll", 0, nullptr, true, false},
       {"--timeout 1 --jobs 1 --wait 1", "a late add", 1, &lateAdd, false, false},
+      {"--wait 1", "every poll refused while collecting earlier results", 1, &refusedPolls, true,
+       false},
   };
   int terminal = 0;
   for (const auto& [first, what, exitCode, fault, inFlight, twice] : cases) {
@@ -171,7 +174,11 @@ TEST_F(FacepadctlSync, AnInterruptATimeOutOrAShortWaitLosesNoResult) {
     EXPECT_EQ(run.exitCode, exitCode) << run.out << run.err;
     simulator.ClearFaults();
     EXPECT_TRUE(exitCode == 0 || !Has(run.out, "nothing to send")) << run.out;
-    if (exitCode == 1) {  // the add that timed out
+    if (fault == &refusedPolls) {
+      EXPECT_TRUE(Has(run.err, "every result poll failed") && !Has(run.err, "no result came"))
+          << "none given up on: " << run.err;
+    }
+    if (fault == &lateAdd) {
       for (const char* says : {"timed out", "may still carry it out"})
         EXPECT_TRUE(Has(run.err, says)) << run.err;
       EXPECT_TRUE(Has(run.out, "1 awaiting a result")) << run.out;

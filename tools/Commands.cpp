@@ -28,9 +28,12 @@ int ReportFailure(const Globals& globals, Outcome outcome) {
   const FailureReason reason = TerminalFace_ZR::LastFailure();
   outcome.status = FailureClass(reason);
   outcome.detail = FailureText(reason);
-  // The request may have reached the service, which then carries it out.
-  if (reason.failure == TerminalFace_ZR::Failure::TimedOut ||
-      reason.failure == TerminalFace_ZR::Failure::NoAnswer) {
+  // A request that changes something may have reached the service, which
+  // then carries it out.
+  const bool query = outcome.command == "available" || outcome.command == "status" ||
+                     outcome.command == "activation-status";
+  if (!query && (reason.failure == TerminalFace_ZR::Failure::TimedOut ||
+                 reason.failure == TerminalFace_ZR::Failure::NoAnswer)) {
     outcome.detail += "; the service may still carry it out";
   }
   Emit(outcome, outcome.detail + VerboseHint(globals, reason));

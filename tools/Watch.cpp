@@ -61,9 +61,9 @@ int RunWatch(const Globals& globals, const WatchOptions& options) {
     Note("watch: interrupted after " + std::to_string(seen) + " results");
     return InterruptedExitCode();
   }
-  // Nothing seen proves nothing when no poll was answered.
+  // Nothing seen proves nothing when every poll failed.
   const std::string pollsFailing = adaptor.PollsFailing();
-  if (pollsFailing.empty()) return kSucceeded;
+  if (adaptor.PollsEnded() == 0 || pollsFailing.empty()) return kSucceeded;
   Note("watch: " + pollsFailing);
   return kFailed;
 }

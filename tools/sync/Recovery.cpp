@@ -54,6 +54,13 @@ void ServiceSync::Recover(Adaptor& adaptor) {
     if (InFlightToOurTerminals().empty() && (polled || !givenUp)) return;
     if (polled && Clock::now() - lastHeard >= patience) break;
   }
+  // No poll was answered: their results may yet come, to a later run.
+  const std::string pollsFailing = adaptor.PollsFailing();
+  if (!pollsFailing.empty()) {
+    Note(m_service + ": " + pollsFailing +
+         "; the requests of earlier runs still in flight are left so, for a later run");
+    return;
+  }
   GiveUp(InFlightToOurTerminals());
 }
 

@@ -182,8 +182,8 @@ std::size_t ServiceSync::Match(const std::vector<Result>& results, bool lateOnly
   }
   if (!otherSn.empty()) {
     Note(m_service + ": " + otherSn +
-         ": not taken, as no request of that terminal has its id (--sn must be the serial "
-         "number as the service writes it)");
+         ": not taken, as no request of that terminal has its id (a terminal's serial number "
+         "must be given as the service writes it)");
   }
   settlements.insert(settlements.end(), givenUp.begin(), givenUp.end());
   m_ledger.Settle(settlements);
