@@ -316,7 +316,11 @@ bool ActivationStatusTerminalFace_ZR(ZR_Framework::Face::CLS_TerminalFace_Base* 
 bool StopPollingTerminalFace_ZR(ZR_Framework::Face::CLS_TerminalFace_Base* adaptor,
                                 long long boundMs) {
   auto* ours = Ours(adaptor);
-  return ours != nullptr && ours->StopPolling(std::chrono::milliseconds(boundMs));
+  if (ours == nullptr) return false;
+  const bool whole = ours->StopPolling(std::chrono::milliseconds(boundMs));
+  // Nothing was refused: the failures of the poll it ended are the poller's.
+  ZR_Framework::Face::SetFailure(Failure::None);
+  return whole;
 }
 
 int LastFailureTerminalFace_ZR(int* status) {

@@ -6,8 +6,9 @@
 // Every function that takes an adaptor returns false, with the failure
 // TerminalFace_ZR_RefusedValue and nothing logged, when the adaptor is null
 // or not one of this module's alive (an object of another kind, or one
-// destroyed): it is refused before it is read. DestroyTerminalFace_ZR leaves
-// such a pointer alone. Success sets TerminalFace_ZR_None.
+// destroyed, unless a new one has taken its address): it is refused before
+// it is read. DestroyTerminalFace_ZR leaves such a pointer alone. Success
+// sets TerminalFace_ZR_None.
 #ifndef TERMINALFACE_ZR_C_H
 #define TERMINALFACE_ZR_C_H
 
@@ -124,8 +125,10 @@ typedef bool (*ActivationStatusTerminalFace_ZR_Function)(ZR_Framework::Face::CLS
                                                          const std::string&, const std::string&);
 
 // Stops polling without losing results, for a host that shuts down: a poll
-// in flight is waited for up to `boundMs` and its results handed over. False
-// when a poll had to be interrupted, and its results may be lost. Final.
+// in flight is waited for up to `boundMs` and its results handed over, with
+// any still waiting for a handler. False when a poll had to be interrupted,
+// and its results may be lost, or when no handler was there to take the
+// results waiting. Final. It sets TerminalFace_ZR_None either way.
 ZR_API bool StopPollingTerminalFace_ZR(ZR_Framework::Face::CLS_TerminalFace_Base* adaptor,
                                        long long boundMs);
 typedef bool (*StopPollingTerminalFace_ZR_Function)(ZR_Framework::Face::CLS_TerminalFace_Base*,

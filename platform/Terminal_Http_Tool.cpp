@@ -285,9 +285,10 @@ struct Terminal_Http_Tool::Impl {
     if (idleHandles.size() < kMaxIdleHandles) idleHandles.push_back(std::move(handle));
   }
 
-  // A connection refused, or closed unanswered, is what a service at its
-  // limit of connections does: the idle ones kept alive are closed, so that
-  // they hold none of its places while the next posts wait for one.
+  // A connection refused, never made, or closed unanswered is what a
+  // service at its limit of connections does: the idle ones kept alive are
+  // closed, so that they hold none of its places while the next posts wait
+  // for one.
   void AfterOutcome(const Outcome& outcome) {
     if (outcome.status != 0) return;
     if (outcome.failure != PostFailure::Broken && outcome.failure != PostFailure::NotReached) {

@@ -228,7 +228,7 @@ TEST_F(FacepadctlTool, UsageAndDataErrorsSayWhatWasWrong) {
       {2, "the ledger remembers", "import - --sn T1 --failures x.csv"},
       {2, "--resume is gone", "import - --sn T1 --resume x.csv"},
       {2, "--resume is gone", "import - --resume --sn T1"},
-      {2, "--resend-accepted is gone", "import - --sn T1 --resend-accepted"},
+      {2, "--resend-accepted is gone", "import --resend-accepted - --sn T1"},
       {2, "--sn", typo},
       {2, "given twice", typo + " --sn T1 --sn T1"},
       {2, "a code means one thing", typo + " --sn T1 --held-code 7 --done-code 7"},

@@ -126,6 +126,7 @@ TEST(Factory, LoadedModuleIsSetUpThroughItsEntryPoints) {
   EXPECT_FALSE(adaptor->DelBiophoto("7", "SN1", params));  // nothing sent
   EXPECT_EQ(lastFailure(nullptr), TerminalFace_ZR_NotSupported);
   EXPECT_TRUE(stopPolling(adaptor, 5000));
+  EXPECT_EQ(lastFailure(nullptr), TerminalFace_ZR_None);
   const size_t polls = simulator.Requests("facepad/getresult").size();
   std::this_thread::sleep_for(100ms);
   EXPECT_EQ(simulator.Requests("facepad/getresult").size(), polls);  // stopped for good

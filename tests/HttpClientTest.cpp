@@ -73,7 +73,7 @@ TEST(HttpClient, APostClosedUnansweredLetsTheIdleConnectionsGo) {
   Terminal_Http_Tool client;
   std::string response;
   const auto twoAtOnce = [&] {
-    simulator.AddFault(Fault::Delayed(200ms).On("facepad/active").Times(2));
+    simulator.AddFault(Fault::Delayed(300ms).On("facepad/active").Times(2));
     std::thread other([&] {
       std::string otherResponse;
       client.HttpPostRequest(url, "", otherResponse, false);

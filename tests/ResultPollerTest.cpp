@@ -187,8 +187,8 @@ TEST(PollerLifecycle, StoppingHandsOverTheResultsWaiting) {
     FacepadSimulator simulator;
     simulator.Model().QueueResult("A1", "7", "0");
     const auto adaptor = Pointed(simulator, kTick);
+    adaptor->SetPollerTiming({10ms, 24h, 24h});                     // one poll, and no other
     ASSERT_TRUE(WaitFor([&] { return !log.Messages().empty(); }));  // no handler for them
-    adaptor->SetPollerTiming({24h, 24h, 24h});
     if (registered) adaptor->SetResultHandler(recorded.Handler());
     EXPECT_EQ(adaptor->StopPolling(1s), registered);
     EXPECT_EQ(recorded.Deliveries().size(), registered ? 1U : 0U);

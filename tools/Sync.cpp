@@ -295,9 +295,10 @@ Subcommand AddImport(CLI::App& parent) {
   // Options import once had, hidden: given, with a value or without, they
   // are refused with a word on what replaced them.
   std::vector<std::pair<std::string, const CLI::Option*>> gone;
-  for (const char* name : {"--resume", "--failures", "--resend-accepted"}) {
+  for (const char* name : {"--resume", "--failures"}) {
     gone.emplace_back(name, command->add_option(name)->expected(0, 1)->group(""));
   }
+  gone.emplace_back("--resend-accepted", command->add_flag("--resend-accepted")->group(""));
   return {command, [options, &parent, gone](const Globals& globals) {
             for (const auto& [name, old] : gone) {
               if (old->count() == 0) continue;

@@ -304,16 +304,17 @@ void Conversation::LiveAndDie(Adaptor& adaptor) {
   const std::vector<std::string> rest = {
       "add again", "update", "photo", "delete", "delete again", "update of a person never added"};
   if (add.verdict != Verdict::Conforms) {
-    return NotTried(rest, g_interrupted ? "interrupted" : "the add did not succeed");
+    return NotTried(rest, g_interrupted ? "interrupted" : "the add did not conform");
   }
   const std::string done = add.code;
   Step& again = Act(adaptor, "add again", "facepad/adduser", poster("add", person));
   if (again.verdict != Verdict::Conforms && m_settings.certnumGiven) {
     // Only the second add's code tells whether the first found the person
-    // there: without it, the person may be a real one's, and is left alone.
+    // there: without one to compare, the person may be a real one's, and is
+    // left alone.
     return NotTried({rest.begin() + 1, rest.end()},
                     g_interrupted ? "interrupted"
-                                  : "without the second add's code, " + certnum +
+                                  : "the second add gave no code to compare: " + certnum +
                                         " may have been held before the check; nothing is "
                                         "deleted");
   }

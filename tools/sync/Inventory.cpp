@@ -11,6 +11,7 @@
 
 #include "Arguments.h"
 #include "Csv.h"
+#include "Output.h"
 #include "PersonInput.h"
 
 namespace Facepadctl {
@@ -39,9 +40,10 @@ std::set<std::string> Addresses(const std::string& host) {
   return addresses;
 }
 
-// Two hosts on one port that reach one address are one service, whose
-// results each adaptor would poll for and take from the other.
-void RefuseOneServiceTwice(const std::vector<ServiceTerminals>& services, const std::string& path) {
+// Two hosts on one port that reach one address are most likely one
+// service, whose results each adaptor would poll for and take from the
+// other: said, though a proxy may route the two names to two services.
+void WarnOfOneServiceTwice(const std::vector<ServiceTerminals>& services, const std::string& path) {
   std::map<std::string, std::set<std::string>> resolved;
   const auto addresses = [&](const std::string& host) -> const std::set<std::string>& {
     auto found = resolved.find(host);
@@ -54,11 +56,13 @@ void RefuseOneServiceTwice(const std::vector<ServiceTerminals>& services, const 
       for (const std::string& address : addresses(one->host)) {
         if (addresses(other->host).count(address) == 0) continue;
         const std::string port = ":" + std::to_string(one->port);
-        std::string twice = "the inventory " + path + " names one service twice: ";
+        std::string twice = "the inventory " + path + " may name one service twice: ";
         twice.append(one->host).append(port).append(" and ").append(other->host).append(port);
-        throw UsageError(twice.append(" both reach ")
-                             .append(address)
-                             .append("; give its terminals under one host"));
+        Note(twice.append(" both reach ")
+                 .append(address)
+                 .append(": if they are one service, each adaptor takes the other's results, and "
+                         "its terminals' lines and counts go missing; give them under one host"));
+        break;
       }
     }
   }
@@ -123,7 +127,7 @@ std::vector<ServiceTerminals> ReadInventory(const std::string& path) {
     service->sns.push_back(snText);
   }
   if (services.empty()) throw UsageError("the inventory " + path + " names no terminal");
-  RefuseOneServiceTwice(services, path);
+  WarnOfOneServiceTwice(services, path);
   return services;
 }
 
