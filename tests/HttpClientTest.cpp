@@ -98,9 +98,8 @@ TEST(HttpClient, ATimeOutBeforeTheRequestLeftIsNotReached) {
   sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
   socklen_t length = sizeof address;
   auto* generic = reinterpret_cast<sockaddr*>(&address);
-  ASSERT_EQ(bind(full, generic, length), 0);
-  ASSERT_EQ(listen(full, 0), 0);
-  ASSERT_EQ(getsockname(full, generic, &length), 0);
+  ASSERT_TRUE(bind(full, generic, length) == 0 && listen(full, 0) == 0 &&
+              getsockname(full, generic, &length) == 0);
   std::vector<int> waiting;  // fill the queue: later connections are not answered
   for (int i = 0; i < 3; ++i) {
     waiting.push_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
