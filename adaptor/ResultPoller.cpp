@@ -222,7 +222,7 @@ void ResultPoller::State::SlotTimerTimeout() {
     Enter(Phase::Waiting);
   }
   // Asked to stop: results that waited for a handler registered since the
-  // last poll are handed over now, as no poll follows.
+  // last poll are handed over here, as no poll follows.
   DeliverPending(false);
   {
     std::lock_guard<std::mutex> lock(mutex);
