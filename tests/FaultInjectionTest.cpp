@@ -108,12 +108,19 @@ TEST_F(InjectedFault, AnAnswerDrippedWithinTheTimeOutOrOddWith200IsTaken) {
 }
 
 // Time-outs are kept within 1 ms – 24 h: no value turns into no limit at
-// all, nor wraps into a short one on its way to libcurl.
+// all, nor wraps into a short one on its way to libcurl. The shortest one
+// ends the post before its request leaves (not reached) or after (timed out),
+// as the machine's pace has it.
 TEST_F(InjectedFault, TimeOutsAreKeptWithinTheirRange) {
   simulator.AddFault(Fault::Delayed(Scaled(300ms)).On("facepad/unbinding"));
   for (const auto timeOut : {0ms, std::chrono::milliseconds::min()}) {
     adaptor.SetHttpTimeouts(timeOut, timeOut);
-    ExpectFailure(Find("UnBindTerminalFace"), "the shortest time-out", Failure::TimedOut);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(adaptor.UnBindTerminalFace("SN1"));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, kTimeOut + kSlack);
+    const Failure failure = TerminalFace_ZR::LastFailure().failure;
+    EXPECT_TRUE(failure == Failure::TimedOut || failure == Failure::NotReached)
+        << static_cast<int>(failure);
   }
   for (const auto timeOut :
        {std::chrono::milliseconds::max(), std::chrono::milliseconds((1LL << 32) + 100)}) {
