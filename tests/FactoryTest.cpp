@@ -107,9 +107,9 @@ TEST(Factory, LoadedModuleIsSetUpThroughItsEntryPoints) {
   EXPECT_FALSE(setPort(adaptor, 65536));
   EXPECT_EQ(lastFailure(&status), TerminalFace_ZR_RefusedValue);
   EXPECT_EQ(status, 0);
-  ASSERT_TRUE(setPort(adaptor, simulator.Port()));
   ASSERT_TRUE(setTimeouts(adaptor, -5, 1LL << 62));  // clamped, not refused
   EXPECT_EQ(lastFailure(nullptr), TerminalFace_ZR_None);
+  ASSERT_TRUE(setPort(adaptor, simulator.Port()));
   ASSERT_TRUE(setHandler(adaptor, NoteA1, &heldA1));
   ASSERT_TRUE(setTiming(adaptor, 20, 20, 20));  // the first poll in 20 ms, not 8 s
   for (int i = 0; i < 200 && !heldA1; ++i) std::this_thread::sleep_for(20ms);
