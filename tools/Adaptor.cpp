@@ -63,17 +63,17 @@ Adaptor::Adaptor(const Globals& globals, bool awaitsResults) {
   SetResultHandler([board = m_board](ZR_Framework::Face::ResultMap& results) {
     return board->Collect(results);
   });
-  SetExchangeObserver([polls = m_pollsEnded, failures = m_pollFailures](const Exchange& exchange) {
+  SetExchangeObserver([polls = m_pollsEnded, seen = m_seenFailures](const Exchange& exchange) {
     if (exchange.path == "facepad/active" && !exchange.body.empty()) {
-      failures->activationFailure = static_cast<int>(exchange.failure);
-      failures->activationStatus = exchange.status;
+      seen->activationFailure = static_cast<int>(exchange.failure);
+      seen->activationStatus = exchange.status;
     }
     if (exchange.path != "facepad/getresult") return;
     if (exchange.failure == Failure::None) {
-      failures->answered = true;
+      seen->pollAnswered = true;
     } else {
-      failures->failure = static_cast<int>(exchange.failure);
-      failures->status = exchange.status;
+      seen->pollFailure = static_cast<int>(exchange.failure);
+      seen->pollStatus = exchange.status;
     }
     ++*polls;  // last: what a poll ended with is known once it is counted
   });
@@ -81,15 +81,15 @@ Adaptor::Adaptor(const Globals& globals, bool awaitsResults) {
 
 std::string Adaptor::PollsFailing() const {
   if (PollsEnded() == 0) return "no result poll has ended yet";
-  if (m_pollFailures->answered) return {};
-  const FailureReason reason{static_cast<Failure>(m_pollFailures->failure.load()),
-                             m_pollFailures->status.load()};
+  if (m_seenFailures->pollAnswered) return {};
+  const FailureReason reason{static_cast<Failure>(m_seenFailures->pollFailure.load()),
+                             m_seenFailures->pollStatus.load()};
   return "every result poll failed: " + FailureText(reason);
 }
 
 std::string Adaptor::ActivationFailure() const {
-  const FailureReason reason{static_cast<Failure>(m_pollFailures->activationFailure.load()),
-                             m_pollFailures->activationStatus.load()};
+  const FailureReason reason{static_cast<Failure>(m_seenFailures->activationFailure.load()),
+                             m_seenFailures->activationStatus.load()};
   return reason.failure == Failure::None ? std::string() : FailureText(reason);
 }
 

@@ -64,18 +64,18 @@ class Adaptor : public ZR_Framework::Face::TerminalFace_ZR {
   // it, as the board is with the handler.
   std::shared_ptr<std::atomic<std::uint64_t>> m_pollsEnded =
       std::make_shared<std::atomic<std::uint64_t>>(0);
-  // The same observer's: whether a poll was answered (status 200), and the
-  // last failed poll's failure and status.
-  struct PollFailures {
-    std::atomic<bool> answered{false};
-    std::atomic<int> failure{0};
-    std::atomic<int> status{0};
-    // The last activation's (a "facepad/active" post with a body; the
-    // availability probe has none).
+  // What the same observer saw fail: whether a poll was answered (status
+  // 200), the last failed poll's failure and status, and the last
+  // activation's (a "facepad/active" post with a body; the availability
+  // probe has none).
+  struct SeenFailures {
+    std::atomic<bool> pollAnswered{false};
+    std::atomic<int> pollFailure{0};
+    std::atomic<int> pollStatus{0};
     std::atomic<int> activationFailure{0};
     std::atomic<int> activationStatus{0};
   };
-  std::shared_ptr<PollFailures> m_pollFailures = std::make_shared<PollFailures>();
+  std::shared_ptr<SeenFailures> m_seenFailures = std::make_shared<SeenFailures>();
 };
 
 // A request id that keeps this run's requests apart from other runs'.
