@@ -73,6 +73,12 @@ CLI::Validator HostName() {
           ""};
 }
 
+void AddMaxPhoto(CLI::App* command, std::uint64_t& maxPhoto) {
+  command->add_option("--max-photo", maxPhoto, "the largest photo, in bytes")
+      ->check(Whole(1, 64LL * 1024 * 1024))
+      ->capture_default_str();
+}
+
 CLI::Validator Whole(long long lowest, long long highest) {
   const std::string range = std::to_string(lowest) + " to " + std::to_string(highest);
   return {[lowest, highest, range](std::string& text) -> std::string {

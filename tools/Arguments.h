@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 
 #include <chrono>
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -35,6 +36,10 @@ CLI::Validator Whole(long long lowest, long long highest);
 
 // A person field as key=value, its key one of the person record's.
 CLI::Validator PersonField();
+
+// --max-photo, the largest photo in bytes, into `maxPhoto`, as every command
+// that reads photos takes it.
+void AddMaxPhoto(CLI::App* command, std::uint64_t& maxPhoto);
 
 // A value sent to a terminal that must be given: not empty, UTF-8, no tab
 // or NUL.

@@ -119,9 +119,7 @@ struct PersonOptions : RequestOptions {
 
 // --photo, and --max-photo, the largest it may be, as sync has it.
 CLI::Option* DeclarePhoto(CLI::App* command, std::string& photo, std::uint64_t& maxPhoto) {
-  command->add_option("--max-photo", maxPhoto, "the largest photo, in bytes")
-      ->check(Whole(1, 64LL * 1024 * 1024))
-      ->capture_default_str();
+  AddMaxPhoto(command, maxPhoto);
   return command->add_option("--photo", photo, "a JPEG or PNG face picture");
 }
 

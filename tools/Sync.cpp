@@ -253,9 +253,7 @@ void DeclareRosterOptions(CLI::App* command, SyncOptions& options) {
       ->add_option("--absent-code", options.settings.absentCodes,
                    "the result code for a person the terminal does not hold (repeatable)")
       ->check(Present());
-  command->add_option("--max-photo", options.maxPhoto, "the largest photo, in bytes")
-      ->check(Whole(1, 64LL * 1024 * 1024))
-      ->capture_default_str();
+  AddMaxPhoto(command, options.maxPhoto);
   command->add_flag("--plan", options.settings.planOnly,
                     "print what would be sent, send nothing (exit 0: nothing to do)");
 }
