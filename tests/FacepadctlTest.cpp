@@ -201,6 +201,7 @@ TEST_F(FacepadctlTool, WhatTheServiceSaysCannotForgeALine) {
 
 TEST_F(FacepadctlTool, UsageAndDataErrorsSayWhatWasWrong) {
   WriteFile(dir / "note.txt", "not an image");
+  WriteFile(dir / "empty.png", "");
   WriteFile(dir / "typo.csv", "certnum,nmae\nC1,Ann\n");
   WriteFile(dir / "twice.csv", "certnum,name,name\nC1,Ann,Ann\n");
   WriteFile(dir / "person.json", R"({"certnum":"C1","nmae":"Ann"})");
@@ -236,7 +237,9 @@ TEST_F(FacepadctlTool, UsageAndDataErrorsSayWhatWasWrong) {
       {1, "nmae", "add-user --sn T1 --person " + dir / "person.json"},
       {1, "certnum, name", typo + " --sn T1 --ledger " + dir / "l.db"},
       {1, "twice", "import " + dir / "twice.csv" + " --sn T1 --ledger " + dir / "l.db"},
+      {1, "empty.png is empty", "add-user --sn T1 --field certnum=C1 --photo " + dir / "empty.png"},
       {1, "not a file", typo + " --sn T1 --ledger " + dir.Path()},
+      {1, "not a file", "ledger show --ledger " + dir.Path()},
   };
   for (const auto& [exitCode, says, command] : cases) {
     const Finished finished = Ctl(command);

@@ -199,6 +199,7 @@ FileIdentity StatPhoto(const std::string& path, std::uint64_t maxBytes) {
 
 PhotoFile ReadPhotoFile(const std::string& path, std::uint64_t maxBytes) {
   PhotoFile photo = ReadBoundedFile(path, maxBytes, kPhotoAllowed);
+  if (photo.bytes.empty()) throw InputError(path + " is empty: a photo is a JPEG or PNG image");
   if (!LooksLikeJpegOrPng(photo.bytes)) throw InputError(path + " is not a JPEG or PNG image");
   return photo;
 }

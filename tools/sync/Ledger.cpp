@@ -242,6 +242,11 @@ std::string ImmutableUri(const std::string& path) {
 }  // namespace
 
 void Ledger::OpenReadOnly() {
+  // SQLite calls a folder a "disk I/O error".
+  struct stat status {};
+  if (stat(m_path.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
+    throw LedgerError("the ledger " + m_path + " is not a file");
+  }
   try {
     m_database = std::make_unique<Database>(m_path, SQLITE_OPEN_READONLY);
     m_version = LedgerVersion(*m_database, m_path);
