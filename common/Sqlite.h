@@ -28,8 +28,9 @@ class Error : public std::runtime_error {
  public:
   explicit Error(const std::string& what, int code = SQLITE_ERROR)
       : std::runtime_error(what), m_code(code) {}
-  // SQLite's extended result code.
-  int Code() const { return m_code; }
+  // SQLite's primary result code (SQLITE_CORRUPT, say), of the extended
+  // one the error carries.
+  int PrimaryCode() const { return m_code & 0xff; }
 
  private:
   int m_code;

@@ -99,13 +99,20 @@ Subcommand RequestCommand(CLI::App& parent, const char* name, const char* descri
 }
 
 // Runs a command without a request id: `call` makes the request, `okText`
-// says what success means.
+// says what success means, and `failedWithin`, when given, says what failed
+// within a call that succeeded (empty when nothing did).
 int RunPlain(const Globals& globals, const std::string& command, const std::string& sn,
-             const char* okText, const std::function<bool(Adaptor&)>& call) {
+             const char* okText, const std::function<bool(Adaptor&)>& call,
+             const std::function<std::string(Adaptor&)>& failedWithin = nullptr) {
   Adaptor adaptor(globals, false);
   Outcome outcome{command, sn};
   if (!call(adaptor)) return ReportFailure(globals, outcome);
-  outcome.status = Status::Ok;
+  outcome.detail = failedWithin ? failedWithin(adaptor) : std::string();
+  if (!outcome.detail.empty()) {
+    outcome.status = Status::Failed;
+    Emit(outcome);
+    return kFailed;
+  }
   Emit(outcome, okText);
   return kSucceeded;
 }
@@ -172,22 +179,19 @@ Subcommand AddBind(CLI::App& parent) {
   command->add_option("--password", options->password, "its password");
   return {command, [options](const Globals& globals) {
             const Options& o = *options;
-            Adaptor adaptor(globals, false);
-            Outcome outcome{"bind", o.sn};
-            if (!adaptor.BindTerminalFace(o.sn, o.channel, o.ip, o.devicePort, o.username,
-                                          o.password)) {
-              return ReportFailure(globals, outcome);
-            }
-            // The library binds whatever became of the activation: told here.
-            const std::string activation = adaptor.ActivationFailure();
-            if (!activation.empty()) {
-              outcome.status = Status::Failed;
-              outcome.detail = "bound, but the activation before it failed: " + activation;
-              Emit(outcome);
-              return kFailed;
-            }
-            Emit(outcome, "bound");
-            return kSucceeded;
+            return RunPlain(
+                globals, "bind", o.sn, "bound",
+                [&o](Adaptor& adaptor) {
+                  return adaptor.BindTerminalFace(o.sn, o.channel, o.ip, o.devicePort, o.username,
+                                                  o.password);
+                },
+                // The library binds whatever became of the activation: told here.
+                [](Adaptor& adaptor) {
+                  const std::string activation = adaptor.ActivationFailure();
+                  return activation.empty()
+                             ? activation
+                             : "bound, but the activation before it failed: " + activation;
+                });
           }};
 }
 

@@ -246,12 +246,6 @@ int Run(int argc, char** argv) {
   return UsageFailure("no command given");
 }
 
-}  // namespace
-}  // namespace Facepadctl
-
-namespace Facepadctl {
-namespace {
-
 // A standard stream the run was started without is opened on /dev/null, so
 // that no file the run opens (the ledger, a connection) takes its number
 // and receives its lines. Stdout is opened for reading only: writing to it

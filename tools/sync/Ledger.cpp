@@ -171,13 +171,13 @@ namespace {
 // the ledger helps. Other errors (a file or folder that cannot be written,
 // say) leave the ledger whole.
 bool Damaged(const DatabaseError& error) {
-  const int primary = error.Code() & 0xff;
+  const int primary = error.PrimaryCode();
   return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
 }
 
 // The error of a ledger in a file or folder that cannot be written.
 bool CannotWrite(const DatabaseError& error) {
-  const int primary = error.Code() & 0xff;
+  const int primary = error.PrimaryCode();
   return primary == SQLITE_CANTOPEN || primary == SQLITE_READONLY || primary == SQLITE_PERM;
 }
 
